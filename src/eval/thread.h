@@ -1,0 +1,86 @@
+// Thread state, the Lisp stack and the root-pointer stack.
+//
+// Every Lisp thread owns one ThreadState reached through `zvts`.  The Lisp
+// stack grows toward index 0; chains through it are 16-bit indices kept in
+// the entries themselves.  The root-pointer stack lists native variables
+// that hold Values across an allocation, so the collector can see and
+// update them.
+#pragma once
+
+#include <cstdint>
+
+#include "object/value.h"
+
+struct StackEntry {
+  Value arg;      // a Value, or for a context the context record's number
+  uint16_t tag;   // see the TAG_ constants below
+  uint16_t link;  // next entry of the chain this entry is on
+};
+static_assert(sizeof(StackEntry) == 8);
+
+// Entry tags.
+constexpr uint16_t ST_ANON = 0x0000;
+constexpr uint16_t ST_ARG = 0x0022;        // positional argument
+constexpr uint16_t ST_CONTEXT = 0x8000;    // 0x8000 set, 0x4000 clear
+constexpr uint16_t ST_FUNCALL_FRAME = 0xC000;
+constexpr uint16_t ST_EVAL_FRAME = 0xD000;
+constexpr uint16_t ST_CALL_FRAME = 0xE000;
+constexpr uint16_t ST_CLOSURE_ENV = 0xF000;
+
+inline bool is_context_tag(uint16_t tag) { return (tag & 0xC000) == 0x8000; }
+
+constexpr uint32_t KEYWORD_SLOTS = 34;
+
+struct ThreadState {
+  StackEntry* stack = nullptr;  // 2N + 2 entries
+  uint16_t kwslots[KEYWORD_SLOTS] = {};
+  uint16_t stack_top = 0;  // capacity 2N
+  uint16_t septr = 0;
+  uint16_t zvdinenv = 0;
+  uint16_t zvfdinenv = 0;
+  uint16_t zvdincxt = 0;
+  uint16_t zvunwindcxt = 0;
+  uint16_t gltagcxt = 0;
+  uint16_t throw_code = 0;
+  uint16_t zvform = 0;
+  uint16_t zvlexenv = 0;
+  uint32_t lock_depth[3] = {};
+
+  // Root-pointer stack: root_base[0..root_count) are live slots.
+  Value** root_base = nullptr;
+  uint32_t root_count = 0;
+  uint32_t root_cap = 0;
+
+  Value eval_slot = 0;  // window offset of this thread's scratch cons
+  Value glvalue = NIL;
+  uint16_t mv_base = 0;
+  uint16_t mv_count = 1;
+  uint16_t break_level = 0;
+  uint16_t error_flag = 1;
+  uint16_t listener_flag = 0;
+  uint16_t current_builtin = 0;  // number of the built-in being called
+  Value spare = NIL;             // spare value word (thread record copy)
+  uint32_t thread_number = 0;
+
+  // Stack reserves (entries / free root slots), see the evaluator.
+  uint32_t stack_reserve = 0;
+  uint32_t root_reserve = 0;
+};
+
+extern thread_local ThreadState* zvts;
+extern ThreadState zv_first_thread;
+
+// Fatal root-stack overflow; kept out of line.
+[[noreturn]] void root_overflow();
+
+// Register a native variable as a root.  Pops are strictly last in,
+// first out; a non-local exit restores root_count from its context.
+inline void root_push(Value* p) {
+  ThreadState* ts = zvts;
+  if (ts->root_count >= ts->root_cap) root_overflow();
+  ts->root_base[ts->root_count++] = p;
+}
+inline void root_pop(uint32_t n = 1) { zvts->root_count -= n; }
+
+// Reset the thread's stacks to empty (image load, save, start-up).
+void thread_reset_stacks(ThreadState* ts);

@@ -1,0 +1,16 @@
+// Host services: file names, the program's own path, pauses.
+#pragma once
+
+#include <cstddef>
+
+// Resolve a host path: the exact name first, then a case-insensitive match
+// of each missing component.  '\\' and '/' both separate.  Writes the
+// resolved path (or the name as given, normalised, when nothing matches)
+// into out; returns true when an existing file or directory was found.
+// A result that does not fit in cap bytes returns false with out empty.
+bool host_resolve_path(const char* name, char* out, size_t cap);
+
+// Full path of the running executable, or "" when it cannot be found.
+bool host_program_path(char* out, size_t cap);
+
+void host_sleep_ms(unsigned ms);

@@ -1,0 +1,74 @@
+// Memory areas and allocation: the cons window and cons area, the vector
+// heap, the symbol table blocks and the first thread's stacks.
+//
+// Allocators never initialise the data of Value-holding objects; the caller
+// fills every Value word before the next allocation can start a collection.
+// Every Value a caller holds across an allocation must be rooted first.
+#pragma once
+
+#include <cstdint>
+
+#include "object/value.h"
+
+// The kernel's default image header and memory block (before any load).
+void mem_default_header();
+
+// The cons window: reserved once per process, never moved.
+void window_init();
+// Place a range of `bytes` (multiple of 8) in a free part of the window
+// above the scratch conses and disjoint from every range in use; returns its
+// offset, or 0 when no such range exists.
+uint32_t window_take(uint32_t bytes);
+// Give a range back (its pages are released to the system).
+void window_release(uint32_t offset, uint32_t bytes);
+
+// Allocate the world's areas from the header (zvm.header).  Returns 0, or 1
+// after printing "\n%s for %u cons cells".  With full == false only the
+// calling thread's stacks are allocated.
+int mem_allocate_areas(uint32_t needed_cells, bool full);
+// Free the world (free_world) and, unless keep_stacks, the calling thread's
+// Lisp stack and root-pointer stack.
+void mem_free_areas(bool keep_stacks, bool free_world);
+// After a load: mode 0 empties the hash array, modes 0 and 1 reset the
+// thread's stacks, a nonzero free pointer (window offset) rebuilds the free
+// list from it to the end of the cons area.
+void mem_post_load(uint32_t free_ptr, int mode);
+
+// Link every cell from `from` (window offset) to the end of the cons area
+// into the free list, ascending, and recount the free cells.
+void mem_link_free_cells(uint32_t from);
+
+// Cons cells.
+Value mem_alloc_cons();             // raw cell: caller stores car and cdr
+Value cons(Value a, Value d);       // roots a and d across the allocation
+
+// Vector heap.  heap_block == heap_base: the 8 bytes before the data base
+// belong to the block.  Sizes: 8 + 4n for Value-holding objects, (n + 9) & ~1 for
+// byte objects.
+Value mem_alloc_vector(uint32_t n);                  // simple vector
+Value mem_alloc_array(uint32_t total, uint32_t rank);
+Value mem_alloc_string(uint32_t n);                  // bytes not cleared
+Value mem_alloc_object(uint32_t n, uint8_t type, uint32_t raw_words = 0);
+Value mem_alloc_bytes(uint32_t n);                   // raw type-1 block
+Value mem_make_int64_raw(int64_t x);                 // always boxed
+Value mem_make_integer(int64_t x);                   // fixnum when it fits
+Value mem_make_double(double d);
+Value mem_make_complex_int(int64_t re, int64_t im);  // im == 0: integer re
+Value mem_make_complex_double(double re, double im);
+Value mem_make_string(const char* s, uint32_t n);
+
+// Resize a simple vector (elements added are NIL); error 4171 for m of
+// 0x400000 or more.
+Value mem_resize_vector(Value v, uint32_t m);
+// List of the elements of a vector from index start to its end.
+Value mem_vector_to_list(Value v, uint32_t start);
+
+// Lower-level heap bump allocation used by the typed allocators: returns the
+// Value with tag, header words written, data untouched.
+Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag);
+
+// Built-in table: trim the live count while its last record is empty.
+void mem_trim_builtins();
+
+// Cons area bounds for the value check.
+inline bool in_cons_area(Value v) { return v >= zvm.cons_first && v < zvm.cons_end; }

@@ -1,0 +1,42 @@
+// The symbol table: packed 18-byte entries found through an open-addressing
+// hash array of 16-bit indices with double hashing.
+#pragma once
+
+#include <cstdint>
+
+#include "object/value.h"
+
+constexpr uint16_t HASH_SLOT_EMPTY = 0x8000;
+constexpr uint16_t HASH_SLOT_DELETED = 0x8001;
+
+// Smallest odd number at or above cap + cap / 16 with no odd divisor d,
+// 3 <= d, d * d <= P.  16000 gives 17011.
+uint32_t sym_hash_size_for(uint32_t capacity);
+
+uint32_t sym_hash(const uint8_t* bytes, uint32_t n);
+
+struct SymSearch {
+  bool found;
+  uint32_t index;  // symbol index when found
+  uint32_t slot;   // hash slot of the symbol, or the free slot
+};
+SymSearch sym_search(const uint8_t* bytes, uint32_t n);
+
+// Intern: (tag << 24) | index, or 0 for the name of symbol 0.
+Value sym_intern(const uint8_t* bytes, uint32_t n, uint32_t tag = TAG_SYMBOL);
+Value sym_intern_cstr(const char* name, uint32_t tag = TAG_SYMBOL);
+// New uninterned symbols.
+Value sym_make(const uint8_t* bytes, uint32_t n);
+Value sym_make_from_string(Value name);
+Value sym_gensym();   // prefix + counter of memory block offsets 12 / 4
+Value sym_gentemp();  // prefix + counter of memory block offsets 32 / 8
+
+void sym_rehash();
+void sym_replace_slot(Value name, uint16_t old_content, uint16_t new_content);
+
+// Property lists.
+Value plist_get(Value list, Value indicator, Value dflt);
+Value plist_put(Value list, Value indicator, Value value);
+Value plist_remove(Value list, Value indicator);
+// First element whose car's low 16 bits equal n, or NIL.
+Value find_by_number(uint32_t n, Value list);

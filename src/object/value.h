@@ -1,0 +1,354 @@
+// Values and heap object layouts: the one header of accessors that all
+// kernel code uses.
+//
+// A Value is a 32-bit word with the tag in the top byte.  Conses are
+// offsets into a private 16 MiB window, heap objects are 24-bit offsets
+// from the heap base, symbols are indices into the symbol table.  Heap
+// objects are only 2-byte aligned and symbol entries are packed 18-byte
+// records, so every multi-byte field goes through the load/store helpers.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little,
+              "the image format and the heap layouts are little-endian");
+
+using Value = uint32_t;
+
+// ---------------------------------------------------------------------------
+// Unaligned access
+
+inline uint32_t load_u32(const void* p) {
+  uint32_t x;
+  std::memcpy(&x, p, 4);
+  return x;
+}
+inline void store_u32(void* p, uint32_t x) { std::memcpy(p, &x, 4); }
+inline uint16_t load_u16(const void* p) {
+  uint16_t x;
+  std::memcpy(&x, p, 2);
+  return x;
+}
+inline void store_u16(void* p, uint16_t x) { std::memcpy(p, &x, 2); }
+
+// ---------------------------------------------------------------------------
+// Tags and fixed words
+
+enum : uint32_t {
+  TAG_CONS = 0x00,     // NIL (word 0) or a cons window offset
+  TAG_SYMBOL = 0x01,   // symbol index in the low 16 bits
+  TAG_INDEX = 0x02,    // index-carrying immediate (accepted, never built)
+  TAG_KEYWORD = 0x03,  // keyword Value: symbol index
+  TAG_LEXREF = 0x04,   // evaluator's cached lexical reference
+  TAG_BUILTIN = 0x05,  // 0x05..0x09: built-in of kind tag - 5
+  TAG_CHAR = 0x0A,
+  TAG_FIXNUM = 0x0B,
+  TAG_MARKER = 0x0F,
+  TAG_INT64 = 0x4C,
+  TAG_DOUBLE = 0x4D,
+  TAG_COMPLEX = 0x4E,
+  TAG_VECTOR = 0x50,  // strings, arrays, raw byte blocks
+  TAG_OBJECT = 0x60,  // streams, hash tables, instances, classes
+};
+
+constexpr uint32_t TAG_HEAP_BIT = 0x40;  // datum is a heap offset
+constexpr uint32_t MARK_BIT = 0x80000000u;
+
+constexpr Value NIL = 0;
+constexpr Value T = 0x01000080;             // symbol 0x80
+constexpr Value NO_VALUE = 0x0FFF0013;      // argument end marker, unbound
+constexpr Value HASH_EMPTY = 0x0F000013;    // empty hash-table slot
+constexpr Value HASH_DELETED = 0x0F010013;  // deleted hash-table slot
+
+inline uint32_t tag_of(Value v) { return v >> 24; }
+inline bool is_no_value(Value v) { return (v >> 16) == 0x0FFF; }
+inline Value bool_value(bool b) { return b ? T : NIL; }
+
+// ---------------------------------------------------------------------------
+// Heap types (type byte of header word 0)
+
+enum : uint8_t {
+  HT_BYTES = 1,     // string (one-dimensional flag) or raw byte block
+  HT_DOUBLE = 2,    // double float, complex of doubles
+  HT_INT64 = 3,     // 64-bit integer, complex of 64-bit integers
+  HT_OBJECT16 = 16, // accepted by the value check, built by later code
+  HT_FILE = 17,     // streams: low six bits 17..19
+  HT_WINDOW = 18,
+  HT_STRING_STREAM = 19,
+  HT_ARRAY = 18,    // under tag 0x50: array or simple vector
+  HT_HASH = 20,
+  HT_INSTANCE = 24,
+  HT_CLASS = 88,
+};
+constexpr uint8_t HT_HOLDS_VALUES = 16;  // type-byte bit: data are Values
+constexpr uint8_t HT_STREAM_INPUT = 0x40;
+constexpr uint8_t HT_STREAM_OUTPUT = 0x80;
+
+constexpr uint32_t HDR_ONE_DIM = 0x01000000;  // header word 1, bit 24
+constexpr uint32_t HDR_LEN_MASK = 0x00FFFFFF;
+
+// ---------------------------------------------------------------------------
+// Fixnums
+
+constexpr int32_t FIXNUM_MIN = -8388608;
+constexpr int32_t FIXNUM_MAX = 8388607;
+
+inline Value make_fixnum(int32_t n) {
+  return (static_cast<uint32_t>(n) & 0xFFFFFF) | 0x0B000000u;
+}
+inline int32_t fixnum_value(Value v) {
+  return static_cast<int32_t>(v << 8) >> 8;  // sign-extend bit 23
+}
+inline bool fits_fixnum(int64_t n) { return n >= FIXNUM_MIN && n <= FIXNUM_MAX; }
+inline bool is_fixnum(Value v) { return tag_of(v) == TAG_FIXNUM; }
+
+// ---------------------------------------------------------------------------
+// Characters, keywords, built-ins, symbols as Values
+
+inline Value make_char(uint32_t code) { return 0x0A000000u | (code & 0xFFFFFF); }
+inline Value make_symbol(uint32_t index) { return index == 0 ? NIL : (0x01000000u | index); }
+inline Value make_keyword(uint32_t index) { return 0x03000000u | index; }
+inline uint32_t symbol_index(Value v) { return v & 0xFFFF; }
+inline Value make_builtin(uint32_t kind, uint32_t number) {
+  return ((TAG_BUILTIN + kind) << 24) | (number & 0xFFFF);
+}
+inline bool is_builtin(Value v) { return tag_of(v) >= 5 && tag_of(v) <= 9; }
+
+// ---------------------------------------------------------------------------
+// The world: process-wide memory descriptors
+
+struct Memory {
+  // Cons area, as offsets into the cons window.
+  uint32_t cons_first = 0;   // first cell
+  uint32_t cons_end = 0;     // one past the last cell
+  uint32_t cons_cap = 0;     // cells
+  Value free_head = NIL;     // free list through cdr words, ascending
+  uint32_t free_count = 0;
+  uint32_t cons_reserve = 0; // low-water mark of free cells
+  uint32_t free_ptr = 0;     // cells below it were in use at load / full gc
+
+  // Vector heap.  All positions are byte offsets from the heap base
+  // (data base - 8), so they survive a move of the block.
+  uint8_t* heap_block = nullptr;  // as allocated
+  uint8_t* heap_base = nullptr;   // data base - 8
+  uint32_t heap_fill = 8;         // fill pointer
+  uint32_t heap_limit = 8;        // base + capacity
+  uint32_t heap_static = 0;       // static prefix size (from the data base)
+  uint32_t msg_area = 0;          // message area (from the data base)
+
+  // Symbol table and its hash array.
+  uint8_t* symtab = nullptr;   // (capacity + 4) packed 18-byte entries
+  uint16_t* hash = nullptr;    // hash_size slots
+  uint32_t sym_count = 0;
+  uint32_t sym_cap = 0;
+  uint32_t hash_size = 0;
+  uint32_t first_collectable = 0;
+
+  // Root words: 0..128 macro-character table (bit 31: non-terminating),
+  // 129 place-expander table, 130 type table.
+  Value roots[131] = {};
+
+  // Lookup caches, reset whenever objects may have moved.
+  uint16_t cache_a = 0xFFFF;
+  uint32_t cache_b = 0;
+
+  uint8_t header[42] = {};    // image header (the kernel's own until a load)
+  uint8_t memblock[80] = {};  // counters, prefixes, counts
+  uint8_t history[5122] = {}; // console history block
+};
+
+extern Memory zvm;
+extern uint8_t* zv_window;  // base of the 16 MiB cons window
+
+constexpr uint32_t ROOT_COUNT = 131;
+constexpr uint32_t ROOT_PLACE_EXPANDERS = 129;
+constexpr uint32_t ROOT_TYPE_TABLE = 130;
+
+// Image header offsets.
+enum : uint32_t {
+  HDR_STACK_N = 0,
+  HDR_CONS_CAP = 4,
+  HDR_SYM_CAP = 8,
+  HDR_RESERVED10 = 10,
+  HDR_HEAP_CAP = 12,
+  HDR_INIT_CONS = 16,
+  HDR_ATTR_TERMINAL = 20,
+  HDR_ATTR_STATUS = 22,
+  HDR_ATTR_24 = 24,
+  HDR_ATTR_26 = 26,
+  HDR_ATTR_INDICATOR = 28,
+  HDR_ATTR_30 = 30,
+  HDR_ATTR_32 = 32,
+  HDR_ATTR_34 = 34,
+  HDR_HASH_SIZE = 36,
+  HDR_SWITCHES = 38,
+  HDR_SWITCHES2 = 39,
+  HDR_RESERVED40 = 40,
+};
+// Switch bits of HDR_SWITCHES.
+enum : uint8_t {
+  SW_STATUS_WINDOW = 1,
+  SW_MEMORY_STATS = 2,
+  SW_READER = 4,
+  SW_ALERTS = 8,
+  SW_POPUP = 16,
+  SW_PRINTER = 32,
+  SW_WARN_REDEFINE = 128,
+};
+
+// Memory block offsets.
+enum : uint32_t {
+  MB_CONS_BASE = 0,
+  MB_GENSYM_COUNTER = 4,
+  MB_GENTEMP_COUNTER = 8,
+  MB_GENSYM_PREFIX = 12,
+  MB_GENTEMP_PREFIX = 32,
+  MB_SYM_COUNT = 52,
+  MB_FIRST_COLLECTABLE = 54,
+  MB_STATIC_HEAP = 56,
+  MB_CONS_USED = 60,
+  MB_HEAP_USED = 64,
+  MB_MSG_AREA = 68,
+  MB_RESERVED72 = 72,
+  MB_BUILTIN_COUNT = 76,
+};
+
+inline uint32_t hdr_u32(uint32_t off) { return load_u32(zvm.header + off); }
+inline uint16_t hdr_u16(uint32_t off) { return load_u16(zvm.header + off); }
+inline uint8_t hdr_u8(uint32_t off) { return zvm.header[off]; }
+inline uint32_t mb_u32(uint32_t off) { return load_u32(zvm.memblock + off); }
+inline uint16_t mb_u16(uint32_t off) { return load_u16(zvm.memblock + off); }
+
+// ---------------------------------------------------------------------------
+// Conses
+
+inline uint32_t* cons_cell(Value c) {
+  return reinterpret_cast<uint32_t*>(zv_window + c);  // cells are 8-aligned
+}
+inline Value car(Value c) { return cons_cell(c)[0]; }
+inline Value cdr(Value c) { return cons_cell(c)[1]; }
+inline void set_car(Value c, Value x) { cons_cell(c)[0] = x; }
+inline void set_cdr(Value c, Value x) { cons_cell(c)[1] = x; }
+
+// The first pages of the window hold the per-thread scratch conses.
+constexpr uint32_t WINDOW_SIZE = 0x1000000;
+constexpr uint32_t SCRATCH_BASE = 0x10000;
+constexpr uint32_t MAX_THREADS = 1024;
+constexpr uint32_t CONS_AREA_FLOOR = SCRATCH_BASE + 8 * MAX_THREADS;
+inline Value scratch_cons_of(uint32_t thread_number) {
+  return SCRATCH_BASE + 8 * thread_number;
+}
+
+// ---------------------------------------------------------------------------
+// Heap objects
+
+inline uint32_t heap_offset(Value v) { return v & 0xFFFFFF; }
+inline uint8_t* heap_addr(Value v) { return zvm.heap_base + heap_offset(v); }
+inline uint8_t heap_type(Value v) { return heap_addr(v)[0]; }
+inline uint32_t heap_hdr1(Value v) { return load_u32(heap_addr(v) + 4); }
+inline void heap_set_hdr1(Value v, uint32_t h) { store_u32(heap_addr(v) + 4, h); }
+inline uint32_t heap_length(Value v) { return heap_hdr1(v) & HDR_LEN_MASK; }
+inline uint32_t heap_raw_words(Value v) { return heap_hdr1(v) >> 25; }
+inline uint8_t* heap_data(Value v) { return heap_addr(v) + 8; }
+inline Value heap_word(Value v, uint32_t i) { return load_u32(heap_data(v) + 4 * i); }
+inline void heap_set_word(Value v, uint32_t i, Value x) { store_u32(heap_data(v) + 4 * i, x); }
+
+// Size in bytes of the object whose header is at p (header included).
+inline uint32_t object_size_at(const uint8_t* p) {
+  uint32_t len = load_u32(p + 4) & HDR_LEN_MASK;
+  return (p[0] & HT_HOLDS_VALUES) ? 8 + 4 * len : (len + 9) & ~1u;
+}
+// Number of traced Value words of the object at p (0 for byte objects).
+inline uint32_t object_value_words_at(const uint8_t* p) {
+  if (!(p[0] & HT_HOLDS_VALUES)) return 0;
+  uint32_t h = load_u32(p + 4);
+  uint32_t len = h & HDR_LEN_MASK, raw = h >> 25;
+  return raw < len ? len - raw : 0;
+}
+
+// Heap bytes in use (fill pointer - data base).
+inline uint32_t heap_used() { return zvm.heap_fill - 8; }
+
+// Strings: type 1 with the one-dimensional flag.
+inline uint32_t string_length(Value s) { return heap_length(s); }
+inline uint8_t* string_bytes(Value s) { return heap_data(s); }
+inline bool is_string_raw(Value v) {
+  return tag_of(v) == TAG_VECTOR && heap_type(v) == HT_BYTES && (heap_hdr1(v) & HDR_ONE_DIM);
+}
+
+// Numbers boxed in the heap.
+inline int64_t int64_value(Value v) {
+  int64_t x;
+  std::memcpy(&x, heap_data(v), 8);
+  return x;
+}
+inline double double_value(Value v) {
+  double d;
+  std::memcpy(&d, heap_data(v), 8);
+  return d;
+}
+
+// ---------------------------------------------------------------------------
+// Symbol entries: 18 bytes packed {u16 flags, name, value, function, plist}
+
+constexpr uint32_t SYM_ENTRY = 18;
+enum : uint32_t { SYM_FLAGS = 0, SYM_NAME = 2, SYM_VALUE = 6, SYM_FUNCTION = 10, SYM_PLIST = 14 };
+constexpr uint16_t SYMF_CLASS_MASK = 0x0007;  // variable class
+constexpr uint16_t SYMF_INTERNED = 0x0008;
+constexpr uint16_t SYMF_BIT4 = 0x0010;        // named by built-in 64
+constexpr uint16_t SYMF_MARK = 0x0080;        // collector mark
+
+inline uint8_t* sym_entry(uint32_t i) { return zvm.symtab + SYM_ENTRY * i; }
+inline uint16_t sym_flags(uint32_t i) { return load_u16(sym_entry(i) + SYM_FLAGS); }
+inline Value sym_name(uint32_t i) { return load_u32(sym_entry(i) + SYM_NAME); }
+inline Value sym_value(uint32_t i) { return load_u32(sym_entry(i) + SYM_VALUE); }
+inline Value sym_function(uint32_t i) { return load_u32(sym_entry(i) + SYM_FUNCTION); }
+inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
+inline void sym_set_flags(uint32_t i, uint16_t f) { store_u16(sym_entry(i) + SYM_FLAGS, f); }
+inline void sym_set_name(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_NAME, v); }
+inline void sym_set_value(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_VALUE, v); }
+inline void sym_set_function(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_FUNCTION, v); }
+inline void sym_set_plist(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_PLIST, v); }
+
+// ---------------------------------------------------------------------------
+// The value check and the basic tests
+
+// Ends the process with "Got a bad cons ptr %p\n" and exit code 1 when the
+// word is malformed; returns it otherwise.  The common cases are decided
+// inline; the rest (scratch conses, heap objects) out of line.
+Value value_check_slow(Value v);
+[[noreturn]] void bad_value(Value v);
+
+inline Value value_check(Value v) {
+  uint32_t t = v >> 24;
+  if (t == TAG_CONS) {
+    if (v == 0 || (v >= zvm.cons_first && v < zvm.cons_end && (v & 7) == 0)) return v;
+  } else if (t == TAG_SYMBOL) {
+    if ((v & 0xFFFF) <= 32767) return v;
+  } else if (t == TAG_FIXNUM || t == TAG_CHAR) {
+    return v;
+  }
+  return value_check_slow(v);
+}
+
+inline bool is_nil(Value v) { return value_check(v) < 0x10000; }
+inline bool is_list(Value v) { return tag_of(value_check(v)) == TAG_CONS; }
+inline bool is_cons(Value v) { return tag_of(value_check(v)) == TAG_CONS && v >= 0x10000; }
+inline bool is_symbol(Value v) {
+  uint32_t t = tag_of(value_check(v));
+  return t >= 1 && t <= 4;
+}
+// Heap type of a Value: the type byte when tag bit 0x40 is set, else 0.
+inline uint8_t heap_type_of(Value v) {
+  return (tag_of(v) & TAG_HEAP_BIT) ? heap_type(v) : 0;
+}
+inline bool is_string(Value v) { return tag_of(value_check(v)) == TAG_VECTOR && is_string_raw(v); }
+inline bool is_simple_vector(Value v) {
+  return tag_of(value_check(v)) == TAG_VECTOR && heap_type(v) == HT_ARRAY && (heap_hdr1(v) >> 24) == 1;
+}
+
+// Unchecked variants for hot paths that have already classified the word.
+inline bool nil_p(Value v) { return v < 0x10000; }
+inline bool cons_p(Value v) { return v >= 0x10000 && tag_of(v) == TAG_CONS; }

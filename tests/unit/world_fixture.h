@@ -1,0 +1,99 @@
+// A fresh, empty world for unit tests: default header with small areas,
+// symbol 0 (NIL) as the only symbol, an empty static prefix.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstring>
+
+#include "eval/thread.h"
+#include "object/error_hook.h"
+#include "object/gc.h"
+#include "object/memory.h"
+#include "object/symbols.h"
+
+struct WorldParams {
+  uint32_t cons_cells = 4096;
+  uint32_t heap_bytes = 65536;
+  uint16_t symbol_capacity = 1000;
+  uint32_t stack_n = 1024;
+};
+
+// Frees any world left by an earlier test and builds a new one.
+inline void test_world_init(const WorldParams& p = WorldParams()) {
+  window_init();
+  mem_free_areas(false, true);
+  mem_default_header();
+  store_u32(zvm.header + HDR_STACK_N, p.stack_n);
+  store_u16(zvm.header + HDR_SYM_CAP, p.symbol_capacity);
+  store_u32(zvm.header + HDR_HEAP_CAP, p.heap_bytes);
+  store_u32(zvm.header + HDR_INIT_CONS, p.cons_cells);
+  ASSERT_EQ(mem_allocate_areas(0, true), 0);
+  mem_post_load(zvm.cons_first, 1);
+  zvm.heap_static = 0;
+  zvm.msg_area = 0;
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) zvm.roots[i] = NIL;
+  for (uint32_t i = 0; i < zvm.hash_size; i++) zvm.hash[i] = HASH_SLOT_EMPTY;
+
+  // Entry 0 is NIL and the template every new symbol is copied from.
+  zvm.sym_count = 1;
+  zvm.first_collectable = 1;
+  store_u16(zvm.memblock + MB_FIRST_COLLECTABLE, 1);
+  Value name = mem_make_string("NIL", 3);
+  sym_set_flags(0, SYMF_INTERNED);
+  sym_set_name(0, name);
+  sym_set_value(0, NO_VALUE);
+  sym_set_function(0, NIL);
+  sym_set_plist(0, NIL);
+  sym_rehash();
+}
+
+// Catches errors signalled through the error hooks: the code and first
+// object are recorded and control returns to the TRAP_ERROR point.
+struct ErrorTrap {
+  static inline std::jmp_buf* target = nullptr;
+  static inline uint32_t code = 0;
+  static inline Value object = NIL;
+  static inline int warnings = 0;
+  static inline uint32_t warning_code = 0;
+
+  static Value on_error(uint32_t c, const Value* objs) {
+    code = c;
+    object = err_object_count(c) ? objs[0] : NIL;
+    if (target) std::longjmp(*target, 1);
+    ADD_FAILURE() << "unexpected error " << c;
+    return NIL;
+  }
+  static void on_warn(uint32_t c, const Value*) {
+    warnings++;
+    warning_code = c;
+  }
+  static void install() {
+    code = 0;
+    object = NIL;
+    warnings = 0;
+    warning_code = 0;
+    zv_error_fn = on_error;
+    zv_warn_fn = on_warn;
+    zv_cerror_fn = on_warn;
+  }
+};
+
+// Runs `body`; evaluates to the error code it signalled, or 0.  The root
+// stack is restored as a non-local exit would.
+#define TRAP_ERROR(body)                                  \
+  ([&]() -> uint32_t {                                    \
+    std::jmp_buf jb;                                      \
+    uint32_t roots = zvts->root_count;                    \
+    ErrorTrap::install();                                 \
+    ErrorTrap::target = &jb;                              \
+    if (setjmp(jb) == 0) {                                \
+      body;                                               \
+      ErrorTrap::target = nullptr;                        \
+      return 0;                                           \
+    }                                                     \
+    ErrorTrap::target = nullptr;                          \
+    zvts->root_count = roots;                             \
+    return ErrorTrap::code;                               \
+  }())
