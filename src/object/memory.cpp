@@ -6,6 +6,7 @@
 // pointer; both fall back to the collector.
 #include "object/memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cerrno>
@@ -211,6 +212,7 @@ void mem_free_areas(bool keep_stacks, bool free_world) {
     ts->root_cap = ts->root_count = 0;
     ts->stack_top = ts->septr = 0;
   }
+  malloc_trim(0);  // give unused process-heap memory back to the system
 }
 
 void mem_link_free_cells(uint32_t from) {
