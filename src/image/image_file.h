@@ -25,3 +25,11 @@ void img_relocate(int32_t delta_cells, bool with_stacks);
 int img_write(FILE* f);
 // Convenience for the genesis and tests: write to a path.
 int img_write_file(const char* path);
+
+// Check a world just read, every cell below the free pointer in use: the
+// heap walkable to the fill pointer, the static prefix and the 40 message
+// texts on object boundaries, every Value well formed, conses inside
+// [cons_lo, cons_hi).  False with img_error_text() set when it is not.
+bool img_check_world(uint32_t cons_lo, uint32_t cons_hi);
+// Text for "\nFatal I/O error: %s." after a result 3.
+const char* img_error_text();

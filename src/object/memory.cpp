@@ -149,7 +149,7 @@ static bool place_cons_area(uint32_t start, uint32_t needed) {
   }
 }
 
-int mem_allocate_areas(uint32_t needed_cells, bool full) {
+int mem_allocate_areas(uint32_t needed_cells, bool full, uint32_t start_cells) {
   ThreadState* ts = zvts;
   ts->spare = NIL;
   if (!allocate_stacks(ts)) return out_of_memory(needed_cells);
@@ -173,6 +173,7 @@ int mem_allocate_areas(uint32_t needed_cells, bool full) {
 
   uint32_t init = hdr_u32(HDR_INIT_CONS);
   uint32_t start = init > needed_cells ? init : needed_cells;
+  if (start_cells > start) start = start_cells;
   if (!place_cons_area(start, needed_cells)) {
     mem_free_areas(true, true);
     return out_of_memory(needed_cells);

@@ -24,8 +24,10 @@ void window_release(uint32_t offset, uint32_t bytes);
 
 // Allocate the world's areas from the header (zvm.header).  Returns 0, or 1
 // after printing "\n%s for %u cons cells".  With full == false only the
-// calling thread's stacks are allocated.
-int mem_allocate_areas(uint32_t needed_cells, bool full);
+// calling thread's stacks are allocated.  The cons area starts at the
+// largest of the initial capacity, start_cells and needed_cells cells and
+// shrinks 256 cells at a time to needed_cells until the window has room.
+int mem_allocate_areas(uint32_t needed_cells, bool full, uint32_t start_cells = 0);
 // Free the world (free_world) and, unless keep_stacks, the calling thread's
 // Lisp stack and root-pointer stack.
 void mem_free_areas(bool keep_stacks, bool free_world);

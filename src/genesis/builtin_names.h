@@ -1,0 +1,8 @@
+// Names of the built-ins: what the genesis binds each built-in number to.
+#pragma once
+
+#include "builtins/table.h"
+
+// zv_builtin_names[n] is the print name of the symbol whose function cell
+// receives built-in n.  All names are distinct and in upper case.
+extern const char* const zv_builtin_names[BI_COUNT];

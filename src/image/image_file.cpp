@@ -1,0 +1,480 @@
+// The image file: a saved world read back into freshly allocated areas.
+//
+// Loading is a bulk read followed by checks and relocation.  The file comes
+// from outside the process, so nothing in it is trusted before it has been
+// checked: sizes against the areas, the heap object by object, and every
+// Value against the world it was read into.  A world that passes the check
+// cannot make the kernel read outside its areas later.
+#include "image/image_file.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "builtins/table.h"
+#include "eval/thread.h"
+#include "io/host.h"
+#include "object/gc.h"
+#include "object/memory.h"
+#include "object/symbols.h"
+
+namespace {
+
+// Text for "\nFatal I/O error: %s." of the last failed load.
+char failure[160] = "";
+
+void fail_with(const char* text) { std::snprintf(failure, sizeof failure, "%s", text); }
+
+constexpr const char* INCONSISTENT = "inconsistent image file";
+constexpr const char* TRUNCATED = "unexpected end of image file";
+
+bool read_exact(FILE* f, void* dst, size_t n) {
+  if (n == 0 || std::fread(dst, 1, n, f) == n) return true;
+  fail_with(std::ferror(f) ? std::strerror(errno) : TRUNCATED);
+  return false;
+}
+
+bool write_all(FILE* f, const void* src, size_t n) {
+  return n == 0 || std::fwrite(src, 1, n, f) == n;
+}
+
+void report_fatal() {
+  std::printf("\nFatal I/O error: %s.", failure);
+  std::fflush(stdout);
+}
+
+bool terminated(const uint8_t* p, size_t cap) { return std::memchr(p, 0, cap) != nullptr; }
+
+// ---------------------------------------------------------------------------
+// Checks of the fixed blocks
+
+// Heap offsets are 24 bits wide; the collector never makes a block this large.
+constexpr uint32_t HEAP_CAP_MAX = 0xFFFFFF;
+
+bool header_ok(const uint8_t* h) {
+  uint32_t n = load_u32(h + HDR_STACK_N);
+  uint32_t cap = load_u16(h + HDR_SYM_CAP);
+  uint32_t heap = load_u32(h + HDR_HEAP_CAP);
+  return n >= 1 && n <= 32767 && cap >= 1 && cap <= 32767 &&
+         load_u16(h + HDR_HASH_SIZE) == sym_hash_size_for(cap) && heap >= 16 && heap < HEAP_CAP_MAX;
+}
+
+bool history_ok(const uint8_t* hist) {
+  if (load_u16(hist) > 19) return false;
+  for (int i = 0; i < 20; i++)
+    if (!terminated(hist + 2 + 256 * i, 256)) return false;
+  return true;
+}
+
+// What the memory block claims must be consistent in itself before any
+// section is read on the strength of it.
+bool memblock_ok(const uint8_t* mb) {
+  uint32_t y = load_u16(mb + MB_SYM_COUNT);
+  uint32_t h = load_u32(mb + MB_HEAP_USED);
+  uint32_t c = load_u32(mb + MB_CONS_USED);
+  uint64_t base = load_u32(mb + MB_CONS_BASE);
+  if (!terminated(mb + MB_GENSYM_PREFIX, 20) || !terminated(mb + MB_GENTEMP_PREFIX, 20))
+    return false;
+  if (y < 1 || load_u16(mb + MB_FIRST_COLLECTABLE) > y) return false;
+  if (load_u32(mb + MB_STATIC_HEAP) > h || load_u32(mb + MB_MSG_AREA) >= h) return false;
+  // The saved cons range: 8-aligned cells that were all valid cons Values.
+  return c == 0 || (base % 8 == 0 && base >= 0x10000 && base + 8ull * c <= WINDOW_SIZE);
+}
+
+// Cells to ask for: room to grow past the saved cells, so an image saved
+// after its cons area grew loads again, but never more than the window has.
+// ---------------------------------------------------------------------------
+// The world check
+
+struct WorldCheck {
+  uint32_t cons_lo, cons_hi;  // the cons range Values must point into
+  uint32_t heap_bytes;        // H
+  uint32_t symbols;           // Y
+  uint32_t builtins;          // S
+  uint8_t* starts;            // one bit per even data position: an object starts here
+};
+
+bool is_start(const WorldCheck& w, uint32_t pos) {
+  return pos < w.heap_bytes && (w.starts[pos >> 4] >> ((pos >> 1) & 7) & 1);
+}
+
+// Walks the heap object by object; it must end exactly at H.
+bool walk_heap(WorldCheck& w) {
+  const uint8_t* data = zvm.heap_base + 8;
+  uint32_t pos = 0;
+  while (pos < w.heap_bytes) {
+    if (w.heap_bytes - pos < 8) return false;
+    const uint8_t* p = data + pos;
+    // Bits 8-31 of header word 0 belong to the collector and are clear
+    // between collections; a saved mark would hide the object's contents.
+    if (load_u32(p) >> 8) return false;
+    uint32_t size = object_size_at(p);  // at most 8 + 4 x 0xFFFFFF: no overflow
+    if (size > w.heap_bytes - pos) return false;
+    w.starts[pos >> 4] |= uint8_t(1u << ((pos >> 1) & 7));
+    pos += size;
+  }
+  return true;
+}
+
+bool heap_value_ok(const WorldCheck& w, Value v) {
+  uint32_t off = heap_offset(v);
+  if (off < 8 || !is_start(w, off - 8)) return false;
+  const uint8_t* p = zvm.heap_base + off;
+  uint8_t type = p[0];
+  uint32_t len = load_u32(p + 4) & HDR_LEN_MASK;
+  switch (tag_of(v)) {
+    case TAG_INT64:
+      return type == HT_INT64 && len >= 8;
+    case TAG_DOUBLE:
+      return type == HT_DOUBLE && len >= 8;
+    case TAG_COMPLEX:
+      return (type == HT_INT64 || type == HT_DOUBLE) && len >= 16;
+    case TAG_VECTOR:
+      return type == HT_BYTES || type == HT_ARRAY || type == HT_INSTANCE;
+    case TAG_OBJECT: {
+      uint8_t low = type & 63;
+      // Stream code reads the two raw words behind the first one.
+      if (low == HT_FILE || low == HT_WINDOW || low == HT_STRING_STREAM) return len >= 3;
+      // A hash table calls its test through the built-in table.
+      if (type == HT_HASH) return len >= 2 && (load_u32(p + 12) & 0xFFFF) < w.builtins;
+      return type == HT_OBJECT16 || type == HT_INSTANCE || type == HT_CLASS;
+    }
+    default:
+      return false;
+  }
+}
+
+// The value check's rules, made exact for a world just read: conses inside
+// the saved range, symbols below the count, heap Values naming an object
+// of a type their tag allows.
+bool value_ok(const WorldCheck& w, Value v) {
+  uint32_t t = tag_of(v), low = v & 0xFFFF;
+  if (t == TAG_CONS) return v == 0 || (v >= w.cons_lo && v < w.cons_hi && (v & 7) == 0);
+  if (t == TAG_SYMBOL || t == TAG_KEYWORD) return low < w.symbols;
+  if (t == TAG_INDEX || t == TAG_LEXREF) return low <= 32767;
+  if (t >= TAG_BUILTIN && t <= TAG_BUILTIN + 4) return low < w.builtins;
+  if (t == TAG_CHAR || t == TAG_FIXNUM || t == TAG_MARKER) return true;
+  if (t & TAG_HEAP_BIT) return heap_value_ok(w, v);
+  return false;  // includes every word with bit 31 (a stray collector mark)
+}
+
+bool string_at(const WorldCheck& w, uint32_t pos) {
+  if (!is_start(w, pos)) return false;
+  const uint8_t* p = zvm.heap_base + 8 + pos;
+  return p[0] == HT_BYTES && (load_u32(p + 4) & HDR_ONE_DIM);
+}
+
+bool symbols_ok(const WorldCheck& w) {
+  for (uint32_t i = 0; i < w.symbols; i++) {
+    Value name = sym_name(i);
+    if (tag_of(name) != TAG_VECTOR || !heap_value_ok(w, name) ||
+        !string_at(w, heap_offset(name) - 8))
+      return false;
+    if (!value_ok(w, sym_value(i)) || !value_ok(w, sym_function(i)) || !value_ok(w, sym_plist(i)))
+      return false;
+  }
+  return true;
+}
+
+bool conses_ok(const WorldCheck& w) {
+  for (uint32_t c = zvm.cons_first; c < zvm.free_ptr; c += 8)
+    if (!value_ok(w, car(c)) || !value_ok(w, cdr(c))) return false;
+  return true;
+}
+
+bool heap_values_ok(const WorldCheck& w) {
+  const uint8_t* data = zvm.heap_base + 8;
+  for (uint32_t pos = 0; pos < w.heap_bytes; pos += object_size_at(data + pos)) {
+    const uint8_t* p = data + pos;
+    uint32_t n = object_value_words_at(p);
+    for (uint32_t i = 0; i < n; i++)
+      if (!value_ok(w, load_u32(p + 8 + 4 * i))) return false;
+  }
+  return true;
+}
+
+// The 40 message texts lie end to end from the message area.
+bool messages_ok(const WorldCheck& w) {
+  uint32_t pos = zvm.msg_area;
+  for (int i = 0; i < 40; i++) {
+    if (!string_at(w, pos)) return false;
+    pos += object_size_at(zvm.heap_base + 8 + pos);
+  }
+  return true;
+}
+
+bool roots_ok(const WorldCheck& w) {
+  for (uint32_t i = 0; i < ROOT_COUNT; i++)
+    if (!value_ok(w, zvm.roots[i] & ~MARK_BIT)) return false;
+  return true;
+}
+
+bool check_world(WorldCheck& w) {
+  if (!walk_heap(w)) return false;
+  // The collector starts its walk at the end of the static prefix.
+  if (zvm.heap_static != w.heap_bytes && !is_start(w, zvm.heap_static)) return false;
+  return messages_ok(w) && roots_ok(w) && symbols_ok(w) && conses_ok(w) && heap_values_ok(w);
+}
+
+// ---------------------------------------------------------------------------
+// Streams and relocation
+
+// A stream's word 2 indexes this process's table of native handles; the
+// index saved by another process means nothing here.  Type 18 is also the
+// array type, but arrays never carry stream direction bits, and their
+// header byte 3 is 0 or odd where a stream's (two raw words) is 4.
+void scrub_stream_handles() {
+  const uint8_t* end = zvm.heap_base + zvm.heap_fill;
+  for (uint8_t* p = zvm.heap_base + 8; p < end; p += object_size_at(p)) {
+    uint8_t type = p[0], low = type & 63;
+    uint32_t hdr1 = load_u32(p + 4);
+    bool stream = low == HT_FILE || (low == HT_WINDOW && ((type & 0xC0) || (hdr1 >> 24) == 4));
+    if (stream && (hdr1 & HDR_LEN_MASK) >= 3) store_u32(p + 8 + 8, 0);
+  }
+}
+
+struct Shift {
+  uint32_t lo, hi;  // the saved cons range
+  uint32_t d;       // added to each cons address in it (mod 2^32)
+};
+
+inline Value shifted(const Shift& s, Value v) {
+  return (tag_of(v) == TAG_CONS && v >= s.lo && v < s.hi) ? v + s.d : v;
+}
+
+inline void shift_u32(const Shift& s, uint8_t* p) { store_u32(p, shifted(s, load_u32(p))); }
+
+void relocate_stacks(const Shift& s) {
+  ThreadState* ts = zvts;
+  ts->glvalue = shifted(s, ts->glvalue);
+  if (ts->stack)
+    for (uint32_t i = ts->septr; i < ts->stack_top; i++) {
+      StackEntry& e = ts->stack[i];
+      // A context's argument names its record, not a Value.
+      if (i != 0 && !is_context_tag(e.tag)) e.arg = shifted(s, e.arg);
+    }
+  for (uint32_t i = 0; i < ts->root_count; i++) *ts->root_base[i] = shifted(s, *ts->root_base[i]);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public
+
+const char* img_error_text() { return failure; }
+
+bool img_check_world(uint32_t cons_lo, uint32_t cons_hi) {
+  WorldCheck w{cons_lo, cons_hi, zvm.heap_fill - 8, zvm.sym_count, mb_u32(MB_BUILTIN_COUNT),
+               nullptr};
+  w.starts = static_cast<uint8_t*>(std::calloc(w.heap_bytes / 16 + 1, 1));
+  if (!w.starts) {
+    fail_with(std::strerror(ENOMEM));
+    return false;
+  }
+  bool ok = check_world(w);
+  std::free(w.starts);
+  if (!ok) fail_with(INCONSISTENT);
+  return ok;
+}
+
+void img_relocate(int32_t delta_cells, bool with_stacks) {
+  uint32_t used = zvm.free_ptr - zvm.cons_first;
+  uint32_t d = static_cast<uint32_t>(delta_cells) * 8;
+  uint32_t lo = zvm.cons_first - d;
+  Shift s{lo, lo + used, d};
+
+  for (uint32_t i = 0; i < zvm.sym_count; i++) {
+    uint8_t* e = sym_entry(i);
+    shift_u32(s, e + SYM_VALUE);
+    shift_u32(s, e + SYM_FUNCTION);
+    shift_u32(s, e + SYM_PLIST);
+  }
+  for (uint32_t c = zvm.cons_first; c < zvm.free_ptr; c += 8) {
+    set_car(c, shifted(s, car(c)));
+    set_cdr(c, shifted(s, cdr(c)));
+  }
+  const uint8_t* end = zvm.heap_base + zvm.heap_fill;
+  for (uint8_t* p = zvm.heap_base + 8; p < end; p += object_size_at(p)) {
+    uint32_t n = object_value_words_at(p);
+    for (uint32_t i = 0; i < n; i++) shift_u32(s, p + 8 + 4 * i);
+  }
+  // Bit 31 of a macro-character entry marks it non-terminating.
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) {
+    Value r = zvm.roots[i];
+    zvm.roots[i] = shifted(s, r & ~MARK_BIT) | (r & MARK_BIT);
+  }
+  if (with_stacks) relocate_stacks(s);
+}
+
+int img_read_sections(FILE* f, const uint8_t* memblock, int mode) {
+  uint32_t s_count = load_u32(memblock + MB_BUILTIN_COUNT);
+  if (s_count > zv_bi_live) return IMG_BUILTINS;
+  for (uint32_t i = 0; i < s_count; i++) {
+    uint8_t rec[6];
+    if (!read_exact(f, rec, 6)) return IMG_IO;
+    if (rec[4] != zv_builtins[i].kind || rec[5] != zv_builtins[i].count) return IMG_BUILTINS;
+  }
+
+  uint32_t y = load_u16(memblock + MB_SYM_COUNT);
+  uint32_t h = load_u32(memblock + MB_HEAP_USED);
+  uint32_t c = load_u32(memblock + MB_CONS_USED);
+  // The fill pointer starts 8 bytes into the block, so H may use at most
+  // limit - 8 bytes; more would leave the fill pointer past the limit.
+  uint32_t heap_room = zvm.heap_limit >= 8 ? zvm.heap_limit - 8 : 0;
+  if (y > zvm.sym_cap || h > heap_room || c > zvm.cons_cap) return IMG_CAPACITY;
+  if (!memblock_ok(memblock)) {
+    fail_with(INCONSISTENT);
+    return IMG_IO;
+  }
+
+  // An interrupt in the middle would leave a half-read world.
+  struct sigaction ignore = {}, old = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGINT, &ignore, &old);
+  int result = IMG_OK;
+  uint8_t roots[4 * ROOT_COUNT];
+  uint32_t p = hdr_u16(HDR_HASH_SIZE);
+  if (!read_exact(f, roots, sizeof roots) || !read_exact(f, zvm.symtab, size_t(SYM_ENTRY) * y) ||
+      !read_exact(f, zvm.heap_base + 8, h) ||
+      !read_exact(f, zv_window + zvm.cons_first, size_t(8) * c)) {
+    result = IMG_IO;
+  } else if (mode != 0) {
+    // The saved hash array is read past but not trusted: the caller
+    // rebuilds it from the names.
+    if (p != zvm.hash_size) {
+      fail_with(INCONSISTENT);
+      result = IMG_IO;
+    } else if (!read_exact(f, zvm.hash, size_t(2) * p)) {
+      result = IMG_IO;
+    }
+  }
+  sigaction(SIGINT, &old, nullptr);
+  if (result != IMG_OK) return result;
+
+  uint32_t saved_base = load_u32(memblock + MB_CONS_BASE);
+  std::memcpy(zvm.memblock, memblock, IMG_MEMBLOCK);
+  store_u32(zvm.memblock + MB_CONS_BASE, zvm.cons_first);
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) zvm.roots[i] = load_u32(roots + 4 * i);
+  zvm.sym_count = y;
+  zvm.first_collectable = load_u16(memblock + MB_FIRST_COLLECTABLE);
+  zvm.heap_static = load_u32(memblock + MB_STATIC_HEAP);
+  zvm.heap_fill = 8 + h;
+  zvm.msg_area = load_u32(memblock + MB_MSG_AREA);
+  zvm.free_ptr = zvm.cons_first + 8 * c;
+
+  if (!img_check_world(saved_base, saved_base + 8 * c)) return IMG_IO;
+  scrub_stream_handles();
+  return IMG_OK;
+}
+
+int img_load(const char* path, int mode) {
+  char resolved[1024];
+  if (!host_resolve_path(path, resolved, sizeof resolved) && resolved[0] == 0)
+    std::snprintf(resolved, sizeof resolved, "%s", path);
+  FILE* f = std::fopen(resolved, "rb");
+  if (!f) {
+    fail_with(std::strerror(errno));
+    report_fatal();
+    return IMG_IO;
+  }
+  static uint8_t fixed[IMG_FIXED];
+  const uint8_t* mb = fixed + IMG_HEADER;
+  const uint8_t* history = mb + IMG_MEMBLOCK;
+  bool read = read_exact(f, fixed, IMG_FIXED);
+  if (!read || !header_ok(fixed) || !memblock_ok(mb) || !history_ok(history)) {
+    if (read) fail_with(INCONSISTENT);
+    std::fclose(f);
+    report_fatal();
+    return IMG_IO;
+  }
+  std::memcpy(zvm.header, fixed, IMG_HEADER);
+  std::memcpy(zvm.history, history, IMG_HISTORY);
+
+  uint32_t saved_base = load_u32(mb + MB_CONS_BASE);
+  // Room to grow: an image saved after its cons area grew loads again.
+  uint32_t used = load_u32(mb + MB_CONS_USED);
+  if (mem_allocate_areas(used, true, used + used / 4) != 0) {
+    std::fclose(f);
+    return IMG_IO;
+  }
+  int result = img_read_sections(f, mb, mode);
+  std::fclose(f);
+  if (result == IMG_IO) report_fatal();
+  if (result != IMG_OK) return result;
+
+  mem_post_load(zvm.free_ptr, mode);
+  if (zvm.cons_first != saved_base)
+    img_relocate(static_cast<int32_t>(zvm.cons_first - saved_base) / 8, mode == 2);
+  sym_rehash();
+  if (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS) gc_status_line(0, 0);
+  return IMG_OK;
+}
+
+// ---------------------------------------------------------------------------
+// The writer
+
+int img_write(FILE* f) {
+  gc_full_collection();
+  // After a full collection the free cells are exactly the run from the
+  // free pointer to the end of the area.
+  zvm.free_ptr = zvm.cons_end - 8 * zvm.free_count;
+  uint32_t cells = (zvm.free_ptr - zvm.cons_first) / 8;
+  uint32_t heap_bytes = zvm.heap_fill - 8;
+
+  uint8_t* mb = zvm.memblock;
+  store_u32(mb + MB_CONS_BASE, zvm.cons_first);
+  store_u16(mb + MB_SYM_COUNT, static_cast<uint16_t>(zvm.sym_count));
+  store_u16(mb + MB_FIRST_COLLECTABLE, static_cast<uint16_t>(zvm.first_collectable));
+  store_u32(mb + MB_STATIC_HEAP, zvm.heap_static);
+  store_u32(mb + MB_CONS_USED, cells);
+  store_u32(mb + MB_HEAP_USED, heap_bytes);
+  store_u32(mb + MB_MSG_AREA, zvm.msg_area);
+  store_u32(mb + MB_BUILTIN_COUNT, zv_bi_live);
+  // The loader refuses unterminated texts, so never write one.
+  mb[MB_GENSYM_PREFIX + 19] = mb[MB_GENTEMP_PREFIX + 19] = 0;
+  static uint8_t history[IMG_HISTORY];
+  std::memcpy(history, zvm.history, IMG_HISTORY);
+  if (load_u16(history) > 19) store_u16(history, 0);
+  for (int i = 0; i < 20; i++) history[2 + 256 * i + 255] = 0;
+
+  // The file's header states the areas this world needs: the capacity the
+  // cons area has now, and a heap capacity that holds what is in use even
+  // when the heap grew past the configured one.
+  uint8_t header[IMG_HEADER];
+  std::memcpy(header, zvm.header, IMG_HEADER);
+  store_u32(header + HDR_CONS_CAP, zvm.cons_cap);
+  if (load_u32(header + HDR_HEAP_CAP) < zvm.heap_fill)
+    store_u32(header + HDR_HEAP_CAP, zvm.heap_limit);
+  store_u16(header + HDR_HASH_SIZE, static_cast<uint16_t>(zvm.hash_size));
+
+  bool ok = write_all(f, header, IMG_HEADER) && write_all(f, mb, IMG_MEMBLOCK) &&
+            write_all(f, history, IMG_HISTORY);
+  // The function word is this process's own; it is meaningless elsewhere.
+  for (uint32_t i = 0; ok && i < zv_bi_live; i++) {
+    uint8_t rec[6] = {0, 0, 0, 0, zv_builtins[i].kind, zv_builtins[i].count};
+    ok = write_all(f, rec, 6);
+  }
+  uint8_t roots[4 * ROOT_COUNT];
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) store_u32(roots + 4 * i, zvm.roots[i]);
+  ok = ok && write_all(f, roots, sizeof roots) &&
+       write_all(f, zvm.symtab, size_t(SYM_ENTRY) * zvm.sym_count) &&
+       write_all(f, zvm.heap_base + 8, heap_bytes) &&
+       write_all(f, zv_window + zvm.cons_first, size_t(8) * cells) &&
+       write_all(f, zvm.hash, size_t(2) * zvm.hash_size);
+  // Buffered data may fail only on the flush (a full disk, say).
+  ok = ok && std::fflush(f) == 0;
+  return ok ? 0 : 1;
+}
+
+int img_write_file(const char* path) {
+  char resolved[1024];
+  if (!host_resolve_path(path, resolved, sizeof resolved) && resolved[0] == 0)
+    std::snprintf(resolved, sizeof resolved, "%s", path);
+  FILE* f = std::fopen(resolved, "wb");
+  if (!f) return 1;
+  int r = img_write(f);
+  if (std::fclose(f) != 0) r = 1;
+  return r;
+}
