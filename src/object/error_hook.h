@@ -17,7 +17,7 @@ constexpr uint32_t ERR_BAD_GC_ARG = 4146;
 constexpr uint32_t ERR_VECTOR_TOO_LONG = 4171;
 constexpr uint32_t ERR_WRONG_TYPE = 5170;
 // Kernel-internal: a built-in whose routine is not in this kernel yet.
-constexpr uint32_t ERR_NOT_IMPLEMENTED = 0x1000 | 32;
+constexpr uint32_t ERR_NOT_IMPLEMENTED = 0x1000 | 24;
 
 inline uint32_t err_object_count(uint32_t code) { return (code >> 12) & 15; }
 

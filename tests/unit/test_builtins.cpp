@@ -10,9 +10,7 @@
 #include "builtins/table.h"
 #include "world_fixture.h"
 
-// The names live with the genesis, which the kernel library leaves out;
-// the test links them in directly.
-#include "genesis/builtin_names.cpp"
+#include "genesis/builtin_names.h"
 
 namespace {
 
