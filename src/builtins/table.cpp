@@ -552,9 +552,24 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
 uint16_t zv_bi_live = BI_CAPACITY;
 uint16_t zv_bi_saved = BI_CAPACITY;
 
+// Every family of built-ins lives in a file of its own and installs its
+// routines here.  The references are weak so that the table links before a
+// family exists; its built-ins then stay placeholders.
+#define ZV_FAMILY_DECLARE(f) void bi_install_##f() __attribute__((weak));
+ZV_BUILTIN_FAMILIES(ZV_FAMILY_DECLARE)
+#undef ZV_FAMILY_DECLARE
+
+void bi_install_all() {
+#define ZV_FAMILY_CALL(f) \
+  if (bi_install_##f) bi_install_##f();
+  ZV_BUILTIN_FAMILIES(ZV_FAMILY_CALL)
+#undef ZV_FAMILY_CALL
+}
+
 // Counted from the full capacity each time, so a second call (a restart)
 // gives the same result, and a built-in added in a spare record is counted.
 void bi_init_counts() {
+  bi_install_all();
   uint16_t live = BI_CAPACITY;
   while (live > 0 && zv_builtins[live - 1].fn == nullptr) live--;
   zv_bi_live = live;

@@ -24,9 +24,22 @@ extern BuiltinRecord zv_builtins[BI_CAPACITY];
 extern uint16_t zv_bi_live;   // records in use
 extern uint16_t zv_bi_saved;  // records written to / expected in an image
 
-// Trim the live count while the last record has no function; the saved
-// count follows it.
+// Install every family's routines, then trim the live count while the last
+// record has no function; the saved count follows it.
 void bi_init_counts();
+
+// The families of built-ins.  A family file defines `void bi_install_NAME()`
+// that stores its routines with bi_install(); a family not written yet
+// leaves its built-ins as placeholders.
+#define ZV_BUILTIN_FAMILIES(X)                                                 \
+  X(types) X(eval) X(apply) X(special_forms) X(control) X(errors)             \
+  X(equality) X(definitions) X(macros) X(lists) X(numbers) X(sets)           \
+  X(sequences) X(hash_tables) X(arrays) X(characters) X(strings)             \
+  X(symbols) X(streams) X(reader) X(printer) X(format) X(files) X(console)   \
+  X(threads) X(documentation) X(classes) X(debugger) X(image) X(diag) X(gc)
+void bi_install_all();
+
+inline void bi_install(uint32_t n, BuiltinFn fn) { zv_builtins[n].fn = fn; }
 
 inline Value bi_value(uint32_t n) { return make_builtin(zv_builtins[n].kind, n); }
 
