@@ -19,6 +19,7 @@
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/symbols.h"
+#include "threads/safepoint.h"
 
 // ---------------------------------------------------------------------------
 // The cons window
@@ -246,13 +247,16 @@ void mem_post_load(uint32_t free_ptr, int mode) {
 
 Value mem_alloc_cons() {
   gc_stress_tick();
+  world_lock();
   Value c = zvm.free_head;
   if (c != NIL) {
     zvm.free_head = cdr(c);
     zvm.free_count--;
-    return c;
+  } else {
+    c = gc_cons_collection();
   }
-  return gc_cons_collection();
+  world_unlock();
+  return c;
 }
 
 Value cons(Value a, Value d) {
@@ -270,14 +274,16 @@ Value cons(Value a, Value d) {
 
 Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
   gc_stress_tick();
-  // The collection signals error 36 when it cannot make room; loop in case
-  // the error returns.
+  world_lock();
+  // The collection signals error 36 when it cannot make room (releasing the
+  // lock first); loop in case the error returns.
   while (zvm.heap_limit - zvm.heap_fill < size) gc_heap_collection(size);
   uint8_t* p = zvm.heap_base + zvm.heap_fill;
   store_u32(p, type);
   store_u32(p + 4, hdr1);
   Value v = (tag << 24) | zvm.heap_fill;
   zvm.heap_fill += size;
+  world_unlock();
   return v;
 }
 
