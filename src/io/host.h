@@ -5,8 +5,9 @@
 
 // Resolve a host path: the exact name first, then a case-insensitive match
 // of each missing component.  '\\' and '/' both separate.  Writes the
-// resolved path (or the name as given, normalised, when nothing matches)
-// into out; returns true when an existing file or directory was found.
+// resolved path into out (when a component is missing, the part resolved so
+// far followed by the rest as given, so a new file lands in the existing
+// directory); returns true when an existing file or directory was found.
 // A result that does not fit in cap bytes returns false with out empty.
 bool host_resolve_path(const char* name, char* out, size_t cap);
 

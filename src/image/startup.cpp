@@ -1,0 +1,277 @@
+// Program entry.  The kernel holds no Lisp of its own, so everything here is
+// about getting an image loaded and telling it how it was started: the
+// image name, the features given on the command line and the remaining
+// arguments.
+#include "image/startup.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "eval/thread.h"
+#include "image/image_file.h"
+#include "io/host.h"
+#include "object/gc.h"
+#include "object/memory.h"
+#include "object/symbols.h"
+#include "object/value.h"
+
+char zv_program_path[ZV_PATH_SIZE];
+char zv_current_drive[ZV_PATH_SIZE];
+char zv_current_dir[ZV_PATH_SIZE];
+char zv_program_drive[ZV_PATH_SIZE];
+char zv_program_dir[ZV_PATH_SIZE];
+char zv_program_name[ZV_PATH_SIZE];
+char zv_image_name[ZV_PATH_SIZE];
+
+DriverFn zv_driver = nullptr;
+
+// Fixed symbols written at start-up.
+enum : uint32_t {
+  SYM_FEATURES = 187,
+  SYM_IMAGE_NAME = 204,
+  SYM_ARGUMENTS = 205,
+};
+
+static const char kBanner[] =
+    "\nZorva / Version 3.7 / Common LISP & CLOS compliant\n"
+    "Kernel for POSIX terminals, 455 built-in functions\n";
+
+// ---------------------------------------------------------------------------
+// Names and paths
+
+// Copy src into a path buffer; false (and dst untouched) when it doesn't fit.
+static bool copy_path(char* dst, const char* src) {
+  size_t n = strlen(src);
+  if (n >= ZV_PATH_SIZE) return false;
+  memcpy(dst, src, n + 1);
+  return true;
+}
+
+// The kernel's upper case: ASCII letters and the Cyrillic small letters of
+// code page 1251 (0xE0-0xFF, and 0xB8 whose capital is 0xA8).
+static unsigned char upcase_1251(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || c >= 0xE0) return c - 32;
+  if (c == 0xB8) return 0xA8;
+  return c;
+}
+
+static void upcase_in_place(char* s) {
+  for (; *s; s++) *s = (char)upcase_1251((unsigned char)*s);
+}
+
+// The working directory, ending in the separator.  When it does not fit it
+// stays empty, which still names the working directory for relative paths.
+static void take_working_dir() {
+  zv_current_drive[0] = 0;
+  zv_current_dir[0] = 0;
+  char buf[ZV_PATH_SIZE];
+  if (!getcwd(buf, sizeof buf)) return;
+  size_t n = strlen(buf);
+  if (n == 0 || buf[n - 1] != '/') {
+    if (n + 1 >= ZV_PATH_SIZE) return;
+    buf[n++] = '/';
+    buf[n] = 0;
+  }
+  memcpy(zv_current_dir, buf, n + 1);
+}
+
+// Program path into directory (with its separator) and file name; the
+// extension of the file name is dropped, so the default image of
+// "zorva.bin" would be "zorva.ROL" as well as that of "zorva".
+static void split_program_path() {
+  zv_program_drive[0] = 0;
+  const char* slash = strrchr(zv_program_path, '/');
+  size_t dir_len = slash ? (size_t)(slash - zv_program_path) + 1 : 0;
+  memcpy(zv_program_dir, zv_program_path, dir_len);
+  zv_program_dir[dir_len] = 0;
+  const char* file = zv_program_path + dir_len;
+  const char* dot = strrchr(file, '.');
+  size_t file_len = dot && dot != file ? (size_t)(dot - file) : strlen(file);
+  memcpy(zv_program_name, file, file_len);
+  zv_program_name[file_len] = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Failures
+
+// Bad image or bad argument.  The pause lets the user of a console window
+// read the lines before it closes; scripts get them at once.
+static int bad_start(const char* what) {
+  printf("\nBad .ROL-file or illegal command line option: %s", what);
+  printf("\nUsage: ZORVA [-ROL filename.ROL] [ARGS]*...\n");
+  fflush(stdout);
+  if (isatty(STDOUT_FILENO)) host_sleep_ms(5000);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Steps that belong to later parts of the kernel
+
+// The thread table and its locks come with the thread layer; until then the
+// first thread is the only one, and it is the thread that runs main.
+static void threads_start() {
+  zvts = &zv_first_thread;
+  window_init();
+  gc_stress_init_from_env();
+}
+static void threads_stop() {}
+
+// The console layer puts the terminal, status and indicator windows into
+// data word 2 of the streams in symbols 210, 208 and 209.
+static void attach_console_windows() {}
+static void restore_console() {}
+
+// The start-up memory report (message 40, under a listener context) and the
+// collection statistics at exit (message 41) need the message printer.
+static void report_memory_at_start() {}
+static void report_collections_at_exit() {}
+
+// Open files are owned by file streams; the file layer closes them.
+static void close_runtime_files() {}
+
+// ---------------------------------------------------------------------------
+// Arguments into the Lisp world
+
+static bool memq(Value x, Value list) {
+  for (; cons_p(list); list = cdr(list))
+    if (car(list) == x) return true;
+  return false;
+}
+
+// Destructive: the features list belongs to the world being started.
+static Value delete_eq(Value x, Value list) {
+  while (cons_p(list) && car(list) == x) list = cdr(list);
+  for (Value p = list; cons_p(p) && cons_p(cdr(p));) {
+    if (car(cdr(p)) == x)
+      set_cdr(p, cdr(cdr(p)));
+    else
+      p = cdr(p);
+  }
+  return list;
+}
+
+static Value nreverse(Value list) {
+  Value done = NIL;
+  while (cons_p(list)) {
+    Value next = cdr(list);
+    set_cdr(list, done);
+    done = list;
+    list = next;
+  }
+  return done;
+}
+
+// "#+NAME" adds NAME to the features, "#-NAME" removes it; false for any
+// other second character or a name too long for the kernel's buffers.
+static bool apply_feature(const char* arg) {
+  char op = arg[1];
+  if (op != '+' && op != '-') return false;
+  char name[ZV_PATH_SIZE];
+  if (!copy_path(name, arg + 2)) return false;
+  upcase_in_place(name);
+  Value sym = sym_intern((const uint8_t*)name, (uint32_t)strlen(name));
+  root_push(&sym);
+  Value features = sym_value(SYM_FEATURES);
+  if (op == '-')
+    sym_set_value(SYM_FEATURES, delete_eq(sym, features));
+  else if (!memq(sym, features))
+    sym_set_value(SYM_FEATURES, cons(sym, features));
+  root_pop();
+  return true;
+}
+
+static Value make_string(const char* s) { return mem_make_string(s, (uint32_t)strlen(s)); }
+
+// Symbol 205 := (program-path arg ...); "#" arguments set features instead.
+// Returns the offending argument, or null when all were good.
+static const char* take_arguments(int first, int argc, char** argv) {
+  Value list = NIL;
+  root_push(&list);
+  sym_set_value(SYM_ARGUMENTS, NIL);
+  for (int i = first; i < argc; i++) {
+    if (argv[i][0] == '#') {
+      if (!apply_feature(argv[i])) {
+        root_pop();
+        return argv[i];
+      }
+      continue;
+    }
+    Value s = make_string(argv[i]);
+    list = cons(s, list);
+  }
+  list = nreverse(list);
+  const char* self = zv_program_path;
+  if (!self[0]) self = argc > 0 && argv[0] ? argv[0] : "";
+  Value s = make_string(self);
+  list = cons(s, list);
+  sym_set_value(SYM_ARGUMENTS, list);
+  root_pop();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Entry
+
+// Decide the image from the command line; returns the index of the first
+// argument for the Lisp world, or -1 with *shown naming the bad argument.
+// *shown is what a failed load reports: the -ROL argument as typed, or the
+// default name.
+static int choose_image(int argc, char** argv, const char** shown) {
+  if (argc >= 3 && strcasecmp(argv[1], "-ROL") == 0) {
+    *shown = argv[2];
+    if (!copy_path(zv_image_name, argv[2])) return -1;
+    upcase_in_place(zv_image_name);
+    return 3;
+  }
+  static char name[3 * ZV_PATH_SIZE + 8];
+  snprintf(name, sizeof name, "%s%s%s.ROL", zv_program_drive, zv_program_dir, zv_program_name);
+  *shown = name;
+  if (!copy_path(zv_image_name, name)) return -1;
+  return 1;
+}
+
+// Free the world after the driver is done with it.
+static void shut_down() {
+  report_collections_at_exit();
+  close_runtime_files();
+  mem_free_areas(false, true);
+  restore_console();
+  threads_stop();
+}
+
+int zorva_main(int argc, char** argv) {
+  threads_start();
+  host_program_path(zv_program_path, ZV_PATH_SIZE);
+  fputs(kBanner, stdout);
+  fflush(stdout);
+  take_working_dir();
+  split_program_path();
+
+  const char* shown = nullptr;
+  int first = choose_image(argc, argv, &shown);
+  if (first < 0) return bad_start(shown);
+
+  for (;;) {
+    if (img_load(zv_image_name, 1) != IMG_OK) return bad_start(shown);
+    attach_console_windows();
+    sym_set_value(SYM_IMAGE_NAME, make_string(zv_image_name));
+    report_memory_at_start();
+    const char* bad = take_arguments(first, argc, argv);
+    if (bad) return bad_start(bad);
+
+    int result = zv_driver ? zv_driver(1) : 0;
+    if (result != 1) break;
+
+    // Restart: a fresh world from the (possibly changed) image name, with
+    // the command-line arguments already used up.
+    mem_free_areas(false, true);
+    first = argc;
+    shown = zv_image_name;
+  }
+  shut_down();
+  return 0;
+}
