@@ -11,6 +11,8 @@
 
 #include "object/value.h"
 
+struct Context;  // eval/context.h
+
 struct StackEntry {
   Value arg;      // a Value, or for a context the context record's number
   uint16_t tag;   // see the TAG_ constants below
@@ -20,14 +22,18 @@ static_assert(sizeof(StackEntry) == 8);
 
 // Entry tags.
 constexpr uint16_t ST_ANON = 0x0000;
-constexpr uint16_t ST_ARG = 0x0022;        // positional argument
-constexpr uint16_t ST_CONTEXT = 0x8000;    // 0x8000 set, 0x4000 clear
+constexpr uint16_t ST_ARG = 0x0022;      // positional argument
+constexpr uint16_t ST_CONTEXT = 0x8000;  // 0x8000 set, 0x4000 clear
 constexpr uint16_t ST_FUNCALL_FRAME = 0xC000;
 constexpr uint16_t ST_EVAL_FRAME = 0xD000;
 constexpr uint16_t ST_CALL_FRAME = 0xE000;
 constexpr uint16_t ST_CLOSURE_ENV = 0xF000;
 
 inline bool is_context_tag(uint16_t tag) { return (tag & 0xC000) == 0x8000; }
+// Frames: 0xC000, 0xD000, 0xE000 with mark bits in the low byte; 0xF000
+// is a lexical-environment entry, not a frame.
+inline bool is_frame_tag(uint16_t tag) { return tag >= 0xC000 && tag < 0xF000; }
+inline bool is_eval_frame_tag(uint16_t tag) { return (tag & 0xF000) == ST_EVAL_FRAME; }
 
 constexpr uint32_t KEYWORD_SLOTS = 34;
 
@@ -65,6 +71,25 @@ struct ThreadState {
   // Stack reserves (entries / free root slots), see the evaluator.
   uint32_t stack_reserve = 0;
   uint32_t root_reserve = 0;
+
+  // One above the oldest entry of the current lexical environment: the
+  // frame of the function whose bindings zvlexenv reaches, 0 when the
+  // environment is empty.  A cached lexical reference is trusted only
+  // inside [zvlexenv, lexframe), so a stale distance can never reach a
+  // caller's binding of the same symbol.
+  uint16_t lexframe = 0;
+  // Set by EVALHOOK and the stepper: the next evaluation skips the hook.
+  uint16_t evalhook_skip = 0;
+
+  // Context records of the live contexts, indexed by the stack index of
+  // their entry (the entry's argument holds that index: records live in
+  // native frames and their addresses do not fit a 32-bit word).
+  Context** cx_records = nullptr;
+  uint32_t cx_cap = 0;
+
+  // Lowest native stack address the evaluator may reach before it reports
+  // a stack overflow instead of crashing; 0 until known.
+  uintptr_t native_floor = 0;
 };
 
 extern thread_local ThreadState* zvts;

@@ -218,7 +218,7 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
 
     // Hooks, tables and variables.
     {"%FILL-ARRAY", O, "fills the contents of an array of rank 2 or more"},
-    {"%RESERVED-180", O, ""},  // 180
+    {"%PRINT-INSTANCE", O, "function: prints a structure or instance (object stream)"},  // 180
     {"%RESERVED-181", O, ""},
     {"%RESERVED-182", O, ""},
     {"%BREAK-COMMANDS", S, "break-loop command table: alist of characters and functions"},

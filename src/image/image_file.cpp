@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "eval/thread.h"
 #include "io/host.h"
@@ -408,6 +409,8 @@ int img_load(const char* path, int mode) {
   if (zvm.cons_first != saved_base)
     img_relocate(static_cast<int32_t>(zvm.cons_first - saved_base) / 8, mode == 2);
   sym_rehash();
+  // Tables whose keys hash by content may have been saved by another hash.
+  hash_tables_rehash_all();
   if (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS) gc_status_line(0, 0);
   return IMG_OK;
 }

@@ -11,8 +11,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eval/context.h"
+#include "eval/errors.h"
 #include "eval/thread.h"
+#include "image/driver.h"
 #include "image/image_file.h"
+#include "io/console.h"
+#include "io/files.h"
 #include "io/host.h"
 #include "object/gc.h"
 #include "object/memory.h"
@@ -27,14 +32,19 @@ char zv_program_dir[ZV_PATH_SIZE];
 char zv_program_name[ZV_PATH_SIZE];
 char zv_image_name[ZV_PATH_SIZE];
 
-DriverFn zv_driver = nullptr;
+DriverFn zv_driver = driver_top_level;
 
 // Fixed symbols written at start-up.
 enum : uint32_t {
   SYM_FEATURES = 187,
   SYM_IMAGE_NAME = 204,
   SYM_ARGUMENTS = 205,
+  SYM_TERMINAL_STREAM = 210,
 };
+
+// Messages of start-up and exit.
+constexpr uint32_t MSG_MEMORY = 0x7000 | 40;       // seven arguments
+constexpr uint32_t MSG_COLLECTIONS = 0x4000 | 41;  // four arguments
 
 static const char kBanner[] =
     "\nZorva / Version 3.7 / Common LISP & CLOS compliant\n"
@@ -117,21 +127,51 @@ static void threads_start() {
   zvts = &zv_first_thread;
   window_init();
   gc_stress_init_from_env();
+  eval_init();
 }
 static void threads_stop() {}
 
-// The console layer puts the terminal, status and indicator windows into
-// data word 2 of the streams in symbols 210, 208 and 209.
-static void attach_console_windows() {}
+// The terminal, status and indicator windows go into data word 2 of the
+// streams in symbols 210, 208 and 209; loading cleared that word.
+static void attach_console_windows() {
+  console_init();
+  console_attach_standard_windows();
+}
+// The line mode leaves the terminal as it found it.
 static void restore_console() {}
 
-// The start-up memory report (message 40, under a listener context) and the
-// collection statistics at exit (message 41) need the message printer.
-static void report_memory_at_start() {}
-static void report_collections_at_exit() {}
+static Value count_value(uint64_t n) { return mem_make_integer(int64_t(n)); }
+
+// Message 40 with the free space of the new world.  It is printed under a
+// listener context of its own, so that a failure while printing ends only
+// the report.
+static void report_memory_at_start() {
+  Context cx;
+  context_push(&cx, CX_LISTENER | CX_BLOCKLIKE | CX_LISTENER_DEBUG);
+  if (setjmp(cx.resume) == 0) {
+    Value args[7] = {
+        make_fixnum(int32_t(hdr_u32(HDR_STACK_N))), make_fixnum(3), NIL, T, NIL, NIL, T};
+    for (int i = 2; i <= 5; i++) root_push(&args[i]);
+    args[2] = count_value(zvm.free_count);
+    args[4] = count_value(zvm.sym_cap - zvm.sym_count);
+    args[5] = count_value(zvm.heap_limit - zvm.heap_fill);
+    // Straight to the format engine: the message printer takes at most
+    // four objects, and this message has seven.
+    emit_formatted(sym_value(SYM_TERMINAL_STREAM), message_text(MSG_MEMORY & 0xFF), 7, args);
+    root_pop(4);
+  }
+  context_pop(&cx);
+}
+
+static void report_collections_at_exit() {
+  if (!(hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS)) return;
+  Value args[4] = {make_fixnum(int32_t(zv_gc.cons)), make_fixnum(int32_t(zv_gc.heap)),
+                   make_fixnum(int32_t(zv_gc.symbol)), make_fixnum(int32_t(zv_gc.full))};
+  print_message(SYM_TERMINAL_STREAM, MSG_COLLECTIONS, args);
+}
 
 // Open files are owned by file streams; the file layer closes them.
-static void close_runtime_files() {}
+static void close_runtime_files() { files_close_all(); }
 
 // ---------------------------------------------------------------------------
 // Arguments into the Lisp world

@@ -1,32 +1,712 @@
-// Streams (being written).
+// Streams: objects, the per-kind character operations, code pages and the
+// end-of-file protocol.
 #include "io/stream.h"
 
-#include "object/error_hook.h"
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "builtins/table.h"
+#include "eval/context.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "eval/stack.h"
+#include "io/console.h"
 #include "object/memory.h"
+#include "text/reader.h"
+#include "text/strings.h"
 
 thread_local uint32_t zv_printer_column = 0;
 
-uint32_t handle_add_file(FILE*) { return 0; }
-uint32_t handle_add_window(Window*) { return 0; }
-FILE* handle_file(uint32_t) { return nullptr; }
-Window* handle_window(uint32_t) { return nullptr; }
-void handle_release(uint32_t) {}
-Value make_stream(uint8_t, Value, uint32_t, uint32_t) { return NIL; }
-Value make_file_stream(uint8_t, Value, FILE*, uint16_t) { return NIL; }
-Value make_window_stream(Value, Window*) { return NIL; }
-Value make_string_input_stream(Value, uint32_t, uint32_t) { return NIL; }
-Value make_string_output_stream() { return NIL; }
-Value string_output_contents(Value) { return NIL; }
-Value input_stream(Value d) { return d; }
-Value output_stream(Value d) { return d; }
-int stream_read_char(Value) { return -1; }
-void stream_unread_char(Value, int) {}
-void stream_write_char(Value, int) {}
-void stream_write_bytes(Value, const char*, uint32_t) {}
-void stream_write_cstr(Value, const char*) {}
-uint32_t stream_column(Value) { return 0; }
-uint32_t stream_right_margin(Value) { return 78; }
-uint8_t cp1251_to_866(uint8_t c) { return c; }
-uint8_t cp866_to_1251(uint8_t c) { return c; }
-Value stream_read_with(ReaderFn fn, Value s, uint32_t flags, Value) { return fn(s, flags); }
-void stream_end_of_file(Value s, uint32_t) { zv_error(0x1043, s); }
+namespace {
+
+constexpr uint32_t E_NOT_STREAM = 0x1021;  // 4129
+constexpr uint32_t E_IO = 0x201F;          // 8223, continuable
+constexpr uint32_t MSG_CONT_RETRY = 32;
+constexpr uint16_t COLUMN_MAX = 0xFFFF;
+
+// ---------------------------------------------------------------------------
+// Native handles.  Slot 0 stays empty so that 0 means "closed".
+
+enum HandleKind : uint8_t { H_FREE, H_FILE, H_WINDOW };
+struct Handle {
+  HandleKind kind;
+  void* p;
+};
+std::mutex handles_mutex;
+std::vector<Handle> handles(1, Handle{H_FREE, nullptr});
+
+uint32_t handle_add(HandleKind kind, void* p) {
+  std::lock_guard<std::mutex> g(handles_mutex);
+  for (uint32_t i = 1; i < handles.size(); i++)
+    if (handles[i].kind == H_FREE) {
+      handles[i] = Handle{kind, p};
+      return i;
+    }
+  handles.push_back(Handle{kind, p});
+  return uint32_t(handles.size() - 1);
+}
+
+void* handle_get(uint32_t i, HandleKind kind) {
+  std::lock_guard<std::mutex> g(handles_mutex);
+  return i < handles.size() && handles[i].kind == kind ? handles[i].p : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Code pages.  The printed tables send 1251 codes 0xB0 and 0xB1 onto the
+// images of 0xA8 and 0xB8; here they take 866 codes 0xF8 and 0xD8, which
+// nothing else produces (0xF8 is the degree sign in both pages), so the
+// two conversions are inverse permutations.
+
+struct CodePages {
+  uint8_t to866[256];
+  uint8_t to1251[256];
+  CodePages() {
+    for (int c = 0; c < 256; c++) {
+      int o = c;
+      if (c >= 0xC0 && c <= 0xEF)
+        o = c - 64;
+      else if (c >= 0xF0)
+        o = c - 16;
+      else if (c == 0xA8)
+        o = 0xF0;
+      else if (c == 0xB8)
+        o = 0xF1;
+      else if (c == 0xB0)
+        o = 0xF8;
+      else if (c == 0xB1)
+        o = 0xD8;
+      else if (c >= 0x80 && c <= 0xAF)
+        o = c + 48;
+      else if (c >= 0xB0 && c <= 0xBF)
+        o = c + 64;
+      to866[c] = uint8_t(o);
+    }
+    for (int c = 0; c < 256; c++) to1251[to866[c]] = uint8_t(c);
+  }
+};
+const CodePages code_pages;
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+// The last character a file stream handed out, for the reader's echo; 0
+// after a put-back so that a character read again is not shown twice.
+thread_local int last_read = -1;
+
+[[noreturn]] void closed_stream(Value s) {
+  lisp_error(E_WRONG_TYPE, s);
+  lisp_fatal_error(E_WRONG_TYPE, s);
+}
+
+FILE* open_file(Value s) {
+  FILE* f = stream_file(s);
+  if (!f) closed_stream(s);
+  return f;
+}
+
+Window* open_window(Value s) {
+  Window* w = stream_window(s);
+  if (!w) closed_stream(s);
+  return w;
+}
+
+bool oem(Value s) { return stream_hi(s) & FSF_OEM; }
+
+// An I/O error on a file: continuable; continuing clears it and retries.
+void file_error(Value s, FILE* f) {
+  int err = errno;
+  Value name = stream_name(s);
+  root_push(&name);
+  Value text = str_from_cstr(std::strerror(err));
+  root_pop();
+  Value objects[2] = {name, text};
+  lisp_cerror(MSG_CONT_RETRY, E_IO, objects);
+  std::clearerr(f);
+}
+
+void advance_column(Value s, int c) {
+  uint32_t col = stream_lo(s);
+  stream_set_lo(s, (c & 0xFF) == '\n' ? 0 : col < COLUMN_MAX ? col + 1 : col);
+}
+
+// Input string streams keep the read index and the end in the two halves
+// of word 1, and their bits above 16 in word 2, so strings longer than
+// 64K characters read correctly.
+uint32_t string_index(Value s) { return stream_lo(s) | ((heap_word(s, 2) & 0xFFFF) << 16); }
+uint32_t string_end(Value s) { return stream_hi(s) | ((heap_word(s, 2) >> 16) << 16); }
+void string_set_index(Value s, uint32_t i) {
+  stream_set_lo(s, i);
+  heap_set_word(s, 2, (heap_word(s, 2) & 0xFFFF0000u) | (i >> 16));
+}
+
+int file_read_char(Value s) {
+  FILE* f = open_file(s);
+  for (;;) {
+    int c = std::getc(f);
+    if (c != EOF) {
+      if (c >= 128 && oem(s)) c = code_pages.to1251[c];
+      if ((hdr_u8(HDR_SWITCHES) & SW_READER) && last_read != 0)
+        stream_write_char(sym_value(STREAM_SYM_TERMINAL), c);
+      last_read = c;
+      return c;
+    }
+    if (!std::ferror(f)) return -1;
+    root_push(&s);
+    file_error(s, f);
+    root_pop();
+    f = open_file(s);
+  }
+}
+
+int string_read_char(Value s) {
+  uint32_t i = string_index(s), end = string_end(s);
+  if (i < end) {
+    string_set_index(s, i + 1);
+    return string_bytes(heap_word(s, 0))[i];
+  }
+  // One step past the end, so that a put-back after the end of file
+  // leaves the stream at its end.
+  if (i == end) string_set_index(s, i + 1);
+  return -1;
+}
+
+void file_write_char(Value s, int c) {
+  uint8_t b = uint8_t(c);
+  if (b >= 128 && oem(s)) b = code_pages.to866[b];
+  for (;;) {
+    FILE* f = open_file(s);
+    if (std::putc(b, f) != EOF || !std::ferror(f)) break;
+    root_push(&s);
+    file_error(s, f);
+    root_pop();
+  }
+  advance_column(s, c);
+}
+
+void string_write_char(Value s, int c) {
+  root_push(&s);
+  Value str = str_append_char(heap_word(s, 0), uint8_t(c));
+  root_pop();
+  heap_set_word(s, 0, str);
+  advance_column(s, c);
+}
+
+// A replacement value from the error is checked again.
+Value check_stream(Value s, bool input) {
+  while (!is_stream(s) || !(input ? stream_is_input(s) : stream_is_output(s)))
+    s = lisp_error(E_WRONG_TYPE, s);
+  return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Handles
+
+uint32_t handle_add_file(FILE* f) { return handle_add(H_FILE, f); }
+uint32_t handle_add_window(Window* w) { return handle_add(H_WINDOW, w); }
+FILE* handle_file(uint32_t i) { return static_cast<FILE*>(handle_get(i, H_FILE)); }
+Window* handle_window(uint32_t i) { return static_cast<Window*>(handle_get(i, H_WINDOW)); }
+
+void handle_release(uint32_t i) {
+  std::lock_guard<std::mutex> g(handles_mutex);
+  if (i > 0 && i < handles.size()) handles[i] = Handle{H_FREE, nullptr};
+}
+
+// ---------------------------------------------------------------------------
+// Making streams
+
+Value make_stream(uint8_t type, Value name, uint32_t word1, uint32_t handle) {
+  root_push(&name);
+  Value s = mem_alloc_object(3, type, 2);
+  root_pop();
+  heap_set_word(s, 0, name);
+  heap_set_word(s, 1, word1);
+  heap_set_word(s, 2, handle);
+  return s;
+}
+
+Value make_file_stream(uint8_t type, Value name, FILE* f, uint16_t flags) {
+  uint32_t h = handle_add_file(f);
+  return make_stream(type, name, uint32_t(flags) << 16, h);
+}
+
+Value make_window_stream(Value name, Window* w) {
+  return make_stream(STREAM_WINDOW, name, 0, handle_add_window(w));
+}
+
+Value make_string_input_stream(Value str, uint32_t start, uint32_t end) {
+  Value s = make_stream(STREAM_STRING_IN, str, 0, 0);
+  heap_set_word(s, 1, (start & 0xFFFF) | (end << 16));
+  heap_set_word(s, 2, (start >> 16) | (end >> 16 << 16));
+  return s;
+}
+
+Value make_string_output_stream() {
+  Value str = str_make(0);
+  return make_stream(STREAM_STRING_OUT, str, 0, 0);
+}
+
+Value string_output_contents(Value s) {
+  Value text = heap_word(s, 0);
+  root_push(&s);
+  root_push(&text);
+  Value fresh = str_make(0);
+  root_pop(2);
+  heap_set_word(s, 0, fresh);
+  stream_set_lo(s, 0);
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Designators
+
+Value input_stream(Value d) {
+  if (nil_p(d))
+    d = sym_value(STREAM_SYM_STANDARD_INPUT);
+  else if (d == T)
+    d = sym_value(STREAM_SYM_TERMINAL);
+  return check_stream(d, true);
+}
+
+Value output_stream(Value d) {
+  if (nil_p(d))
+    d = sym_value(STREAM_SYM_STANDARD_OUTPUT);
+  else if (d == T)
+    d = sym_value(STREAM_SYM_TERMINAL);
+  return check_stream(d, false);
+}
+
+// ---------------------------------------------------------------------------
+// Character operations
+
+int stream_read_char(Value s) {
+  switch (stream_kind(s)) {
+    case HT_FILE:
+      return file_read_char(s);
+    case HT_WINDOW:
+      return window_read_char(open_window(s));
+    default:
+      return string_read_char(s);
+  }
+}
+
+void stream_unread_char(Value s, int c) {
+  last_read = 0;
+  switch (stream_kind(s)) {
+    case HT_FILE:
+      if (c >= 0) {
+        uint8_t b = uint8_t(c);
+        if (b >= 128 && oem(s)) b = code_pages.to866[b];
+        std::ungetc(b, open_file(s));
+      }
+      break;
+    case HT_WINDOW:
+      window_unread_char(open_window(s), c);
+      break;
+    default: {
+      uint32_t i = string_index(s);
+      if (i > 0) string_set_index(s, i - 1);
+    }
+  }
+}
+
+void stream_write_char(Value s, int c) {
+  zv_printer_column = (c & 0xFF) == '\n' ? 0 : zv_printer_column + 1;
+  switch (stream_kind(s)) {
+    case HT_FILE:
+      file_write_char(s, c);
+      break;
+    case HT_WINDOW:
+      window_write_char(open_window(s), c);
+      break;
+    default:
+      string_write_char(s, c);
+  }
+}
+
+void stream_write_bytes(Value s, const char* p, uint32_t n) {
+  root_push(&s);
+  for (uint32_t i = 0; i < n; i++) stream_write_char(s, uint8_t(p[i]));
+  root_pop();
+}
+
+void stream_write_string(Value s, Value str, uint32_t start, uint32_t end) {
+  root_push(&s);
+  root_push(&str);
+  for (uint32_t i = start; i < end; i++) stream_write_char(s, string_bytes(str)[i]);
+  root_pop(2);
+}
+
+void stream_write_cstr(Value s, const char* p) {
+  stream_write_bytes(s, p, uint32_t(std::strlen(p)));
+}
+
+uint32_t stream_column(Value s) {
+  if (stream_kind(s) == HT_WINDOW) return window_column(open_window(s));
+  return stream_lo(s);
+}
+
+uint32_t stream_right_margin(Value s) {
+  if (stream_kind(s) == HT_WINDOW) return window_width(open_window(s));
+  Value m = sym_value(STREAM_SYM_RIGHT_MARGIN);
+  return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : 78;
+}
+
+uint8_t cp1251_to_866(uint8_t c) { return code_pages.to866[c]; }
+uint8_t cp866_to_1251(uint8_t c) { return code_pages.to1251[c]; }
+
+// ---------------------------------------------------------------------------
+// The input entry wrapper and the end-of-file protocol
+
+Value stream_read_with(ReaderFn fn, Value stream, uint32_t flags, Value eof_value) {
+  if (!is_stream(stream) || !stream_is_input(stream)) return lisp_error(E_NOT_STREAM, stream);
+  if (flags == 0) return fn(stream, 0);
+  // A top-level read starts with no list open; the counters of an outer
+  // read (a macro function reading on its own) come back afterwards.
+  ReaderCounters saved = reader_save_counters();
+  if (flags & RD_TOP_LEVEL) reader_restore_counters(ReaderCounters{});
+  Context cx;
+  context_push(&cx, uint16_t(CX_BLOCKLIKE | flags));
+  // The guarded stream lies just below the context, the eof value below
+  // it: the stack keeps both where the collector sees them, and they are
+  // read back from there after a throw instead of from locals.
+  push_anon(stream);
+  push_anon(eof_value);
+  int code = setjmp(cx.resume);
+  if (code == 0) {
+    Value v = fn(zvts->stack[cx.index - 1].arg, flags & ~RD_EOF_VALUE);
+    context_pop(&cx);
+    reader_restore_counters(saved);
+    return v;
+  }
+  Value eof = zvts->stack[cx.index - 2].arg;
+  context_pop(&cx);
+  reader_restore_counters(saved);
+  if (code == TC_CONSOLE) {
+    uint16_t next = find_context(CX_LISTENER_DEBUG);
+    if (!next) throw_to_listener();
+    throw_to(TC_CONSOLE, next);
+  }
+  zvts->mv_count = 1;
+  zvts->glvalue = eof;
+  return eof;
+}
+
+void stream_end_of_file(Value stream, uint32_t flags) {
+  end_of_file(stream, !(flags & RD_TOP_LEVEL));
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins
+
+namespace {
+
+constexpr uint32_t SYM_CHARACTER = 0x6C;
+constexpr uint32_t SYM_UNSIGNED_BYTE = 0x81;
+constexpr uint32_t KW_CP1251 = 0x65;
+constexpr uint32_t KW_CP866 = 0x66;
+
+// What to skip before PEEK-CHAR stops: per thread, like the reader scratch.
+enum : int { PEEK_NONE = -1, PEEK_WHITESPACE = -2 };
+thread_local int peek_type = PEEK_NONE;
+// READ-LINE's second value: the line ended at the end of the file.
+thread_local bool line_at_eof = false;
+
+// The optional (stream eof-error-p eof-value recursive-p) arguments from
+// position `first`, as the input built-ins take them.
+struct InputCall {
+  Value stream;
+  uint32_t flags;
+  Value eof_value;
+};
+
+InputCall input_args(uint32_t first) {
+  uint32_t n = arg_count();
+  if (n >= first + 4) lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, arg(first + 4));
+  n = arg_count();
+  InputCall c;
+  c.flags = RD_TOP_LEVEL;
+  if (n >= first + 3 && !nil_p(arg(first + 3))) c.flags = 0;
+  if (n >= first + 1 && nil_p(arg(first + 1))) c.flags |= RD_EOF_VALUE;
+  c.eof_value = n >= first + 2 ? arg(first + 2) : NIL;
+  c.stream = input_stream(n >= first ? arg(first) : NIL);
+  return c;
+}
+
+Value run_input(ReaderFn fn, uint32_t first) {
+  InputCall c = input_args(first);
+  return stream_read_with(fn, c.stream, c.flags, c.eof_value);
+}
+
+Value reader_read_char(Value s, uint32_t flags) {
+  int c = stream_read_char(s);
+  if (c < 0) {
+    stream_end_of_file(s, flags);
+    return NIL;
+  }
+  return make_char(uint32_t(c));
+}
+
+bool peek_stops(int c) {
+  if (peek_type == PEEK_NONE) return true;
+  if (peek_type == PEEK_WHITESPACE) return reader_syntax_class(c) != 2;
+  return c == peek_type;
+}
+
+Value reader_peek_char(Value s, uint32_t flags) {
+  for (;;) {
+    int c = stream_read_char(s);
+    if (c < 0) {
+      stream_end_of_file(s, flags);
+      return NIL;
+    }
+    if (peek_stops(c)) {
+      stream_unread_char(s, c);
+      return make_char(uint32_t(c));
+    }
+  }
+}
+
+Value reader_read_line(Value s, uint32_t flags) {
+  Value line = NIL;
+  root_push(&s);
+  root_push(&line);
+  uint8_t chunk[128];
+  uint32_t n = 0, total = 0;
+  int c;
+  while ((c = stream_read_char(s)) >= 0 && c != '\n') {
+    chunk[n++] = uint8_t(c);
+    if (n == sizeof chunk) {
+      line = nil_p(line) ? str_from_bytes(chunk, n) : str_resize(line, total + n);
+      if (total) std::memcpy(string_bytes(line) + total, chunk, n);
+      total += n;
+      n = 0;
+    }
+  }
+  if (c < 0 && total + n == 0) {
+    root_pop(2);
+    stream_end_of_file(s, flags);
+    return NIL;
+  }
+  if (nil_p(line)) {
+    line = str_from_bytes(chunk, n);
+  } else if (n) {
+    line = str_resize(line, total + n);
+    std::memcpy(string_bytes(line) + total, chunk, n);
+  }
+  line_at_eof = c < 0;
+  root_pop(2);
+  return line;
+}
+
+Value reader_read_char_no_hang(Value s, uint32_t flags) {
+  if (stream_kind(s) != HT_WINDOW) return reader_read_char(s, flags);
+  int c = window_read_char_no_hang(open_window(s));
+  if (c == -1) {
+    stream_end_of_file(s, flags);
+    return NIL;
+  }
+  return c < 0 ? NIL : make_char(uint32_t(c));
+}
+
+// Element size in bytes of a binary file stream, 0 for a character one.
+uint32_t element_bytes(Value s) {
+  uint32_t code = (stream_hi(s) & FSF_SIZE_MASK) >> 1;
+  return code ? 1u << (code - 1) : 0;
+}
+
+Value binary_file(Value s, bool input) {
+  while (!is_file_stream(s) || element_bytes(s) == 0 ||
+         !(input ? stream_is_input(s) : stream_is_output(s)))
+    s = lisp_error(E_WRONG_TYPE, s);
+  return s;
+}
+
+uint32_t index_arg(Value v, uint32_t dflt, uint32_t max) {
+  if (nil_p(v)) return dflt;
+  while (!is_fixnum(v) || fixnum_value(v) < 0 || uint32_t(fixnum_value(v)) > max)
+    v = lisp_error(E_WRONG_TYPE, v);
+  return uint32_t(fixnum_value(v));
+}
+
+Value stream_arg(Value s) {
+  while (!is_stream(s)) s = lisp_error(E_WRONG_TYPE, s);
+  return s;
+}
+
+// 322 CLEAR-INPUT.  A file keeps its buffered input: dropping it would
+// lose data of a disk file, and a file has no type-ahead to discard.
+Value bi_clear_input(Value, Value) {
+  check_max_args(1);
+  Value s = input_stream(arg_count() ? arg(1) : NIL);
+  if (stream_kind(s) == HT_WINDOW) window_clear_input(open_window(s));
+  return NIL;
+}
+
+// 324 LISTEN
+Value bi_listen(Value, Value) {
+  check_max_args(1);
+  Value s = input_stream(arg_count() ? arg(1) : NIL);
+  switch (stream_kind(s)) {
+    case HT_FILE:
+      return bool_value(!std::feof(open_file(s)));
+    case HT_WINDOW:
+      return bool_value(window_listen(open_window(s)));
+    default:
+      return bool_value(string_index(s) < string_end(s));
+  }
+}
+
+// 325 PEEK-CHAR (&optional peek-type stream eof-error-p eof-value recursive-p)
+Value bi_peek_char(Value, Value) {
+  Value type = arg_count() ? arg(1) : NIL;
+  int saved = peek_type;
+  peek_type = nil_p(type)                ? PEEK_NONE
+              : tag_of(type) == TAG_CHAR ? int(type & 0xFF)
+                                         : PEEK_WHITESPACE;
+  Value v = run_input(reader_peek_char, 2);
+  peek_type = saved;
+  return v;
+}
+
+Value bi_read(Value, Value) { return run_input(read_object, 1); }
+Value bi_read_char(Value, Value) { return run_input(reader_read_char, 1); }
+Value bi_read_char_no_hang(Value, Value) { return run_input(reader_read_char_no_hang, 1); }
+
+// 329 READ-LINE: the line and whether it ended at the end of the file.
+Value bi_read_line(Value, Value) {
+  line_at_eof = true;  // stays so when the end of file returns the eof value
+  Value v = run_input(reader_read_line, 1);
+  Value values[2] = {v, bool_value(line_at_eof)};
+  return set_values(2, values);
+}
+
+// 332 UNREAD-CHAR (char &optional stream)
+Value bi_unread_char(Value, Value) {
+  check_max_args(2);
+  Value ch = arg(1);
+  while (tag_of(ch) != TAG_CHAR) ch = lisp_error(E_WRONG_TYPE, ch);
+  root_push(&ch);
+  Value s = input_stream(arg_count() >= 2 ? arg(2) : NIL);
+  root_pop();
+  stream_unread_char(s, int(ch & 0xFF));
+  return NIL;
+}
+
+// 333 READ-BYTE (stream &optional eof-error-p eof-value): unsigned,
+// little-endian elements of 1, 2 or 4 bytes.
+Value bi_read_byte(Value, Value) {
+  check_max_args(3);
+  uint32_t n = arg_count();
+  Value s = binary_file(arg(1), true);
+  uint32_t size = element_bytes(s), x = 0;
+  FILE* f = open_file(s);
+  for (uint32_t i = 0; i < size; i++) {
+    int b = std::getc(f);
+    if (b == EOF) {
+      if (n >= 2 && nil_p(arg(2))) return n >= 3 ? arg(3) : NIL;
+      return lisp_error(E_EOF, s);
+    }
+    x |= uint32_t(b) << (8 * i);
+  }
+  return mem_make_integer(int64_t(x));
+}
+
+// 342 WRITE-BYTE (integer stream)
+Value bi_write_byte(Value x, Value s) {
+  root_push(&x);
+  s = binary_file(s, false);
+  while (!is_fixnum(x) && tag_of(x) != TAG_INT64) x = lisp_error(E_WRONG_TYPE, x);
+  root_pop();
+  int64_t v = is_fixnum(x) ? fixnum_value(x) : int64_value(x);
+  uint32_t size = element_bytes(s);
+  for (uint32_t i = 0; i < size; i++) {
+    for (;;) {
+      FILE* f = open_file(s);
+      if (std::putc(int((uint64_t(v) >> (8 * i)) & 0xFF), f) != EOF || !std::ferror(f)) break;
+      root_push(&x);
+      root_push(&s);
+      file_error(s, f);
+      root_pop(2);
+    }
+  }
+  return x;
+}
+
+// 359 GET-OUTPUT-STREAM-STRING
+Value bi_get_output_stream_string(Value s, Value) {
+  while (!is_stream(s) || heap_type(s) != STREAM_STRING_OUT) s = lisp_error(E_WRONG_TYPE, s);
+  return string_output_contents(s);
+}
+
+// 361 MAKE-STRING-INPUT-STREAM (string &optional start end)
+Value bi_make_string_input_stream(Value, Value) {
+  check_max_args(3);
+  uint32_t n = arg_count();
+  Value str = arg(1);
+  while (!is_string(str)) str = lisp_error(E_WRONG_TYPE, str);
+  root_push(&str);
+  uint32_t len = string_length(str);
+  uint32_t end = index_arg(n >= 3 ? arg(3) : NIL, len, len);
+  uint32_t start = index_arg(n >= 2 ? arg(2) : NIL, 0, end);
+  root_pop();
+  return make_string_input_stream(str, start, end);
+}
+
+Value bi_make_string_output_stream(Value, Value) { return make_string_output_stream(); }
+
+// 365 position: the read index of an input string stream, else the column.
+Value bi_stream_position(Value s, Value) {
+  s = stream_arg(s);
+  if (heap_type(s) == STREAM_STRING_IN) {
+    uint32_t i = string_index(s), end = string_end(s);
+    return make_fixnum(int32_t(i < end ? i : end));
+  }
+  return make_fixnum(int32_t(stream_column(s)));
+}
+
+Value bi_streamp(Value s, Value) { return bool_value(is_stream(s)); }
+
+// 367 external format
+Value bi_stream_external_format(Value s, Value) {
+  s = stream_arg(s);
+  if (stream_kind(s) == HT_FILE && element_bytes(s)) return NIL;
+  if (stream_kind(s) == HT_WINDOW || (stream_kind(s) == HT_FILE && oem(s)))
+    return make_keyword(KW_CP866);
+  return make_keyword(KW_CP1251);
+}
+
+// 368 STREAM-ELEMENT-TYPE
+Value bi_stream_element_type(Value s, Value) {
+  s = stream_arg(s);
+  uint32_t size = stream_kind(s) == HT_FILE ? element_bytes(s) : 0;
+  if (size == 0) return make_symbol(SYM_CHARACTER);
+  if (size == 1) return make_symbol(SYM_UNSIGNED_BYTE);
+  Value bits = cons(make_fixnum(int32_t(8 * size)), NIL);
+  return cons(make_symbol(SYM_UNSIGNED_BYTE), bits);
+}
+
+}  // namespace
+
+void bi_install_streams() {
+  bi_install(322, bi_clear_input);
+  bi_install(324, bi_listen);
+  bi_install(325, bi_peek_char);
+  bi_install(326, bi_read);
+  bi_install(327, bi_read_char);
+  bi_install(328, bi_read_char_no_hang);
+  bi_install(329, bi_read_line);
+  bi_install(332, bi_unread_char);
+  bi_install(333, bi_read_byte);
+  bi_install(342, bi_write_byte);
+  bi_install(359, bi_get_output_stream_string);
+  bi_install(361, bi_make_string_input_stream);
+  bi_install(362, bi_make_string_output_stream);
+  bi_install(365, bi_stream_position);
+  bi_install(366, bi_streamp);
+  bi_install(367, bi_stream_external_format);
+  bi_install(368, bi_stream_element_type);
+}

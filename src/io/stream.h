@@ -35,12 +35,12 @@ enum : uint16_t {
 
 // Fixed symbols whose values are streams.
 enum : uint32_t {
-  SYM_STANDARD_INPUT = 0xCE,
-  SYM_STANDARD_OUTPUT = 0xCF,
-  SYM_STATUS_WINDOW = 0xD0,
-  SYM_INDICATOR_WINDOW = 0xD1,
-  SYM_TERMINAL = 0xD2,
-  SYM_RIGHT_MARGIN = 0xBD,  // line width for non-window streams
+  STREAM_SYM_STANDARD_INPUT = 0xCE,
+  STREAM_SYM_STANDARD_OUTPUT = 0xCF,
+  STREAM_SYM_STATUS_WINDOW = 0xD0,
+  STREAM_SYM_INDICATOR_WINDOW = 0xD1,
+  STREAM_SYM_TERMINAL = 0xD2,
+  STREAM_SYM_RIGHT_MARGIN = 0xBD,  // line width for non-window streams
 };
 
 // ---------------------------------------------------------------------------
@@ -109,11 +109,18 @@ Value output_stream(Value designator);
 // ---------------------------------------------------------------------------
 // Character operations
 
+// Reading may leave through a throw (end of file, errors) and a window read
+// may print the prompt; writing to a string stream allocates.  A window
+// read can also return a key code (0x100 and up).
 int stream_read_char(Value s);  // 0..255, or -1 at end of file
 void stream_unread_char(Value s, int c);
+// c: the code in bits 0-7; a window uses a font in bits 16-23 for it.
 void stream_write_char(Value s, int c);
+// p must not point into the heap: writing may move it.  For the text of a
+// Lisp string use stream_write_string.
 void stream_write_bytes(Value s, const char* p, uint32_t n);
 void stream_write_cstr(Value s, const char* p);
+void stream_write_string(Value s, Value str, uint32_t start, uint32_t end);
 uint32_t stream_column(Value s);
 uint32_t stream_right_margin(Value s);
 

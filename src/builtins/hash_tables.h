@@ -1,0 +1,69 @@
+// Hash tables: open addressing with double hashing in the vector heap.
+//
+// A table is a type-20 object of two data words: the slot vector (keys in
+// its first half, values in its second) and a raw word holding the test's
+// built-in number (low 16 bits) and the live count (high 16 bits).  The
+// capacity C is a prime; the probe for hash h starts at h mod C and steps
+// by (h mod (C - 2)) + 1, so it visits every slot.
+//
+// The hash of a key depends on the table's test, so that keys equal under
+// the test always hash alike.  No hash depends on where an object lies in
+// memory, so collections never disturb a table.
+//
+// Everything that searches may call the test built-in, which may allocate
+// or signal: callers root the Values they hold across these calls.
+#pragma once
+
+#include <cstdint>
+
+#include "object/value.h"
+
+// Built-in numbers of the tests the hash knows by name.
+enum : uint32_t { HT_TEST_EQ = 74, HT_TEST_EQL = 75, HT_TEST_EQUAL = 76, HT_TEST_EQUALP = 77 };
+
+// Slot vectors stay below this many Values (2C < 0x400000).
+constexpr uint32_t HT_MAX_SLOTS = 0x400000;
+
+inline bool ht_is_table(Value v) {
+  return tag_of(v) == TAG_OBJECT && heap_type(value_check(v)) == HT_HASH;
+}
+inline Value ht_slots(Value table) { return heap_word(table, 0); }
+inline uint32_t ht_test(Value table) { return heap_word(table, 1) & 0xFFFF; }
+inline uint32_t ht_count(Value table) { return heap_word(table, 1) >> 16; }
+inline uint32_t ht_capacity(Value table) { return heap_length(ht_slots(table)) / 2; }
+
+// The smallest prime at or above n (n < 5 counts as 4), odd and at least 5.
+uint32_t ht_prime_capacity(uint32_t n);
+
+// The full 32-bit hash of key under the test with the given built-in
+// number.  A test the hash does not know gives every key the same hash,
+// which keeps such tables correct (every search sees every key) at the
+// price of speed.
+uint32_t ht_hash(Value key, uint32_t test);
+// SXHASH: consistent with EQUAL, 23 bits.
+uint32_t ht_sxhash(Value x);
+
+// A new empty table for `size` entries; error 5195 when it would need
+// 0x400000 slots or more.  The test is not checked here.
+Value ht_make(uint32_t size, uint32_t test);
+// Empty the table, keeping its capacity.
+void ht_clear(Value table);
+
+// The value stored under key, or dflt; *found (when given) says which.
+Value ht_get(Value table, Value key, Value dflt, bool* found = nullptr);
+// Store value under key; grows the table as needed.  Error 4171 (with the
+// entry withdrawn) when the table cannot grow or its count would reach
+// 65536.  Returns value.
+Value ht_put(Value table, Value key, Value value);
+// Remove key; true when it was present.
+bool ht_remove(Value table, Value key);
+
+// Re-place every entry of one table by the present hash and recount them.
+// The slot vector is kept when its capacity is a usable prime; otherwise
+// (a damaged table) a new one is allocated.
+void ht_rehash(Value table);
+// Rehash, in place, every table of the heap that has a key off its probe
+// sequence.  Run after an image is loaded and relocated, once symbol names
+// are readable: a table saved by another kernel may have placed its keys
+// by another hash.  Allocates nothing, calls nothing, signals nothing.
+void hash_tables_rehash_all();

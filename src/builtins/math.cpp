@@ -1,0 +1,226 @@
+// Mathematical functions, complex numbers and the random generator.
+//
+// The mathematical functions take their argument as a double and answer
+// what the runtime library answers: a NaN for sqrt of a negative number,
+// minus infinity for log of 0, never an error.
+#include <atomic>
+#include <cmath>
+#include <ctime>
+
+#include "builtins/numbers.h"
+#include "builtins/table.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "object/memory.h"
+
+namespace {
+
+void check_surplus(uint32_t max) {
+  if (arg_count() > max) lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, arg(max + 1));
+}
+
+inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
+
+// ---------------------------------------------------------------------------
+// Complex numbers
+
+Value bi_complex(Value, Value) {
+  check_surplus(2);
+  Value re = arg(1);
+  Value im = arg_count() >= 2 ? arg(2) : make_fixnum(0);
+  if (!num_is_real(re)) return wrong_type(re);
+  if (!num_is_real(im)) return wrong_type(im);
+  if (num_is_integer(re) && num_is_integer(im))
+    return mem_make_complex_int(num_int64(re), num_int64(im));
+  return mem_make_complex_double(num_double(re), num_double(im));
+}
+
+Value bi_complexp(Value a, Value) { return bool_value(num_is_complex(a)); }
+Value bi_double_complexp(Value a, Value) { return bool_value(num_is_double_complex(a)); }
+
+Value complex_part(Value a, int imag) {
+  if (!num_is_complex(a)) return wrong_type(a);
+  if (heap_type(a) == HT_DOUBLE) return mem_make_double(complex_double_part(a, imag));
+  return mem_make_integer(complex_int_part(a, imag));
+}
+
+Value bi_realpart(Value a, Value) { return complex_part(a, 0); }
+Value bi_imagpart(Value a, Value) { return complex_part(a, 1); }
+
+Value bi_phase(Value a, Value) {
+  if (!num_is_complex(a)) return wrong_type(a);
+  double re, im;
+  if (heap_type(a) == HT_DOUBLE) {
+    re = complex_double_part(a, 0);
+    im = complex_double_part(a, 1);
+  } else {
+    re = static_cast<double>(complex_int_part(a, 0));
+    im = static_cast<double>(complex_int_part(a, 1));
+  }
+  return mem_make_double(std::atan2(im, re));
+}
+
+Value bi_conjugate(Value a, Value) {
+  if (!num_is_number(a)) return wrong_type(a);
+  if (!num_is_complex(a)) return a;
+  if (heap_type(a) == HT_DOUBLE)
+    return mem_make_complex_double(complex_double_part(a, 0), -complex_double_part(a, 1));
+  return mem_make_complex_int(complex_int_part(a, 0), num_neg64(complex_int_part(a, 1)));
+}
+
+// ---------------------------------------------------------------------------
+// Functions of a real argument taken as a double
+
+Value real_function(Value a, double (*f)(double)) {
+  if (!num_is_real(a)) return wrong_type(a);
+  return mem_make_double(f(num_double(a)));
+}
+
+double lib_acos(double x) { return std::acos(x); }
+double lib_asin(double x) { return std::asin(x); }
+double lib_cos(double x) { return std::cos(x); }
+double lib_cosh(double x) { return std::cosh(x); }
+double lib_exp(double x) { return std::exp(x); }
+double lib_sin(double x) { return std::sin(x); }
+double lib_sinh(double x) { return std::sinh(x); }
+double lib_sqrt(double x) { return std::sqrt(x); }
+double lib_tan(double x) { return std::tan(x); }
+double lib_tanh(double x) { return std::tanh(x); }
+
+Value bi_acos(Value a, Value) { return real_function(a, lib_acos); }
+Value bi_asin(Value a, Value) { return real_function(a, lib_asin); }
+Value bi_cos(Value a, Value) { return real_function(a, lib_cos); }
+Value bi_cosh(Value a, Value) { return real_function(a, lib_cosh); }
+Value bi_exp(Value a, Value) { return real_function(a, lib_exp); }
+Value bi_sin(Value a, Value) { return real_function(a, lib_sin); }
+Value bi_sinh(Value a, Value) { return real_function(a, lib_sinh); }
+Value bi_sqrt(Value a, Value) { return real_function(a, lib_sqrt); }
+Value bi_tan(Value a, Value) { return real_function(a, lib_tan); }
+Value bi_tanh(Value a, Value) { return real_function(a, lib_tanh); }
+
+// (ATAN y [x]): with x, atan2(y, x).
+Value bi_atan(Value, Value) {
+  check_surplus(2);
+  Value y = arg(1);
+  if (!num_is_real(y)) return wrong_type(y);
+  if (arg_count() < 2) return mem_make_double(std::atan(num_double(y)));
+  Value x = arg(2);
+  if (!num_is_real(x)) return wrong_type(x);
+  return mem_make_double(std::atan2(num_double(y), num_double(x)));
+}
+
+// (LOG x [base]): with a base, log(x) / log(base).
+Value bi_log(Value, Value) {
+  check_surplus(2);
+  Value x = arg(1);
+  if (!num_is_real(x)) return wrong_type(x);
+  if (arg_count() < 2) return mem_make_double(std::log(num_double(x)));
+  Value base = arg(2);
+  if (!num_is_real(base)) return wrong_type(base);
+  return mem_make_double(std::log(num_double(x)) / std::log(num_double(base)));
+}
+
+Value bi_expt_float(Value a, Value b) {
+  if (!num_is_real(a)) return wrong_type(a);
+  if (!num_is_real(b)) return wrong_type(b);
+  return mem_make_double(std::pow(num_double(a), num_double(b)));
+}
+
+// The square root of the double is only a first guess: above 2^52 the
+// conversion rounds, and the truncated root can be one too large.  The
+// guess is corrected so the result is the greatest r with r * r <= n.
+Value bi_isqrt(Value a, Value) {
+  if (!num_is_integer(a)) return wrong_type(a);
+  int64_t n = num_int64(a);
+  if (n < 0) return wrong_type(a);
+  uint64_t u = static_cast<uint64_t>(n);
+  uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<double>(u)));
+  while (r * r > u) r--;
+  while ((r + 1) * (r + 1) <= u) r++;
+  return mem_make_integer(static_cast<int64_t>(r));
+}
+
+// ---------------------------------------------------------------------------
+// The random generator.  The state is shared by all threads without a lock,
+// as the system has always done; the atomic only keeps concurrent draws
+// from being a data race.
+
+std::atomic<uint32_t> random_state{1};
+
+Value bi_random(Value limit, Value) {
+  switch (tag_of(limit)) {
+    case TAG_FIXNUM: {
+      int32_t m = fixnum_value(limit);
+      if (m == 0) return wrong_type(limit);
+      return make_fixnum(static_cast<int32_t>(num_random_draw()) % m);
+    }
+    case TAG_INT64:  // never 0 or -1 after normalisation, so % is safe
+      return mem_make_integer(static_cast<int64_t>(num_random_draw()) % int64_value(limit));
+    case TAG_DOUBLE:
+      return mem_make_double(
+          std::fmod(static_cast<double>(num_random_draw()), double_value(limit)));
+    default:
+      return wrong_type(limit);
+  }
+}
+
+// ([seed]): NIL or nothing gives 1, T the time, an integer its low 32 bits,
+// a double its truncation.  A double no int64 can hold is refused rather
+// than converted.
+Value bi_seed_random(Value, Value) {
+  check_surplus(1);
+  Value s = arg_count() >= 1 ? arg(1) : NIL;
+  uint32_t seed;
+  if (s == NIL) {
+    seed = 1;
+  } else if (s == T) {
+    seed = static_cast<uint32_t>(std::time(nullptr));
+  } else if (num_is_integer(s)) {
+    seed = static_cast<uint32_t>(num_int64(s));
+  } else if (num_is_double(s) && num_double_fits_int64(double_value(s))) {
+    seed = static_cast<uint32_t>(static_cast<int64_t>(double_value(s)));
+  } else {
+    return wrong_type(s);
+  }
+  num_random_seed(seed);
+  return make_fixnum(static_cast<int32_t>(seed & 0xFFFFFF));
+}
+
+}  // namespace
+
+uint32_t num_random_draw() {
+  uint32_t s = random_state.load(std::memory_order_relaxed) * 214013u + 2531011u;
+  random_state.store(s, std::memory_order_relaxed);
+  return (s >> 16) & 0x7FFF;
+}
+
+void num_random_seed(uint32_t seed) { random_state.store(seed, std::memory_order_relaxed); }
+uint32_t num_random_state() { return random_state.load(std::memory_order_relaxed); }
+
+void num_install_math() {
+  bi_install(373, bi_seed_random);
+  bi_install(374, bi_random);
+  bi_install(377, bi_complex);
+  bi_install(378, bi_complexp);
+  bi_install(379, bi_double_complexp);
+  bi_install(380, bi_realpart);
+  bi_install(381, bi_imagpart);
+  bi_install(382, bi_phase);
+  bi_install(383, bi_conjugate);
+  bi_install(384, bi_acos);
+  bi_install(385, bi_asin);
+  bi_install(386, bi_atan);
+  bi_install(387, bi_cos);
+  bi_install(388, bi_cosh);
+  bi_install(389, bi_exp);
+  bi_install(390, bi_expt_float);
+  bi_install(391, bi_isqrt);
+  bi_install(392, bi_log);
+  bi_install(393, bi_seed_random);
+  bi_install(394, bi_random);
+  bi_install(396, bi_sin);
+  bi_install(397, bi_sinh);
+  bi_install(398, bi_sqrt);
+  bi_install(399, bi_tan);
+  bi_install(400, bi_tanh);
+}

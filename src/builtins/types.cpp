@@ -1,0 +1,556 @@
+// Type predicates and type tests.
+//
+// The type table (root word 130) maps a type name to a class object, to a
+// predefined entry (built-in predicate . supertype) or to a DEFTYPE
+// expander (MACRO lambda-list . body).  TYPEP and SUBTYPEP read it; DEFTYPE
+// and the redefinition check write it.
+#include "builtins/types.h"
+
+#include "builtins/table.h"
+#include "eval/equality.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "object/memory.h"
+#include "text/strings.h"
+#include "text/symbol_functions.h"
+
+namespace {
+
+// Hash-table built-ins the root tables go through.
+enum : uint32_t { BI_GETHASH = 265, BI_REMHASH = 270, BI_PUTHASH = 271 };
+
+inline Value sym(uint32_t i) { return make_symbol(i); }
+inline bool is_sym_index(Value v, uint32_t i) { return symbol_normal(v) == make_symbol(i); }
+inline bool is_integer(Value v) { return is_fixnum(v) || tag_of(v) == TAG_INT64; }
+inline int64_t integer_value(Value v) { return is_fixnum(v) ? fixnum_value(v) : int64_value(v); }
+inline bool is_instance_like(Value v) {
+  return tag_of(v) == TAG_OBJECT && (heap_type(v) == HT_INSTANCE || heap_type(v) == HT_CLASS);
+}
+// A DEFTYPE entry, and a predefined one.
+inline bool is_expander(Value e) { return cons_p(e) && is_sym_index(car(e), SYM_MACRO); }
+inline bool is_predefined(Value e) { return cons_p(e) && tag_of(car(e)) == TAG_BUILTIN + 2; }
+
+bool memq(Value x, Value list) {
+  for (; cons_p(list); list = cdr(list))
+    if (car(list) == x) return true;
+  return false;
+}
+
+// An invalid specifier is a hard error; nothing satisfies it.
+bool bad_spec(Value spec) {
+  lisp_error(E_BAD_TYPE_SPEC, spec);
+  return false;
+}
+
+// A membership predicate: a one-argument built-in is called straight
+// through the table, as the hash tables call their tests.
+bool call_predicate(uint32_t n, Value obj) {
+  const BuiltinRecord& r = zv_builtins[n];
+  if (r.kind == 2 && r.count == 1) {
+    uint16_t saved = zvts->current_builtin;
+    zvts->current_builtin = static_cast<uint16_t>(n);
+    Value v = r.fn(obj, NIL);
+    zvts->current_builtin = saved;
+    return v != NIL;
+  }
+  return call_function1(bi_value(n), obj) != NIL;
+}
+
+// A class: an instance must have it in its precedence list, anything
+// else must pass a built-in class's membership predicate.
+bool class_test(Value obj, Value cls, Value spec) {
+  if (heap_word(cls, 2) == NIL) return bad_spec(spec);
+  if (is_instance_like(obj)) {
+    Value own = heap_word(obj, 0);
+    return is_instance_like(own) && memq(cls, heap_word(own, 2));
+  }
+  if ((heap_word(cls, 0) & 0xFFFFFF) == 0x68)  // a built-in class
+    return call_predicate(heap_word(cls, 3) & 0xFFFF, obj);
+  return false;
+}
+
+// The test of a type-table entry that is not an expander: a class, or a
+// predicate built-in with the supertype.
+bool entry_test(Value obj, Value entry, Value spec) {
+  if (is_class_object(entry)) return class_test(obj, entry, spec);
+  if (is_predefined(entry)) return call_predicate(car(entry) & 0xFFFF, obj);
+  return bad_spec(spec);
+}
+
+// A DEFTYPE expansion: the expander is applied like a macro to the
+// specifier, a bare name standing for the call without arguments.
+Value expand_type(Value entry, Value spec) {
+  root_push(&entry);
+  if (!cons_p(spec)) spec = cons(spec, NIL);
+  root_pop();
+  return expand_macro(cdr(entry), spec, NIL);
+}
+
+// The arguments of (INTEGER low high), (COMPLEX part) and (STRING size),
+// once the object is of the head's type.
+bool compound_args(Value obj, uint32_t head, Value spec) {
+  Value tail = cdr(spec);
+  Value a = cons_p(tail) ? car(tail) : NIL;
+  switch (head) {
+    case TS_INTEGER: {
+      Value b = cons_p(tail) && cons_p(cdr(tail)) ? car(cdr(tail)) : NIL;
+      if (!is_integer(a) || !is_integer(b)) return bad_spec(spec);
+      if (!is_integer(obj)) return false;
+      int64_t x = integer_value(obj);
+      return integer_value(a) <= x && x <= integer_value(b);
+    }
+    case TS_COMPLEX: {
+      uint8_t want;
+      if (is_sym_index(a, TS_INTEGER))
+        want = HT_INT64;
+      else if (is_sym_index(a, TS_FLOAT))
+        want = HT_DOUBLE;
+      else
+        return bad_spec(spec);
+      return tag_of(obj) == TAG_COMPLEX && heap_type(obj) == want;
+    }
+    case TS_STRING:
+      if (!is_fixnum(a)) return bad_spec(spec);
+      return is_string(obj) && int64_t(string_length(obj)) <= fixnum_value(a);
+    default:
+      return true;
+  }
+}
+
+bool every_or_any(Value* obj, Value list, bool every) {
+  root_push(&list);
+  bool r = every;
+  for (; cons_p(list); list = cdr(list)) {
+    if (lisp_typep(*obj, car(list)) != every) {
+      r = !every;
+      break;
+    }
+  }
+  root_pop();
+  return r;
+}
+
+Value second(Value spec) {
+  Value tail = cdr(spec);
+  return cons_p(tail) ? car(tail) : NIL;
+}
+
+bool member_eql(Value obj, Value list) {
+  for (; cons_p(list); list = cdr(list))
+    if (lisp_eql(obj, car(list))) return true;
+  return false;
+}
+
+// *obj and *type are rooted by the caller; *type is advanced through
+// DEFTYPE expansions.
+bool typep_rooted(Value* obj, Value* type) {
+  for (;;) {
+    Value t = symbol_normal(value_check(*type));
+    if (is_class_object(t)) return class_test(*obj, t, t);
+    Value name = t;
+    if (cons_p(t)) {
+      name = symbol_normal(car(t));
+      if (tag_of(name) != TAG_SYMBOL) return bad_spec(t);
+      switch (symbol_index(name)) {
+        case TS_AND:
+          return every_or_any(obj, cdr(t), true);
+        case TS_OR:
+          return every_or_any(obj, cdr(t), false);
+        case TS_NOT:
+          return !lisp_typep(*obj, second(t));
+        case TS_EQL:
+          return lisp_eql(*obj, second(t));
+        case TS_MEMBER:
+          return member_eql(*obj, cdr(t));
+        case TS_SATISFIES:
+          return call_function1(second(t), *obj) != NIL;
+      }
+    } else if (tag_of(t) != TAG_SYMBOL) {
+      return bad_spec(t);  // NIL and anything else
+    }
+    Value entry = root_table_get(ROOT_TYPE_TABLE, name);
+    // The lookup may have collected: symbols and conses are read anew.
+    if (is_expander(entry)) {
+      *type = expand_type(entry, *type);
+      continue;
+    }
+    if (!entry_test(*obj, entry, *type)) return false;
+    if (!cons_p(*type)) return true;
+    t = symbol_normal(*type);
+    return compound_args(*obj, symbol_index(symbol_normal(car(t))), t);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// SUBTYPEP
+
+struct Answer {
+  Value sub, sure;
+};
+constexpr Answer YES = {T, T}, NO = {NIL, T}, UNKNOWN = {NIL, NIL};
+
+Answer subtype_class(Value c1, Value type2) {
+  if (heap_word(c1, 2) == NIL) return bad_spec(c1), UNKNOWN;
+  Value t2 = symbol_normal(type2);
+  Value c2 = t2;
+  if (t2 == NIL) return NO;
+  if (cons_p(t2)) return UNKNOWN;
+  if (tag_of(t2) == TAG_SYMBOL) {
+    root_push(&c1);
+    root_push(&t2);
+    c2 = root_table_get(ROOT_TYPE_TABLE, t2);
+    root_pop(2);
+    if (c2 == NO_VALUE) return bad_spec(t2), UNKNOWN;
+    if (!is_class_object(c2)) return NO;
+  } else if (!is_class_object(t2)) {
+    return bad_spec(t2), UNKNOWN;
+  }
+  if (heap_word(c2, 2) == NIL) return bad_spec(c2), UNKNOWN;
+  return memq(c2, heap_word(c1, 2)) ? YES : NO;
+}
+
+// A predefined type's entry names its supertype in its cdr (a symbol, or
+// a list whose first element is it).
+Value supertype_of(Value entry) {
+  Value s = cdr(entry);
+  return symbol_normal(cons_p(s) ? car(s) : s);
+}
+
+Answer subtype_predefined(Value t1, Value entry, Value type2) {
+  Value target = symbol_normal(type2);
+  if (is_class_object(target)) target = heap_word(target, 1);
+  if (t1 == target) return YES;
+  Value super = NIL;
+  root_push(&target);
+  root_push(&type2);
+  root_push(&super);
+  Answer a = UNKNOWN;
+  // The chain is image data: a cycle must not hang the kernel.
+  for (int steps = 0; steps < 1000; steps++) {
+    super = supertype_of(entry);
+    if (super == target) {
+      a = YES;
+      break;
+    }
+    if (super == NIL) {
+      a = NO;
+      break;
+    }
+    entry = root_table_get(ROOT_TYPE_TABLE, super);
+    if (is_class_object(entry)) {
+      a = subtype_class(entry, type2);
+      break;
+    }
+    if (!is_predefined(entry)) break;
+  }
+  root_pop(3);
+  return a;
+}
+
+Answer subtypep(Value t1, Value t2) {
+  t1 = symbol_normal(value_check(t1));
+  if (t1 == NIL) return YES;
+  if (cons_p(t1)) return UNKNOWN;
+  if (is_class_object(t1)) return subtype_class(t1, t2);
+  if (tag_of(t1) != TAG_SYMBOL) return bad_spec(t1), UNKNOWN;
+  root_push(&t1);
+  root_push(&t2);
+  Value entry = root_table_get(ROOT_TYPE_TABLE, t1);
+  Answer a = UNKNOWN;
+  if (is_class_object(entry))
+    a = subtype_class(entry, t2);
+  else if (is_expander(entry))
+    a = UNKNOWN;
+  else if (is_predefined(entry))
+    a = subtype_predefined(t1, entry, t2);
+  else
+    bad_spec(t1);
+  root_pop(2);
+  return a;
+}
+
+// ---------------------------------------------------------------------------
+// COERCE
+
+Value string_to_list(Value s) {
+  Value list = NIL;
+  root_push(&s);
+  root_push(&list);
+  for (uint32_t i = string_length(s); i > 0; i--)
+    list = cons(make_char(string_bytes(s)[i - 1]), list);
+  root_pop(2);
+  return list;
+}
+
+// A fresh string from a list or simple vector of plain characters;
+// NO_VALUE when an element is not one.
+Value chars_to_string(Value seq) {
+  uint32_t n = 0;
+  bool list = is_list(seq);
+  if (list) {
+    for (Value l = seq; cons_p(l); l = cdr(l), n++)
+      if (!is_string_char(car(l))) return NO_VALUE;
+  } else {
+    n = heap_length(seq);
+    for (uint32_t i = 0; i < n; i++)
+      if (!is_string_char(heap_word(seq, i))) return NO_VALUE;
+  }
+  root_push(&seq);
+  Value s = mem_alloc_string(n);
+  root_pop();
+  uint8_t* p = string_bytes(s);
+  if (list) {
+    for (Value l = seq; cons_p(l); l = cdr(l)) *p++ = static_cast<uint8_t>(car(l) & 0xFF);
+  } else {
+    for (uint32_t i = 0; i < n; i++) p[i] = static_cast<uint8_t>(heap_word(seq, i) & 0xFF);
+  }
+  return s;
+}
+
+Value to_vector(Value seq) {
+  bool str = is_string(seq);
+  uint32_t n = 0;
+  if (str)
+    n = string_length(seq);
+  else
+    for (Value l = seq; cons_p(l); l = cdr(l)) n++;
+  root_push(&seq);
+  Value v = mem_alloc_vector(n);
+  root_pop();
+  for (uint32_t i = 0; i < n; i++) {
+    if (str) {
+      heap_set_word(v, i, make_char(string_bytes(seq)[i]));
+    } else {
+      heap_set_word(v, i, car(seq));
+      seq = cdr(seq);
+    }
+  }
+  return v;
+}
+
+// A one-character name or string, or a character code.
+Value to_character(Value x) {
+  if (is_fixnum(x) && fixnum_value(x) >= 0 && fixnum_value(x) <= 255)
+    return make_char(fixnum_value(x));
+  int32_t si = symbol_arg_index(x);
+  Value s = si >= 0 && x != NIL ? sym_name(si) : x;
+  if (is_string(s) && string_length(s) == 1) return make_char(string_bytes(s)[0]);
+  return NO_VALUE;
+}
+
+Value coerce(Value obj, uint32_t type) {
+  switch (type) {
+    case TS_CHARACTER:
+      return to_character(obj);
+    case TS_FLOAT:
+      if (is_integer(obj)) return mem_make_double(double(integer_value(obj)));
+      return NO_VALUE;
+    case TS_LIST:
+      if (is_simple_vector(obj)) return mem_vector_to_list(obj, 0);
+      if (is_string(obj)) return string_to_list(obj);
+      return NO_VALUE;
+    case TS_STRING:
+      if (is_simple_vector(obj) || is_list(obj)) return chars_to_string(obj);
+      return NO_VALUE;
+    case TS_VECTOR:
+      if (is_list(obj) || is_string(obj)) return to_vector(obj);
+      return NO_VALUE;
+    default:
+      return NO_VALUE;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins
+
+Value bi_atom(Value a, Value) { return bool_value(!is_cons(a)); }
+Value bi_consp(Value a, Value) { return bool_value(is_cons(a)); }
+Value bi_listp(Value a, Value) { return bool_value(is_list(a)); }
+Value bi_nlistp(Value a, Value) { return bool_value(!is_list(a)); }
+Value bi_null(Value a, Value) { return bool_value(is_nil(a)); }
+Value bi_always_t(Value, Value) { return T; }
+Value bi_sequencep(Value a, Value) {
+  if (is_list(a)) return T;
+  return bool_value(tag_of(a) == TAG_VECTOR && (heap_hdr1(a) >> 24) == 1);
+}
+Value bi_int64p(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_INT64); }
+Value bi_fixnump(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_FIXNUM); }
+
+Value bi_type_of(Value a, Value) { return lisp_type_of(a); }
+Value bi_typep(Value a, Value b) { return bool_value(lisp_typep(a, b)); }
+
+Value bi_subtypep(Value a, Value b) {
+  Answer r = subtypep(a, b);
+  Value v[2] = {r.sub, r.sure};
+  return set_values(2, v);
+}
+
+Value bi_coerce(Value obj, Value type) {
+  while (is_class_object(type)) type = heap_word(type, 1);
+  type = symbol_normal(type);
+  if (tag_of(type) != TAG_SYMBOL && type != NIL) return bad_spec(type), NIL;
+  root_push(&obj);
+  root_push(&type);
+  Value r = obj;
+  if (!lisp_typep(obj, type)) {
+    r = coerce(obj, symbol_index(type));
+    if (r == NO_VALUE) r = lisp_error(E_WRONG_TYPE, obj);
+  }
+  root_pop(2);
+  return r;
+}
+
+// Built-in 82: the check before a type name gets a new definition.
+Value bi_check_type_redefinition(Value name, Value current) {
+  uint32_t t = tag_of(current);
+  if (t >= TAG_FIXNUM && t <= TAG_INT64) return NIL;  // no definition (or a number)
+  int kind;
+  if (is_class_object(current)) {
+    if ((heap_offset(current) & 0xFFFF) <= 600) return lisp_error(E_PREDEFINED_TYPE, name), NIL;
+    uint32_t meta = heap_word(current, 0) & 0xFFFF;
+    kind = meta == 8 ? 2 : meta == 56 ? 3 : 6;
+  } else if (is_list(current)) {
+    if (is_predefined(current)) return lisp_error(E_PREDEFINED_TYPE, name), NIL;
+    kind = is_expander(current) ? 5 : 4;
+  } else {
+    return NIL;
+  }
+  root_push(&name);
+  if (hdr_u8(HDR_SWITCHES) & SW_WARN_REDEFINE) {
+    Value objs[2] = {make_fixnum(kind), name};
+    lisp_warn(W_REDEFINED, objs);
+  }
+  if (kind != 4) root_table_remove(ROOT_TYPE_TABLE, name);
+  root_pop();
+  return NIL;
+}
+
+// (DEFTYPE name lambda-list . body)
+Value sf_deftype(Value args, Value) {
+  if (!is_cons(args) || symbol_arg_index(car(args)) < 0 || !cons_p(cdr(args)))
+    return lisp_error(E_WRONG_TYPE, args);
+  Value name = symbol_normal(car(args));
+  Value def = cdr(args);
+  root_push(&name);
+  root_push(&def);
+  Value old = root_table_get(ROOT_TYPE_TABLE, name);
+  if (old != NO_VALUE) bi_check_type_redefinition(name, old);
+  Value doc = body_doc_string(cdr(def));
+  if (doc != NIL) {
+    doc_record(name, TS_TYPE_DOC, doc);
+    def = cons(car(def), cdr(cdr(def)));
+  }
+  def = cons(sym(SYM_MACRO), def);
+  root_table_put(ROOT_TYPE_TABLE, name, def);
+  root_pop(2);
+  return name;
+}
+
+// (THE type form): the values of form, checked on the primary one.
+Value sf_the(Value args, Value) {
+  if (!is_cons(args) || !cons_p(cdr(args))) return lisp_error(E_FEW_ARGS);
+  root_push(&args);
+  Value v = eval(cdr(args));
+  uint16_t base = zvts->septr;
+  uint32_t n = values_push(v);
+  Value primary = n ? zvts->stack[base - 1].arg : NIL;
+  if (!lisp_typep(primary, car(args))) lisp_cerror(MSG_CONT_TYPE, E_TYPE_MISMATCH, primary);
+  root_pop();
+  ThreadState* ts = zvts;
+  ts->mv_count = static_cast<uint16_t>(n);
+  ts->mv_base = base;
+  ts->glvalue = n ? ts->stack[base - 1].arg : NIL;
+  return ts->glvalue;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+Value root_table_get(uint32_t root, Value key) {
+  Value args[3] = {symbol_normal(key), zvm.roots[root], NO_VALUE};
+  return call_function(bi_value(BI_GETHASH), 3, args);
+}
+
+void root_table_put(uint32_t root, Value key, Value value) {
+  Value args[3] = {symbol_normal(key), zvm.roots[root], value};
+  call_function(bi_value(BI_PUTHASH), 3, args);
+}
+
+void root_table_remove(uint32_t root, Value key) {
+  Value args[2] = {symbol_normal(key), zvm.roots[root]};
+  call_function(bi_value(BI_REMHASH), 2, args);
+}
+
+Value lisp_type_of(Value x) {
+  x = symbol_normal(value_check(x));
+  switch (tag_of(x)) {
+    case TAG_CONS:
+      return sym(x == NIL ? TS_NULL : TS_CONS);
+    case TAG_SYMBOL:
+    case TAG_KEYWORD:
+      return sym(TS_SYMBOL);
+    case TAG_BUILTIN + 2:
+      return sym(TS_COMPILED_FUNCTION);
+    case TAG_CHAR:
+      return sym((x & 0xFFFF00) ? TS_CHARACTER : TS_STRING_CHAR);
+    case TAG_FIXNUM:
+      return sym(TS_FIXNUM);
+    case TAG_INT64:
+      return sym(TS_BIGNUM);
+    case TAG_DOUBLE:
+      return sym(TS_FLOAT);
+    case TAG_COMPLEX:
+      return sym(TS_COMPLEX);
+    case TAG_VECTOR:
+      switch (heap_type(x)) {
+        case HT_BYTES:
+          return sym(TS_STRING);
+        case HT_ARRAY:
+          return sym((heap_hdr1(x) >> 24) == 1 ? TS_VECTOR : TS_ARRAY);
+        case HT_HASH:
+          return sym(TS_HASH_TABLE);
+        default:
+          return x;
+      }
+    case TAG_OBJECT: {
+      uint8_t type = heap_type(x);
+      if (type == HT_HASH) return sym(TS_HASH_TABLE);
+      if (type != HT_INSTANCE && type != HT_CLASS) return sym(TS_STREAM);
+      // An instance is named by its class, a class by its metaclass.
+      Value cls = heap_word(x, 0);
+      if (!is_instance_like(cls)) return cls;
+      Value name = heap_word(cls, 1);
+      return name != NIL ? name : cls;
+    }
+    default:
+      return x;
+  }
+}
+
+bool lisp_typep(Value obj, Value type) {
+  root_push(&obj);
+  root_push(&type);
+  bool r = typep_rooted(&obj, &type);
+  root_pop(2);
+  return r;
+}
+
+void bi_install_types() {
+  bi_install(70, bi_atom);
+  bi_install(71, bi_coerce);
+  bi_install(72, bi_consp);
+  bi_install(73, sf_deftype);
+  bi_install(78, bi_listp);
+  bi_install(80, bi_nlistp);
+  bi_install(81, bi_null);
+  bi_install(82, bi_check_type_redefinition);
+  bi_install(83, bi_subtypep);
+  bi_install(84, sf_the);
+  bi_install(85, bi_type_of);
+  bi_install(86, bi_typep);
+  bi_install(451, bi_always_t);
+  bi_install(452, bi_sequencep);
+  bi_install(453, bi_int64p);
+  bi_install(454, bi_fixnump);
+}

@@ -1,0 +1,331 @@
+// Function application: call frames, the kernel-internal call, FUNCALL,
+// APPLY, APPLYHOOK, FUNCTION and multiple values.
+#include "builtins/table.h"
+#include "eval/context.h"
+#include "eval/equality.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "object/memory.h"
+
+namespace {
+
+inline bool symbol_tag(uint32_t t) { return t == TAG_SYMBOL || t == TAG_INDEX || t == TAG_LEXREF; }
+
+// A kind-4 call made through call_frame: the key/value pairs after the
+// `required` arguments are compacted into entries tagged with their
+// keyword number.
+void preprocess_keywords(uint32_t required) {
+  ThreadState* ts = zvts;
+  uint32_t src = ts->zvform - required - 1;
+  uint32_t dst = src;
+  while (src >= ts->septr && src > 0) {
+    Value key = ts->stack[src].arg;
+    if (tag_of(key) != TAG_KEYWORD) {
+      lisp_cerror(MSG_CONT_IGNORE_ARG, E_BAD_KEYWORD, key);
+      src -= 1;
+      continue;
+    }
+    if (symbol_index(key) >= KEYWORD_SLOTS) {
+      lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
+      src -= 2;
+      continue;
+    }
+    if (src == ts->septr) {
+      lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
+      break;
+    }
+    ts->stack[dst] =
+        StackEntry{ts->stack[src - 1].arg, static_cast<uint16_t>(symbol_index(key)), 0};
+    dst -= 1;
+    src -= 2;
+  }
+  ts->septr = static_cast<uint16_t>(dst + 1);
+}
+
+// Call an interpreted function or closure `fn` on the frame's arguments.
+Value apply_lambda(ThreadState* ts, uint16_t frame, Value fn) {
+  root_push(&fn);
+  Value lambda = cdr(fn);
+  uint32_t lo = ts->septr;
+  if (car(fn) == make_symbol(SYM_CLOSURE)) {
+    Value env = car(lambda);
+    lambda = cdr(lambda);
+    if (!nil_p(env)) lexenv_enter(push_entry(env, ST_CLOSURE_ENV, 0), frame);
+  }
+  Value v;
+  if (!cons_p(lambda)) {
+    v = lambda;
+  } else {
+    bool failed = bind_lambda_list(car(lambda), lo);
+    lambda = cdr(fn);
+    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+    v = failed ? ts->glvalue : progn(cdr(lambda));
+  }
+  unbind_to(frame);
+  root_pop();
+  return v;
+}
+
+}  // namespace
+
+Value call_builtin_routine(uint32_t n) {
+  ThreadState* ts = zvts;
+  BuiltinFn fn = zv_builtins[n].fn;
+  uint32_t count = zv_builtins[n].count;
+  ts->current_builtin = static_cast<uint16_t>(n);
+  ts->zvlexenv = 0;
+  ts->lexframe = 0;
+  ts->mv_count = 1;
+  uint16_t f = ts->zvform;
+  if (count == 1) return fn(ts->stack[f - 1].arg, NIL);
+  if (count == 2) return fn(ts->stack[f - 1].arg, ts->stack[f - 2].arg);
+  return fn(NIL, NIL);
+}
+
+Value call_frame() {
+  ThreadState* ts = zvts;
+  LexState saved = lexenv_save();
+  ts->mv_count = 1;
+  uint16_t frame = ts->zvform;
+  Value f = stack_entry(frame).arg;
+  Value fn = f;
+  if (symbol_tag(tag_of(f))) {
+    fn = sym_function(symbol_index(f));
+    if (nil_p(fn)) {
+      Value v = lisp_error(E_UNDEFINED, f);
+      lexenv_restore(saved);
+      return v;
+    }
+  }
+  // The callee never sees the caller's lexical variables.
+  lexenv_enter(0, frame);
+  Value v;
+  uint32_t t = tag_of(fn);
+  if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
+    uint32_t n = fn & 0xFFFF;
+    uint32_t count = zv_builtins[n].count;
+    uint32_t nargs = frame - ts->septr;
+    if (nargs < count) {
+      v = lisp_error(E_FEW_ARGS_CALL);
+    } else {
+      if (t == TAG_BUILTIN + 2 && nargs > count) {
+        lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, ts->stack[frame - count - 1].arg);
+        ts->septr = static_cast<uint16_t>(frame - count);
+      } else if (t == TAG_BUILTIN + 4 && nargs > count) {
+        preprocess_keywords(count);
+      }
+      v = call_builtin_routine(n);
+    }
+  } else if (cons_p(fn) &&
+             (car(fn) == make_symbol(SYM_LAMBDA) || car(fn) == make_symbol(SYM_CLOSURE))) {
+    v = apply_lambda(ts, frame, fn);
+  } else {
+    v = lisp_error(E_UNDEFINED, stack_entry(frame).arg);
+  }
+  lexenv_restore(saved);
+  return v;
+}
+
+Value call_function(Value fn, uint32_t nargs, const Value* args) {
+  push_frame(fn, ST_CALL_FRAME);
+  for (uint32_t k = 0; k < nargs; k++) push_arg(args[k]);
+  Value v = call_frame();
+  pop_frame();
+  return v;
+}
+Value call_function0(Value fn) { return call_function(fn, 0, nullptr); }
+Value call_function1(Value fn, Value a) { return call_function(fn, 1, &a); }
+Value call_function2(Value fn, Value a, Value b) {
+  Value v[2] = {a, b};
+  return call_function(fn, 2, v);
+}
+Value call_function3(Value fn, Value a, Value b, Value c) {
+  Value v[3] = {a, b, c};
+  return call_function(fn, 3, v);
+}
+
+void check_max_args(uint32_t max) {
+  ThreadState* ts = zvts;
+  if (arg_count() <= max) return;
+  lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, arg(max + 1));
+  ts->septr = static_cast<uint16_t>(ts->zvform - max);
+}
+
+Value args_to_list(uint32_t lo, uint32_t hi) {
+  ThreadState* ts = zvts;
+  Value list = NIL;
+  root_push(&list);
+  for (uint32_t i = lo; i < hi; i++) list = cons(stack_entry(i).arg, list);
+  root_pop();
+  (void)ts;
+  return list;
+}
+
+void spread_list(Value list) {
+  ThreadState* ts = zvts;
+  uint32_t n = 0;
+  for (Value l = list; cons_p(l); l = cdr(l)) n++;
+  // Leave the error signaller room to report the overflow.
+  if (n + 32 >= ts->septr) lisp_fatal_error(E_STACK);
+  for (; cons_p(list); list = cdr(list)) push_arg(car(list));
+}
+
+// ---------------------------------------------------------------------------
+// Multiple values
+
+Value set_values(uint32_t n, const Value* v) {
+  ThreadState* ts = zvts;
+  uint16_t base = ts->septr;
+  for (uint32_t k = 0; k < n; k++) push_arg(v[k]);
+  ts->mv_base = base;
+  ts->mv_count = static_cast<uint16_t>(n);
+  ts->glvalue = n ? v[0] : NIL;
+  return ts->glvalue;
+}
+
+Value values_from_frame() {
+  ThreadState* ts = zvts;
+  uint32_t n = arg_count();
+  ts->mv_count = static_cast<uint16_t>(n);
+  ts->mv_base = ts->zvform;
+  ts->glvalue = n ? arg(1) : NIL;
+  return ts->glvalue;
+}
+
+// The values lie at or below where they are copied to, so copying the
+// first value first never overwrites one still to be read.
+uint32_t values_push(Value first) {
+  ThreadState* ts = zvts;
+  uint32_t n = ts->mv_count;
+  if (n == 1) {
+    push_arg(first);
+    return 1;
+  }
+  uint16_t base = ts->mv_base;
+  for (uint32_t k = 0; k < n; k++) push_arg(ts->stack[base - 1 - k].arg);
+  return n;
+}
+
+Value values_list(Value first) {
+  ThreadState* ts = zvts;
+  uint32_t top = ts->septr;
+  values_push(first);
+  Value list = args_to_list(ts->septr, top);
+  ts->septr = static_cast<uint16_t>(top);
+  return list;
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins 16-18, 23-25
+
+namespace {
+
+// The first argument's entry becomes a call frame for the rest.
+Value call_from_first_argument() {
+  ThreadState* ts = zvts;
+  uint16_t outer = ts->zvform;
+  uint16_t f = static_cast<uint16_t>(outer - 1);
+  StackEntry& e = stack_entry(f);
+  e.tag = ST_FUNCALL_FRAME;
+  e.link = outer;
+  ts->zvform = f;
+  Value v = call_frame();
+  ts->zvform = outer;
+  return v;
+}
+
+Value bi_funcall(Value, Value) { return call_from_first_argument(); }
+
+Value bi_apply(Value, Value) {
+  ThreadState* ts = zvts;
+  Value list = ts->stack[ts->septr].arg;
+  ts->septr++;
+  // spread_list pushes without allocating; only its error report may, and
+  // that leaves here for good.
+  if (!is_list(list)) return lisp_error(E_WRONG_TYPE, list);
+  uint16_t outer = ts->zvform;
+  uint16_t f = static_cast<uint16_t>(outer - 1);
+  StackEntry& e = stack_entry(f);
+  e.tag = ST_FUNCALL_FRAME;
+  e.link = outer;
+  ts->zvform = f;
+  spread_list(list);
+  Value v = call_frame();
+  ts->zvform = outer;
+  return v;
+}
+
+// (APPLYHOOK function args evalhook applyhook [env])
+Value bi_applyhook(Value, Value) {
+  ThreadState* ts = zvts;
+  check_max_args(5);
+  uint16_t f = ts->zvform;
+  if (arg_count() == 5 && !nil_p(arg(5))) lexenv_from_entry(arg_index(5));
+  uint32_t hooks[2] = {SYM_EVALHOOK, SYM_APPLYHOOK};
+  for (uint32_t k = 0; k < 2; k++) {
+    uint16_t i = static_cast<uint16_t>(f - 3 - k);
+    StackEntry& e = stack_entry(i);
+    Value old = sym_value(hooks[k]);
+    sym_set_value(hooks[k], e.arg);
+    e.arg = old;
+    e.tag = static_cast<uint16_t>(hooks[k]);
+    e.link = ts->zvdinenv;
+    ts->zvdinenv = i;
+  }
+  Value v = call_function2(make_symbol(SYM_APPLY), arg(1), arg(2));
+  unbind_to(f);
+  return v;
+}
+
+Value bi_compiled_function_p(Value x, Value) { return bool_value(is_builtin(x)); }
+
+Value bi_functionp(Value x, Value) {
+  uint32_t t = tag_of(x);
+  if (symbol_tag(t)) return bool_value(!nil_p(x));
+  if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) return T;
+  if (cons_p(x))
+    return bool_value(car(x) == make_symbol(SYM_LAMBDA) || car(x) == make_symbol(SYM_CLOSURE));
+  return NIL;
+}
+
+// #'name naming a built-in: the FUNCTION form in the enclosing form is
+// replaced by the built-in itself, so the next evaluation skips the lookup.
+void displace_function_form(Value fn) {
+  ThreadState* ts = zvts;
+  uint16_t own = ts->zvform;
+  if (!own) return;
+  Value fform = ts->stack[own].arg;
+  uint16_t outer = ts->stack[own].link;
+  if (!outer || !is_eval_frame_tag(stack_entry(outer).tag)) return;
+  for (Value p = ts->stack[outer].arg; cons_p(p); p = cdr(p)) {
+    if (car(p) == fform) {
+      set_car(p, fn);
+      return;
+    }
+  }
+}
+
+Value sf_function(Value args, Value) {
+  if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
+  Value x = car(args);
+  uint32_t t = tag_of(x);
+  if (symbol_tag(t)) {
+    Value fn = sym_function(symbol_index(x));
+    if (is_builtin(fn)) displace_function_form(fn);
+    return fn;
+  }
+  if (cons_p(x) && car(x) == make_symbol(SYM_LAMBDA)) return make_closure(cdr(x));
+  if (is_builtin(x)) return x;
+  return lisp_error(E_WRONG_TYPE, x);
+}
+
+}  // namespace
+
+void bi_install_apply() {
+  bi_install(16, bi_apply);
+  bi_install(17, bi_applyhook);
+  bi_install(18, bi_compiled_function_p);
+  bi_install(23, bi_funcall);
+  bi_install(24, sf_function);
+  bi_install(25, bi_functionp);
+}

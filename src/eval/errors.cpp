@@ -1,0 +1,735 @@
+// The error signaller, message printing and the break loop.
+//
+// Kernel code signals through the object layer's hooks (error_hook.h), so
+// that unit tests can intercept errors; eval_init installs the routines
+// here as those hooks.
+#include "eval/errors.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "builtins/table.h"
+#include "eval/eval.h"
+#include "eval/stack.h"
+#include "io/console.h"
+#include "io/host.h"
+#include "io/stream.h"
+#include "object/error_hook.h"
+
+// Services of other layers, reached weakly so that the signaller works
+// (plainly) before they exist.
+Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value* args)
+    __attribute__((weak));
+void print_object(Value obj, Value stream, uint32_t flags) __attribute__((weak));
+Value read_object(Value stream, uint32_t flags) __attribute__((weak));
+int stream_read_char(Value s) __attribute__((weak));
+void stream_unread_char(Value s, int c) __attribute__((weak));
+void console_arm_prompt() __attribute__((weak));
+Value doc_message_text(uint32_t n) __attribute__((weak));
+Value doc_error_text(Value datum) __attribute__((weak));
+Value debugger(uint32_t flag) __attribute__((weak));
+
+namespace {
+
+// Fixed symbols of the error system.
+enum : uint32_t {
+  SYM_DOC_ERROR = 0x5E,
+  SYM_NO_NAME_FN = 0xA4,
+  SYM_BREAK_COMMANDS = 0xB7,
+  SYM_BREAK_ON_WARNINGS = 0xB8,
+  SYM_DEBUG_IO = 0xB9,
+  SYM_ERROR_OUTPUT = 0xBA,
+  SYM_PRINT_LENGTH = 0xC5,
+  SYM_PRINT_LEVEL = 0xC6,
+  SYM_PROMPT = 0xCB,
+  SYM_STANDARD_OUTPUT = 0xCF,
+  SYM_STATUS = 0xD0,
+  SYM_TERMINAL_IO = 0xD2,
+  SYM_MSG_PRINT_LENGTH = 0xE5,
+  SYM_MSG_PRINT_LEVEL = 0xE6,
+};
+
+// Colours: console attributes of the image header (see the genesis table).
+enum : uint32_t { HDR_COLOUR_ERROR = 24, HDR_COLOUR_WARNING = 26 };
+
+// Room the signaller needs on the Lisp stack: its pushes and a break loop's
+// first steps.  With less, error 38 takes the fatal path.
+constexpr uint32_t SIGNAL_ROOM = 24;
+
+constexpr uint32_t MSG_STACK = 38;
+constexpr uint32_t E_STACK_FATAL = 0x800;
+constexpr uint32_t PRINT_NEWLINE_ESCAPE = 0x03;
+
+Value colour(uint32_t off) { return make_fixnum(hdr_u16(off)); }
+
+bool is_header_message(Value v) {
+  return !nil_p(v) && (v == message_text(MSG_ERROR) || v == message_text(MSG_CONTINUE) ||
+                       v == message_text(MSG_WARNING) || v == message_text(MSG_BREAK));
+}
+
+// The continuation message the next cerror hook call shows; set by
+// lisp_cerror, which knows it, for the hook, which only gets the code.
+thread_local uint32_t pending_continuation = 0;
+// The next warning runs a break loop whatever symbol 0xB8 says.
+thread_local bool warning_breaks = false;
+
+void clear_keyword_slots() {
+  for (uint16_t& k : zvts->kwslots) k = 0;
+}
+
+// Copy entries hi-1 down to lo into v (at most cap); returns how many.
+uint32_t entries_to_array(uint32_t lo, uint32_t hi, Value* v, uint32_t cap) {
+  uint32_t n = 0;
+  for (uint32_t i = hi; i-- > lo && n < cap;) v[n++] = stack_entry(i).arg;
+  return n;
+}
+
+// Print the entries from hi - 1 down to lo: the first is the control
+// string, the rest its arguments.
+void print_entries(Value stream, uint32_t lo, uint32_t hi) {
+  if (hi <= lo) return;
+  Value v[16];
+  uint32_t n = entries_to_array(lo, hi, v, 16);
+  emit_formatted(stream, v[0], n - 1, v + 1);
+}
+
+Value error_stream() { return sym_value(SYM_ERROR_OUTPUT); }
+
+// The name shown for the failing function and the kind of its function.
+struct FunctionName {
+  Value name;
+  int kind;  // 0 special form, 1 macro, 2 function
+};
+
+int function_kind(Value name) {
+  Value fn = (tag_of(name) >= 1 && tag_of(name) <= 4) ? sym_function(symbol_index(name)) : name;
+  if (is_builtin(fn)) return int(tag_of(fn)) - 5;
+  if (cons_p(fn) && car(fn) == make_symbol(SYM_MACRO)) return 1;
+  return 2;
+}
+
+Value innermost_function() {
+  ThreadState* ts = zvts;
+  uint16_t f = ts->zvform;
+  if (!f) return NIL;
+  StackEntry& e = stack_entry(f);
+  if (is_eval_frame_tag(e.tag)) return cons_p(e.arg) ? car(e.arg) : e.arg;
+  return e.arg;
+}
+
+FunctionName failing_function(uint32_t code, Value object) {
+  Value name = innermost_function();
+  uint32_t msg = code & 0xFF;
+  if (msg == 48 && nil_p(name)) name = make_symbol(SYM_TOP_LEVEL_NAME);
+  if (msg == 49 && (nil_p(name) || name == object)) name = make_symbol(SYM_APPLY);
+  if ((msg == 68 || msg == 69) && nil_p(name)) name = make_symbol(SYM_NO_NAME_FN);
+  return FunctionName{name, function_kind(name)};
+}
+
+// ERROR from Lisp: the innermost interpreted function, skipping built-in
+// frames and stopping at a listener.
+Value interpreted_function_name() {
+  ThreadState* ts = zvts;
+  uint16_t stop = find_context(CX_LISTENER);
+  for (uint16_t f = ts->zvform; f && (!stop || f < stop); f = stack_entry(f).link) {
+    StackEntry& e = ts->stack[f];
+    Value fn = is_eval_frame_tag(e.tag) ? (cons_p(e.arg) ? car(e.arg) : e.arg) : e.arg;
+    Value def = (tag_of(fn) >= 1 && tag_of(fn) <= 4) ? sym_function(symbol_index(fn)) : fn;
+    if (!is_builtin(def)) return fn;
+  }
+  return make_symbol(SYM_TOP_LEVEL_NAME);
+}
+
+void print_name_line(Value name, int kind) {
+  Value args[3] = {colour(HDR_COLOUR_ERROR), make_fixnum(kind), name};
+  root_push(&args[2]);
+  emit_formatted(error_stream(), message_text(MSG_NAME_LINE), 3, args);
+  root_pop();
+}
+
+// Error 38 with no room left: nothing can be pushed, so the message and
+// the name go straight to the console and control returns to the
+// outermost listener with no values.
+[[noreturn]] void fatal_stack_error() {
+  ThreadState* ts = zvts;
+  if (ts->septr == 0) ts->septr = 1;
+  Value name = innermost_function();
+  std::fflush(stdout);
+  std::printf("\n*** %s", "Lisp stack overflow");
+  if (tag_of(name) == TAG_SYMBOL && is_string_raw(sym_name(symbol_index(name)))) {
+    Value s = sym_name(symbol_index(name));
+    std::printf(" in %.*s", int(string_length(s)), reinterpret_cast<char*>(string_bytes(s)));
+  }
+  std::printf("\n");
+  std::fflush(stdout);
+  ts->mv_count = 0;
+  ts->glvalue = NIL;
+  uint16_t outer = 0;
+  for (uint16_t i = ts->zvdincxt; i; i = ts->stack[i].link)
+    if (ts->stack[i].tag & CX_LISTENER) outer = i;
+  if (!outer) _exit(1);
+  throw_to(TC_LISTENER, outer);
+}
+
+// Push message header, colour, the text of the code and its objects;
+// returns the index above them.  The text is looked up after the objects
+// are on the stack, because a documentation lookup may allocate.
+uint32_t push_message(uint32_t header, uint32_t colour_off, uint32_t code, const Value* objects) {
+  ThreadState* ts = zvts;
+  uint32_t top = ts->septr;
+  push_anon(message_text(header));
+  push_anon(colour(colour_off));
+  uint16_t text = push_anon(NIL);
+  uint32_t n = err_object_count(code);
+  for (uint32_t k = 0; k < n && k < 4; k++) push_arg(objects[k]);
+  Value t = message_text(code & 0xFF);
+  stack_entry(text).arg = t;
+  return top;
+}
+
+// What the error system's hooks do.
+
+Value signal_error(uint32_t code, const Value* objects) {
+  ThreadState* ts = zvts;
+  clear_keyword_slots();
+  ts->error_flag = 1;
+  if ((code & 0xFF) == MSG_STACK && ts->septr < SIGNAL_ROOM) fatal_stack_error();
+  if (code == E_STACK_FATAL) fatal_stack_error();
+  uint32_t top = push_message(MSG_ERROR, HDR_COLOUR_ERROR, code, objects);
+  return_to_error_context(top);
+  print_entries(error_stream(), ts->septr, top);
+  FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
+  root_push(&fn.name);
+  print_name_line(fn.name, fn.kind);
+  root_pop();
+  alert_pause(300);
+  Value v = break_loop((code & 0x400) ? (BRK_VALUE | BRK_NOT_CONTINUABLE) : BRK_NOT_CONTINUABLE);
+  ts->glvalue = v;
+  ts->septr = static_cast<uint16_t>(top);
+  return v;
+}
+
+void signal_cerror(uint32_t code, const Value* objects) {
+  ThreadState* ts = zvts;
+  uint32_t cont = pending_continuation ? pending_continuation : default_continuation(code);
+  pending_continuation = 0;
+  clear_keyword_slots();
+  ts->error_flag = 1;
+  if (ts->septr < SIGNAL_ROOM) fatal_stack_error();
+  uint32_t top = push_message(MSG_ERROR, HDR_COLOUR_ERROR, code, objects);
+  return_to_error_context(top);
+  print_entries(error_stream(), ts->septr, top);
+  FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
+  root_push(&fn.name);
+  print_name_line(fn.name, fn.kind);
+  root_pop();
+  // The continuation text, formatted with the same objects.
+  uint32_t mid = ts->septr;
+  push_anon(message_text(MSG_CONTINUE));
+  uint16_t text = push_anon(NIL);
+  for (uint32_t k = 0, n = err_object_count(code); k < n && k < 4; k++)
+    push_arg(stack_entry(top - 4 - k).arg);
+  stack_entry(text).arg = message_text(cont);
+  print_entries(error_stream(), ts->septr, mid);
+  alert_pause(300);
+  break_loop(0);
+  ts->septr = static_cast<uint16_t>(top);
+  ts->glvalue = NIL;
+  ts->mv_count = 1;
+}
+
+void signal_warning(uint32_t code, const Value* objects) {
+  ThreadState* ts = zvts;
+  bool must_break = warning_breaks;
+  warning_breaks = false;
+  clear_keyword_slots();
+  if (ts->septr < SIGNAL_ROOM) {
+    if ((code & 0xFF) == MSG_STACK) fatal_stack_error();
+    return;  // no room to report a notice; it is only a notice
+  }
+  uint32_t top = push_message(MSG_WARNING, HDR_COLOUR_WARNING, code, objects);
+  print_entries(error_stream(), ts->septr, top);
+  if (must_break || !nil_p(sym_value(SYM_BREAK_ON_WARNINGS))) {
+    alert_pause(100);
+    break_loop(0);
+  }
+  ts->septr = static_cast<uint16_t>(top);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public signallers
+
+Value lisp_error(uint32_t code, const Value* objects) {
+  Value v[4] = {NIL, NIL, NIL, NIL};
+  for (uint32_t k = 0; k < err_object_count(code) && k < 4; k++) v[k] = objects[k];
+  return zv_error_fn(code, v);
+}
+Value lisp_error(uint32_t code) { return zv_error(code); }
+Value lisp_error(uint32_t code, Value a) { return zv_error(code, a); }
+Value lisp_error(uint32_t code, Value a, Value b) { return zv_error(code, a, b); }
+
+void lisp_fatal_error(uint32_t code, Value a) {
+  zv_error(code, a);
+  // Only an error with bit 0x400 returns from its break loop; this one was
+  // given a value anyway (a test hook, or a confused caller).
+  throw_to_listener();
+}
+
+void lisp_cerror(uint32_t cont, uint32_t code, const Value* objects) {
+  Value v[4] = {NIL, NIL, NIL, NIL};
+  for (uint32_t k = 0; k < err_object_count(code) && k < 4; k++) v[k] = objects[k];
+  pending_continuation = cont;
+  zv_cerror_fn(code, v);
+  pending_continuation = 0;
+}
+void lisp_cerror(uint32_t cont, uint32_t code, Value a) {
+  Value v[4] = {a, NIL, NIL, NIL};
+  lisp_cerror(cont, code, v);
+}
+
+uint32_t default_continuation(uint32_t code) {
+  switch (code) {
+    case E_MANY_ARGS:
+      return MSG_CONT_IGNORE_ARG;
+    case E_BAD_KEYWORD:
+    case E_KEY_NO_VALUE:
+    case E_KEY_PAIR:
+      return MSG_CONT_IGNORE_KEY;
+    case 0x201F:
+      return 32;
+    case 0x4048:
+      return 73;
+    case 0x104F:
+      return 84;
+    default:
+      return MSG_CONT_UNCHANGED;
+  }
+}
+
+void lisp_warn(uint32_t code, const Value* objects) {
+  Value v[4] = {NIL, NIL, NIL, NIL};
+  for (uint32_t k = 0; k < err_object_count(code) && k < 4; k++) v[k] = objects[k];
+  zv_warn_fn(code, v);
+}
+void lisp_warn(uint32_t code, Value a) {
+  Value v[4] = {a, NIL, NIL, NIL};
+  zv_warn_fn(code, v);
+}
+void lisp_warn_with_break(uint32_t code) {
+  Value v[4] = {NIL, NIL, NIL, NIL};
+  warning_breaks = true;
+  zv_warn_fn(code, v);
+  warning_breaks = false;
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+Value message_text(uint32_t n) {
+  if (n >= 40) {
+    Value t = doc_message_text ? doc_message_text(n) : NIL;
+    return nil_p(t) ? message_text(MSG_MISSING) : t;
+  }
+  if (zvm.msg_area == 0 || !zvm.heap_base) return NIL;
+  uint32_t off = zvm.msg_area + 8;
+  for (uint32_t k = 0; k < n && off < zvm.heap_fill; k++)
+    off += object_size_at(zvm.heap_base + off);
+  if (off + 8 > zvm.heap_fill) return NIL;
+  return (TAG_VECTOR << 24) | off;
+}
+
+void print_message(uint32_t sym, uint32_t code, const Value* objects) {
+  ThreadState* ts = zvts;
+  uint32_t limit = ts->septr;
+  if (code & 0x100) {
+    bind_special(SYM_PRINT_LEVEL, sym_value(SYM_MSG_PRINT_LEVEL));
+    bind_special(SYM_PRINT_LENGTH, sym_value(SYM_MSG_PRINT_LENGTH));
+  }
+  Value stream = sym_value(sym ? sym : SYM_STANDARD_OUTPUT);
+  uint32_t n = err_object_count(code);
+  Value v[4] = {NIL, NIL, NIL, NIL};
+  for (uint32_t k = 0; k < n && k < 4; k++) v[k] = objects[k];
+  for (uint32_t k = 0; k < 4; k++) root_push(&v[k]);
+  root_push(&stream);
+  Value text = message_text(code & 0xFF);
+  emit_formatted(stream, text, n, v);
+  root_pop(5);
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
+}
+
+void print_message(uint32_t sym, uint32_t code, Value a, Value b, Value c) {
+  Value v[4] = {a, b, c, NIL};
+  print_message(sym, code, v);
+}
+
+// The one place that turns a message into text.  Without the format
+// engine, or when the stream is not a stream yet, it writes the control
+// string as it stands and the objects in hexadecimal to standard output,
+// which is enough to see what went wrong.
+void emit_formatted(Value stream, Value control, uint32_t nargs, const Value* args) {
+  if (format_to_stream && is_string(control) && is_stream(stream)) {
+    format_to_stream(stream, control, nargs, args);
+    return;
+  }
+  std::fflush(stdout);
+  if (is_string(control))
+    std::printf("\n%.*s", int(string_length(control)),
+                reinterpret_cast<char*>(string_bytes(control)));
+  else
+    std::printf("\n(message)");
+  for (uint32_t k = 0; k < nargs; k++) {
+    Value v = args[k];
+    if (is_string(v))
+      std::printf(" \"%.*s\"", int(string_length(v)), reinterpret_cast<char*>(string_bytes(v)));
+    else if (is_fixnum(v))
+      std::printf(" %d", fixnum_value(v));
+    else
+      std::printf(" %08X", v);
+  }
+  std::fflush(stdout);
+}
+
+void alert_pause(unsigned ms) {
+  if (hdr_u8(HDR_SWITCHES) & SW_ALERTS) host_sleep_ms(ms);
+}
+
+// ---------------------------------------------------------------------------
+// The break loop
+
+namespace {
+
+int default_read_key(Value stream) {
+  if (stream_read_char && is_stream(stream)) {
+    if (console_arm_prompt) console_arm_prompt();
+    return stream_read_char(stream);
+  }
+  int c = std::getchar();
+  return c == EOF ? -1 : c;
+}
+
+void default_unread_key(Value stream, int c) {
+  if (stream_unread_char && is_stream(stream))
+    stream_unread_char(stream, c);
+  else if (c >= 0 && c < 256)
+    std::ungetc(c, stdin);
+}
+
+Value default_read_form(Value stream) {
+  if (read_object && is_stream(stream)) return read_object(stream, RD_TOP_LEVEL);
+  std::printf("\nNo reader in this kernel\n");
+  return NIL;
+}
+
+void default_print_values(Value stream) {
+  ThreadState* ts = zvts;
+  root_push(&stream);
+  uint32_t before = ts->septr;
+  uint32_t n = values_push(ts->glvalue);
+  for (uint32_t k = 0; k < n; k++) {
+    Value v = stack_entry(before - 1 - k).arg;
+    if (print_object && is_stream(stream))
+      print_object(v, stream, PRINT_NEWLINE_ESCAPE);
+    else
+      emit_formatted(stream, NIL, 1, &v);
+  }
+  ts->septr = static_cast<uint16_t>(before);
+  root_pop();
+}
+
+// Show the message of the break whose listener context is at cx again:
+// the headers the signallers pushed lie above it, before any frame.
+void show_break_message(uint16_t cx) {
+  ThreadState* ts = zvts;
+  uint32_t first = 0;
+  for (uint32_t i = cx + 1u; i < ts->stack_top; i++) {
+    uint16_t tag = ts->stack[i].tag;
+    if (tag >= 0x8000) break;
+    if (is_header_message(ts->stack[i].arg)) first = i;
+  }
+  if (!first) return;
+  // From the outermost header inward, each header with its arguments.
+  uint32_t hi = first + 1;
+  for (uint32_t i = first; i-- > cx;) {
+    if (i == cx || is_header_message(ts->stack[i].arg)) {
+      print_entries(error_stream(), i + 1, hi);
+      hi = i + 1;
+    }
+  }
+}
+
+void show_banner(uint16_t flags) {
+  Value args[2] = {make_fixnum(zvts->break_level), bool_value(!(flags & BRK_NOT_CONTINUABLE))};
+  // Without a status window the banner goes where the user is looking:
+  // the terminal, when a window is attached to its stream.
+  Value stream = sym_value(SYM_STATUS);
+  Value terminal = sym_value(SYM_TERMINAL_IO);
+  if (!console_status_visible() && tag_of(terminal) == TAG_OBJECT &&
+      heap_type(terminal) == (HT_WINDOW | HT_STREAM_INPUT | HT_STREAM_OUTPUT) &&
+      heap_word(terminal, 2) != 0)
+    stream = terminal;
+  emit_formatted(stream, message_text(MSG_BREAK_BANNER), 2, args);
+}
+
+// The terminal stream, read afresh at each use: reading may move it.
+inline Value debug_io() { return sym_value(SYM_DEBUG_IO); }
+
+int read_key() {
+  ThreadState* ts = zvts;
+  uint32_t limit = ts->septr;
+  bind_special(SYM_PROMPT, message_text(MSG_BREAK_PROMPT));
+  int c;
+  do c = zv_listener_io.read_key(debug_io());
+  while (c == '\n' || c == ' ' || c == '\r');
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
+  return c;
+}
+
+// The command table: an association list from characters to functions.
+Value find_command(int c) {
+  for (Value l = sym_value(SYM_BREAK_COMMANDS); cons_p(l); l = cdr(l)) {
+    Value pair = car(l);
+    if (cons_p(pair) && tag_of(car(pair)) == TAG_CHAR && int(car(pair) & 0xFFFF) == c)
+      return cdr(pair);
+  }
+  return NIL;
+}
+
+void refused(uint32_t msg) {
+  print_message(SYM_ERROR_OUTPUT, msg);
+  host_sleep_ms(75);
+}
+
+// Evaluate (or call) with the context accepting RETURN, the eval hook off.
+void listener_eval(uint16_t cx, Value command) {
+  ThreadState* ts = zvts;
+  uint16_t tag = ts->stack[cx].tag;
+  ts->stack[cx].tag = static_cast<uint16_t>(tag | CX_NIL_BLOCK);
+  uint32_t limit = ts->septr;
+  Value v;
+  if (!nil_p(command)) {
+    v = call_function0(command);
+  } else {
+    Value form = zv_listener_io.read_form(debug_io());
+    bind_special(SYM_EVALHOOK, NIL);
+    v = eval_form(form);
+  }
+  ts->glvalue = v;
+  unbind_to(limit);
+  // Keep the values where the printer finds them.
+  ts->stack[cx].tag = tag;
+  zv_listener_io.print_values(debug_io());
+  ts->septr = static_cast<uint16_t>(limit);
+}
+
+}  // namespace
+
+const ListenerIo zv_default_listener_io = {default_read_key, default_unread_key, default_read_form,
+                                           default_print_values};
+ListenerIo zv_listener_io = zv_default_listener_io;
+
+Value break_loop(uint16_t flags) {
+  ThreadState* ts = zvts;
+  ts->break_level++;
+  uint16_t frame = ts->zvform;
+  uint16_t old_mark = frame ? uint16_t(ts->stack[frame].tag & 2) : 0;
+  if (frame) ts->stack[frame].tag |= 2;
+  uint16_t old_listener = ts->listener_flag;
+  Context cx;
+  context_push(&cx, uint16_t(CX_LISTENER | CX_LISTENER_DEBUG | flags));
+  ts->listener_flag = 1;
+  show_banner(flags);
+  volatile Value result = NIL;
+  for (;;) {
+    int code = setjmp(cx.resume);
+    ts = zvts;
+    if (code == TC_RETURN) {
+      if (flags & BRK_VALUE) {
+        result = ts->glvalue;
+        break;
+      }
+      refused(MSG_RETURN_REFUSED);
+    } else if (code == TC_LISTENER) {
+      show_break_message(cx.index);
+      show_banner(flags);
+    } else if (code == TC_CONSOLE) {
+      ts->listener_flag = 0;
+    } else if (code == TC_ERROR || code == TC_RESTART) {
+      // Not aimed at a listener; treat as a return to this level.
+      show_banner(flags);
+    }
+    int c = read_key();
+    if (c < 0) {
+      // End of input inside a break loop: scripts must see the failure.
+      std::fflush(stdout);
+      _exit(1);
+    }
+    if (c == KEY_CONTINUE) {
+      if (!(flags & BRK_NOT_CONTINUABLE)) {
+        result = ts->glvalue;
+        break;
+      }
+      refused(MSG_CONTINUE_REFUSED);
+      continue;
+    }
+    if (c == KEY_SHOW_AGAIN) {
+      show_break_message(cx.index);
+      show_banner(flags);
+      continue;
+    }
+    if (c == KEY_LEAVE_LEVEL) {
+      if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
+      context_pop(&cx);
+      ts->break_level--;
+      ts->listener_flag = old_listener;
+      throw_to_listener();
+    }
+    if (c == KEY_DEBUG) {
+      if (debugger) debugger(0);
+      continue;
+    }
+    Value command = c < 0x100 ? find_command(c) : NIL;
+    if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
+    listener_eval(cx.index, command);
+  }
+  Value r = result;
+  if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
+  context_pop(&cx);
+  ts->break_level--;
+  ts->listener_flag = old_listener;
+  ts->glvalue = r;
+  return r;
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins 405-408, 413
+
+namespace {
+
+// A fixnum datum names a documented error text.
+Value datum_text(Value d) {
+  if (is_fixnum(d) && doc_error_text) {
+    Value t = doc_error_text(d);
+    if (!nil_p(t)) return t;
+  }
+  return d;
+}
+
+// Push header, colour and the frame's arguments from argument `first` on
+// (the datum replaced by its text); returns the index above them.
+uint32_t push_lisp_message(uint32_t header, uint32_t colour_off, uint32_t first) {
+  ThreadState* ts = zvts;
+  uint32_t top = ts->septr;
+  uint32_t n = arg_count();
+  push_anon(message_text(header));
+  push_anon(colour(colour_off));
+  for (uint32_t k = first; k <= n; k++) push_arg(arg(k));
+  if (first <= n) {
+    Value t = datum_text(stack_entry(top - 3).arg);
+    stack_entry(top - 3).arg = t;
+  }
+  return top;
+}
+
+Value bi_break(Value, Value) {
+  ThreadState* ts = zvts;
+  uint32_t top = push_lisp_message(MSG_BREAK, HDR_COLOUR_ERROR, 1);
+  print_entries(error_stream(), ts->septr, top);
+  alert_pause(200);
+  break_loop(0);
+  return NIL;
+}
+
+Value bi_cerror(Value, Value) {
+  ThreadState* ts = zvts;
+  clear_keyword_slots();
+  ts->error_flag = 1;
+  uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 2);
+  return_to_error_context(top);
+  alert_pause(300);
+  print_entries(error_stream(), ts->septr, top);
+  Value name = interpreted_function_name();
+  root_push(&name);
+  print_name_line(name, function_kind(name));
+  root_pop();
+  uint32_t mid = ts->septr;
+  uint32_t n = arg_count() - (top - mid);  // the frame's own arguments
+  push_anon(message_text(MSG_CONTINUE));
+  uint16_t text = push_anon(NIL);
+  for (uint32_t k = 3; k <= n; k++) push_arg(arg(k));
+  Value t = datum_text(arg(1));
+  stack_entry(text).arg = t;
+  print_entries(error_stream(), ts->septr, mid);
+  break_loop(0);
+  return NIL;
+}
+
+Value bi_keyboard_interrupt(Value, Value);
+
+Value bi_error(Value, Value) {
+  ThreadState* ts = zvts;
+  clear_keyword_slots();
+  ts->error_flag = 1;
+  uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 1);
+  return_to_error_context(top);
+  print_entries(error_stream(), ts->septr, top);
+  Value name = interpreted_function_name();
+  root_push(&name);
+  print_name_line(name, function_kind(name));
+  root_pop();
+  alert_pause(300);
+  break_loop(BRK_NOT_CONTINUABLE);
+  return NIL;
+}
+
+Value bi_warn(Value, Value) {
+  ThreadState* ts = zvts;
+  clear_keyword_slots();
+  uint32_t top = push_lisp_message(MSG_WARNING, HDR_COLOUR_WARNING, 1);
+  print_entries(error_stream(), ts->septr, top);
+  if (!nil_p(sym_value(SYM_BREAK_ON_WARNINGS))) {
+    alert_pause(100);
+    break_loop(0);
+  }
+  return NIL;
+}
+
+void on_interrupt(int) { zv_interrupt_pending = 1; }
+
+Value bi_keyboard_interrupt(Value, Value) {
+  keyboard_interrupt_arm();
+  break_loop(0);
+  return NIL;
+}
+
+}  // namespace
+
+void keyboard_interrupt_arm() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_interrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+void bi_install_errors() {
+  bi_install(405, bi_break);
+  bi_install(406, bi_cerror);
+  bi_install(407, bi_keyboard_interrupt);
+  bi_install(408, bi_error);
+  bi_install(413, bi_warn);
+}
+
+void eval_init() {
+  zv_error_fn = signal_error;
+  zv_cerror_fn = signal_cerror;
+  zv_warn_fn = signal_warning;
+  zv_listener_io = zv_default_listener_io;
+  if (zvts && !zvts->native_floor) native_stack_note_current();
+}

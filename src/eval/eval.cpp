@@ -1,0 +1,555 @@
+// Form evaluation: the self-optimising interpreter's main loop.
+//
+// Source lists are rewritten as they run: a variable found on the lexical
+// chain becomes a lexical reference carrying its distance from zvlexenv,
+// and a macro call is replaced by its expansion.  Everything the evaluator
+// keeps between steps lives on the Lisp stack: the eval frame holds the
+// form, so the form survives a collection without a native root.
+#include "eval/eval.h"
+
+#include "builtins/table.h"
+#include "eval/context.h"
+#include "eval/errors.h"
+#include "object/memory.h"
+
+volatile int zv_interrupt_pending = 0;
+
+namespace {
+
+inline bool symbol_tag(uint32_t t) { return t == TAG_SYMBOL || t == TAG_INDEX || t == TAG_LEXREF; }
+
+// A hook variable counts as set when it holds anything but NIL or the
+// unbound marker.
+inline bool hook_set(uint32_t sym) {
+  Value v = sym_value(sym);
+  return !nil_p(v) && !is_no_value(v);
+}
+
+// The pair for symbol s in a closure environment (an association list),
+// or NIL.  Keys are compared by symbol index only.
+Value env_pair(Value env, uint32_t s) {
+  for (; cons_p(env); env = cdr(env)) {
+    Value pair = car(env);
+    if (cons_p(pair) && symbol_index(car(pair)) == s) return pair;
+  }
+  return NIL;
+}
+
+Value unbound(uint32_t s) { return lisp_error(E_UNBOUND, make_symbol(s)); }
+
+// Full lookup of symbol s for the form in `cell` (rewritten into a lexical
+// reference when the binding lies within 255 entries).
+Value lookup_symbol(ThreadState* ts, Value cell, uint32_t s) {
+  if (!sym_is_special(s)) {
+    uint32_t i = ts->zvlexenv;
+    while (i) {
+      StackEntry& e = stack_entry(i);
+      if (e.tag & 0x8000) break;
+      if (e.tag == s) {
+        uint32_t d = i - ts->zvlexenv;
+        if (d < 256) set_car(cell, (TAG_LEXREF << 24) | (d << 16) | s);
+        return e.arg;
+      }
+      i = e.link;
+    }
+    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
+      Value pair = env_pair(ts->stack[i].arg, s);
+      if (!nil_p(pair)) return cdr(pair);
+    }
+  }
+  Value v = sym_value(s);
+  return is_no_value(v) ? unbound(s) : v;
+}
+
+// A cached lexical reference is trusted only inside the current lexical
+// environment: its distance was measured in some earlier call, and the
+// same distance may now lead out of this function's frame, onto a binding
+// of the same symbol in a caller.
+inline Value lookup_lexref(ThreadState* ts, Value cell, Value ref) {
+  uint32_t s = ref & 0xFFFF;
+  uint32_t i = ts->zvlexenv + ((ref >> 16) & 0xFF);
+  if (ts->zvlexenv && i < ts->lexframe) {
+    const StackEntry& e = ts->stack[i];
+    if (e.tag == s) return e.arg;
+    if (e.tag == ST_CLOSURE_ENV) {
+      Value pair = env_pair(e.arg, s);
+      if (!nil_p(pair)) return cdr(pair);
+    }
+  }
+  return lookup_symbol(ts, cell, s);
+}
+
+Value eval_atom(ThreadState* ts, Value cell, Value form) {
+  uint32_t t = tag_of(form);
+  if (t == TAG_LEXREF) return lookup_lexref(ts, cell, form);
+  if (t == TAG_SYMBOL || t == TAG_INDEX) return lookup_symbol(ts, cell, symbol_index(form));
+  return form;
+}
+
+void poll_interrupt(Value cell) {
+  zv_interrupt_pending = 0;
+  root_push(&cell);
+  call_function0(make_symbol(SYM_KEYBOARD_INTERRUPT));
+  root_pop();
+}
+
+// Call a hook function h with the hook variables bound to NIL; args are
+// the hook's arguments.
+Value call_hook(Value h, uint32_t nargs, const Value* args) {
+  ThreadState* ts = zvts;
+  ts->evalhook_skip = 0;
+  uint32_t limit = ts->septr;
+  bind_special(SYM_EVALHOOK, NIL);
+  bind_special(SYM_APPLYHOOK, NIL);
+  Value v = call_function(h, nargs, args);
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
+  return v;
+}
+
+Value call_eval_hook(Value cell) {
+  Value args[2] = {car(cell), NIL};
+  root_push(&args[0]);
+  args[1] = capture_environment();
+  root_pop();
+  return call_hook(sym_value(SYM_EVALHOOK), 2, args);
+}
+
+// Built-in 22 on the argument forms of the current eval frame's form.
+Value eval_args_to_list(ThreadState* ts, uint16_t frame) {
+  uint32_t top = ts->septr;
+  Value rest = cdr(ts->stack[frame].arg);
+  root_push(&rest);
+  for (; cons_p(rest); rest = cdr(rest)) {
+    Value v = eval(rest);
+    push_arg(v);
+  }
+  root_pop();
+  Value list = args_to_list(ts->septr, top);
+  ts->septr = static_cast<uint16_t>(top);
+  return list;
+}
+
+Value call_apply_hook(ThreadState* ts, uint16_t frame) {
+  Value args[3] = {car(ts->stack[frame].arg), NIL, NIL};
+  root_push(&args[0]);
+  root_push(&args[1]);
+  args[1] = eval_args_to_list(ts, frame);
+  args[2] = capture_environment();
+  root_pop(2);
+  return call_hook(sym_value(SYM_APPLYHOOK), 3, args);
+}
+
+// Evaluate the argument forms of a built-in call of kind 2..4 onto the
+// stack.  Returns false when the error for too few forms was answered with
+// a value, which is then the call's value (*v).
+bool eval_builtin_args(ThreadState* ts, uint16_t frame, uint32_t kind, uint32_t count, Value* v) {
+  Value rest = cdr(ts->stack[frame].arg);
+  root_push(&rest);
+  for (uint32_t k = 0; k < count; k++, rest = cdr(rest)) {
+    if (!cons_p(rest)) {
+      root_pop();
+      *v = lisp_error(E_FEW_ARGS);
+      return false;
+    }
+    Value a = eval(rest);
+    push_arg(a);
+  }
+  if (kind == 3) {
+    for (; cons_p(rest); rest = cdr(rest)) {
+      Value a = eval(rest);
+      push_arg(a);
+    }
+  } else if (kind == 4) {
+    while (cons_p(rest)) {
+      Value key = eval(rest);
+      rest = cdr(rest);
+      if (tag_of(key) != TAG_KEYWORD) {
+        lisp_cerror(MSG_CONT_IGNORE_ARG, E_BAD_KEYWORD, key);
+        continue;
+      }
+      if (symbol_index(key) >= KEYWORD_SLOTS) {
+        lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
+        if (!cons_p(rest)) break;
+        rest = cdr(rest);
+        continue;
+      }
+      if (!cons_p(rest)) {
+        lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
+        break;
+      }
+      Value a = eval(rest);
+      push_entry(a, static_cast<uint16_t>(symbol_index(key)));
+      rest = cdr(rest);
+    }
+  } else if (cons_p(rest)) {
+    // The extra forms are never evaluated.
+    lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, car(rest));
+  }
+  root_pop();
+  return true;
+}
+
+// The routine entry convention: the count decides what the routine gets.
+inline Value run_builtin(ThreadState* ts, uint32_t n, uint32_t count) {
+  BuiltinFn fn = zv_builtins[n].fn;
+  ts->current_builtin = static_cast<uint16_t>(n);
+  ts->zvlexenv = 0;
+  ts->lexframe = 0;
+  ts->mv_count = 1;
+  uint16_t f = ts->zvform;
+  if (count == 1) return fn(ts->stack[f - 1].arg, NIL);
+  if (count == 2) return fn(ts->stack[f - 1].arg, ts->stack[f - 2].arg);
+  return fn(NIL, NIL);
+}
+
+// Apply an interpreted function or closure `fn` to argument forms of the
+// current eval frame.  `inherit`: the callee continues the caller's
+// lexical environment (a lambda expression written as the operator).
+Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) {
+  root_push(&fn);
+  Value rest = cdr(ts->stack[frame].arg);
+  root_push(&rest);
+  for (; cons_p(rest); rest = cdr(rest)) {
+    Value a = eval(rest);
+    push_arg(a);
+  }
+  root_pop();
+  Value lambda = cdr(fn);  // (lambda-list . body)
+  uint32_t lo = ts->septr;
+  if (car(fn) == make_symbol(SYM_CLOSURE)) {
+    Value env = car(lambda);
+    lambda = cdr(lambda);
+    if (!nil_p(env)) {
+      uint16_t e = push_entry(env, ST_CLOSURE_ENV, 0);
+      lexenv_enter(e, frame);
+    } else {
+      lexenv_enter(0, frame);
+    }
+  } else if (!inherit) {
+    ts->zvlexenv = 0;
+    ts->lexframe = frame;
+  }
+  Value v;
+  if (!cons_p(lambda)) {
+    v = lambda;
+  } else {
+    bool failed = bind_lambda_list(car(lambda), lo);
+    // fn is rooted: re-read the body after binding may have moved it.
+    lambda = cdr(fn);
+    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+    v = failed ? ts->glvalue : progn(cdr(lambda));
+  }
+  unbind_to(frame);
+  root_pop();
+  return v;
+}
+
+// Does the tree hold the cons x?  The free part of the Lisp stack is the
+// work stack, so nothing is allocated; a walk that runs out of room or
+// steps (a circular expansion) answers yes, the safe answer.
+bool tree_contains(ThreadState* ts, Value tree, Value x) {
+  uint32_t sp = ts->septr, limit = 8, steps = 1u << 20;
+  for (;;) {
+    while (cons_p(tree)) {
+      if (tree == x || --steps == 0) return true;
+      if (cons_p(cdr(tree))) {
+        if (sp <= limit) return true;
+        ts->stack[--sp].arg = cdr(tree);
+      }
+      tree = car(tree);
+    }
+    if (sp == ts->septr) return false;
+    tree = ts->stack[sp++].arg;
+  }
+}
+
+// What to do with the expansion of a macro call held in `cell`: returns
+// true when evaluation continues in the same frame with the form now in
+// it, false when the expansion is an atom (its value is then in *v).
+bool displace(ThreadState* ts, uint16_t frame, Value cell, Value expansion, LexState saved,
+              Value* v) {
+  ts->septr = frame;
+  ts->mv_count = 1;
+  lexenv_restore(saved);
+  Value form = ts->stack[frame].arg;
+  if (cell != ts->eval_slot) {
+    set_car(cell, expansion);
+    if (cons_p(expansion)) {
+      ts->stack[frame].arg = expansion;
+      return true;
+    }
+  } else if (cons_p(expansion)) {
+    // No source cell: the form itself takes the expansion's place, unless
+    // the expansion holds the form (a &WHOLE argument), which would then
+    // become circular.
+    if (tree_contains(ts, expansion, form)) {
+      ts->stack[frame].arg = expansion;
+    } else {
+      set_car(form, car(expansion));
+      set_cdr(form, cdr(expansion));
+    }
+    return true;
+  } else {
+    set_car(cell, expansion);
+  }
+  *v = eval_atom(ts, cell, expansion);
+  return false;
+}
+
+Value eval_compound(ThreadState* ts, Value cell, Value form) {
+  check_native_stack();
+  uint16_t frame = push_frame(form, ST_EVAL_FRAME);
+  check_reserves();
+  LexState saved = lexenv_save();
+  Value v;
+  for (;;) {
+    form = ts->stack[frame].arg;
+    Value op = car(form);
+    Value fn;
+    bool inherit = false;
+    if (symbol_tag(tag_of(op))) {
+      fn = sym_function(symbol_index(op));
+      if (nil_p(fn)) {
+        v = lisp_error(E_UNDEFINED, op);
+        break;
+      }
+    } else {
+      fn = op;
+      inherit = true;
+    }
+    uint32_t t = tag_of(fn);
+    if (t == TAG_BUILTIN) {  // special form
+      uint32_t n = fn & 0xFFFF;
+      ts->current_builtin = static_cast<uint16_t>(n);
+      v = zv_builtins[n].fn(cdr(form), NIL);
+      break;
+    }
+    if (t == TAG_BUILTIN + 1) {  // macro built-in: the whole form
+      uint32_t n = fn & 0xFFFF;
+      ts->current_builtin = static_cast<uint16_t>(n);
+      root_push(&cell);  // displacement stores into it
+      Value e = zv_builtins[n].fn(form, NIL);
+      root_pop();
+      if (displace(ts, frame, cell, e, saved, &v)) continue;
+      break;
+    }
+    if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
+      if (hook_set(SYM_APPLYHOOK)) {
+        v = call_apply_hook(ts, frame);
+        break;
+      }
+      uint32_t n = fn & 0xFFFF;
+      uint32_t count = zv_builtins[n].count;
+      if (eval_builtin_args(ts, frame, t - TAG_BUILTIN, count, &v)) v = run_builtin(ts, n, count);
+      break;
+    }
+    if (cons_p(fn)) {
+      Value head = car(fn);
+      if (head == make_symbol(SYM_LAMBDA) || head == make_symbol(SYM_CLOSURE)) {
+        v = hook_set(SYM_APPLYHOOK) ? call_apply_hook(ts, frame)
+                                    : eval_lambda_call(ts, frame, fn, inherit);
+        break;
+      }
+      if (head == make_symbol(SYM_MACRO) && !inherit) {
+        root_push(&cell);
+        Value e = expand_macro(cdr(fn), form, NO_VALUE);
+        root_pop();
+        if (displace(ts, frame, cell, e, saved, &v)) continue;
+        break;
+      }
+    }
+    v = lisp_error(E_UNDEFINED, car(ts->stack[frame].arg));
+    break;
+  }
+  // A displaced atom expansion has popped nothing yet: the frame is still
+  // the innermost one either way.
+  ts->zvform = ts->stack[frame].link;
+  ts->septr = static_cast<uint16_t>(frame + 1);
+  lexenv_restore(saved);
+  ts->glvalue = v;
+  return v;
+}
+
+}  // namespace
+
+Value eval(Value cell) {
+  ThreadState* ts = zvts;
+  if (zv_interrupt_pending) poll_interrupt(cell);
+  if (hook_set(SYM_EVALHOOK)) {
+    if (!ts->evalhook_skip) return call_eval_hook(cell);
+    ts->evalhook_skip = 0;
+  }
+  ts->mv_count = 1;
+  Value form = car(cell);
+  if (tag_of(form) == TAG_CONS) {
+    if (nil_p(form)) return NIL;
+    return eval_compound(ts, cell, form);
+  }
+  return eval_atom(ts, cell, form);
+}
+
+Value eval_form(Value form) {
+  Value cell = zvts->eval_slot;
+  set_car(cell, form);
+  set_cdr(cell, NIL);
+  return eval(cell);
+}
+
+Value progn(Value body) {
+  ThreadState* ts = zvts;
+  ts->mv_count = 1;
+  ts->glvalue = NIL;
+  if (!cons_p(body)) return NIL;
+  if (!cons_p(cdr(body))) return ts->glvalue = eval(body);  // nothing to keep
+  root_push(&body);
+  for (; cons_p(body); body = cdr(body)) ts->glvalue = eval(body);
+  root_pop();
+  return ts->glvalue;
+}
+
+void lexenv_from_entry(uint16_t i) {
+  StackEntry& e = stack_entry(i);
+  e.tag = ST_CLOSURE_ENV;
+  e.link = 0;
+  lexenv_enter(i, static_cast<uint16_t>(i + 1));
+}
+
+Value variable_value(uint32_t s) {
+  ThreadState* ts = zvts;
+  if (!sym_is_special(s)) {
+    uint32_t i = ts->zvlexenv;
+    while (i) {
+      StackEntry& e = stack_entry(i);
+      if (e.tag & 0x8000) break;
+      if (e.tag == s) return e.arg;
+      i = e.link;
+    }
+    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
+      Value pair = env_pair(ts->stack[i].arg, s);
+      if (!nil_p(pair)) return cdr(pair);
+    }
+  }
+  return sym_value(s);
+}
+
+void assign_variable(Value place, Value value, Value cell) {
+  ThreadState* ts = zvts;
+  uint32_t s = symbol_index(place);
+  if (tag_of(place) == TAG_LEXREF) {
+    uint32_t i = ts->zvlexenv + ((place >> 16) & 0xFF);
+    if (ts->zvlexenv && i < ts->lexframe) {
+      StackEntry& e = ts->stack[i];
+      if (e.tag == s) {
+        e.arg = value;
+        return;
+      }
+      if (e.tag == ST_CLOSURE_ENV) {
+        Value pair = env_pair(e.arg, s);
+        if (!nil_p(pair)) {
+          set_cdr(pair, value);
+          return;
+        }
+      }
+    }
+  }
+  if (sym_is_constant(s)) {
+    lisp_cerror(MSG_CONT_UNCHANGED, E_BIND_CONSTANT, make_symbol(s));
+    return;
+  }
+  if (!sym_is_special(s)) {
+    uint32_t i = ts->zvlexenv;
+    while (i) {
+      StackEntry& e = stack_entry(i);
+      if (e.tag & 0x8000) break;
+      if (e.tag == s) {
+        e.arg = value;
+        uint32_t d = i - ts->zvlexenv;
+        if (d < 256 && cons_p(cell) && symbol_index(car(cell)) == s)
+          set_car(cell, (TAG_LEXREF << 24) | (d << 16) | s);
+        return;
+      }
+      i = e.link;
+    }
+    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
+      Value pair = env_pair(ts->stack[i].arg, s);
+      if (!nil_p(pair)) {
+        set_cdr(pair, value);
+        return;
+      }
+    }
+  }
+  sym_set_value(s, value);
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins 19-22, 26, 27
+
+namespace {
+
+Value bi_constantp(Value x, Value) {
+  if (nil_p(x)) return T;
+  uint32_t t = tag_of(x);
+  if (t == TAG_CONS) return bool_value(car(x) == make_symbol(SYM_QUOTE));
+  if (symbol_tag(t)) return bool_value(sym_is_constant(symbol_index(x)));
+  return T;
+}
+
+Value bi_eval(Value x, Value) { return eval_form(x); }
+
+// (EVALHOOK form evalhook applyhook [env])
+Value bi_evalhook(Value, Value) {
+  ThreadState* ts = zvts;
+  check_max_args(4);
+  uint16_t f = ts->zvform;
+  if (arg_count() == 4 && !nil_p(arg(4))) lexenv_from_entry(arg_index(4));
+  // The argument entries themselves become the hook variables' bindings.
+  uint32_t hooks[2] = {SYM_EVALHOOK, SYM_APPLYHOOK};
+  for (uint32_t k = 0; k < 2; k++) {
+    StackEntry& e = stack_entry(f - 2 - k);
+    Value old = sym_value(hooks[k]);
+    sym_set_value(hooks[k], e.arg);
+    e.arg = old;
+    e.tag = static_cast<uint16_t>(hooks[k]);
+    e.link = ts->zvdinenv;
+    ts->zvdinenv = static_cast<uint16_t>(f - 2 - k);
+  }
+  ts->evalhook_skip = 1;
+  Value v = eval_form(arg(1));
+  ts->evalhook_skip = 0;
+  unbind_to(f);
+  return v;
+}
+
+Value bi_eval_list(Value list, Value) {
+  ThreadState* ts = zvts;
+  uint32_t top = ts->septr;
+  root_push(&list);
+  for (; cons_p(list); list = cdr(list)) {
+    Value v = eval(list);
+    push_arg(v);
+  }
+  root_pop();
+  Value r = args_to_list(ts->septr, top);
+  ts->septr = static_cast<uint16_t>(top);
+  ts->mv_count = 1;
+  return r;
+}
+
+Value sf_progn(Value body, Value) { return progn(body); }
+
+Value sf_quote(Value args, Value) {
+  if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
+  return car(args);
+}
+
+}  // namespace
+
+void bi_install_eval() {
+  bi_install(19, bi_constantp);
+  bi_install(20, bi_eval);
+  bi_install(21, bi_evalhook);
+  bi_install(22, bi_eval_list);
+  bi_install(26, sf_progn);
+  bi_install(27, sf_quote);
+}

@@ -1,0 +1,205 @@
+// The evaluator and function application: what built-ins and the rest of
+// the kernel call to evaluate forms, call functions, read their arguments,
+// bind variables, deliver multiple values and process keywords.
+//
+// Every entry point may allocate, signal an error or leave by a throw:
+// callers root the Values they hold across a call (thread.h).
+#pragma once
+
+#include <cstdint>
+
+#include "eval/stack.h"
+#include "eval/thread.h"
+#include "object/value.h"
+
+// Fixed symbols the evaluator names.
+enum : uint32_t {
+  SYM_T = 0x80,
+  SYM_APPLY = 0x88,
+  SYM_KEYBOARD_INTERRUPT = 0x8A,
+  SYM_TOP_LEVEL_NAME = 0x8D,
+  SYM_LAMBDA = 0x91,
+  SYM_CLOSURE = 0x93,
+  SYM_MACRO = 0x97,
+  SYM_QUOTE = 0xA3,
+  SYM_STEP_HOOK = 0xDF,
+  SYM_APPLYHOOK = 0xE0,
+  SYM_EVALHOOK = 0xE3,
+};
+// Lambda-list keywords (symbol indices).
+enum : uint32_t {
+  LL_ALLOW_OTHER_KEYS = 0x2A,
+  LL_AUX = 0x2B,
+  LL_BODY = 0x2C,
+  LL_ENVIRONMENT = 0x2D,
+  LL_KEY = 0x2E,
+  LL_OPTIONAL = 0x2F,
+  LL_REST = 0x30,
+  LL_WHOLE = 0x31,
+};
+// Symbol flag bits: constant, and the two "proclaimed special" bits.
+constexpr uint16_t SYMF_CONSTANT = 0x1;
+constexpr uint16_t SYMF_SPECIAL = 0x6;
+
+inline bool sym_is_special(uint32_t s) { return sym_flags(s) & (SYMF_CONSTANT | SYMF_SPECIAL); }
+inline bool sym_is_constant(uint32_t s) { return sym_flags(s) & SYMF_CONSTANT; }
+
+// ---------------------------------------------------------------------------
+// Evaluation
+
+// Evaluate the form in the car of `cell` (a cons of the source, or the
+// thread's scratch cons).  The cell may be rewritten: cached lexical
+// references, displaced macro calls.
+Value eval(Value cell);
+// Evaluate a form that no cell holds, through the scratch cons.
+Value eval_form(Value form);
+// Evaluate the cells of a body in order; the last value (NIL for none).
+Value progn(Value body);
+
+// The lexical environment: zvlexenv and the frame it began at move
+// together.  Enter a new one (0, or a lexical-environment entry) with
+// lexenv_enter; save and restore both with LexState.
+struct LexState {
+  uint16_t zvlexenv, lexframe;
+};
+inline LexState lexenv_save() { return {zvts->zvlexenv, zvts->lexframe}; }
+inline void lexenv_restore(LexState s) {
+  zvts->zvlexenv = s.zvlexenv;
+  zvts->lexframe = s.lexframe;
+}
+// env: 0 for the empty environment, or the index of the first entry of a
+// new one (bindings or a lexical-environment entry) made within `frame`.
+inline void lexenv_enter(uint16_t env, uint16_t frame) {
+  zvts->zvlexenv = env;
+  zvts->lexframe = env ? frame : 0;
+}
+// Turn the argument entry at `i` (an environment list, NIL allowed) into
+// a lexical-environment entry and make it the lexical environment.
+void lexenv_from_entry(uint16_t i);
+
+// The value of variable `sym` (symbol index) as the evaluator sees it
+// here: lexical binding, closure pair, or value cell; NO_VALUE if unbound.
+Value variable_value(uint32_t sym);
+// Assign a variable as SETQ does.  `place` is the symbol or a cached
+// lexical reference; when `cell` is a cons whose car is the place it is
+// rewritten into a lexical reference on a lexical hit.  A constant gives
+// the continuable error 0x103B and is left unchanged.
+void assign_variable(Value place, Value value, Value cell);
+
+// ---------------------------------------------------------------------------
+// Calling
+
+// The kernel-internal call: fn is a function designator (symbol, built-in,
+// lambda list or closure); the count is explicit, so any Value (the unbound
+// marker included) may be an argument.  args need not be rooted.
+Value call_function(Value fn, uint32_t nargs, const Value* args);
+Value call_function0(Value fn);
+Value call_function1(Value fn, Value a);
+Value call_function2(Value fn, Value a, Value b);
+Value call_function3(Value fn, Value a, Value b, Value c);
+// Call the function of the innermost frame with the arguments between
+// it and septr.  The caller pushes and pops the frame.
+Value call_frame();
+// Call a built-in by number with the arguments between zvform and septr,
+// by the routine entry convention (no count checks).
+Value call_builtin_routine(uint32_t n);
+
+// Arguments of a built-in that reads its frame: argument k (from 1) lies
+// at zvform - k.
+inline uint32_t arg_count() { return zvts->zvform - zvts->septr; }
+inline Value arg(uint32_t k) { return zvts->stack[zvts->zvform - k].arg; }
+inline uint16_t arg_index(uint32_t k) { return static_cast<uint16_t>(zvts->zvform - k); }
+// Surplus optional arguments: the continuable error 0x1034 with the first
+// one beyond `max`; continuing drops them.
+void check_max_args(uint32_t max);
+
+// Fresh list of the argument entries from index hi - 1 down to lo (first
+// argument first).
+Value args_to_list(uint32_t lo, uint32_t hi);
+// Push the elements of a list as argument entries; error 38 before the
+// stack would reach index 0.
+void spread_list(Value list);
+
+// ---------------------------------------------------------------------------
+// Multiple values.  n >= 2 values lie just below the base: base - 1 holds
+// the first.  They sit in the free part of the stack, so copy them
+// (values_push) before anything that may allocate or push.
+
+inline uint32_t mv_count() { return zvts->mv_count; }
+inline uint16_t mv_base() { return zvts->mv_base; }
+// Value k (from 0) of the last evaluation whose primary value was `first`.
+inline Value mv_value(Value first, uint32_t k) {
+  if (k == 0) return zvts->mv_count ? first : NIL;
+  return k < zvts->mv_count ? zvts->stack[zvts->mv_base - 1 - k].arg : NIL;
+}
+// Deliver the n values v[0..n) (need not be rooted): they are pushed at
+// septr and the base set above them; returns the first (NIL for none).
+Value set_values(uint32_t n, const Value* v);
+// The arguments of the innermost frame become the values (VALUES).
+Value values_from_frame();
+// Push the values of the last evaluation (primary value `first`) as
+// argument entries, first value first; returns how many.
+uint32_t values_push(Value first);
+// Fresh list of the values of the last evaluation.
+Value values_list(Value first);
+
+// ---------------------------------------------------------------------------
+// Binding
+
+// Bind the lambda list of an interpreted function to the arguments from
+// zvform - 1 down to lo.  Returns false, or true when an error was
+// signalled and a value returned for the call (glvalue).
+bool bind_lambda_list(Value lambda_list, uint32_t lo);
+// Push a new binding: lexical, dynamic for a special symbol, none (with
+// the continuable error 0x103B) for a constant.
+void bind_variable(Value sym, Value value);
+// Turn the argument entry at `index` into the binding of sym; `cell` is the
+// lambda-list cell holding sym, annotated in place (NIL: no annotation).
+void bind_argument(Value sym, uint32_t index, Value cell);
+// Every entry between `index` (exclusive) and septr whose tag is a symbol
+// index becomes a binding of that symbol, oldest first.
+void bind_pushed(uint32_t index);
+
+// The current lexical environment as an association list, shared with the
+// frame from now on (its bindings become lexical-environment entries).
+Value capture_environment();
+// A closure over the current lexical environment: (closure-marker env .
+// lambda) for lambda = (lambda-list . body).
+Value make_closure(Value lambda);
+
+// Expand a macro call: definition = (lambda-list . body) without its
+// marker, the whole form, and the environment for &ENVIRONMENT (NO_VALUE:
+// the current lexical environment, captured on demand).
+Value expand_macro(Value definition, Value form, Value env);
+
+// ---------------------------------------------------------------------------
+// Keyword arguments of kind-4 built-ins.  Entries after the required ones
+// carry their keyword number as the tag.
+
+// Validate the keyword entries below the `required` arguments: a number
+// outside [lo, hi] and not in the zero-terminated `accepted` list (either
+// may be empty: lo > hi, nullptr) gives the continuable error 0x1036 and is
+// ignored; fill the keyword slots (leftmost occurrence wins); the pair
+// :TEST/:TEST-NOT may not both be given (0x2038, the later one ignored).
+void kw_parse(uint32_t required, uint32_t lo, uint32_t hi, const uint8_t* accepted = nullptr);
+inline bool kw_given(uint32_t k) { return zvts->kwslots[k] != 0; }
+inline Value kw_value(uint32_t k, Value dflt = NIL) {
+  uint16_t i = zvts->kwslots[k];
+  return i ? zvts->stack[i].arg : dflt;
+}
+// Clear the slots (every kind-4 built-in does before it returns).
+void kw_clear();
+// Another exclusive pair (a, b): when both are given the later one is
+// reported with 0x2038 and ignored.
+void kw_exclusive(uint32_t a, uint32_t b);
+// Bounding indices for a sequence of length len: start (NIL or absent: 0)
+// must be a fixnum 0..len, else 0x1032 with it; end NIL or absent is len,
+// a fixnum below start gives 0x203A with both, above len or not a fixnum
+// 0x1032 with it.
+void check_bounds(Value start, Value end, uint32_t len, uint32_t* s, uint32_t* e);
+
+// ---------------------------------------------------------------------------
+// Hooks and flags
+
+// Keyboard interrupt pending (set by the signal handler, polled by eval).
+extern volatile int zv_interrupt_pending;

@@ -1,0 +1,139 @@
+// The Lisp stack's checks and the native stack under the evaluator.
+#include "eval/stack.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "diag/dump.h"
+#include "eval/errors.h"
+
+[[noreturn]] void stack_index_fault(uint32_t i) {
+  ThreadState* ts = zvts;
+  std::printf("Error: septr = %x in thread zv%u! ", i, ts->thread_number);
+  std::fflush(stdout);
+  dump_environment(ts, "stack index check");
+  _exit(1);
+}
+
+[[noreturn]] void stack_exhausted() { lisp_fatal_error(E_STACK); }
+
+void unbind_to(uint32_t limit) {
+  ThreadState* ts = zvts;
+  while (ts->zvdinenv < limit) {
+    StackEntry& e = stack_entry(ts->zvdinenv);
+    sym_set_value(e.tag, e.arg);
+    ts->zvdinenv = e.link;
+  }
+}
+
+void unbind_functions_to(uint32_t limit) {
+  ThreadState* ts = zvts;
+  while (ts->zvfdinenv < limit) {
+    StackEntry& e = stack_entry(ts->zvfdinenv);
+    sym_set_function(e.tag, e.arg);
+    ts->zvfdinenv = e.link;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reserves
+
+namespace {
+
+constexpr uint32_t STACK_FLOOR = 128;
+constexpr uint32_t ROOT_FLOOR = 16;
+
+}  // namespace
+
+// A crossed reserve above its floor is halved for good and reported as a
+// warning with a break loop, so the user can look at the runaway
+// recursion; the halved reserve leaves room for that break loop.  At the
+// floor the error is hard.
+void stack_reserve_crossed() {
+  ThreadState* ts = zvts;
+  bool lisp = ts->septr <= ts->stack_reserve;
+  uint32_t& reserve = lisp ? ts->stack_reserve : ts->root_reserve;
+  if (reserve <= (lisp ? STACK_FLOOR : ROOT_FLOOR)) lisp_fatal_error(E_STACK);
+  reserve /= 2;
+  lisp_warn_with_break(E_STACK);
+}
+
+// ---------------------------------------------------------------------------
+// The native stack
+
+[[noreturn]] void native_stack_exhausted() {
+  // Give the error signaller and a break loop room to run; the throw that
+  // ends them puts the floor back (context records keep it).
+  zvts->native_floor -= 64 * 1024;
+  lisp_fatal_error(E_STACK);
+}
+
+namespace {
+
+// Native bytes per Lisp stack entry.  The evaluator's cycles (eval, a
+// special form or call_frame, the binder, progn, eval again) measure
+// 80-170 bytes per entry they push in an optimised build; sanitizer and
+// unoptimised builds take several times that, hence the margin.
+constexpr size_t BYTES_PER_ENTRY = 1536;
+// Room below the floor for the error signaller, a break loop and the
+// printer after error 38.
+constexpr size_t FLOOR_MARGIN = 512 * 1024;
+constexpr size_t BASE_BYTES = 2 * 1024 * 1024;
+
+struct BigStackCall {
+  int (*fn)(void*);
+  void* data;
+  ThreadState* ts;
+  size_t bytes;
+  int result;
+};
+
+void* big_stack_main(void* p) {
+  BigStackCall* call = static_cast<BigStackCall*>(p);
+  zvts = call->ts;
+  uintptr_t saved = zvts->native_floor;
+  char probe;
+  zvts->native_floor = reinterpret_cast<uintptr_t>(&probe) - call->bytes + FLOOR_MARGIN;
+  call->result = call->fn(call->data);
+  zvts->native_floor = saved;
+  return nullptr;
+}
+
+}  // namespace
+
+size_t native_stack_bytes(uint32_t entries) {
+  return BASE_BYTES + FLOOR_MARGIN + BYTES_PER_ENTRY * size_t(entries);
+}
+
+int run_on_big_stack(int (*fn)(void*), void* data, size_t bytes) {
+  if (bytes == 0) bytes = native_stack_bytes(2 * 32767 + 2);
+  long page = sysconf(_SC_PAGESIZE);
+  bytes = (bytes + size_t(page) - 1) / size_t(page) * size_t(page);
+  BigStackCall call{fn, data, zvts, bytes - BASE_BYTES / 2, 0};
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, bytes);
+  pthread_t thread;
+  if (pthread_create(&thread, &attr, big_stack_main, &call) != 0) {
+    // No thread to be had: run here, guarded by this stack's own floor.
+    pthread_attr_destroy(&attr);
+    native_stack_note_current();
+    return fn(data);
+  }
+  pthread_attr_destroy(&attr);
+  pthread_join(thread, nullptr);
+  return call.result;
+}
+
+void native_stack_note_current() {
+  pthread_attr_t attr;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+  pthread_attr_getstack(&attr, &addr, &size);
+  pthread_attr_destroy(&attr);
+  uintptr_t low = reinterpret_cast<uintptr_t>(addr);
+  zvts->native_floor = size > 2 * FLOOR_MARGIN ? low + FLOOR_MARGIN : low + size / 2;
+}

@@ -1,0 +1,360 @@
+// The top-level driver.
+//
+// One listener context holds the whole session: errors, aborts and the
+// console's interruptions come back to it and the loop starts a fresh
+// pass.  The loop itself runs on a native stack big enough that the Lisp
+// stack always runs out first.
+#include "image/driver.h"
+
+#include <cfenv>
+#include <csetjmp>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "eval/context.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "eval/stack.h"
+#include "image/startup.h"
+#include "io/console.h"
+#include "io/host.h"
+#include "io/stream.h"
+#include "object/gc.h"
+#include "object/memory.h"
+#include "text/printer.h"
+#include "text/reader.h"
+#include "text/strings.h"
+
+namespace {
+
+// Fixed symbols of the top level.
+constexpr uint32_t kSymLoad = 0x96;     // loads the start-up file
+constexpr uint32_t kSymStartup = 0xAE;  // start-up feature, action and file name
+constexpr uint32_t kSymDebugIo = 185;
+constexpr uint32_t kSymErrorOutput = 186;
+constexpr uint32_t kSymFeatures = 187;
+constexpr uint32_t kSymCommands = 188;  // alist: character . function
+constexpr uint32_t kSymQueryIo = 201;
+constexpr uint32_t kSymPrompt = 203;
+constexpr uint32_t kSymInput = 206;
+constexpr uint32_t kSymOutput = 207;
+constexpr uint32_t kSymStatus = 208;
+constexpr uint32_t kSymTerminal = 210;
+constexpr uint32_t kSymTraceOutput = 211;
+constexpr uint32_t kSymForms = 212;       // 212..214: the last three forms read
+constexpr uint32_t kSymForm = 215;        // the form being evaluated
+constexpr uint32_t kSymValues1 = 216;     // 216..218: the last three primary values
+constexpr uint32_t kSymValueLists = 219;  // 219..221: the last three lists of values
+constexpr uint32_t kSymApplyhook = 224;
+constexpr uint32_t kSymEvalhook = 227;
+constexpr uint32_t kSymLambda = 0x91;
+constexpr uint32_t kSymClosure = 0x93;
+
+constexpr uint32_t kMsgValues = 0x2001;     // message 1: NIL, the number of values
+constexpr uint32_t kMsgBanner = 0x1004;     // message 4: the status colour
+constexpr uint32_t kErrBadPrompt = 0x104D;  // 4173: the prompt symbol
+constexpr uint32_t kErrFloat = 0x104E;      // floating-point exception
+
+constexpr uint16_t kRestart = 10;  // throw code asking for a restart
+constexpr int kEsc = 27;
+
+// End of input while reading a form: a character no user character equals.
+constexpr Value kEofMark = 0x0A00101A;
+
+// ---------------------------------------------------------------------------
+// Signals
+
+// Floating-point exceptions arrive as sub-codes 0..5 (invalid, denormal,
+// division by zero, overflow, underflow, inexact), as the error text
+// expects them.
+int float_subcode(int si_code) {
+  switch (si_code) {
+    case FPE_INTDIV:
+    case FPE_FLTDIV:
+      return 2;
+    case FPE_INTOVF:
+    case FPE_FLTOVF:
+      return 3;
+    case FPE_FLTUND:
+      return 4;
+    case FPE_FLTRES:
+      return 5;
+  }
+  return 0;
+}
+
+// Runs on the thread that faulted.  Returning would run the faulting
+// instruction again, so after the error the thread goes back to its
+// listener whatever the break loop decided.
+void on_float_exception(int, siginfo_t* info, void*) {
+  std::feclearexcept(FE_ALL_EXCEPT);
+  lisp_error(kErrFloat, make_fixnum(float_subcode(info->si_code)));
+  throw_to_listener();
+}
+
+void install_signal_handlers() {
+  keyboard_interrupt_arm();
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_sigaction = on_float_exception;
+  // The handler leaves by a non-local jump, which does not restore the
+  // signal mask: the signal must not stay blocked behind it.
+  sa.sa_flags = SA_SIGINFO | SA_NODEFER;
+  sigemptyset(&sa.sa_mask);
+  if (sigaction(SIGFPE, &sa, nullptr) != 0) {
+    std::fputs("Couldn't set SIGFPE\n", stdout);
+    std::fflush(stdout);
+    std::abort();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// One-time initialisation
+
+bool memq(Value x, Value list) {
+  for (; cons_p(list); list = cdr(list))
+    if (car(list) == x) return true;
+  return false;
+}
+
+bool has_function(uint32_t sym) {
+  Value f = sym_function(sym);
+  return !nil_p(f) && !is_no_value(f);
+}
+
+// The start-up action of the image: the function of the start-up symbol,
+// or else the file named after it in the working directory.
+void run_startup_action() {
+  if (!memq(make_symbol(kSymStartup), sym_value(kSymFeatures))) return;
+  if (has_function(kSymStartup)) {
+    call_function0(make_symbol(kSymStartup));
+    return;
+  }
+  Value name = sym_name(kSymStartup);
+  char file[ZV_PATH_SIZE];
+  uint32_t n = is_string(name) ? string_length(name) : 0;
+  if (n + 5 > sizeof file) return;
+  std::memcpy(file, string_bytes(name), n);
+  std::memcpy(file + n, ".LSP", 5);
+  // Only the part the system spells is upper-cased; the directory is the
+  // host's, and host names are matched without regard to case anyway.
+  str_upcase_bytes(reinterpret_cast<uint8_t*>(file), n);
+  char path[3 * ZV_PATH_SIZE];
+  std::snprintf(path, sizeof path, "%s%s%s", zv_current_drive, zv_current_dir, file);
+  Value p = str_from_cstr(path);
+  call_function3(make_symbol(kSymLoad), p, make_keyword(18), NIL);
+}
+
+// ---------------------------------------------------------------------------
+// The pieces of a pass
+
+// Back to a clean state at the listener: nothing of an abandoned pass
+// stays on the stack or bound.
+void reset_to_listener(const Context* cx) {
+  ThreadState* ts = zvts;
+  unbind_functions_to(cx->index);
+  unbind_to(cx->index);
+  ts->septr = cx->index;
+  ts->zvform = cx->zvform;
+  ts->zvlexenv = cx->zvlexenv;
+  ts->lexframe = cx->lexframe;
+  ts->glvalue = NIL;
+  ts->mv_count = 1;
+  ts->break_level = 0;
+  ts->listener_flag = 0;
+  ts->evalhook_skip = 0;
+  ts->root_count = cx->root_count;
+  kw_clear();
+}
+
+Value output() { return output_stream(sym_value(kSymOutput)); }
+
+// The prompt written by the driver itself, for input that is not a window
+// (a window writes it when it next needs a line).  NIL shows nothing, as
+// in a window.
+void write_prompt(Value out) {
+  Value p = sym_value(kSymPrompt);
+  if (nil_p(p) || is_no_value(p)) return;
+  root_push(&out);
+  if (tag_of(p) == TAG_CHAR) {
+    if (stream_column(out) != 0) stream_write_char(out, '\n');
+    stream_write_char(out, int(char_code(p)));
+  } else {
+    if (is_symbol(p)) p = sym_name(symbol_index(p));
+    if (!is_string(p)) {
+      lisp_error(kErrBadPrompt, make_symbol(kSymPrompt));
+    } else {
+      root_push(&p);
+      if (stream_column(out) != 0) stream_write_char(out, '\n');
+      // Re-read the bytes each time: writing may move the string.
+      for (uint32_t i = 0; i < string_length(p); i++) stream_write_char(out, string_bytes(p)[i]);
+      root_pop();
+    }
+  }
+  root_pop();
+}
+
+void arm_prompt(Value in) {
+  if (is_window_stream(in))
+    console_arm_prompt();
+  else
+    write_prompt(output());
+}
+
+void print_banner() {
+  print_message(kSymStatus, kMsgBanner, make_fixnum(hdr_u16(HDR_ATTR_STATUS)));
+}
+
+// First character of the next form, past line ends and blanks; -1 at the
+// end of the input.
+int next_char(Value in) {
+  int c;
+  do c = stream_read_char(in);
+  while (c == '\n' || c == ' ');
+  return c;
+}
+
+bool is_function(Value f) {
+  if (tag_of(f) >= TAG_BUILTIN + 2 && tag_of(f) <= TAG_BUILTIN + 4) return true;
+  if (cons_p(f)) return car(f) == make_symbol(kSymLambda) || car(f) == make_symbol(kSymClosure);
+  return tag_of(f) == TAG_SYMBOL && has_function(symbol_index(f));
+}
+
+// The function of command character c, or NIL.
+Value find_command(int c) {
+  for (Value l = sym_value(kSymCommands); cons_p(l); l = cdr(l)) {
+    Value e = car(l);
+    if (!cons_p(e) || tag_of(car(e)) != TAG_CHAR) continue;
+    if ((car(e) & 0xFFFF) == uint32_t(c) && is_function(cdr(e))) return cdr(e);
+  }
+  return NIL;
+}
+
+void shift(uint32_t first, Value newest) {
+  sym_set_value(first + 2, sym_value(first + 1));
+  sym_set_value(first + 1, sym_value(first));
+  sym_set_value(first, newest);
+}
+
+// After an evaluation or a command with values: keep them, record the
+// histories and print them.
+void finish_pass(Value first) {
+  ThreadState* ts = zvts;
+  uint16_t top = ts->septr;
+  uint32_t n = values_push(first);
+  if (hdr_u8(HDR_SWITCHES) & SW_ALERTS) host_sleep_ms(75);
+  Value values = args_to_list(ts->septr, top);
+  root_push(&values);
+  shift(kSymForms, sym_value(kSymForm));
+  shift(kSymValues1, cons_p(values) ? car(values) : NIL);
+  shift(kSymValueLists, values);
+  Value out = output();
+  root_push(&out);
+  driver_print_values(values, out);
+  print_message(kSymStatus, kMsgValues, NIL, make_fixnum(int32_t(n)));
+  root_pop(2);
+  pop_to(top);
+  if (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS) gc_status_line(0, ' ');
+}
+
+// The passes of the loop; returns at the end of the input.  A throw to the
+// listener abandons this frame, and the driver calls it again.
+void run_passes(const Context* cx) {
+  bool armed = true;  // the first pass arms the prompt
+  for (;;) {
+    reset_to_listener(cx);
+    Value in = input_stream(sym_value(kSymInput));
+    root_push(&in);
+    if (armed) arm_prompt(in);
+    int c = next_char(in);
+    if (c < 0) return;
+    Value first;
+    Value command = find_command(c);
+    if (!nil_p(command)) {
+      first = call_function0(command);
+      if (mv_count() == 0) {
+        armed = false;
+        continue;
+      }
+      if (first == make_char(kEsc)) {
+        // Cancelled: the banner again and a fresh prompt.
+        print_banner();
+        armed = true;
+        continue;
+      }
+    } else {
+      stream_unread_char(in, c);
+      Value form = read_from(in, false, kEofMark, false);
+      if (form == kEofMark) return;
+      sym_set_value(kSymForm, form);
+      set_car(zvts->eval_slot, form);
+      first = eval(zvts->eval_slot);
+    }
+    root_pop();
+    finish_pass(first);
+    armed = true;
+  }
+}
+
+struct DriverRun {
+  int first_time;
+};
+
+int driver_body(void* data) {
+  DriverRun* run = static_cast<DriverRun*>(data);
+  Context cx;
+  // Listener, and the flags every listener carries: the console's
+  // interruptions (0x80) are rethrown to the nearest such context.
+  context_push(&cx, CX_LISTENER | CX_BLOCKLIKE | CX_LISTENER_DEBUG);
+  int code = setjmp(cx.resume);
+  if (code != 0 && code != TC_LISTENER && code != TC_CONSOLE) {
+    context_pop(&cx);
+    return code == kRestart ? 1 : 0;
+  }
+  if (code == TC_LISTENER) std::feclearexcept(FE_ALL_EXCEPT);
+  if (code != TC_CONSOLE && run->first_time) driver_init_once();
+  print_banner();
+  run_passes(&cx);
+  zvts->root_count = cx.root_count;
+  context_pop(&cx);
+  return 0;
+}
+
+}  // namespace
+
+void driver_init_once() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  install_signal_handlers();
+  sym_set_value(kSymApplyhook, NIL);
+  sym_set_value(kSymEvalhook, NIL);
+  uint32_t n = hdr_u32(HDR_STACK_N);
+  zvm.cons_reserve = zvm.cons_cap / 16;
+  zvts->stack_reserve = n / 4;
+  zvts->root_reserve = n / 4;
+  console_attach_standard_windows();
+  console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
+  console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);
+  Value terminal = sym_value(kSymTerminal);
+  const uint32_t standard[] = {kSymOutput,      kSymInput,   kSymQueryIo,
+                               kSymErrorOutput, kSymDebugIo, kSymTraceOutput};
+  for (uint32_t s : standard) sym_set_value(s, terminal);
+  run_startup_action();
+}
+
+void driver_print_values(Value values, Value stream) {
+  root_push(&values);
+  root_push(&stream);
+  if (nil_p(values)) print_object(NIL, stream, PRINT_NEWLINE | PRINT_ESCAPE);
+  for (; cons_p(values); values = cdr(values))
+    print_object(car(values), stream, PRINT_NEWLINE | PRINT_ESCAPE);
+  root_pop(2);
+}
+
+int driver_top_level(int first_time) {
+  DriverRun run{first_time};
+  return run_on_big_stack(driver_body, &run, native_stack_bytes(zvts->stack_top));
+}

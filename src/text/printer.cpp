@@ -1,0 +1,1386 @@
+// The printer.
+//
+// Text goes out in pieces: an atom's text (with any parentheses glued to
+// it) collects in a per-thread buffer, and a separator places the pending
+// piece on the line: after a space when it fits, otherwise on a new line
+// at the indentation.  Strings too long for the line go straight out.
+//
+// Output to a string stream allocates, so everything that holds a Value
+// across a piece placement roots it first.
+#include "text/printer.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "builtins/numbers.h"
+#include "builtins/table.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "eval/stack.h"
+#include "io/stream.h"
+#include "object/error_hook.h"
+#include "object/memory.h"
+#include "text/chartab.h"
+#include "text/reader.h"
+#include "text/strings.h"
+
+namespace {
+
+constexpr uint32_t E_NOT_OUTPUT = 0x1021;  // 4129
+constexpr uint32_t E_NOT_NUMBER = 0x1032;  // 4146
+constexpr uint32_t E_PRINT_BASE = 0x104D;  // 4173
+constexpr uint32_t E_WRONG_TYPE = 0x1432;  // 5170
+constexpr uint32_t E_MALFORMED = 0x1433;   // 5171
+constexpr uint32_t DEFAULT_MARGIN = 79;
+constexpr uint32_t NO_LIMIT = 0xFFFFFFFFu;
+constexpr uint32_t NO_MARGIN = 0x40000000u;
+constexpr uint32_t SYM_MODIFIER_NAMES = 84;  // 84..86: modifier bits 1, 2, 4
+constexpr uint32_t MAX_ARRAY_RANK = 130;
+
+// ---------------------------------------------------------------------------
+// The piece buffer.  It grows, so no name, however long, overflows it; a
+// print entry owns the part above its base, so a print that starts inside
+// another (a print function, a break loop) leaves the outer piece alone.
+
+struct PieceBuffer {
+  char* p = nullptr;
+  uint32_t len = 0, cap = 0;
+  ~PieceBuffer() { std::free(p); }
+};
+thread_local PieceBuffer pb;
+
+void pc_reserve(uint32_t extra) {
+  if (pb.len + extra <= pb.cap) return;
+  uint32_t cap = pb.cap ? pb.cap : 256;
+  while (cap < pb.len + extra) cap *= 2;
+  char* p = static_cast<char*>(std::realloc(pb.p, cap));
+  if (!p) {
+    std::fputs("Out of memory for the printer\n", stderr);
+    std::exit(1);
+  }
+  pb.p = p;
+  pb.cap = cap;
+}
+inline void pc_add(char c) {
+  pc_reserve(1);
+  pb.p[pb.len++] = c;
+}
+void pc_add(const char* s, uint32_t n) {
+  pc_reserve(n);
+  std::memcpy(pb.p + pb.len, s, n);
+  pb.len += n;
+}
+void pc_add(const char* s) { pc_add(s, uint32_t(std::strlen(s))); }
+void pc_addf(const char* fmt, long long a) {
+  char buf[96];
+  int n = std::snprintf(buf, sizeof buf, fmt, a);
+  pc_add(buf, n < 0 ? 0 : n < int(sizeof buf) ? uint32_t(n) : uint32_t(sizeof buf - 1));
+}
+
+// ---------------------------------------------------------------------------
+// The state of one print entry
+
+struct Printer {
+  Value stream;  // rooted; its root slot identifies a live entry
+  uint32_t margin;
+  uint32_t indent;
+  uint32_t depth;
+  uint32_t base;     // this entry's part of the piece buffer
+  bool force_break;  // the next piece starts on a new line
+  bool sep;          // a separator is pending before the next piece
+  bool glued;        // text went straight out: what follows sticks to it
+  bool calling_out;  // inside a print function: nested entries continue here
+  bool measuring;    // atom texts are being measured, not printed
+};
+
+// The innermost print entry, trusted only while its stream is still
+// registered at the root slot it took: a non-local exit that left the
+// entry has popped that slot.
+struct ActiveEntry {
+  Printer* p = nullptr;
+  uint32_t slot = 0;
+};
+thread_local ActiveEntry pr_active;
+
+Printer* live_outer_entry() {
+  ThreadState* ts = zvts;
+  ActiveEntry a = pr_active;
+  if (a.p && a.slot < ts->root_count && ts->root_base[a.slot] == &a.p->stream) return a.p;
+  return nullptr;
+}
+
+inline Value sym_val(uint32_t i) { return sym_value(i); }
+inline bool escaping() { return !nil_p(sym_val(SYM_PRINT_ESCAPE)); }
+inline bool pretty() { return !nil_p(sym_val(SYM_PRINT_PRETTY)); }
+
+// A printer limit: a fixnum or a one-word integer, else none.
+uint32_t limit_of(Value v) {
+  int64_t n;
+  if (is_fixnum(v))
+    n = fixnum_value(v);
+  else if (tag_of(v) == TAG_INT64)
+    n = int64_value(v);
+  else
+    return NO_LIMIT;
+  if (n < 0) return 0;
+  return n >= NO_LIMIT ? NO_LIMIT - 1 : uint32_t(n);
+}
+inline uint32_t print_length() { return limit_of(sym_val(SYM_PRINT_LENGTH)); }
+
+// The print base, 2..36.  A bad base is reported once with the base bound
+// to 10 meanwhile, so that the message and the break loop can print
+// numbers; continuing prints in base 10.
+uint32_t print_base() {
+  Value b = sym_val(SYM_PRINT_BASE);
+  if (is_fixnum(b) && fixnum_value(b) >= 2 && fixnum_value(b) <= 36) return fixnum_value(b);
+  uint16_t mark = zvts->septr;
+  bind_special(SYM_PRINT_BASE, make_fixnum(10));
+  zv_error(E_PRINT_BASE, make_symbol(SYM_PRINT_BASE));
+  unbind_to(mark);
+  pop_to(mark);
+  return 10;
+}
+// The base as the symbol printer's escape test sees it: never an error.
+uint32_t quiet_base() {
+  Value b = sym_val(SYM_PRINT_BASE);
+  return is_fixnum(b) && fixnum_value(b) >= 2 && fixnum_value(b) <= 36 ? fixnum_value(b) : 10;
+}
+
+// ---------------------------------------------------------------------------
+// Output and line breaking
+
+inline uint32_t column(Printer* P) { return stream_column(P->stream); }
+inline void out_char(Printer* P, int c) { stream_write_char(P->stream, c); }
+
+void move_to_column(Printer* P, uint32_t k) {
+  uint32_t col = column(P);
+  if (col > k) {
+    out_char(P, '\n');
+    col = 0;
+  }
+  for (; col < k; col++) out_char(P, ' ');
+}
+
+// Where text of width w goes: after the pending separator when it fits on
+// this line, else at the indentation (further left when it would pass
+// the margin there) on a new line.
+void place(Printer* P, uint32_t w) {
+  if (P->glued && !P->sep && !P->force_break) {
+    P->glued = false;
+    return;
+  }
+  P->glued = false;
+  uint32_t col = column(P);
+  uint32_t need = w + (P->sep ? 1 : 0);
+  if (!P->force_break && col + need <= P->margin) {
+    if (P->sep) out_char(P, ' ');
+  } else {
+    int64_t k = int64_t(P->margin) - w;
+    if (k > int64_t(P->indent)) k = P->indent;
+    if (k < 0) k = 0;
+    move_to_column(P, uint32_t(k));
+  }
+  P->sep = P->force_break = false;
+}
+
+// Put the pending piece on the line; lookahead widens the fit test so an
+// opening parenthesis does not stay behind its first element.
+void put_piece(Printer* P, uint32_t lookahead = 0) {
+  uint32_t n = pb.len - P->base;
+  if (n == 0) return;
+  place(P, n + lookahead);
+  // The buffer is per thread and nothing prints into it while the stream
+  // takes the characters, but the stream may allocate: copy out in chunks.
+  char chunk[128];
+  for (uint32_t i = 0; i < n;) {
+    uint32_t m = n - i < sizeof chunk ? n - i : uint32_t(sizeof chunk);
+    std::memcpy(chunk, pb.p + P->base + i, m);
+    stream_write_bytes(P->stream, chunk, m);
+    i += m;
+  }
+  pb.len = P->base;
+}
+
+// A separator: the pending piece goes out, a space is due before the next.
+void separator(Printer* P) {
+  put_piece(P);
+  P->sep = true;
+}
+
+inline uint32_t pending(Printer* P) { return pb.len - P->base; }
+
+// ---------------------------------------------------------------------------
+// Symbols
+
+// The syntax class of a character in the current macro-character table.
+int syntax_class(uint8_t c) {
+  Value e = zvm.roots[c < 128 ? c : 128];
+  if (nil_p(e)) return 0;
+  uint32_t t = (e >> 24) & 0x7F;
+  if (t == TAG_FIXNUM) return fixnum_value(e);
+  return (e & MARK_BIT) ? 6 : 3;
+}
+
+// Whether the unescaped name would read as a number or a dot token, in
+// which case its first character needs an escape.  A small copy of the
+// reader's token states: sign, dot, digits, fraction, exponent.
+bool reads_as_number(const uint8_t* s, uint32_t n, uint32_t base) {
+  if (n == 0 || n >= 100) return false;
+  int state = 0;
+  uint32_t largest = 0;
+  for (uint32_t i = 0; i < n; i++) {
+    uint8_t a = char_attr(s[i]);
+    uint8_t role = a & CA_ROLE_MASK;
+    bool letter = a & (CA_UPPER | CA_LOWER);
+    if (letter && (a & CA_CYRILLIC)) return false;
+    int w = (a & CA_DIGIT) ? char_digit_weight(s[i]) : -1;
+    bool digit = s[i] >= '0' && s[i] <= '9';
+    bool expo = letter && role == CA_EXPONENT;
+    int next = -1;
+    switch (state) {
+      case 0:
+        next = role == CA_SIGN ? 1 : role == CA_DOT ? 2 : w >= 0 ? 3 : -1;
+        break;
+      case 1:
+        next = w >= 0 ? 3 : role == CA_DOT ? 4 : -1;
+        break;
+      case 2:
+        next = digit ? 6 : role == CA_DOT ? 10 : -1;
+        break;
+      case 3:
+        if (expo && base < 11)
+          next = 7;
+        else if (w >= 0)
+          next = 3;
+        else if (role == CA_DOT)
+          next = 5;
+        break;
+      case 4:
+        next = digit ? 6 : -1;
+        break;
+      case 5:
+        next = digit && largest < 10 ? 6 : expo && largest < 10 ? 7 : -1;
+        break;
+      case 6:
+        next = digit ? 6 : expo ? 7 : -1;
+        break;
+      case 7:
+        next = role == CA_SIGN ? 8 : digit ? 9 : -1;
+        break;
+      case 8:
+      case 9:
+        next = digit ? 9 : -1;
+        break;
+      case 10:
+        next = role == CA_DOT ? 10 : -1;
+        break;
+    }
+    if (next < 0) return false;
+    if (w >= 0 && uint32_t(w) > largest && (state == 0 || state == 1 || state == 3)) largest = w;
+    state = next;
+  }
+  switch (state) {
+    case 2:
+    case 6:
+    case 9:
+    case 10:
+      return true;
+    case 3:
+      return largest < base;
+    case 5:
+      return largest < 10;
+    default:
+      return false;
+  }
+}
+
+// Whether character c at position i of a name needs an escape.
+bool needs_escape(uint8_t c, uint32_t i, uint32_t base) {
+  int cls = syntax_class(c);
+  if (cls <= 5) return true;
+  if (cls == 6) return i == 0;
+  uint8_t a = char_attr(c);
+  if (a & CA_LOWER) return true;
+  if ((a & CA_ROLE_MASK) == CA_PACKAGE && !(a & (CA_UPPER | CA_LOWER))) return true;
+  if (i == 0) {
+    if ((a & CA_ROLE_MASK) == CA_DOT && !(a & (CA_UPPER | CA_LOWER))) return true;
+    if (c >= '0' && c <= '9') return uint32_t(c - '0') < base;
+    if (c >= 'A' && c <= 'Z') return int(c - 'A') < int(base) - 10;
+  }
+  return false;
+}
+
+// Case of the written name: the print case applies to characters written
+// without an escape only, so the name reads back as it is.
+uint8_t cased(uint8_t c, uint32_t i, Value pcase) {
+  if (pcase == make_keyword(KW_DOWNCASE)) return char_downcase(c);
+  if (pcase == make_keyword(KW_CAPITALIZE) && i > 0) return char_downcase(c);
+  return c;
+}
+
+// The text of a name into the piece, with escapes when escape is set.
+void pc_name(Value name, bool escape) {
+  if (!is_string_raw(name)) {
+    pc_add("#<Unprintable>");
+    return;
+  }
+  uint32_t n = string_length(name);
+  const uint8_t* s = string_bytes(name);  // nothing allocates below
+  Value pcase = sym_val(SYM_PRINT_CASE);
+  if (!escape) {
+    pc_reserve(n);
+    for (uint32_t i = 0; i < n; i++) pb.p[pb.len++] = char(cased(s[i], i, pcase));
+    return;
+  }
+  if (n == 0) {
+    pc_add("||");
+    return;
+  }
+  uint32_t base = quiet_base();
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < n; i++) count += needs_escape(s[i], i, base);
+  bool first_numeric = !needs_escape(s[0], 0, base) && reads_as_number(s, n, base);
+  count += first_numeric;
+  if (count && pcase == make_keyword(KW_UPCASE) && 2 * count > n) {
+    // Between bars; a bar or backslash inside still needs its escape.
+    pc_reserve(2 * n + 2);
+    pb.p[pb.len++] = '|';
+    for (uint32_t i = 0; i < n; i++) {
+      if (s[i] == '|' || s[i] == '\\') pb.p[pb.len++] = '\\';
+      pb.p[pb.len++] = char(s[i]);
+    }
+    pb.p[pb.len++] = '|';
+    return;
+  }
+  pc_reserve(2 * n);
+  for (uint32_t i = 0; i < n; i++) {
+    if (count && (needs_escape(s[i], i, base) || (i == 0 && first_numeric))) {
+      pb.p[pb.len++] = '\\';
+      pb.p[pb.len++] = char(s[i]);
+    } else {
+      pb.p[pb.len++] = char(cased(s[i], i, pcase));
+    }
+  }
+}
+
+// Tags 2 and 4 are the tag-1 symbol of the same index.
+void pc_symbol(Value x) {
+  uint32_t idx = nil_p(x) ? 0 : symbol_index(x);
+  bool escape = escaping();
+  if (tag_of(x) == TAG_KEYWORD) {
+    pc_add(':');
+  } else if (escape && !(sym_flags(idx) & SYMF_INTERNED) && !nil_p(sym_val(SYM_PRINT_GENSYM))) {
+    pc_add("#:");
+  }
+  pc_name(sym_name(idx), escape);
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+void pc_integer(int64_t n) {
+  uint32_t base = print_base();
+  bool radix = !nil_p(sym_val(SYM_PRINT_RADIX));
+  if (radix) {
+    if (base == 2)
+      pc_add("#b");
+    else if (base == 8)
+      pc_add("#o");
+    else if (base == 16)
+      pc_add("#x");
+    else if (base != 10)
+      pc_addf("#%lldr", base);
+  }
+  char buf[72];
+  pc_add(buf, printer_integer_digits(n, base, buf));
+  if (radix && base == 10) pc_add('.');
+}
+
+// 15 significant digits; a result that reads back as an integer gets a
+// ".0", and values with no digits to show print in a form of their own.
+void pc_double(double d) {
+  if (std::isnan(d)) {
+    pc_add("#<Float NaN>");
+    return;
+  }
+  if (std::isinf(d)) {
+    pc_add(d > 0 ? "#<Float +Infinity>" : "#<Float -Infinity>");
+    return;
+  }
+  char buf[40];
+  int n = std::snprintf(buf, sizeof buf, "%.15g", d);
+  pc_add(buf, uint32_t(n));
+  if (!std::strpbrk(buf, ".e"))
+    pc_add(".0");
+  else if (buf[n - 1] == '.')
+    pc_add('0');
+}
+
+void pc_number(Value x) {
+  switch (tag_of(x)) {
+    case TAG_FIXNUM:
+      pc_integer(fixnum_value(x));
+      return;
+    case TAG_INT64:
+      pc_integer(int64_value(x));
+      return;
+    case TAG_DOUBLE:
+      pc_double(double_value(x));
+      return;
+    case TAG_COMPLEX: {
+      uint8_t ht = heap_type(x);
+      if (ht != HT_INT64 && ht != HT_DOUBLE) {
+        zv_error(E_WRONG_TYPE, x);
+        return;
+      }
+      for (int part = 0; part < 2; part++) {
+        int64_t i;
+        double f;
+        std::memcpy(ht == HT_INT64 ? static_cast<void*>(&i) : static_cast<void*>(&f),
+                    heap_data(x) + 8 * part, 8);
+        pc_add(part ? " " : "#C(");
+        if (ht == HT_INT64)
+          pc_integer(i);
+        else
+          pc_double(f);
+      }
+      pc_add(')');
+      return;
+    }
+  }
+  zv_error(E_NOT_NUMBER, x);
+}
+
+// ---------------------------------------------------------------------------
+// Characters
+
+// A character's name (character names are symbols of the image), or 0.
+uint32_t char_name_symbol(Value ch) {
+  uint32_t i = char_name_index(ch);
+  return i && i < zvm.sym_count && is_string_raw(sym_name(i)) ? i : 0;
+}
+
+void pc_char(Value ch, bool escape) {
+  uint32_t code = ch & 0xFF, bits = (ch >> 8) & 0xFF, font = (ch >> 16) & 0xFF;
+  uint32_t mods = (bits >> 1) & 7;
+  if (escape) {
+    pc_add('#');
+    if (font) pc_addf("%lld", font);
+    pc_add('\\');
+  } else if (!mods) {
+    pc_add(char(code));
+    return;
+  }
+  bool named_mod = false;
+  for (uint32_t m = 0; m < 3; m++) {
+    if (!(mods & (1u << m))) continue;
+    pc_name(sym_name(SYM_MODIFIER_NAMES + m), false);
+    pc_add('-');
+    named_mod = true;
+  }
+  if (uint32_t name = char_name_symbol(ch)) {
+    pc_name(sym_name(name), false);
+    return;
+  }
+  // Space and rubout have names without a fixed symbol.
+  if (code == ' ' || code == 127) {
+    char buf[16];
+    if (uint32_t n = char_name_copy(ch & 0xFF, buf, sizeof buf)) {
+      pc_add(buf, n);
+      return;
+    }
+  }
+  if (named_mod && needs_escape(uint8_t(code), 0, quiet_base())) pc_add('\\');
+  pc_add(char(code));
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins, streams, hash tables, markers
+
+// " NAME" of the first symbol whose function is this built-in, or nothing.
+void pc_builtin_name(uint32_t n) {
+  for (uint32_t i = 0; i < zvm.sym_count; i++) {
+    Value f = sym_function(i);
+    if (!is_builtin(f) || (f & 0xFFFF) != n) continue;
+    Value name = sym_name(i);
+    if (!is_string_raw(name)) continue;
+    pc_add(' ');
+    pc_add(reinterpret_cast<const char*>(string_bytes(name)), string_length(name));
+    return;
+  }
+}
+
+void pc_builtin(Value x) {
+  uint32_t kind = tag_of(x) - TAG_BUILTIN, n = x & 0xFFFF;
+  if (kind <= 1) {
+    pc_add(kind == 0 ? "#<Special form " : "#<Compiled macro ");
+    pc_addf("%lld", n);
+    pc_builtin_name(n);
+    pc_add('>');
+    return;
+  }
+  pc_add("#<Compiled function");
+  pc_builtin_name(n);
+  pc_addf(" (%lld", n < BI_CAPACITY ? zv_builtins[n].count : 0);
+  pc_add(kind == 3 ? "&o&r) " : kind == 4 ? "&k) " : ") ");
+  pc_addf("%lld>", n);
+}
+
+void pc_marker(Value x) {
+  uint32_t hi = x >> 16;
+  pc_add(hi == 0x0FFF ? "#<UNBOUND " : hi == 0x0F00 ? "#<UNBOUND-VALUE " : "#<UNBOUND-UNKNOWN ");
+  char buf[16];
+  pc_add(buf, uint32_t(std::snprintf(buf, sizeof buf, "%X>", x & 0xFFFF)));
+}
+
+void pc_hash_table(Value x) {
+  Value slots = heap_word(x, 0);
+  uint32_t cap = is_simple_vector(slots) ? heap_length(slots) / 2 : 0;
+  pc_addf("#<Hash-table %lld", heap_word(x, 1) >> 16);
+  pc_addf("/%lld>", cap);
+}
+
+// ---------------------------------------------------------------------------
+// Printing objects
+
+void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list);
+void print_string(Printer* P, Value s);
+
+void pc_stream(Printer* P, Value x) {
+  uint8_t t = heap_type(x);
+  const char* dir = (t & 0xC0) == 0xC0 ? "IO" : (t & 0x40) ? "Input" : (t & 0x80) ? "Output" : "";
+  uint8_t k = t & STREAM_KIND_MASK;
+  const char* kind = k == HT_FILE ? "file" : k == HT_WINDOW ? "window" : "string";
+  pc_add("#<");
+  pc_add(dir);
+  pc_add('-');
+  pc_add(kind);
+  pc_add("-stream ");
+  Value name = heap_word(x, 0);
+  if (is_string_raw(name)) {
+    root_push(&name);
+    print_string(P, name);
+    root_pop();
+  } else if (is_symbol(name) || nil_p(name)) {
+    pc_symbol(name);
+  }
+  pc_add('>');
+}
+
+// Vectors, arrays and lists have components: the print level applies.
+bool level_reached(Printer* P) {
+  Value lv = sym_val(SYM_PRINT_LEVEL);
+  if (nil_p(lv) || is_no_value(lv)) return false;
+  return P->depth >= limit_of(lv);
+}
+
+bool is_array_object(Value x) { return tag_of(x) == TAG_VECTOR && heap_type(x) == HT_ARRAY; }
+bool is_instance(Value x) {
+  uint8_t t = (tag_of(x) == TAG_OBJECT || tag_of(x) == TAG_VECTOR) ? heap_type(x) : 0;
+  return t == HT_INSTANCE || t == HT_CLASS;
+}
+
+// Width of the printed string s as print_string writes it.
+uint32_t string_width(Value s) {
+  uint32_t n = string_length(s);
+  if (!escaping()) return n;
+  const uint8_t* p = string_bytes(s);
+  uint32_t w = n + 2;
+  for (uint32_t i = 0; i < n; i++) w += p[i] == '"' || p[i] == '\\';
+  return w;
+}
+
+// A string fitting on the line joins the pending piece; a longer one goes
+// straight out, on a fresh line at the indentation when the line is used.
+void print_string(Printer* P, Value s) {
+  bool escape = escaping();
+  uint32_t n = string_length(s), w = string_width(s);
+  if (P->measuring ||
+      (!P->force_break && column(P) + pending(P) + (P->sep ? 1 : 0) + w <= P->margin)) {
+    pc_reserve(w);
+    const uint8_t* p = string_bytes(s);
+    if (escape) pb.p[pb.len++] = '"';
+    for (uint32_t i = 0; i < n; i++) {
+      if (escape && (p[i] == '"' || p[i] == '\\')) pb.p[pb.len++] = '\\';
+      pb.p[pb.len++] = char(p[i]);
+    }
+    if (escape) pb.p[pb.len++] = '"';
+    return;
+  }
+  root_push(&s);
+  put_piece(P);
+  uint32_t col = column(P);
+  if (P->force_break || col > P->indent || (P->sep && col > 0)) {
+    if (col > 0) out_char(P, '\n');
+    move_to_column(P, P->indent);
+  }
+  P->sep = P->force_break = false;
+  if (escape) out_char(P, '"');
+  char chunk[128];
+  for (uint32_t i = 0; i < n;) {
+    uint32_t m = 0;
+    const uint8_t* p = string_bytes(s);  // again after every write
+    while (i < n && m + 2 <= sizeof chunk) {
+      if (escape && (p[i] == '"' || p[i] == '\\')) chunk[m++] = '\\';
+      chunk[m++] = char(p[i++]);
+    }
+    stream_write_bytes(P->stream, chunk, m);
+  }
+  if (escape) out_char(P, '"');
+  P->glued = true;
+  root_pop();
+}
+
+inline uint32_t array_rank(Value a) {
+  uint32_t h = heap_hdr1(a);
+  return (h >> 25) + ((h >> 24) & 1);
+}
+
+// The short forms of *PRINT-ARRAY* NIL.
+void pc_array_short(Value a) {
+  if ((heap_hdr1(a) >> 24) == 1)
+    pc_addf("#<General simple vector, size %lld>", heap_length(a));
+  else
+    pc_addf("#<General simple array of %lld dimensions>", array_rank(a));
+}
+
+// The text of an atom into the pending piece.
+void pc_atom(Printer* P, Value x) {
+  uint32_t t = tag_of(x);
+  switch (t) {
+    case TAG_CONS:
+      pc_symbol(NIL);
+      return;
+    case TAG_SYMBOL:
+    case TAG_INDEX:
+    case TAG_KEYWORD:
+    case TAG_LEXREF:
+      pc_symbol(x);
+      return;
+    case TAG_CHAR:
+      pc_char(x, escaping());
+      return;
+    case TAG_FIXNUM:
+    case TAG_INT64:
+    case TAG_DOUBLE:
+    case TAG_COMPLEX:
+      pc_number(x);
+      return;
+    case TAG_MARKER:
+      pc_marker(x);
+      return;
+  }
+  if (is_builtin(x)) {
+    pc_builtin(x);
+    return;
+  }
+  if (t == TAG_VECTOR || t == TAG_OBJECT) {
+    uint8_t ht = heap_type(x);
+    if (t == TAG_VECTOR && is_string_raw(x)) return print_string(P, x);
+    if (t == TAG_OBJECT && (ht & STREAM_KIND_MASK) >= HT_FILE &&
+        (ht & STREAM_KIND_MASK) <= HT_STRING_STREAM)
+      return pc_stream(P, x);
+    if (ht == HT_HASH) return pc_hash_table(x);
+    if (t == TAG_VECTOR && ht == HT_ARRAY) return pc_array_short(x);
+  }
+  pc_add("#<Unprintable>");
+}
+
+// ---------------------------------------------------------------------------
+// Widths for the fit tests
+
+uint32_t flat_width(Printer* P, Value x, uint32_t limit, uint32_t depth);
+
+// Width of an atom: its text is made and taken back.
+uint32_t atom_width(Printer* P, Value x) {
+  if (is_string_raw(x)) return string_width(x);
+  if (is_instance(x)) return 16;  // unknown until its print function runs
+  uint32_t mark = pb.len;
+  bool was = P->measuring;
+  P->measuring = true;
+  pc_atom(P, x);
+  P->measuring = was;
+  uint32_t w = pb.len - mark;
+  pb.len = mark;
+  return w;
+}
+
+// Width of x printed flat, or a number above limit once it passes it.
+uint32_t flat_width(Printer* P, Value x, uint32_t limit, uint32_t depth) {
+  check_native_stack();
+  Value lv = sym_val(SYM_PRINT_LEVEL);
+  bool compound = cons_p(x) || (is_array_object(x) && !nil_p(sym_val(SYM_PRINT_ARRAY)));
+  if (!compound) return atom_width(P, x);
+  if (!nil_p(lv) && !is_no_value(lv) && depth >= limit_of(lv)) return 1;
+  if (is_array_object(x)) {
+    if ((heap_hdr1(x) >> 24) != 1) return limit + 1;
+    uint32_t n = heap_length(x), w = 2, len = print_length();
+    for (uint32_t i = 0; i < n && w <= limit; i++) {
+      if (i >= len) return w + 4;
+      w += flat_width(P, heap_word(x, i), limit - w, depth + 1) + 1;
+    }
+    return n ? w : w + 1;
+  }
+  uint32_t w = 1, count = 0, len = print_length();
+  for (;;) {
+    if (count++ >= len) return w + 4;
+    w += flat_width(P, car(x), limit > w ? limit - w : 0, depth + 1);
+    if (w > limit) return w;
+    x = cdr(x);
+    if (nil_p(x)) return w + 1;
+    if (!cons_p(x)) return w + 3 + flat_width(P, x, limit > w ? limit - w : 0, depth) + 1;
+    w++;
+  }
+}
+
+// Width of what starts a list: its operator, through nested openings.
+uint32_t head_width(Printer* P, Value x) {
+  uint32_t w = 0;
+  for (int i = 0; i < 16 && cons_p(x); i++, w++) x = car(x);
+  if (cons_p(x)) return w;
+  uint32_t a = atom_width(P, x);
+  return w + (a < 64 ? a : 64);
+}
+
+// ---------------------------------------------------------------------------
+// Lists
+
+inline uint8_t layout_of(Value op) {
+  uint32_t t = tag_of(op);
+  if (t < TAG_SYMBOL || t > TAG_LEXREF) return 0;
+  return uint8_t(sym_flags(symbol_index(op)) >> 8);
+}
+
+// How deep the chain of last elements nests, counted up to `stop`.
+uint32_t last_chain_depth(Value x, uint32_t stop) {
+  uint32_t d = 0;
+  while (d < stop) {
+    uint32_t guard = 0;
+    while (cons_p(cdr(x)) && ++guard < 100000) x = cdr(x);
+    if (!nil_p(cdr(x)) || !cons_p(car(x))) break;
+    x = car(x);
+    d++;
+  }
+  return d;
+}
+
+// The dotted tail of a list: " . atom".
+void print_tail(Printer* P, Value tail) {
+  separator(P);
+  pc_add('.');
+  separator(P);
+  print_obj(P, tail, 0, false);
+}
+
+void print_list_plain(Printer* P, Value x, uint32_t brace) {
+  bool braced = false;
+  uint32_t inner = brace;
+  if (brace == 0 && (hdr_u8(HDR_SWITCHES) & SW_PRINTER)) {
+    uint32_t d = last_chain_depth(x, 4);
+    if (d > 3) braced = true, inner = d;
+  }
+  root_push(&x);
+  pc_add(braced ? '{' : '(');
+  P->depth++;
+  uint32_t count = 0, len = print_length();
+  for (;;) {
+    if (count >= len) {
+      pc_add("...");
+      break;
+    }
+    print_obj(P, car(x), nil_p(cdr(x)) ? inner : 0, false);
+    Value rest = cdr(x);
+    if (nil_p(rest)) break;
+    if (!cons_p(rest)) {
+      print_tail(P, rest);
+      break;
+    }
+    separator(P);
+    count++;
+    x = rest;
+  }
+  P->depth--;
+  if (braced)
+    pc_add('}');
+  else if (brace == 0)
+    pc_add(')');
+  root_pop();
+}
+
+// One element per line: the element, then a separator and a forced break.
+void break_after(Printer* P) {
+  separator(P);
+  P->force_break = true;
+}
+
+inline uint32_t mod_margin(Printer* P, uint32_t c) { return P->margin ? c % P->margin : c; }
+
+// List-of-lists layout (binding lists): elements one per line, aligned
+// after the opening parenthesis.
+void print_list_of_lists(Printer* P, Value x) {
+  if (level_reached(P)) {
+    pc_add('#');
+    return;
+  }
+  root_push(&x);
+  uint32_t saved = P->indent;
+  pc_add('(');
+  put_piece(P, head_width(P, car(x)));
+  P->indent = mod_margin(P, column(P));
+  P->depth++;
+  uint32_t count = 0, len = print_length();
+  for (;;) {
+    if (count++ >= len) {
+      pc_add("...");
+      break;
+    }
+    print_obj(P, car(x), 0, false);
+    Value rest = cdr(x);
+    if (nil_p(rest)) break;
+    if (!cons_p(rest)) {
+      print_tail(P, rest);
+      break;
+    }
+    break_after(P);
+    x = rest;
+  }
+  P->depth--;
+  pc_add(')');
+  P->indent = saved;
+  root_pop();
+}
+
+// A symbol or number in a body with layout bit 0 (a label) ends just
+// before the indentation column, on its own line.
+void print_label(Printer* P, Value e) {
+  root_push(&e);
+  uint32_t w = atom_width(P, e);
+  put_piece(P);
+  P->sep = P->force_break = false;
+  uint32_t col = column(P);
+  uint32_t at = P->indent > w ? P->indent - w : 0;
+  if (col > 0) out_char(P, '\n');
+  for (uint32_t i = 0; i < at; i++) out_char(P, ' ');
+  pc_atom(P, e);
+  put_piece(P);
+  root_pop();
+}
+
+// The code layout of a list whose operator has layout byte L; c is the
+// column of the opening parenthesis, the operator is already printed.
+// x is rooted by the caller and is advanced through the arguments.
+void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n) {
+  Value& x = *xp;
+  uint32_t count = 1, len = print_length();
+  bool next_break = false;  // bit 5 without a second argument: the body's
+  // Returns true when the list is finished (end, dotted tail or length cut).
+  auto advance = [&]() -> bool {
+    Value rest = cdr(x);
+    if (nil_p(rest)) return true;
+    if (!cons_p(rest)) {
+      print_tail(P, rest);
+      return true;
+    }
+    x = rest;
+    return false;
+  };
+  auto cut = [&]() -> bool {
+    if (count++ < len) return false;
+    separator(P);
+    pc_add("...");
+    return true;
+  };
+  auto plain_or_lol = [&](uint32_t sel) {
+    Value e = car(x);
+    if (sel == 1 && cons_p(e))
+      print_list_of_lists(P, e);
+    else
+      print_obj(P, e, 0, false);
+  };
+  if (advance()) return;
+  uint32_t first = L >> 6;
+  if (first != 0) {
+    if (cut()) return;
+    separator(P);
+    if (first == 3) {
+      // Pairs, aligned where the first one starts.
+      P->indent = mod_margin(P, column(P) + 1);
+      for (;;) {
+        print_obj(P, car(x), 0, false);
+        if (advance()) return;
+        if (cut()) return;
+        separator(P);
+        print_obj(P, car(x), 0, false);
+        if (advance()) return;
+        if (cut()) return;
+        break_after(P);
+      }
+    }
+    plain_or_lol(first);
+    if (advance()) return;
+    P->indent = mod_margin(P, c + 1 + n);
+    uint32_t second = (L >> 3) & 3;
+    if (second == 0) {
+      next_break = L & 0x20;
+    } else {
+      if (cut()) return;
+      separator(P);
+      if (L & 0x20) P->force_break = true;
+      if (second == 3) {
+        for (;;) {
+          print_obj(P, car(x), 0, false);
+          if (advance()) return;
+          if (cut()) return;
+          break_after(P);
+        }
+      }
+      plain_or_lol(second);
+      if (advance()) return;
+    }
+  }
+  // The body, one element per line.
+  P->indent = mod_margin(P, c + 1 + ((L & 0x02) ? n : 0));
+  for (bool first_body = true;; first_body = false) {
+    if (cut()) return;
+    separator(P);
+    if (!first_body || (L & 0x04) || next_break) P->force_break = true;
+    Value e = car(x);
+    if ((L & 0x01) && !first_body && (is_symbol(e) || num_is_number(e)))
+      print_label(P, e);
+    else
+      print_obj(P, e, 0, false);
+    if (advance()) return;
+  }
+}
+
+void print_list_pretty(Printer* P, Value x) {
+  root_push(&x);
+  uint32_t saved = P->indent;
+  pc_add('(');
+  put_piece(P, head_width(P, car(x)));
+  uint32_t c = mod_margin(P, column(P));
+  P->indent = c;
+  P->depth++;
+  Value op = car(x);
+  uint8_t L = layout_of(op);
+  if (L) {
+    uint32_t n = atom_width(P, op);
+    print_obj(P, op, 0, false);
+    print_code_layout(P, &x, L, c, n);
+  } else {
+    bool fits = !(hdr_u8(HDR_SWITCHES) & 0x40);
+    if (fits) {
+      uint32_t room = P->margin > column(P) ? P->margin - column(P) : 0;
+      fits = flat_width(P, x, room + 1, P->depth - 1) - 1 <= room;
+    }
+    uint32_t count = 0, len = print_length();
+    for (bool first = true;; first = false) {
+      if (count++ >= len) {
+        pc_add("...");
+        break;
+      }
+      Value e = car(x);
+      bool compound = cons_p(e) || is_string_raw(e);
+      if (!fits && !first && cons_p(e) && column(P) > P->indent) P->force_break = true;
+      print_obj(P, e, 0, false);
+      Value rest = cdr(x);
+      if (nil_p(rest)) break;
+      if (!cons_p(rest)) {
+        print_tail(P, rest);
+        break;
+      }
+      separator(P);
+      if (!fits) {
+        if (first && !compound) {
+          // Align the arguments under the first one when it starts close
+          // to the operator, else just inside the parenthesis.
+          uint32_t s = column(P) + 1;
+          P->indent = mod_margin(P, 8 * (s - c) < P->margin - c ? s : c + 1);
+        } else if (first) {
+          P->indent = mod_margin(P, c + 1);
+        }
+        if (compound) P->force_break = true;
+      }
+      x = rest;
+    }
+  }
+  P->depth--;
+  pc_add(')');
+  P->indent = saved;
+  root_pop();
+}
+
+// ---------------------------------------------------------------------------
+// Vectors and arrays
+
+void print_vector(Printer* P, Value v) {
+  if (nil_p(sym_val(SYM_PRINT_ARRAY))) return pc_array_short(v);
+  root_push(&v);
+  uint32_t n = heap_length(v);
+  bool pp = pretty(), fits = true;
+  if (pp) {
+    uint32_t room = P->margin > column(P) ? P->margin - column(P) : 0;
+    fits = flat_width(P, v, room, P->depth) <= room;
+  }
+  pc_add("#(");
+  P->depth++;
+  uint32_t len = print_length();
+  for (uint32_t i = 0; i < n; i++) {
+    if (i >= len) {
+      pc_add("...");
+      break;
+    }
+    Value e = heap_word(v, i);
+    bool compound = cons_p(e) || is_string_raw(e);
+    if (!fits && i > 0 && cons_p(e)) P->force_break = true;
+    print_obj(P, e, 0, false);
+    if (i + 1 < n) separator(P);
+    if (!fits && compound) P->force_break = true;
+  }
+  P->depth--;
+  pc_add(')');
+  root_pop();
+}
+
+// One level of an array: dims[level] elements, each a sub-array of
+// `stride` elements starting at `offset`.
+void print_array_level(Printer* P, Value* ap, const uint32_t* dims, uint32_t rank, uint32_t level,
+                       uint32_t offset) {
+  if (level == rank) {
+    print_obj(P, heap_word(*ap, offset), 0, false);
+    return;
+  }
+  if (level_reached(P)) {
+    pc_add('#');
+    return;
+  }
+  uint32_t stride = 1;
+  for (uint32_t k = level + 1; k < rank; k++) stride *= dims[k];
+  pc_add('(');
+  P->depth++;
+  uint32_t len = print_length();
+  for (uint32_t i = 0; i < dims[level]; i++) {
+    if (i >= len) {
+      separator(P);
+      pc_add("...");
+      break;
+    }
+    if (i) separator(P);
+    print_array_level(P, ap, dims, rank, level + 1, offset + i * stride);
+  }
+  P->depth--;
+  pc_add(')');
+}
+
+void print_array(Printer* P, Value a) {
+  uint32_t rank = array_rank(a);
+  if (nil_p(sym_val(SYM_PRINT_ARRAY))) return pc_array_short(a);
+  uint32_t len = heap_length(a), raw = heap_raw_words(a);
+  uint32_t dims[MAX_ARRAY_RANK] = {};
+  if (rank >= MAX_ARRAY_RANK || raw > len || raw + 1 != (rank ? rank : 1)) {
+    pc_add("#<Unprintable>");
+    return;
+  }
+  uint32_t total = len - raw, product = 1;
+  for (uint32_t k = 1; k < rank; k++) {
+    dims[k - 1] = heap_word(a, len - k);
+    product *= dims[k - 1] ? dims[k - 1] : 1;
+  }
+  if (rank > 0) dims[rank - 1] = total / product;
+  bool empty = false;
+  for (uint32_t k = 0; k < rank; k++) empty |= dims[k] == 0;
+  pc_addf("#%lldA", rank);
+  if (rank == 0) {
+    if (total) print_obj(P, heap_word(a, 0), 0, false);
+    return;
+  }
+  if (empty) {
+    // No elements to stand for the inner dimensions.
+    pc_add("()");
+    return;
+  }
+  root_push(&a);
+  print_array_level(P, &a, dims, rank, 0, 0);
+  root_pop();
+}
+
+// ---------------------------------------------------------------------------
+// Instances: the print function, when the image supplies one
+
+void print_instance(Printer* P, Value x) {
+  Value fn = zvm.sym_count > SYM_PRINT_INSTANCE ? sym_function(SYM_PRINT_INSTANCE) : NIL;
+  if (nil_p(fn) || P->measuring) {
+    pc_add("#<Unprintable>");
+    return;
+  }
+  root_push(&x);
+  put_piece(P);
+  if (P->force_break)
+    move_to_column(P, P->indent);
+  else if (P->sep)
+    out_char(P, ' ');
+  P->sep = P->force_break = false;
+  bool was = P->calling_out;
+  P->calling_out = true;
+  call_function2(fn, x, P->stream);
+  P->calling_out = was;
+  P->glued = true;
+  root_pop();
+}
+
+void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
+  check_native_stack();
+  if (nil_p(x)) {
+    if (nil_as_list)
+      pc_add("()");
+    else
+      pc_symbol(NIL);
+    return;
+  }
+  bool list = cons_p(x), array = is_array_object(x);
+  if ((list || array) && level_reached(P)) {
+    pc_add('#');
+    return;
+  }
+  if (list) {
+    if (pretty())
+      print_list_pretty(P, x);
+    else
+      print_list_plain(P, x, brace);
+  } else if (array) {
+    if ((heap_hdr1(x) >> 24) == 1)
+      print_vector(P, x);
+    else
+      print_array(P, x);
+  } else if (is_instance(x)) {
+    print_instance(P, x);
+  } else {
+    pc_atom(P, x);
+  }
+}
+
+uint32_t right_margin(Value s) {
+  if (stream_kind(s) == HT_WINDOW) return stream_right_margin(s);
+  Value m = sym_val(STREAM_SYM_RIGHT_MARGIN);
+  return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : DEFAULT_MARGIN;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The print entry
+
+void print_object(Value obj, Value stream, uint32_t flags) {
+  if (!is_stream(stream) || !stream_is_output(stream)) {
+    zv_error(E_NOT_OUTPUT, stream);
+    return;
+  }
+  Printer pr{};
+  pr.stream = stream;
+  root_push(&obj);
+  uint32_t slot = zvts->root_count;
+  root_push(&pr.stream);
+  Printer* outer = live_outer_entry();
+  ActiveEntry saved = pr_active;
+  pr.base = outer ? pb.len : 0;
+  pb.len = pr.base;
+  if (outer && outer->calling_out && outer->stream == stream) {
+    pr.depth = outer->depth;
+    pr.indent = outer->indent;
+  }
+  // Lines break at the margin on windows and when printing pretty; data
+  // written plainly to files and strings keeps the lines it was given.
+  pr.margin = stream_kind(stream) == HT_WINDOW || pretty() ? right_margin(stream) : NO_MARGIN;
+  uint16_t mark = zvts->septr;
+  if (flags & PRINT_ESCAPE)
+    bind_special(SYM_PRINT_ESCAPE, T);
+  else if (flags & PRINT_NO_ESCAPE)
+    bind_special(SYM_PRINT_ESCAPE, NIL);
+  pr_active = {&pr, slot};
+  if (flags & PRINT_NEWLINE) {
+    pr.indent = 0;
+    pr.force_break = true;
+  }
+  print_obj(&pr, obj, 0, flags & PRINT_NIL_AS_LIST);
+  put_piece(&pr);
+  pr_active = saved;
+  pb.len = pr.base;
+  unbind_to(mark);
+  pop_to(mark);
+  root_pop(2);
+}
+
+Value print_to_string(Value obj, uint32_t flags) {
+  root_push(&obj);
+  Value s = make_string_output_stream();
+  root_push(&s);
+  print_object(obj, s, flags);
+  Value r = string_output_contents(s);
+  root_pop(2);
+  return r;
+}
+
+uint32_t printer_integer_digits(int64_t n, uint32_t radix, char* buf) {
+  char tmp[66];
+  uint64_t m = n < 0 ? 0 - uint64_t(n) : uint64_t(n);
+  uint32_t k = 0;
+  do {
+    uint32_t d = uint32_t(m % radix);
+    tmp[k++] = char(d < 10 ? '0' + d : 'a' + d - 10);
+    m /= radix;
+  } while (m);
+  uint32_t len = 0;
+  if (n < 0) buf[len++] = '-';
+  while (k) buf[len++] = tmp[--k];
+  return len;
+}
+
+// ---------------------------------------------------------------------------
+// Built-ins
+
+namespace {
+
+// An output stream argument: NIL, T or a stream (5170 otherwise).
+Value stream_arg(uint32_t k) { return output_stream(arg_count() >= k ? arg(k) : NIL); }
+
+// %SET-PRINT-LAYOUT (symbol fixnum), a special form: the layout byte is
+// the high byte of the symbol's flags.
+Value bi_set_print_layout(Value args, Value) {
+  if (!cons_p(args) || !cons_p(cdr(args)) || !nil_p(cdr(cdr(args))))
+    return zv_error(E_MALFORMED, args);
+  Value s = car(args), n = car(cdr(args));
+  if (!is_symbol(s)) return zv_error(E_WRONG_TYPE, s);
+  if (!is_fixnum(n)) return zv_error(E_WRONG_TYPE, n);
+  uint32_t i = symbol_index(s);
+  sym_set_flags(i, uint16_t((sym_flags(i) & 0xFF) | ((n & 0xFF) << 8)));
+  return make_symbol(i);
+}
+
+// FRESH-LINE (&optional stream)
+Value bi_fresh_line(Value, Value) {
+  check_max_args(1);
+  Value s = stream_arg(1);
+  if (stream_column(s) == 0) return NIL;
+  stream_write_char(s, '\n');
+  return T;
+}
+
+// PRINT (object &optional stream)
+Value bi_print(Value obj, Value) {
+  check_max_args(2);
+  root_push(&obj);
+  Value s = stream_arg(2);
+  root_push(&s);
+  stream_write_char(s, '\n');
+  print_object(obj, s, PRINT_ESCAPE);
+  stream_write_char(s, ' ');
+  root_pop(2);
+  return obj;
+}
+
+// Binds the printer variables given as keywords 25..33 (WRITE and
+// WRITE-TO-STRING); the keyword slots are cleared before anything prints.
+void bind_print_keywords() {
+  for (uint32_t k = 25; k <= 33; k++)
+    if (kw_given(k)) bind_special(SYM_PRINT_ARRAY + (k - 25), kw_value(k));
+}
+
+// WRITE (object &key stream array base case escape gensym length level
+// pretty radix)
+Value bi_write(Value obj, Value) {
+  root_push(&obj);
+  kw_parse(1, 24, 33);
+  Value s = output_stream(kw_value(24, NIL));
+  root_push(&s);
+  uint16_t mark = zvts->septr;
+  bind_print_keywords();
+  kw_clear();
+  print_object(obj, s, 0);
+  unbind_to(mark);
+  pop_to(mark);
+  root_pop(2);
+  return obj;
+}
+
+// WRITE-TO-STRING (object &key array base case escape gensym length level
+// pretty radix): the destination keyword is not among them.
+Value bi_write_to_string(Value obj, Value) {
+  root_push(&obj);
+  kw_parse(1, 25, 33);
+  uint16_t mark = zvts->septr;
+  bind_print_keywords();
+  kw_clear();
+  Value r = print_to_string(obj, 0);
+  unbind_to(mark);
+  pop_to(mark);
+  root_pop();
+  return r;
+}
+
+// WRITE-CHAR (char &optional stream)
+Value bi_write_char(Value c, Value) {
+  check_max_args(2);
+  while (tag_of(c) != TAG_CHAR) c = zv_error(E_WRONG_TYPE, c);
+  root_push(&c);
+  Value s = stream_arg(2);
+  stream_write_char(s, int(c & 0xFF));
+  root_pop();
+  return c;
+}
+
+// WRITE-STRING (string &optional stream &key start end).  The keywords
+// come as plain pairs: the routine reads them itself.
+Value bi_write_string(Value str, Value) {
+  while (!is_string(str)) str = zv_error(E_WRONG_TYPE, str);
+  root_push(&str);
+  Value s = stream_arg(2);
+  root_push(&s);
+  Value start = NIL, end = NIL;
+  uint32_t n = arg_count();
+  for (uint32_t k = 3; k <= n; k += 2) {
+    Value key = arg(k);
+    if (k == n) {
+      lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
+      break;
+    }
+    if (key == make_keyword(9))
+      start = nil_p(start) ? arg(k + 1) : start;
+    else if (key == make_keyword(10))
+      end = nil_p(end) ? arg(k + 1) : end;
+    else
+      lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
+  }
+  uint32_t from, to;
+  check_bounds(start, end, string_length(str), &from, &to);
+  char chunk[128];
+  while (from < to) {
+    uint32_t m = to - from < sizeof chunk ? to - from : uint32_t(sizeof chunk);
+    std::memcpy(chunk, string_bytes(str) + from, m);
+    stream_write_bytes(s, chunk, m);
+    from += m;
+  }
+  root_pop(2);
+  return str;
+}
+
+// %MACHINE-INTEGER: the integer of a fixnum or one-word integer object,
+// as a proper integer Value; anything else unchanged.
+Value bi_machine_integer(Value x, Value) {
+  if (tag_of(x) == TAG_INT64) return mem_make_integer(int64_value(x));
+  return x;
+}
+
+}  // namespace
+
+void bi_install_printer() {
+  bi_install(334, bi_set_print_layout);
+  bi_install(336, bi_fresh_line);
+  bi_install(337, bi_print);
+  bi_install(338, bi_write);
+  bi_install(339, bi_write_char);
+  bi_install(340, bi_write_string);
+  bi_install(341, bi_write_to_string);
+  bi_install(446, bi_machine_integer);
+}

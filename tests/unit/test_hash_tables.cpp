@@ -1,0 +1,516 @@
+// Hash tables: capacities and growth, probe sequences and deleted slots,
+// the hash under each test, and tables that outlive collections and image
+// round trips.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "builtins/hash_tables.h"
+#include "genesis/world.h"
+#include "image/image_file.h"
+#include "list_fixture.h"
+
+using namespace listfx;
+
+namespace {
+
+enum : uint32_t {
+  CLRHASH = 264,
+  GETHASH = 265,
+  COUNT = 266,
+  HASH_TABLE_P = 267,
+  MAKE = 268,
+  MAPHASH = 269,
+  REMHASH = 270,
+  PUTHASH = 271,
+  SXHASH = 272,
+  B_EQ = 74,
+  B_EQL = 75,
+  B_EQUAL = 76,
+  B_EQUALP = 77,
+  B_CAR = 93,
+  B_LIST = 112,
+};
+enum : uint16_t { K_TEST = 5, K_SIZE = 23 };
+constexpr uint32_t E_TOO_LARGE = 0x144B, E_CANNOT_GROW = 0x104B;
+
+// MAPHASH's function: records (key . value) pairs, last call first.
+Value seen;
+Value record_pair(Value k, Value v) {
+  seen = cons(cons(k, v), seen);
+  return NIL;
+}
+// A test the hash does not know: fixnums equal modulo 100.
+Value same_mod_100(Value a, Value b) {
+  return bool_value(is_fixnum(a) && is_fixnum(b) && fixnum_value(a) % 100 == fixnum_value(b) % 100);
+}
+
+class HashTables : public ListTest {
+ protected:
+  BuiltinRecord saved[2];
+  void SetUp() override {
+    ListTest::SetUp();
+    begin();
+  }
+  void begin() {
+    sym_set_function(0x8C, bi_value(B_EQL));  // the default test
+    saved[0] = zv_builtins[455];
+    saved[1] = zv_builtins[456];
+    zv_builtins[455] = BuiltinRecord{record_pair, 2, 2};
+    zv_builtins[456] = BuiltinRecord{same_mod_100, 2, 2};
+    seen = NIL;
+    root_push(&seen);
+  }
+  void TearDown() override {
+    root_pop();
+    zv_builtins[455] = saved[0];
+    zv_builtins[456] = saved[1];
+    ListTest::TearDown();
+  }
+  static Ref table(uint32_t test, int size = 12) {
+    return hold(Call(MAKE).kw(K_TEST, bi_value(test)).kw(K_SIZE, make_fixnum(size)).run());
+  }
+  static Value put(Value t, Value k, Value v) { return Call(PUTHASH).a(k).a(t).a(v).run(); }
+  static Value put(Value t, const char* k, const char* v) {
+    return Call(PUTHASH).a(k).a(t).a(v).run();
+  }
+  static std::string get(Value t, const char* k) {
+    Value v = Call(GETHASH).a(k).a(t).run();
+    return show(v) + " " + show(mv_value(v, 1));
+  }
+  static std::string get(Value t, Value k) {
+    Value v = Call(GETHASH).a(k).a(t).run();
+    return show(v) + " " + show(mv_value(v, 1));
+  }
+  static uint32_t slot_of(Value t, Value key) {
+    Value slots = ht_slots(t);
+    for (uint32_t i = 0; i < heap_length(slots) / 2; i++)
+      if (heap_word(slots, i) == key) return i;
+    return ~0u;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Capacities, growth, deleted slots
+
+TEST_F(HashTables, PrimeCapacities) {
+  EXPECT_EQ(ht_prime_capacity(0), 5u);
+  EXPECT_EQ(ht_prime_capacity(4), 5u);
+  EXPECT_EQ(ht_prime_capacity(12), 13u);
+  // Squares of primes are not prime: the test runs while d * d <= m.
+  EXPECT_EQ(ht_prime_capacity(9), 11u);
+  EXPECT_EQ(ht_prime_capacity(25), 29u);
+  EXPECT_EQ(ht_prime_capacity(49), 53u);
+  EXPECT_EQ(ht_prime_capacity(120), 127u);
+  EXPECT_EQ(ht_prime_capacity(16 + 4), 23u);  // the growth after 17
+}
+
+TEST_F(HashTables, MakeHashTableArguments) {
+  Ref dflt = hold(Call(MAKE).run());
+  EXPECT_EQ(ht_test(dflt), B_EQL);
+  EXPECT_EQ(ht_capacity(dflt), 13u);
+  EXPECT_EQ(heap_length(ht_slots(dflt)), 26u);
+  EXPECT_EQ(ht_capacity(table(B_EQUAL, 0)), 5u);
+  EXPECT_EQ(ht_capacity(table(B_EQUAL, -7)), 5u);
+  EXPECT_EQ(heap_hdr1(dflt), 0x02000002u);  // word 1 is raw
+  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_SIZE, T).run()), E_WRONG_TYPE);
+  EXPECT_EQ(ErrorTrap::object, T);
+  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, bi_value(B_CAR)).run()), E_WRONG_TYPE);
+  EXPECT_EQ(ErrorTrap::object, bi_value(B_CAR));
+  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, bi_value(B_LIST)).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, sym_intern_cstr("EQUAL")).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_SIZE, make_fixnum(3000000)).run()), E_TOO_LARGE);
+  EXPECT_EQ(show(ErrorTrap::object), std::to_string(2 * ht_prime_capacity(3000000)));
+}
+
+TEST_F(HashTables, GrowsOnTheTwelfthKey) {
+  Ref t = table(B_EQL);
+  for (int k = 1; k <= 11; k++) put(t, make_fixnum(k * 7), make_fixnum(k));
+  EXPECT_EQ(ht_capacity(t), 13u);
+  put(t, make_fixnum(12 * 7), make_fixnum(12));
+  EXPECT_EQ(ht_capacity(t), 17u);
+  EXPECT_EQ(show(Call(COUNT).a(t).run()), "12");
+  for (int k = 1; k <= 12; k++) EXPECT_EQ(get(t, make_fixnum(k * 7)), std::to_string(k) + " T");
+  // Storing under a present key changes nothing else.
+  put(t, make_fixnum(7), make_fixnum(0));
+  EXPECT_EQ(show(Call(COUNT).a(t).run()), "12");
+  EXPECT_EQ(get(t, make_fixnum(7)), "0 T");
+}
+
+// Fixnums hash to themselves: 1, 14 and 27 all start at slot 1 of a
+// capacity-13 table and step by (h mod 11) + 1.
+TEST_F(HashTables, DeletedSlotsAreReused) {
+  Ref t = table(B_EQL);
+  put(t, "1", "A");
+  put(t, "14", "B");
+  EXPECT_EQ(slot_of(t, make_fixnum(1)), 1u);
+  EXPECT_EQ(slot_of(t, make_fixnum(14)), 5u);
+  EXPECT_EQ(show(Call(REMHASH).a("1").a(t).run()), "T");
+  EXPECT_EQ(show(Call(REMHASH).a("1").a(t).run()), "NIL");
+  EXPECT_EQ(heap_word(ht_slots(t), 1), HASH_DELETED);
+  EXPECT_EQ(get(t, "14"), "B T");  // the search goes on past the deleted slot
+  put(t, "27", "C");
+  EXPECT_EQ(slot_of(t, make_fixnum(27)), 1u);
+  EXPECT_EQ(show(Call(REMHASH).a("27").a(t).run()), "T");
+  put(t, "1", "D");
+  EXPECT_EQ(slot_of(t, make_fixnum(1)), 1u);
+  EXPECT_EQ(show(Call(COUNT).a(t).run()), "2");
+}
+
+TEST_F(HashTables, GethashValues) {
+  Ref t = table(B_EQL);
+  put(t, "5", "NIL");
+  EXPECT_EQ(get(t, "5"), "NIL T");
+  EXPECT_EQ(get(t, "6"), "NIL NIL");
+  Value v = Call(GETHASH).a("6").a(t).a("7").run();
+  EXPECT_EQ(show(v) + " " + show(mv_value(v, 1)), "7 NIL");
+  // A fourth argument is reported and ignored when continued.
+  EXPECT_EQ(LIST_ERROR(Call(GETHASH).a("5").a(t).a("7").a("8").run()), 0u);
+  EXPECT_EQ(ErrorTrap::warning_code, E_MANY_ARGS);
+  EXPECT_EQ(show(put(t, "9", "X")), "X");
+}
+
+TEST_F(HashTables, ClrhashKeepsTheCapacity) {
+  Ref t = table(B_EQL, 40);
+  for (int k = 0; k < 30; k++) put(t, make_fixnum(k), T);
+  EXPECT_EQ(Call(CLRHASH).a(t).run(), Value(t));
+  EXPECT_EQ(ht_capacity(t), 41u);
+  EXPECT_EQ(show(Call(COUNT).a(t).run()), "0");
+  EXPECT_EQ(get(t, "3"), "NIL NIL");
+  for (uint32_t i = 0; i < 41; i++) EXPECT_EQ(heap_word(ht_slots(t), i), HASH_EMPTY);
+}
+
+TEST_F(HashTables, NonTablesAreRefused) {
+  Ref v = push_datum("#(1 2)");
+  EXPECT_EQ(LIST_ERROR(Call(GETHASH).a("1").a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(ErrorTrap::object, Value(v));
+  EXPECT_EQ(LIST_ERROR(Call(PUTHASH).a("1").a(v).a("2").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(REMHASH).a("1").a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(CLRHASH).a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(COUNT).a("NIL").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(MAPHASH).a(bi_value(B_CAR)).a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(HASH_TABLE_P, "#(1 2)"), "NIL");
+  EXPECT_EQ(show(Call(HASH_TABLE_P).a(table(B_EQ)).run()), "T");
+}
+
+// MAPHASH walks from the last slot down; the recorder conses, so the
+// record reads from slot 0 up.
+TEST_F(HashTables, MaphashOrder) {
+  Ref t = table(B_EQL);
+  EXPECT_EQ(show(Call(MAPHASH).a(make_builtin(2, 455)).a(t).run()), "NIL");
+  EXPECT_EQ(show(seen), "NIL");
+  put(t, "12", "A");
+  put(t, "1", "B");
+  put(t, "40", "C");  // 40 mod 13 = 1: probes on to slot 9
+  EXPECT_EQ(show(Call(MAPHASH).a(make_builtin(2, 455)).a(t).run()), "NIL");
+  EXPECT_EQ(show(seen), "((1 . B) (40 . C) (12 . A))");
+}
+
+// ---------------------------------------------------------------------------
+// The hash follows the test
+
+TEST_F(HashTables, EqualpFoldsCaseAndComparesNumbersByValue) {
+  Ref t = table(B_EQUALP);
+  put(t, "\"Hello\"", "1");
+  put(t, "2", "2");
+  put(t, "3000000000", "3");
+  put(t, "(\"a\" 1 #(\"b\"))", "4");
+  put(t, "#(\"x\" 2)", "5");
+  put(t, make_char('q'), make_fixnum(6));
+  EXPECT_EQ(get(t, "\"hELLO\""), "1 T");
+  EXPECT_EQ(get(t, "2.0"), "2 T");
+  EXPECT_EQ(get(t, "3000000000.0"), "3 T");
+  EXPECT_EQ(get(t, "(\"A\" 1.0 #(\"B\"))"), "4 T");
+  EXPECT_EQ(get(t, "#(\"X\" 2.0)"), "5 T");
+  EXPECT_EQ(get(t, make_char('Q')), "6 T");
+  EXPECT_EQ(get(t, "2.5"), "NIL NIL");
+  EXPECT_EQ(get(t, "#(\"X\" 2.0 3)"), "NIL NIL");
+}
+
+TEST_F(HashTables, EqualSeesContentsOfStringsAndLists) {
+  Ref t = table(B_EQUAL);
+  put(t, "\"abc\"", "1");
+  put(t, "(1 (2 \"x\") . 3)", "2");
+  put(t, "-0.0", "3");
+  EXPECT_EQ(get(t, "\"abc\""), "1 T");
+  EXPECT_EQ(get(t, "\"ABC\""), "NIL NIL");
+  EXPECT_EQ(get(t, "(1 (2 \"x\") . 3)"), "2 T");
+  EXPECT_EQ(get(t, "0.0"), "3 T");
+  // Vectors other than strings are EQUAL only to themselves.
+  Ref v = push_datum("#(1 2)");
+  put(t, v, T);
+  EXPECT_EQ(get(t, "#(1 2)"), "NIL NIL");
+  EXPECT_EQ(get(t, v), "T T");
+}
+
+// Under EQ and EQL a key is the object itself: changing its elements must
+// not lose it.
+TEST_F(HashTables, IdentityKeysFoundAfterTheirElementsChange) {
+  Ref t = table(B_EQL);
+  Ref v = push_datum("#(1 2 3)"), s = push_datum("\"key\""), l = push_datum("(A B)");
+  put(t, v, make_fixnum(1));
+  put(t, s, make_fixnum(2));
+  heap_set_word(v, 0, make_fixnum(99));
+  string_bytes(s)[0] = 'K';
+  EXPECT_EQ(get(t, v), "1 T");
+  EXPECT_EQ(get(t, s), "2 T");
+  EXPECT_EQ(get(t, "\"Key\""), "NIL NIL");
+  put(t, "0.0", "Z");
+  EXPECT_EQ(get(t, "-0.0"), "Z T");  // EQL holds between the zeros
+  put(t, "5000000000", "BIG");
+  EXPECT_EQ(get(t, "5000000000"), "BIG T");
+  put(t, l, make_fixnum(3));
+  EXPECT_EQ(get(t, "(A B)"), "NIL NIL");
+  EXPECT_EQ(get(t, l), "3 T");
+  // A keyword and the symbol of the same name are different keys.
+  Ref e = table(B_EQ);
+  Value sym = sym_intern_cstr("NAME");
+  put(e, sym, make_fixnum(1));
+  EXPECT_EQ(get(e, make_keyword(symbol_index(sym))), "NIL NIL");
+  EXPECT_EQ(get(e, sym), "1 T");
+}
+
+// A test the hash does not know sends every key down one probe sequence,
+// so equal keys are always found.
+TEST_F(HashTables, UnknownTestsStillFindEqualKeys) {
+  Ref t = hold(ht_make(12, 456));
+  for (int k = 0; k < 40; k++) ht_put(t, make_fixnum(k), make_fixnum(k));
+  EXPECT_EQ(ht_count(t), 40u);
+  EXPECT_EQ(get(t, "117"), "17 T");
+  EXPECT_EQ(get(t, "-1"), "NIL NIL");
+}
+
+TEST_F(HashTables, Sxhash) {
+  EXPECT_EQ(run(SXHASH, "\"AB\""), std::to_string((65 * 4 + 66) * 12));
+  uint32_t h6 = 0;
+  for (char c : std::string("ABCDEF")) h6 = h6 * 4 + uint8_t(c);
+  EXPECT_EQ(run(SXHASH, "\"ABCDEF\""), std::to_string(h6 & 0x7FFFFF));
+  EXPECT_EQ(run(SXHASH, "-1"), std::to_string(0x7FFFFF));
+  EXPECT_EQ(run(SXHASH, "(1 2 3 4 5 6 7 8)"), run(SXHASH, "(1 2 3 4 5 6 7 9 10)"));
+  EXPECT_NE(run(SXHASH, "(1 2 3 4 5 6 8)"), run(SXHASH, "(1 2 3 4 5 6 7)"));
+  EXPECT_EQ(run(SXHASH, "(\"ab\" 2.5)"), run(SXHASH, "(\"ab\" 2.5)"));
+  EXPECT_EQ(run(SXHASH, "(1 . 2)"), std::to_string(1 * 2 + 2));
+  Value sym = sym_intern_cstr("AB");
+  EXPECT_EQ(show(Call(SXHASH).a(sym).run()), std::to_string((65 * 4 + 66) * 12 + 256));
+}
+
+// ---------------------------------------------------------------------------
+// Collections, limits, images
+
+// No hash depends on where an object lies, so moving the keys loses none.
+TEST_F(HashTables, KeysSurviveCollections) {
+  Ref t = table(B_EQUAL);
+  for (int k = 0; k < 200; k++) {
+    std::string key = "(\"k" + std::to_string(k) + "\" " + std::to_string(k) + ".5 " +
+                      std::to_string(int64_t(k) << 33) + ")";
+    put(t, key.c_str(), std::to_string(k).c_str());
+    if (k % 50 == 0) gc_full_collection();
+  }
+  gc_full_collection();
+  for (int k = 0; k < 200; k += 7) {
+    std::string key = "(\"k" + std::to_string(k) + "\" " + std::to_string(k) + ".5 " +
+                      std::to_string(int64_t(k) << 33) + ")";
+    EXPECT_EQ(get(t, key.c_str()), std::to_string(k) + " T");
+  }
+}
+
+// The count has 16 bits: the entry that would make it 65536 is refused
+// and the table keeps the ones it had.
+TEST_F(HashTables, CountStopsBelow65536) {
+  HashTables::TearDown();
+  WorldParams p;
+  p.heap_bytes = 4 << 20;
+  start(p, false);
+  begin();
+  Ref t = hold(ht_make(70000, B_EQL));
+  for (int k = 0; k < 65535; k++) ht_put(t, make_fixnum(k), T);
+  EXPECT_EQ(ht_count(t), 65535u);
+  EXPECT_EQ(LIST_ERROR(put(t, make_fixnum(-1), T)), E_CANNOT_GROW);
+  EXPECT_EQ(ht_count(t), 65535u);
+  EXPECT_EQ(get(t, "-1"), "NIL NIL");
+  put(t, make_fixnum(5), NIL);  // a present key can still be stored
+  EXPECT_EQ(get(t, "5"), "NIL T");
+  EXPECT_EQ(show(Call(REMHASH).a("5").a(t).run()), "T");
+  put(t, make_fixnum(-1), T);
+  EXPECT_EQ(get(t, "-1"), "T T");
+}
+
+// ---------------------------------------------------------------------------
+
+std::string temp_image(const char* name) {
+  std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm/" : testing::TempDir();
+  return dir + "zorva_ht_" + std::to_string(getpid()) + "_" + name + ".ROL";
+}
+
+class HashImages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WorldParams p;
+    p.heap_bytes = 1 << 20;
+    p.cons_cells = 1 << 16;
+    p.symbol_capacity = 8000;
+    test_world_init(p);
+    bi_install_all();
+    ErrorTrap::install();
+    ErrorTrap::target = nullptr;
+    // The loader wants the 40 message texts of a static prefix.
+    std::memset(zvm.history, 0, sizeof zvm.history);
+    zvm.msg_area = zvm.heap_fill - 8;
+    for (int i = 0; i < 40; i++) mem_make_string("message", 7);
+    zvm.heap_static = zvm.heap_fill - 8;
+    path = temp_image(testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override { std::remove(path.c_str()); }
+  void save_and_load() {
+    ASSERT_EQ(img_write_file(path.c_str()), 0);
+    mem_free_areas(true, true);
+    ASSERT_EQ(img_load(path.c_str(), 1), IMG_OK);
+    hash_tables_rehash_all();
+  }
+  static std::string key_name(int k) { return "KEY-" + std::to_string(k); }
+  std::string path;
+};
+
+// Thousands of keys of every kind survive a save and a load, and a table
+// whose keys were placed by another hash is put right by the rehash.
+TEST_F(HashImages, TablesSurviveSaveAndLoad) {
+  const int n = 3000;
+  zvm.roots[ROOT_PLACE_EXPANDERS] = ht_make(12, B_EQUAL);
+  for (int k = 0; k < n; k++) {
+    Value key = NIL, s = NIL;
+    root_push(&key);
+    root_push(&s);
+    switch (k % 4) {
+      case 0:
+        key = sym_intern_cstr(key_name(k).c_str());
+        break;
+      case 1:
+        key = mem_make_string(key_name(k).data(), uint32_t(key_name(k).size()));
+        break;
+      case 2:
+        key = mem_make_double(k + 0.25);
+        break;
+      case 3:
+        s = mem_make_int64_raw(int64_t(k) << 32);
+        key = cons(make_fixnum(k), cons(s, NIL));
+        break;
+    }
+    ht_put(zvm.roots[ROOT_PLACE_EXPANDERS], key, make_fixnum(k));
+    root_pop(2);
+  }
+  // A table as a kernel with another hash would have left it: every key at
+  // the end of its wrong probe sequence.
+  Value odd = ht_make(40, B_EQL);
+  zvm.roots[ROOT_TYPE_TABLE] = odd;
+  Value slots = ht_slots(odd);
+  for (int k = 0; k < 20; k++) {
+    heap_set_word(slots, uint32_t(40 - k), make_fixnum(k));
+    heap_set_word(slots, uint32_t(41 + 40 - k), make_fixnum(-k));
+  }
+  heap_set_word(odd, 1, (20u << 16) | B_EQL);
+
+  save_and_load();
+  Value t = zvm.roots[ROOT_PLACE_EXPANDERS];
+  ASSERT_TRUE(ht_is_table(t));
+  EXPECT_EQ(ht_count(t), uint32_t(n));
+  for (int k = 0; k < n; k++) {
+    Value key = NIL;
+    root_push(&key);
+    switch (k % 4) {
+      case 0:
+        key = sym_intern_cstr(key_name(k).c_str());
+        break;
+      case 1:
+        key = mem_make_string(key_name(k).data(), uint32_t(key_name(k).size()));
+        break;
+      case 2:
+        key = mem_make_double(k + 0.25);
+        break;
+      case 3:
+        key = cons(make_fixnum(k), cons(mem_make_int64_raw(int64_t(k) << 32), NIL));
+        break;
+    }
+    bool found = false;
+    Value v = ht_get(zvm.roots[ROOT_PLACE_EXPANDERS], key, NIL, &found);
+    root_pop();
+    ASSERT_TRUE(found) << k;
+    ASSERT_EQ(v, make_fixnum(k));
+  }
+  Value fixed = zvm.roots[ROOT_TYPE_TABLE];
+  EXPECT_EQ(ht_count(fixed), 20u);
+  for (int k = 0; k < 20; k++) {
+    bool found = false;
+    EXPECT_EQ(ht_get(fixed, make_fixnum(k), NIL, &found), make_fixnum(-k));
+    EXPECT_TRUE(found);
+  }
+}
+
+// A world saved by this kernel loads unchanged: no table is touched.
+TEST_F(HashImages, WellPlacedTablesAreLeftAlone) {
+  zvm.roots[ROOT_TYPE_TABLE] = ht_make(12, B_EQL);
+  for (int k = 0; k < 9; k++) ht_put(zvm.roots[ROOT_TYPE_TABLE], make_fixnum(k * 13), NIL);
+  ht_remove(zvm.roots[ROOT_TYPE_TABLE], make_fixnum(0));
+  ASSERT_EQ(img_write_file(path.c_str()), 0);
+  Value slots = ht_slots(zvm.roots[ROOT_TYPE_TABLE]);
+  std::string before(reinterpret_cast<char*>(heap_data(slots)), 4 * heap_length(slots));
+  mem_free_areas(true, true);
+  ASSERT_EQ(img_load(path.c_str(), 1), IMG_OK);
+  hash_tables_rehash_all();
+  slots = ht_slots(zvm.roots[ROOT_TYPE_TABLE]);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(heap_data(slots)), 4 * heap_length(slots)), before);
+}
+
+// A slot vector no probe sequence can run on (too short, or not prime) is
+// rebuilt at the table's first use, keeping its entries.
+TEST_F(HashImages, DamagedSlotVectorsAreRebuiltOnUse) {
+  Value t = ht_make(12, B_EQL);
+  root_push(&t);
+  Value bad = mem_alloc_vector(18);  // capacity 9: not prime
+  for (uint32_t i = 0; i < 9; i++) heap_set_word(bad, i, HASH_EMPTY);
+  for (uint32_t i = 9; i < 18; i++) heap_set_word(bad, i, NIL);
+  heap_set_word(bad, 3, make_fixnum(3));
+  heap_set_word(bad, 12, T);
+  heap_set_word(t, 0, bad);
+  heap_set_word(t, 1, (1u << 16) | B_EQL);
+  hash_tables_rehash_all();
+  EXPECT_EQ(ht_slots(t), bad);  // left alone at the load
+  bool found = false;
+  EXPECT_EQ(ht_get(t, make_fixnum(3), NIL, &found), T);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(ht_capacity(t), 11u);
+  Value tiny = mem_alloc_vector(2);  // capacity 1
+  heap_set_word(tiny, 0, HASH_EMPTY);
+  heap_set_word(tiny, 1, NIL);
+  heap_set_word(t, 0, tiny);
+  ht_put(t, make_fixnum(1), T);
+  EXPECT_EQ(ht_capacity(t), 5u);
+  root_pop();
+}
+
+// The genesis places the keys of the root tables where this hash puts
+// them: a fresh first world needs no rehash, and every key is found.
+TEST(HashGenesis, RootTablesAreInPlace) {
+  ASSERT_TRUE(gen_build_world("TEST.ROL")) << gen_error();
+  std::string before(reinterpret_cast<char*>(zvm.heap_base), zvm.heap_fill);
+  hash_tables_rehash_all();
+  EXPECT_TRUE(std::string(reinterpret_cast<char*>(zvm.heap_base), zvm.heap_fill) == before);
+  Value sharp = zvm.roots['#'] & ~MARK_BIT;
+  for (Value t : {zvm.roots[ROOT_TYPE_TABLE], sharp}) {
+    ASSERT_TRUE(ht_is_table(t));
+    Value slots = ht_slots(t);
+    uint32_t c = heap_length(slots) / 2, n = 0;
+    for (uint32_t i = 0; i < c; i++) {
+      Value k = heap_word(slots, i);
+      if (tag_of(k) == TAG_MARKER) continue;
+      n++;
+      bool found = false;
+      EXPECT_EQ(ht_get(t, k, NIL, &found), heap_word(slots, c + i));
+      EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(n, ht_count(t));
+    EXPECT_GT(n, 0u);
+  }
+}
+
+}  // namespace

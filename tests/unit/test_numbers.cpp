@@ -1,0 +1,456 @@
+// Numbers and arithmetic: normalisation at the fixnum boundaries, wrapping
+// 64-bit arithmetic, contagion, the rounding divisions with both values,
+// comparison, the bit operations at their extremes, the mathematical
+// functions and the random generator's exact sequence.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+
+#include "builtins/numbers.h"
+#include "builtins/table.h"
+#include "world_fixture.h"
+
+void bi_install_numbers();
+
+namespace {
+
+constexpr int64_t MIN64 = std::numeric_limits<int64_t>::min();
+constexpr int64_t MAX64 = std::numeric_limits<int64_t>::max();
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+// clang-format off
+enum : uint32_t {
+  ONE_MINUS = 224, ONE_PLUS, ABS, EQ, EVENP, FLOAT, FLOATP, GE, GT, INTEGERP, LE, LT, MAX, MIN,
+  MINUS, MINUSP, NE, NUMBERP, ODDP, PLUS, PLUSP, DIV, TIMES, ZEROP, LOGIOR, LOGXOR, LOGAND, LOGEQV,
+  ASH, LOGSUBSETP, LOGBITP, LOGNOT, LOGCOUNT, INTEGER_LENGTH, LOGNAND, LOGNOR, LOGANDC1, LOGANDC2,
+  LOGORC1, LOGORC2, SEED_ALIAS = 373, RANDOM_ALIAS, COMPLEX = 377, COMPLEXP, DCOMPLEXP, REALPART,
+  IMAGPART, PHASE, CONJUGATE, ACOS, ASIN, ATAN, COS, COSH, EXP, EXPT, ISQRT, LOG, SEED, RANDOM,
+  REM, SIN, SINH, SQRT, TAN, TANH, TRUNCATE, ROUND, FLOOR, CEILING,
+};
+// clang-format on
+
+// A number described by value and made only when it is pushed, so every
+// heap number already pushed is rooted by the Lisp stack while the next
+// one is allocated.  Also the expected result of a case.
+struct A {
+  enum Kind { VAL, INT, DBL, CINT, CDBL } kind;
+  int64_t i = 0, j = 0;
+  double x = 0, y = 0;
+  Value v = NIL;
+};
+A I(int64_t n) { return {A::INT, n}; }
+A D(double d) { return {A::DBL, 0, 0, d}; }
+A CI(int64_t re, int64_t im) { return {A::CINT, re, im}; }
+A CD(double re, double im) { return {A::CDBL, 0, 0, re, im}; }
+A V(Value v) { return {A::VAL, 0, 0, 0, 0, v}; }
+
+Value make(const A& a) {
+  switch (a.kind) {
+    case A::INT:
+      return mem_make_integer(a.i);
+    case A::DBL:
+      return mem_make_double(a.x);
+    case A::CINT:
+      return mem_make_complex_int(a.i, a.j);
+    case A::CDBL:
+      return mem_make_complex_double(a.x, a.y);
+    default:
+      return a.v;
+  }
+}
+
+bool same_double(double a, double b) { return std::isnan(b) ? std::isnan(a) : a == b; }
+
+// Exact representation as well as value: a fixnum where one fits, a boxed
+// integer otherwise, a double complex never confused with an integer one.
+::testing::AssertionResult Is(Value v, const A& want) {
+  bool ok = false;
+  switch (want.kind) {
+    case A::INT:
+      ok = fits_fixnum(want.i) ? is_fixnum(v) && fixnum_value(v) == want.i
+                               : tag_of(v) == TAG_INT64 && int64_value(v) == want.i;
+      break;
+    case A::DBL:
+      ok = tag_of(v) == TAG_DOUBLE && same_double(double_value(v), want.x);
+      break;
+    case A::CINT:
+      ok = num_is_complex(v) && heap_type(v) == HT_INT64 && complex_int_part(v, 0) == want.i &&
+           complex_int_part(v, 1) == want.j;
+      break;
+    case A::CDBL:
+      ok = num_is_double_complex(v) && same_double(complex_double_part(v, 0), want.x) &&
+           same_double(complex_double_part(v, 1), want.y);
+      break;
+    default:
+      ok = v == want.v;
+  }
+  if (ok) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "got " << std::hex << v << std::dec << " (kind " << int(want.kind) << " " << want.i
+         << " " << want.x << " wanted)";
+}
+
+// Calls built-in n as the evaluator does: a call frame, the arguments
+// after it, count-1 and count-2 routines given theirs as parameters.
+Value call(uint32_t n, std::initializer_list<A> args) {
+  ThreadState* ts = zvts;
+  ts->stack[--ts->septr] = StackEntry{bi_value(n), ST_CALL_FRAME, ts->zvform};
+  ts->zvform = ts->septr;
+  for (const A& a : args) {
+    Value v = make(a);
+    ts->stack[--ts->septr] = StackEntry{v, ST_ARG, 0};
+  }
+  uint32_t count = ts->zvform - ts->septr;
+  Value p1 = count > 0 ? ts->stack[ts->zvform - 1].arg : NIL;
+  Value p2 = count > 1 ? ts->stack[ts->zvform - 2].arg : NIL;
+  const BuiltinRecord& r = zv_builtins[n];
+  ts->mv_count = 1;
+  Value result = r.count == 1 ? r.fn(p1, NIL) : r.count == 2 ? r.fn(p1, p2) : r.fn(NIL, NIL);
+  uint16_t frame = ts->zvform;
+  ts->zvform = ts->stack[frame].link;
+  ts->septr = frame + 1;
+  return result;
+}
+
+// The error code a call signals, 0 for none; the stack is put back as the
+// throw to a listener would.
+uint32_t error_of(uint32_t n, std::initializer_list<A> args) {
+  uint16_t form = zvts->zvform, sp = zvts->septr;
+  uint32_t code = TRAP_ERROR(call(n, args));
+  zvts->zvform = form;
+  zvts->septr = sp;
+  return code;
+}
+
+Value second_value() {
+  EXPECT_EQ(zvts->mv_count, 2u);
+  return zvts->stack[zvts->mv_base - 2].arg;
+}
+
+struct Case {
+  uint32_t op;
+  std::initializer_list<A> args;
+  A want;
+};
+
+void check(std::initializer_list<Case> cases) {
+  int row = 0;
+  for (const Case& c : cases) {
+    EXPECT_TRUE(Is(call(c.op, c.args), c.want)) << "row " << row << ", built-in " << c.op;
+    row++;
+  }
+}
+
+// Each row signals 5170 with the argument `bad` (compared when it is an
+// immediate; a boxed one is a fresh object).
+struct Bad {
+  uint32_t op;
+  std::initializer_list<A> args;
+  A bad;
+};
+
+void check_errors(std::initializer_list<Bad> cases) {
+  int row = 0;
+  for (const Bad& c : cases) {
+    EXPECT_EQ(error_of(c.op, c.args), ERR_WRONG_TYPE) << "row " << row << ", built-in " << c.op;
+    if (c.bad.kind == A::VAL || (c.bad.kind == A::INT && fits_fixnum(c.bad.i))) {
+      EXPECT_EQ(ErrorTrap::object, make(c.bad)) << "row " << row;
+    }
+    row++;
+  }
+}
+
+class Numbers : public ::testing::Test {
+ protected:
+  ErrorFn saved_error = zv_error_fn;
+  WarnFn saved_warn = zv_warn_fn, saved_cerror = zv_cerror_fn;
+
+  void SetUp() override {
+    test_world_init();
+    bi_install_numbers();
+    thread_reset_stacks(zvts);
+    ErrorTrap::install();
+    gc_stress_init_from_env();
+  }
+  void TearDown() override {
+    zv_gc_stress = 0;
+    zv_error_fn = saved_error;
+    zv_warn_fn = saved_warn;
+    zv_cerror_fn = saved_cerror;
+  }
+};
+
+TEST_F(Numbers, NormalisationAndWrapping) {
+  // clang-format off
+  check({
+      {PLUS, {I(8388607), I(1)}, I(8388608)},        {MINUS, {I(-8388608), I(1)}, I(-8388609)},
+      {PLUS, {I(8388608), I(-1)}, I(8388607)},       {ONE_PLUS, {I(8388607)}, I(8388608)},
+      {ABS, {I(-8388608)}, I(8388608)},              {MINUS, {I(-8388608)}, I(8388608)},
+      {PLUS, {}, I(0)},                              {TIMES, {}, I(1)},
+      {TIMES, {I(4294967296), I(4294967296)}, I(0)}, {PLUS, {I(MAX64), I(1)}, I(MIN64)},
+      {ONE_MINUS, {I(MIN64)}, I(MAX64)},             {MINUS, {I(MIN64)}, I(MIN64)},
+      {ABS, {I(MIN64)}, I(MIN64)},                   {TIMES, {I(MIN64), I(-1)}, I(MIN64)},
+      {DIV, {I(MIN64), I(-1)}, I(MIN64)},            {REM, {I(MIN64), I(-1)}, I(0)},
+      {TIMES, {CI(MAX64, 1), I(2)}, CI(-2, 2)},
+  });
+  // clang-format on
+}
+
+// Fixnum results, comparisons and rounding divisions of fixnums touch
+// neither the heap nor the cons area.
+TEST_F(Numbers, FixnumWorkAllocatesNothing) {
+  uint32_t fill = zvm.heap_fill, free_cells = zvm.free_count;
+  for (int i = 0; i < 100; i++) {
+    call(PLUS, {I(i), I(1000), I(-3)});
+    call(TIMES, {I(i), I(i)});
+    call(MINUS, {I(i)});
+    call(DIV, {I(i * 6), I(3)});
+    call(LT, {I(1), I(i + 2)});
+    call(MAX, {I(i), I(7)});
+    call(ROUND, {I(i), I(-4)});
+    call(ASH, {I(i), I(3)});
+    call(LOGAND, {I(i), I(0x55)});
+  }
+  EXPECT_EQ(zvm.heap_fill, fill);
+  EXPECT_EQ(zvm.free_count, free_cells);
+}
+
+// An infinite real part must not spoil the unused imaginary part.
+TEST_F(Numbers, ContagionAndComplexNumbers) {
+  // clang-format off
+  check({
+      {PLUS, {I(1), D(2.0)}, D(3.0)},            {TIMES, {I(3), D(0.5), I(4)}, D(6.0)},
+      {PLUS, {CI(1, 2), CI(3, -2)}, I(4)},       {TIMES, {CI(0, 1), CI(0, 1)}, I(-1)},
+      {PLUS, {CI(1, 2), D(0.5)}, CD(1.5, 2.0)},  {PLUS, {CD(1, 1), CD(1, -1)}, CD(2, 0)},
+      {TIMES, {CD(1, 2), CI(3, 4)}, CD(-5, 10)}, {TIMES, {D(2.0), D(INF)}, D(INF)},
+      {ONE_PLUS, {CI(1, 2)}, CI(2, 2)},          {ONE_MINUS, {CD(1.5, -2)}, CD(0.5, -2)},
+      {COMPLEX, {I(7), I(0)}, I(7)},             {COMPLEX, {I(1), I(-2)}, CI(1, -2)},
+      {COMPLEX, {D(1.5)}, CD(1.5, 0)},           {IMAGPART, {CI(1, 8388608)}, I(8388608)},
+      {REALPART, {CD(-1, 5)}, D(-1.0)},          {PHASE, {CI(0, 1)}, D(std::atan2(1, 0))},
+      {CONJUGATE, {CI(1, MIN64)}, CI(1, MIN64)}, {CONJUGATE, {CD(1, 2)}, CD(1, -2)},
+      {CONJUGATE, {I(5)}, I(5)},                 {ABS, {CI(3, 4)}, D(5.0)},
+      {ABS, {CD(3e300, 4e300)}, D(5e300)},       {COMPLEXP, {CI(1, 1)}, V(T)},
+      {DCOMPLEXP, {CI(1, 1)}, V(NIL)},           {DCOMPLEXP, {CD(1, 0)}, V(T)},
+  });
+  // clang-format on
+}
+
+TEST_F(Numbers, DivisionIsExactUntilAStepIsNot) {
+  // clang-format off
+  check({
+      {DIV, {I(6), I(3)}, I(2)},              {DIV, {I(7), I(2)}, D(3.5)},
+      {DIV, {I(60), I(2), I(3)}, I(10)},      {DIV, {I(1), I(4), I(2)}, D(0.125)},
+      {DIV, {D(1.0), D(0.0)}, D(INF)},        {DIV, {I(2)}, D(0.5)},
+      {DIV, {I(-1)}, I(-1)},                  {DIV, {CI(0, 1)}, CI(0, -1)},
+      {DIV, {CI(4, 6), I(2)}, CI(2, 3)},      {DIV, {CI(1, 1), I(2)}, CD(0.5, 0.5)},
+      {DIV, {CI(5, 5), CI(1, 2)}, CI(3, -1)}, {DIV, {I(1), CI(1, 1)}, CD(0.5, -0.5)},
+      {REM, {I(-7), I(2)}, I(-1)},            {REM, {I(7), I(-2)}, I(1)},
+      {REM, {D(-5.5), I(2)}, D(-1.5)},
+  });
+  // clang-format on
+}
+
+// Integer rows are exact in 64 bits, even where 2|r| would overflow;
+// double rows give the difference as a double.
+TEST_F(Numbers, RoundingDivisionsGiveQuotientAndDifference) {
+  struct Row {
+    uint32_t op;
+    A a, b;
+    int64_t q;
+    A r;
+  };
+  // clang-format off
+  const Row rows[] = {
+      {ROUND, D(2.5), I(1), 2, D(0.5)},                {ROUND, D(3.5), I(1), 4, D(-0.5)},
+      {ROUND, D(-2.5), I(1), -2, D(-0.5)},             {FLOOR, D(-1.5), I(1), -2, D(0.5)},
+      {CEILING, D(1.25), I(1), 2, D(-0.75)},           {TRUNCATE, D(-1.5), I(1), -1, D(-0.5)},
+      {FLOOR, I(3), D(4.0), 0, D(3.0)},                {FLOOR, D(7.0), D(-2.0), -4, D(-1.0)},
+      {FLOOR, D(-9223372036854775808.0), I(1), MIN64, D(0)}, {FLOOR, I(-7), I(2), -4, I(1)},
+      {CEILING, I(7), I(2), 4, I(-1)},                 {TRUNCATE, I(-7), I(2), -3, I(-1)},
+      {ROUND, I(7), I(2), 4, I(-1)},                   {ROUND, I(-5), I(2), -2, I(-1)},
+      {ROUND, I(-8), I(3), -3, I(1)},                  {TRUNCATE, I(MIN64), I(-1), MIN64, I(0)},
+      {ROUND, I(MAX64), I(MIN64), -1, I(-1)},
+      {FLOOR, I(MIN64), I(MAX64), -2, I(MAX64 - 1)},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    EXPECT_TRUE(Is(call(row.op, {row.a, row.b}), I(row.q))) << row.op << " " << row.a.x;
+    EXPECT_TRUE(Is(second_value(), row.r)) << row.op << " " << row.a.x;
+  }
+  EXPECT_TRUE(Is(call(ROUND, {D(2.5)}), I(2)));  // the divisor defaults to 1
+  EXPECT_TRUE(Is(second_value(), D(0.5)));
+}
+
+// No NaN, infinity or double beyond 64 bits reaches an integer conversion.
+TEST_F(Numbers, WrongTypesZeroDivisorsAndHugeQuotients) {
+  for (uint32_t op : {TRUNCATE, ROUND, FLOOR, CEILING}) {
+    check_errors({{op, {D(1.0e30)}, D(1.0e30)},
+                  {op, {D(9223372036854775808.0)}, D(9223372036854775808.0)},
+                  {op, {D(NaN)}, D(NaN)},
+                  {op, {D(1.0e300), D(1.0e-300)}, D(1.0e300)},
+                  {op, {I(1), I(0)}, I(0)},
+                  {op, {D(1.0), D(0.0)}, D(0.0)},
+                  {op, {CI(1, 1)}, CI(1, 1)}});
+  }
+  // clang-format off
+  check_errors({
+      {DIV, {I(1), I(2), I(0)}, I(0)},           {DIV, {D(1.0), I(0)}, I(0)},
+      {DIV, {I(0)}, I(0)},                       {REM, {I(5), I(0)}, I(0)},
+      {RANDOM, {I(0)}, I(0)},                    {PLUS, {I(1), V(T)}, V(T)},
+      {LT, {I(1), I(2), V(T)}, V(T)},            {LT, {CI(1, 2)}, CI(1, 2)},
+      {EQ, {V(T)}, V(T)},                        {MAX, {I(1), CI(1, 1)}, CI(1, 1)},
+      {ZEROP, {V(T)}, V(T)},                     {PLUSP, {CI(1, 1)}, CI(1, 1)},
+      {EVENP, {D(2.0)}, D(2.0)},                 {LOGIOR, {V(NO_VALUE)}, V(NO_VALUE)},
+      {LOGBITP, {I(-1), I(1)}, I(-1)},           {LOGBITP, {I(8388608), I(1)}, I(8388608)},
+      {ISQRT, {I(-1)}, I(-1)},                   {ISQRT, {D(4.0)}, D(4.0)},
+      {SIN, {CD(1, 1)}, CD(1, 1)},               {ATAN, {I(1), V(T)}, V(T)},
+      {COMPLEX, {I(1), CI(1, 1)}, CI(1, 1)},     {REALPART, {I(5)}, I(5)},
+      {CONJUGATE, {V(T)}, V(T)},
+  });
+  // clang-format on
+  EXPECT_EQ(error_of(FLOAT, {CI(1, 1)}), 0x2453u);  // with the object and DOUBLE-FLOAT
+  // Arguments after the first failing pair are not examined.
+  EXPECT_TRUE(Is(call(LT, {I(2), I(1), V(T)}), V(NIL)));
+}
+
+TEST_F(Numbers, SurplusArgumentIsContinuableAndIgnored) {
+  check({{FLOOR, {I(7), I(2), I(99)}, I(3)},
+         {COMPLEX, {I(1), I(2), I(3)}, CI(1, 2)},
+         {LOG, {D(8.0), I(2), I(3)}, D(3.0)},
+         {SEED, {I(5), I(6)}, I(5)}});
+  EXPECT_EQ(ErrorTrap::warnings, 4);
+  EXPECT_EQ(ErrorTrap::warning_code, ERR_TOO_MANY_ARGS);
+}
+
+// The 0x0F markers lie between the fixnum and boxed-integer tags.
+TEST_F(Numbers, ComparisonsAndPredicates) {
+  // clang-format off
+  check({
+      {EQ, {I(1), D(1.0)}, V(T)},                     {EQ, {CD(1, 0), I(1)}, V(T)},
+      {EQ, {CI(1, 2), CD(1, 2)}, V(T)},               {EQ, {D(NaN), D(NaN)}, V(NIL)},
+      {NE, {I(1), I(2), I(1)}, V(NIL)},               {NE, {I(1), I(2), I(3)}, V(T)},
+      {LT, {I(1), I(2), I(2)}, V(NIL)},               {LT, {I(1), D(1.5), I(8388608)}, V(T)},
+      {GT, {I(MAX64), I(MIN64)}, V(T)},               {GE, {D(NaN), I(1)}, V(NIL)},
+      {LE, {I(1), I(1), D(1.0)}, V(T)},               {LT, {I(5)}, V(T)},
+      {MAX, {I(3), D(2.0)}, D(3.0)},                  {MIN, {D(2.0), I(1)}, D(1.0)},
+      {MAX, {I(3), I(8388608), I(-1)}, I(8388608)},   {NUMBERP, {V(NO_VALUE)}, V(NIL)},
+      {NUMBERP, {V(HASH_DELETED)}, V(NIL)},           {INTEGERP, {V(HASH_EMPTY)}, V(NIL)},
+      {NUMBERP, {CI(1, 1)}, V(T)},                    {INTEGERP, {I(MIN64)}, V(T)},
+      {FLOATP, {I(1)}, V(NIL)},                       {ZEROP, {D(-0.0)}, V(T)},
+      {ZEROP, {CD(0, 0)}, V(T)},                      {ZEROP, {CD(0, 1)}, V(NIL)},
+      {PLUSP, {D(NaN)}, V(NIL)},                      {MINUSP, {D(-0.0)}, V(NIL)},
+      {MINUSP, {I(MIN64)}, V(T)},                     {EVENP, {I(MIN64)}, V(T)},
+      {ODDP, {I(-3)}, V(T)},
+      {FLOAT, {I(MIN64)}, D(-9223372036854775808.0)},
+  });
+  // clang-format on
+  Value d = call(FLOAT, {D(2.5)});
+  EXPECT_EQ(d, zvts->stack[zvts->septr - 2].arg);  // a double is returned itself
+}
+
+TEST_F(Numbers, BitOperations) {
+  // clang-format off
+  check({
+      // Any number of arguments: 32 bits, sign-extended.
+      {LOGAND, {}, I(-1)},                     {LOGIOR, {}, I(0)},
+      {LOGEQV, {}, I(-1)},                     {LOGAND, {I(-1), I(5)}, I(5)},
+      {LOGEQV, {I(12), I(10)}, I(~6)},         {LOGIOR, {I(0x100000001)}, I(1)},
+      {LOGXOR, {I(0x80000000)}, I(INT32_MIN)},
+      // Two arguments: all 64 bits.
+      {LOGNAND, {I(0), I(0)}, I(-1)},                  {LOGNOR, {I(MIN64), I(0)}, I(MAX64)},
+      {LOGANDC1, {I(12), I(10)}, I(2)},                {LOGANDC2, {I(12), I(10)}, I(4)},
+      {LOGORC1, {I(-1), I(1LL << 32)}, I(1LL << 32)},  {LOGORC2, {I(0), I(-1)}, I(0)},
+      {LOGNOT, {I(MAX64)}, I(MIN64)},
+      {LOGSUBSETP, {I(1LL << 32), I(0xFFFFFFFF)}, V(NIL)},
+      {ASH, {I(3), I(62)}, I(MIN64 + (1LL << 62))},    {ASH, {I(1), I(64)}, I(0)},
+      {ASH, {I(-1), I(MAX64)}, I(0)},                  {ASH, {I(-8), I(-1)}, I(-4)},
+      {ASH, {I(-1), I(-64)}, I(-1)},                   {ASH, {I(MAX64), I(-64)}, I(0)},
+      {ASH, {I(-5), I(MIN64)}, I(-1)},                 {LOGBITP, {I(40), I(1LL << 40)}, V(T)},
+      {LOGBITP, {I(1000), I(-1)}, V(T)},               {LOGBITP, {I(63), I(MAX64)}, V(NIL)},
+      {LOGCOUNT, {I(-8)}, I(3)},                       {LOGCOUNT, {I(MIN64)}, I(63)},
+      {INTEGER_LENGTH, {I(-256)}, I(8)},               {INTEGER_LENGTH, {I(-1)}, I(0)},
+      {INTEGER_LENGTH, {I(MIN64)}, I(63)},
+  });
+  // clang-format on
+}
+
+// Above 2^52 the double's square root alone can be one too large.
+TEST_F(Numbers, MathematicalFunctions) {
+  // clang-format off
+  check({
+      {SQRT, {I(-1)}, D(NaN)},                         {LOG, {I(0)}, D(-INF)},
+      {LOG, {I(8), I(2)}, D(3.0)},
+      {ATAN, {I(1), I(1)}, D(std::atan2(1.0, 1.0))},
+      {EXPT, {I(2), I(10)}, D(1024)},                  {EXP, {I(1000)}, D(INF)},
+      {ISQRT, {I(17)}, I(4)},
+      {ISQRT, {I((1LL << 62) - 1)}, I((1LL << 31) - 1)},
+      {ISQRT, {I(MAX64)}, I(3037000499)},
+      {ISQRT, {I(3037000499LL * 3037000499LL - 1)}, I(3037000498)},
+  });
+  // clang-format on
+}
+
+TEST_F(Numbers, RandomFollowsTheRecurrence) {
+  EXPECT_TRUE(Is(call(SEED, {}), I(1)));
+  for (int32_t e : {41, 18467, 6334, 26500, 19169, 15724})
+    EXPECT_TRUE(Is(call(RANDOM, {I(32768)}), I(e)));
+  call(SEED_ALIAS, {V(NIL)});  // both numbers of each pair share one state
+  EXPECT_TRUE(Is(call(RANDOM_ALIAS, {I(32768)}), I(41)));
+  EXPECT_TRUE(Is(call(RANDOM, {I(100)}), I(18467 % 100)));
+  for (int i = 0; i < 200; i++) {
+    Value r = call(RANDOM, {I(100000)});
+    ASSERT_TRUE(is_fixnum(r) && fixnum_value(r) >= 0 && fixnum_value(r) <= 32767);
+    r = call(RANDOM, {D(2.0)});
+    ASSERT_TRUE(num_is_double(r) && double_value(r) >= 0.0 && double_value(r) < 2.0);
+  }
+  check(
+      {{SEED, {I(0x12345678)}, I(0x345678)}, {SEED, {I(MAX64)}, I(-1)}, {SEED, {D(-3.7)}, I(-3)}});
+  EXPECT_EQ(num_random_state(), 0xFFFFFFFDu);
+  check_errors({{SEED, {D(NaN)}, D(NaN)},
+                {SEED, {D(1.0e30)}, D(1.0e30)},
+                {SEED, {V(make_char('a'))}, V(make_char('a'))}});
+  EXPECT_EQ(num_random_state(), 0xFFFFFFFDu);
+}
+
+// A value returned from the break loop of error 5170 is the result.
+TEST_F(Numbers, ReplacementValueIsTheResult) {
+  zv_error_fn = [](uint32_t, const Value*) -> Value { return make_fixnum(42); };
+  check({{PLUS, {I(1), V(T), I(2)}, I(42)}, {FLOOR, {D(1e300)}, I(42)}});
+  EXPECT_EQ(zvts->mv_count, 1u);
+}
+
+TEST_F(Numbers, CoreApiForOtherModules) {
+  Value big = mem_make_integer(MAX64);
+  root_push(&big);
+  EXPECT_TRUE(Is(num_add(big, make_fixnum(1)), I(MIN64)));
+  EXPECT_TRUE(Is(num_mul(make_fixnum(-1), big), I(-MAX64)));
+  EXPECT_TRUE(Is(num_div(make_fixnum(1), make_fixnum(8)), D(0.125)));
+  EXPECT_EQ(num_compare(big, make_fixnum(0)), 1);
+  root_pop(1);
+  EXPECT_EQ(num_compare(mem_make_double(NaN), make_fixnum(0)), NUM_UNORDERED);
+  EXPECT_TRUE(num_equal(make_fixnum(2), mem_make_double(2.0)));
+  EXPECT_TRUE(num_double_fits_int64(-9223372036854775808.0));
+  EXPECT_FALSE(num_double_fits_int64(9223372036854775808.0));
+  EXPECT_FALSE(num_double_fits_int64(NaN));
+  EXPECT_EQ(TRAP_ERROR(num_sub(make_fixnum(1), T)), ERR_WRONG_TYPE);
+}
+
+// Run under ZORVA_GC_STRESS=1 every allocation collects: the quotient must
+// stay rooted while the remainder is boxed.
+TEST_F(Numbers, BoxedResultsSurviveCollections) {
+  for (int i = 0; i < 40; i++) {
+    double x = 1.0e12 + i;
+    int64_t q = static_cast<int64_t>(std::floor(x / 7.0));
+    ASSERT_TRUE(Is(call(FLOOR, {D(x), D(7.0)}), I(q)));
+    ASSERT_TRUE(Is(second_value(), D(x - static_cast<double>(q) * 7.0)));
+    ASSERT_TRUE(Is(call(PLUS, {CD(1.0, i), D(0.5), CI(1, 1)}), CD(2.5, i + 1.0)));
+    ASSERT_TRUE(Is(call(TRUNCATE, {I(1LL << 40), I(3)}), I((1LL << 40) / 3)));
+    ASSERT_TRUE(Is(second_value(), I((1LL << 40) % 3)));
+  }
+}
+
+}  // namespace
