@@ -377,7 +377,14 @@ Value bi_int64p(Value a, Value) { return bool_value(tag_of(value_check(a)) == TA
 Value bi_fixnump(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_FIXNUM); }
 
 Value bi_type_of(Value a, Value) { return lisp_type_of(a); }
-Value bi_typep(Value a, Value b) { return bool_value(lisp_typep(a, b)); }
+// Built-ins that call out to Lisp deliver one value whatever the callees
+// left behind.
+Value one_value(Value v) {
+  zvts->mv_count = 1;
+  return v;
+}
+
+Value bi_typep(Value a, Value b) { return one_value(bool_value(lisp_typep(a, b))); }
 
 Value bi_subtypep(Value a, Value b) {
   Answer r = subtypep(a, b);
@@ -397,7 +404,7 @@ Value bi_coerce(Value obj, Value type) {
     if (r == NO_VALUE) r = lisp_error(E_WRONG_TYPE, obj);
   }
   root_pop(2);
-  return r;
+  return one_value(r);
 }
 
 // Built-in 82: the check before a type name gets a new definition.
@@ -422,7 +429,7 @@ Value bi_check_type_redefinition(Value name, Value current) {
   }
   if (kind != 4) root_table_remove(ROOT_TYPE_TABLE, name);
   root_pop();
-  return NIL;
+  return one_value(NIL);
 }
 
 // (DEFTYPE name lambda-list . body)
@@ -443,7 +450,7 @@ Value sf_deftype(Value args, Value) {
   def = cons(sym(SYM_MACRO), def);
   root_table_put(ROOT_TYPE_TABLE, name, def);
   root_pop(2);
-  return name;
+  return one_value(name);
 }
 
 // (THE type form): the values of form, checked on the primary one.
@@ -467,9 +474,12 @@ Value sf_the(Value args, Value) {
 
 // ---------------------------------------------------------------------------
 
+// GETHASH's second value must not leak into the caller's values.
 Value root_table_get(uint32_t root, Value key) {
   Value args[3] = {symbol_normal(key), zvm.roots[root], NO_VALUE};
-  return call_function(bi_value(BI_GETHASH), 3, args);
+  Value v = call_function(bi_value(BI_GETHASH), 3, args);
+  zvts->mv_count = 1;
+  return v;
 }
 
 void root_table_put(uint32_t root, Value key, Value value) {

@@ -98,30 +98,23 @@ Value sf_if(Value args, Value) {
 
 Value sf_cond(Value args, Value) {
   root_push(&args);
-  Value v = NIL;
-  bool done = false;
-  for (; cons_p(args) && !done; args = cdr(args)) {
+  for (; cons_p(args); args = cdr(args)) {
     Value clause = car(args);
     if (!cons_p(clause)) {
-      v = lisp_error(E_WRONG_TYPE, clause);
-      done = true;
-      break;
+      root_pop();
+      return lisp_error(E_WRONG_TYPE, clause);
     }
-    v = eval(clause);
+    Value v = eval(clause);
     if (nil_p(v)) continue;
     Value body = cdr(car(args));
-    if (cons_p(body))
-      v = progn(body);
-    else
-      zvts->mv_count = 1;
-    done = true;
+    root_pop();
+    if (cons_p(body)) return progn(body);
+    zvts->mv_count = 1;  // a clause of only a test gives its one value
+    return v;
   }
   root_pop();
-  if (!done) {
-    zvts->mv_count = 1;
-    return NIL;
-  }
-  return v;
+  zvts->mv_count = 1;
+  return NIL;
 }
 
 bool case_matches(Value key, Value keys) {
