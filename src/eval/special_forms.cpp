@@ -167,7 +167,7 @@ Value sf_prog2(Value args, Value) {
 // ---------------------------------------------------------------------------
 // Binding forms
 
-// The variable of a binding specification: a symbol, or the car of a
+// The variable of a binding entry: a symbol, or the car of a
 // cons; NIL for anything else.
 Value spec_var(Value spec) {
   Value v = cons_p(spec) ? car(spec) : spec;
@@ -175,7 +175,7 @@ Value spec_var(Value spec) {
   return tag_of(v) == TAG_SYMBOL ? v : NIL;
 }
 
-// Pushes one entry per specification (tag: the variable, argument: the
+// Pushes one stack entry per binding (tag: the variable, argument: the
 // init form's value), evaluating the init forms before any of them is
 // bound.  False after error 0x1432 with the value in *err.
 bool push_parallel(Value specs, Value* err) {
@@ -197,8 +197,8 @@ bool push_parallel(Value specs, Value* err) {
   return ok;
 }
 
-// Binds each specification as soon as its init form has a value.  A
-// lexically bound variable is annotated in the specification.
+// Binds each (variable init) entry as soon as its init form has a value.
+// A lexically bound variable is annotated in its entry.
 bool bind_sequential(Value specs, Value* err) {
   root_push(&specs);
   bool ok = true;
