@@ -45,23 +45,12 @@ void preprocess_keywords(uint32_t required) {
 // Call an interpreted function or closure `fn` on the frame's arguments.
 Value apply_lambda(ThreadState* ts, uint16_t frame, Value fn) {
   root_push(&fn);
-  Value lambda = cdr(fn);
   uint32_t lo = ts->septr;
   if (car(fn) == make_symbol(SYM_CLOSURE)) {
-    Value env = car(lambda);
-    lambda = cdr(lambda);
+    Value env = car(cdr(fn));
     if (!nil_p(env)) lexenv_enter(push_entry(env, ST_CLOSURE_ENV, 0), frame);
   }
-  Value v;
-  if (!cons_p(lambda)) {
-    v = lambda;
-  } else {
-    bool failed = bind_lambda_list(car(lambda), lo);
-    lambda = cdr(fn);
-    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
-    v = failed ? ts->glvalue : progn(cdr(lambda));
-  }
-  unbind_to(frame);
+  Value v = run_lambda_body(ts, frame, fn, lo);
   root_pop();
   return v;
 }

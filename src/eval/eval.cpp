@@ -215,11 +215,9 @@ Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) 
     push_arg(a);
   }
   root_pop();
-  Value lambda = cdr(fn);  // (lambda-list . body)
   uint32_t lo = ts->septr;
   if (car(fn) == make_symbol(SYM_CLOSURE)) {
-    Value env = car(lambda);
-    lambda = cdr(lambda);
+    Value env = car(cdr(fn));
     if (!nil_p(env)) {
       uint16_t e = push_entry(env, ST_CLOSURE_ENV, 0);
       lexenv_enter(e, frame);
@@ -230,17 +228,7 @@ Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) 
     ts->zvlexenv = 0;
     ts->lexframe = frame;
   }
-  Value v;
-  if (!cons_p(lambda)) {
-    v = lambda;
-  } else {
-    bool failed = bind_lambda_list(car(lambda), lo);
-    // fn is rooted: re-read the body after binding may have moved it.
-    lambda = cdr(fn);
-    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
-    v = failed ? ts->glvalue : progn(cdr(lambda));
-  }
-  unbind_to(frame);
+  Value v = run_lambda_body(ts, frame, fn, lo);
   root_pop();
   return v;
 }
@@ -372,6 +360,23 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
 }
 
 }  // namespace
+
+Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
+  Value lambda = cdr(fn);
+  if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+  Value v;
+  if (!cons_p(lambda)) {
+    v = lambda;
+  } else {
+    bool failed = bind_lambda_list(car(lambda), lo);
+    // fn is rooted: re-read the body after binding may have moved it.
+    lambda = cdr(fn);
+    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+    v = failed ? ts->glvalue : progn(cdr(lambda));
+  }
+  unbind_to(frame);
+  return v;
+}
 
 Value eval(Value cell) {
   ThreadState* ts = zvts;
