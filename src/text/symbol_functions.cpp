@@ -375,6 +375,23 @@ int32_t definition_name(Value args) {
   return i > 0 && tag_of(car(args)) != TAG_KEYWORD ? i : -1;
 }
 
+// The common part of DEFCONSTANT and DEFPARAMETER: evaluate the form,
+// store its value, give the variable its class and record the
+// documentation string.
+Value define_global(Value args, Value name, uint16_t variable_class) {
+  root_push(&args);
+  root_push(&name);
+  Value v = eval(cdr(args));
+  uint32_t i = symbol_index(name);
+  sym_set_value(i, v);
+  set_variable_class(i, variable_class);
+  Value doc = third_doc(args);
+  if (doc != NIL) doc_record(name, DOC_VARIABLE, doc);
+  root_pop(2);
+  zvts->mv_count = 1;
+  return name;
+}
+
 // (DEFCONSTANT name form [documentation])
 Value sf_defconstant(Value args, Value) {
   int32_t i = definition_name(args);
@@ -384,17 +401,7 @@ Value sf_defconstant(Value args, Value) {
     lisp_cerror(MSG_CONT_UNCHANGED, E_BIND_CONSTANT, name);
     return name;
   }
-  root_push(&args);
-  root_push(&name);
-  Value v = eval(cdr(args));
-  i = symbol_index(name);
-  sym_set_value(i, v);
-  set_variable_class(i, SYMF_CONSTANT);
-  Value doc = third_doc(args);
-  if (doc != NIL) doc_record(name, DOC_VARIABLE, doc);
-  root_pop(2);
-  zvts->mv_count = 1;
-  return name;
+  return define_global(args, name, SYMF_CONSTANT);
 }
 
 // (DEFPARAMETER name form [documentation]): the value is always stored;
@@ -407,17 +414,7 @@ Value sf_defparameter(Value args, Value) {
     lisp_cerror(MSG_CONT_UNCHANGED, E_BIND_CONSTANT, name);
     return name;
   }
-  root_push(&args);
-  root_push(&name);
-  Value v = eval(cdr(args));
-  i = symbol_index(name);
-  sym_set_value(i, v);
-  set_variable_class(i, 0);
-  Value doc = third_doc(args);
-  if (doc != NIL) doc_record(name, DOC_VARIABLE, doc);
-  root_pop(2);
-  zvts->mv_count = 1;
-  return name;
+  return define_global(args, name, 0);
 }
 
 // (DEFVAR name [form [documentation]]): the form runs only for an unbound
