@@ -219,8 +219,8 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
     // Hooks, tables and variables.
     {"%FILL-ARRAY", O, "fills the contents of an array of rank 2 or more"},
     {"%PRINT-INSTANCE", O, "function: prints a structure or instance (object stream)"},  // 180
-    {"%RESERVED-181", O, ""},
-    {"%RESERVED-182", O, ""},
+    {"%EXIT-CODE", S, "the process exit code when the top level exits (a fixnum 0..255)"},
+    {"DECLARE", O, "heads a body with declarations; SPECIAL ones make the variables special"},
     {"%BREAK-COMMANDS", S, "break-loop command table: alist of characters and functions"},
     {"*BREAK-ON-WARNINGS*", S, "warnings enter a break loop"},
     {"*DEBUG-IO*", S, "terminal stream of the break loop and the debugger"},  // 185

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <csetjmp>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -19,7 +20,14 @@
 #include <vector>
 
 #include "builtins/table.h"
+#include "eval/context.h"
+#include "eval/errors.h"
+#include "eval/eval.h"
+#include "eval/stack.h"
 #include "eval/thread.h"
+#include "io/console.h"
+#include "io/stream.h"
+#include "text/reader.h"
 #include "genesis/builtin_names.h"
 #include "genesis/fixed_symbols.h"
 #include "genesis/messages.h"
@@ -165,6 +173,69 @@ bool is_lisp_source(const char* name) {
          std::toupper(ext[3]) == 'P';
 }
 
+// Loading one library file.  Each form is read and evaluated under an
+// error-catching context, so the first error stops the load and is
+// reported with the form it came from, instead of entering a break loop.
+struct LoadJob {
+  std::string path;
+  std::string failure;
+};
+
+std::string lisp_string_literal(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Returns NIL when the whole file loaded, else a string naming the form
+// and the error.
+const char* const LOAD_LOOP = R"(
+(let ((stream (open PATH)) (eof (cons nil nil)) (form nil) (caught nil) (failed nil))
+  (unwind-protect
+      (loop
+        (setq caught
+              (multiple-value-call (function list)
+                (%catch-error (progn (setq form eof)
+                                     (setq form (read stream nil eof))
+                                     (if (eq form eof) eof (eval form))))))
+        (if (cadr caught)
+            (progn
+              (setq failed
+                    (let ((*print-level* 3) (*print-length* 4) (*print-pretty* nil))
+                      (format nil "~A~%~A"
+                              (if (eq form eof) "while reading a form"
+                                  (format nil "~S" form))
+                              (apply (function format) nil (cadr caught)))))
+              (return nil)))
+        (if (eq (car caught) eof) (return nil)))
+    (close stream))
+  failed)
+)";
+
+int load_file(void* data) {
+  LoadJob* job = static_cast<LoadJob*>(data);
+  std::string text = LOAD_LOOP;
+  text.replace(text.find("PATH"), 4, lisp_string_literal(job->path));
+  Context cx;
+  context_push(&cx, CX_LISTENER | CX_BLOCKLIKE | CX_LISTENER_DEBUG);
+  if (setjmp(cx.resume) == 0) {
+    Value source = mem_make_string(text.data(), uint32_t(text.size()));
+    Value in = make_string_input_stream(source, 0, uint32_t(text.size()));
+    Value form = read_from(in, true, NIL, false);
+    Value failed = eval_form(form);
+    if (failed != NIL)
+      job->failure.assign(reinterpret_cast<const char*>(string_bytes(failed)),
+                          string_length(failed));
+  } else {
+    job->failure = "the load was abandoned (stack exhausted or a throw to top level)";
+  }
+  context_pop(&cx);
+  return 0;
+}
+
 }  // namespace
 
 bool gen_fail(const char* format, ...) {
@@ -201,8 +272,21 @@ bool gen_load_library(const char* dir) {
   closedir(d);
   // Files load in the order of their names (lisp/README.md).
   std::sort(files.begin(), files.end());
-  if (!files.empty())
-    return gen_fail("%s holds Lisp sources (%s first), but the genesis cannot load Lisp yet", dir,
-                    files.front().c_str());
+  if (files.empty()) return true;
+
+  // From here on the world runs Lisp: the signaller, the console windows
+  // behind the standard streams, and the stack reserves start-up would set.
+  eval_init();
+  console_attach_standard_windows();
+  uint32_t n = hdr_u32(HDR_STACK_N);
+  zvm.cons_reserve = zvm.cons_cap / 16;
+  zvts->stack_reserve = n / 4;
+  zvts->root_reserve = n / 4;
+  for (const std::string& name : files) {
+    LoadJob job{dir + std::string("/") + name, ""};
+    run_on_big_stack(load_file, &job, native_stack_bytes(zvts->stack_top));
+    if (!job.failure.empty())
+      return gen_fail("%s: %s", job.path.c_str(), job.failure.c_str());
+  }
   return true;
 }

@@ -415,17 +415,44 @@ TEST(GenesisStress, SameWorldUnderCollections) {
               class_at(spec.offset));
 }
 
-TEST(GenesisLibrary, RefusesWhatItCannotLoad) {
+namespace {
+
+void write_file(const std::string& path, const char* text) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs(text, f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+// Library files load in name order, each form seeing the ones before it;
+// the first error stops the build and names the file and the form.
+TEST(GenesisLibrary, LoadsInOrderAndStopsAtTheFirstError) {
   std::string dir = temp_name("genesis_lisp");
   mkdir(dir.c_str(), 0755);
+  ASSERT_TRUE(gen_build_world("ZORVA.ROL")) << gen_error();
   EXPECT_TRUE(gen_load_library(dir.c_str())) << gen_error();
-  std::string file = dir + "/10-base.lsp";
-  std::FILE* f = std::fopen(file.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  std::fclose(f);
+
+  write_file(dir + "/20-use.lsp", "(defun twice-plus (x) (plus-one (plus-one (* 2 x))))\n");
+  write_file(dir + "/10-base.lsp", "(defun plus-one (x) (+ x 1))\n; done\n");
+  ASSERT_TRUE(gen_load_library(dir.c_str())) << gen_error();
+  uint32_t f = symbol_index(sym_intern_cstr("TWICE-PLUS"));
+  EXPECT_NE(sym_function(f), NIL);
+
+  write_file(dir + "/30-bad.lsp", "(defun fine () 1)\n(car 5)\n(defun never () 2)\n");
   EXPECT_FALSE(gen_load_library(dir.c_str()));
-  EXPECT_NE(std::string(gen_error()).find("10-base.lsp"), std::string::npos);
-  std::remove(file.c_str());
+  std::string why = gen_error();
+  EXPECT_NE(why.find("30-bad.lsp"), std::string::npos) << why;
+  EXPECT_NE(why.find("(CAR 5)"), std::string::npos) << why;
+  EXPECT_EQ(sym_function(symbol_index(sym_intern_cstr("NEVER"))), NIL);
+
+  write_file(dir + "/30-bad.lsp", "(defun unfinished (x)\n");
+  EXPECT_FALSE(gen_load_library(dir.c_str()));
+  EXPECT_NE(std::string(gen_error()).find("while reading"), std::string::npos) << gen_error();
+
+  for (const char* name : {"/10-base.lsp", "/20-use.lsp", "/30-bad.lsp"})
+    std::remove((dir + name).c_str());
   EXPECT_FALSE(gen_load_library((dir + "/missing").c_str()));
   rmdir(dir.c_str());
 }
