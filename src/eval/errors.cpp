@@ -469,7 +469,10 @@ void show_banner(uint16_t flags) {
   // the terminal, when a window is attached to its stream.
   Value stream = sym_value(SYM_STATUS);
   Value terminal = sym_value(SYM_TERMINAL_IO);
-  if (!console_status_visible() && tag_of(terminal) == TAG_OBJECT &&
+  // (Only when the break loop reads from the terminal: a program that reads
+  // its break commands elsewhere is not watched from the terminal.)
+  if (!console_status_visible() && sym_value(SYM_DEBUG_IO) == terminal &&
+      tag_of(terminal) == TAG_OBJECT &&
       heap_type(terminal) == (HT_WINDOW | HT_STREAM_INPUT | HT_STREAM_OUTPUT) &&
       heap_word(terminal, 2) != 0)
     stream = terminal;

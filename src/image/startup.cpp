@@ -40,6 +40,7 @@ enum : uint32_t {
   SYM_IMAGE_NAME = 204,
   SYM_ARGUMENTS = 205,
   SYM_TERMINAL_STREAM = 210,
+  SYM_EXIT_CODE = 181,
 };
 
 // Messages of start-up and exit.
@@ -274,6 +275,25 @@ static int choose_image(int argc, char** argv, const char** shown) {
   return 1;
 }
 
+// A command line that hands the Lisp world a plain argument (a file to
+// run, --help, --version) is a non-interactive run: its output is the
+// program's own, so the banner and the memory report are left out.
+static bool quiet_start(int argc, char** argv) {
+  int first = argc >= 3 && strcasecmp(argv[1], "-ROL") == 0 ? 3 : 1;
+  for (int i = first; i < argc; i++)
+    if (argv[i][0] != '#') return true;
+  return false;
+}
+
+// The exit code the world asked for (%EXIT-CODE): a fixnum 0..255; 0
+// for anything else.
+static int requested_exit_code() {
+  Value v = sym_value(SYM_EXIT_CODE);
+  if (!is_fixnum(v)) return 0;
+  int32_t n = fixnum_value(v);
+  return n >= 0 && n <= 255 ? n : 0;
+}
+
 // Free the world after the driver is done with it.
 static void shut_down() {
   report_collections_at_exit();
@@ -286,11 +306,15 @@ static void shut_down() {
 int zorva_main(int argc, char** argv) {
   threads_start();
   host_program_path(zv_program_path, ZV_PATH_SIZE);
-  fputs(kBanner, stdout);
-  fflush(stdout);
+  bool quiet = quiet_start(argc, argv);
+  if (!quiet) {
+    fputs(kBanner, stdout);
+    fflush(stdout);
+  }
   take_working_dir();
   split_program_path();
 
+  int exit_code = 0;
   const char* shown = nullptr;
   int first = choose_image(argc, argv, &shown);
   if (first < 0) return bad_start(shown);
@@ -299,12 +323,15 @@ int zorva_main(int argc, char** argv) {
     if (img_load(zv_image_name, 1) != IMG_OK) return bad_start(shown);
     attach_console_windows();
     sym_set_value(SYM_IMAGE_NAME, make_string(zv_image_name));
-    report_memory_at_start();
+    if (!quiet) report_memory_at_start();
     const char* bad = take_arguments(first, argc, argv);
     if (bad) return bad_start(bad);
 
     int result = zv_driver ? zv_driver(1) : 0;
-    if (result != 1) break;
+    if (result != 1) {
+      exit_code = requested_exit_code();
+      break;
+    }
 
     // Restart: a fresh world from the (possibly changed) image name, with
     // the command-line arguments already used up.
@@ -313,5 +340,5 @@ int zorva_main(int argc, char** argv) {
     shown = zv_image_name;
   }
   shut_down();
-  return 0;
+  return exit_code;
 }
