@@ -42,3 +42,12 @@
         (let ((*x* x) (*y* y) (*z* z))
           (stak-aux)))
       *z*))
+
+;; LOOP over a list, a vector and a range: destructuring, conditionals,
+;; collecting, summing and counting.  About 3500 passes per call.
+(defun loops (n)
+  (let* ((l (loop for i below n collect i))
+         (v (coerce l 'vector)))
+    (+ (loop for (a b) on l by #'cddr when (evenp a) sum (+ a b))
+       (loop for x across v count (oddp x))
+       (length (loop for x in l when (zerop (mod x 3)) collect x)))))

@@ -8,12 +8,13 @@ zorva=${1:-$here/../build/zorva}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# name | call | calls made by one call | repetitions
+# name | call | calls (or loop passes) made by one call | repetitions
 programs=(
   "tak|(tak 18 12 6)|63609|20"
   "fib|(fib 25)|242785|5"
   "ctak|(ctak 18 12 6)|63609|10"
   "stak|(stak 18 12 6)|63609|10"
+  "loops|(loops 1000)|3500|200"
 )
 
 now() { date +%s.%N; }
