@@ -458,15 +458,17 @@ Value bi_float(Value a, Value) {
 
 enum LogOp { IOR, XOR, AND, EQV };
 
-// The operations with any number of arguments work on the low 32 bits of
-// each argument and sign-extend the 32-bit result.
+// The operations with any number of arguments work on the full 64-bit
+// values, as the two-argument ones do.  (Folding only the low 32 bits of
+// each argument gave wrong answers for every integer beyond 32 bits; for
+// arguments within 32 bits the results are the same either way.)
 Value log_fold(LogOp op) {
-  uint32_t acc = (op == AND || op == EQV) ? 0xFFFFFFFFu : 0;
+  uint64_t acc = (op == AND || op == EQV) ? ~uint64_t(0) : 0;
   uint32_t n = arg_count();
   for (uint32_t k = 1; k <= n; k++) {
     Value x = arg(k);
     if (!num_is_integer(x)) return wrong_type(x);
-    uint32_t w = static_cast<uint32_t>(num_int64(x));
+    uint64_t w = static_cast<uint64_t>(num_int64(x));
     switch (op) {
       case IOR:
         acc |= w;
@@ -482,7 +484,7 @@ Value log_fold(LogOp op) {
         break;
     }
   }
-  return mem_make_integer(static_cast<int32_t>(acc));
+  return mem_make_integer(num_wrap(acc));
 }
 
 Value bi_logior(Value, Value) { return log_fold(IOR); }

@@ -71,3 +71,10 @@
 
 (list (= 1 1.0) (< 1 2 3) (< 1 3 2) (max 1 5 3) (min 4 2 8))
 => (T T NIL 5 2)
+
+;; The logical operations of any number of arguments work on all 64 bits.
+(list (logand (ash 1 40) (ash 1 40)) (logior (ash 1 40) 1 2) (logxor -1 (ash 1 40)))
+=> (1099511627776 1099511627779 -1099511627777)
+
+(list (logand) (logior) (logxor) (logeqv) (logand 255 15 7) (logeqv 5 5))
+=> (-1 0 0 -1 7 -1)
