@@ -355,11 +355,11 @@ TEST_F(Numbers, ComparisonsAndPredicates) {
 TEST_F(Numbers, BitOperations) {
   // clang-format off
   check({
-      // Any number of arguments: 32 bits, sign-extended.
+      // Any number of arguments: all 64 bits too.
       {LOGAND, {}, I(-1)},                     {LOGIOR, {}, I(0)},
       {LOGEQV, {}, I(-1)},                     {LOGAND, {I(-1), I(5)}, I(5)},
-      {LOGEQV, {I(12), I(10)}, I(~6)},         {LOGIOR, {I(0x100000001)}, I(1)},
-      {LOGXOR, {I(0x80000000)}, I(INT32_MIN)},
+      {LOGEQV, {I(12), I(10)}, I(~6)},         {LOGIOR, {I(0x100000001)}, I(0x100000001)},
+      {LOGXOR, {I(0x80000000)}, I(0x80000000)},    {LOGAND, {I(MIN64), I(-1)}, I(MIN64)},
       // Two arguments: all 64 bits.
       {LOGNAND, {I(0), I(0)}, I(-1)},                  {LOGNOR, {I(MIN64), I(0)}, I(MAX64)},
       {LOGANDC1, {I(12), I(10)}, I(2)},                {LOGANDC2, {I(12), I(10)}, I(4)},
