@@ -541,6 +541,18 @@
             ((null l) sequence)
           (%setelt sequence i (car l))))))
 
+;; The kernel's SORT picks each place's element by scanning the rest, which
+;; is quick for a few elements and quadratic for many; longer sequences
+;; take the merge sort above.
+(%set-symbol-function '%kernel-sort (symbol-function 'sort))
+
+(defun sort (sequence predicate &key key)
+  (if (< (length sequence) 24)
+      (if key
+          (%kernel-sort sequence predicate :key key)
+          (%kernel-sort sequence predicate))
+      (stable-sort sequence predicate :key key)))
+
 (defun merge (result-type sequence1 sequence2 predicate &key key)
   (let ((kind (%seq-result-kind result-type)))
     (%seq-check kind result-type "a sequence type")
