@@ -250,7 +250,8 @@ bool reads_as_number(const uint8_t* s, uint32_t n, uint32_t base) {
         next = digit ? 6 : role == CA_DOT ? 10 : -1;
         break;
       case 3:
-        if (expo && base < 11)
+        // An exponent follows decimal digits only: "END1" is a symbol.
+        if (expo && base < 11 && largest < 10)
           next = 7;
         else if (w >= 0)
           next = 3;
@@ -398,8 +399,10 @@ void pc_integer(int64_t n) {
   if (radix && base == 10) pc_add('.');
 }
 
-// 15 significant digits; a result that reads back as an integer gets a
-// ".0", and values with no digits to show print in a form of their own.
+// 15 significant digits, or 16 or 17 when fewer would read back as another
+// number (printing must not lose a float's value); a result that reads back
+// as an integer gets a ".0", and values with no digits to show print in a
+// form of their own.
 void pc_double(double d) {
   if (std::isnan(d)) {
     pc_add("#<Float NaN>");
@@ -410,7 +413,11 @@ void pc_double(double d) {
     return;
   }
   char buf[40];
-  int n = std::snprintf(buf, sizeof buf, "%.15g", d);
+  int n = 0;
+  for (int digits = 15; digits <= 17; digits++) {
+    n = std::snprintf(buf, sizeof buf, "%.*g", digits, d);
+    if (std::strtod(buf, nullptr) == d) break;
+  }
   pc_add(buf, uint32_t(n));
   if (!std::strpbrk(buf, ".e"))
     pc_add(".0");
@@ -1109,10 +1116,27 @@ void print_array(Printer* P, Value a) {
 // ---------------------------------------------------------------------------
 // Instances: the print function, when the image supplies one
 
+// Without a print function: the name of the class and where the object
+// lies, as #<POINT 12AB>.
+void pc_instance(Value x) {
+  Value name = NIL;
+  if (object_value_words_at(heap_addr(x)) > 0) {
+    Value cls = heap_word(x, 0);
+    if (is_instance(cls) && object_value_words_at(heap_addr(cls)) > 1) name = heap_word(cls, 1);
+  }
+  if (tag_of(name) != TAG_SYMBOL && tag_of(name) != TAG_KEYWORD) {
+    pc_add("#<Unprintable>");
+    return;
+  }
+  pc_add("#<");
+  pc_symbol(name);
+  pc_addf(" %llX>", heap_offset(x));
+}
+
 void print_instance(Printer* P, Value x) {
   Value fn = zvm.sym_count > SYM_PRINT_INSTANCE ? sym_function(SYM_PRINT_INSTANCE) : NIL;
   if (nil_p(fn) || P->measuring) {
-    pc_add("#<Unprintable>");
+    pc_instance(x);
     return;
   }
   root_push(&x);

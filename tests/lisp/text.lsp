@@ -87,3 +87,14 @@ two")))
   (write-char #\! s)
   (get-output-stream-string s))
 => "hello!"
+
+;; A symbol is escaped only where it would read as a number.
+(list 'end1 'ad1 'abe2 'start1 '|1E5| '|12|)
+=> (END1 AD1 ABE2 START1 \1E5 \12)
+
+;; Floats print with the digits that read back as the same float.
+(list 0.30000000000000004 0.1 (/ 1.0 3) 1.5)
+=> (0.30000000000000004 0.1 0.3333333333333333 1.5)
+
+(let ((x (/ 2.0 7))) (= x (read-from-string (prin1-to-string x))))
+=> T

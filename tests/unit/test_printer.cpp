@@ -205,7 +205,7 @@ TEST_F(PrinterTest, FloatsReadBackAsFloats) {
   EXPECT_EQ(pr(mem_make_double(1e20)), "1e+20");
   EXPECT_EQ(pr(mem_make_double(1e308)), "1e+308");
   EXPECT_EQ(pr(mem_make_double(123456789012345.0)), "123456789012345.0");
-  EXPECT_EQ(pr(mem_make_double(1.0 / 3)), "0.333333333333333");
+  EXPECT_EQ(pr(mem_make_double(1.0 / 3)), "0.3333333333333333");  // every digit that reads back
   EXPECT_EQ(pr(mem_make_double(HUGE_VAL)), "#<Float +Infinity>");
   EXPECT_EQ(pr(mem_make_double(-HUGE_VAL)), "#<Float -Infinity>");
   EXPECT_EQ(pr(mem_make_double(NAN)), "#<Float NaN>");
