@@ -530,8 +530,10 @@ Value lisp_type_of(Value x) {
       // An instance is named by its class, a class by its metaclass.
       Value cls = heap_word(x, 0);
       if (!is_instance_like(cls)) return cls;
+      // An unnamed class (no symbol in word 1 yet) stands for itself.
       Value name = heap_word(cls, 1);
-      return name != NIL ? name : cls;
+      uint32_t t = tag_of(name);
+      return name != NIL && (t == TAG_SYMBOL || t == TAG_KEYWORD) ? name : cls;
     }
     default:
       return x;
