@@ -8,6 +8,7 @@
 // its rooted cursor after every step that can allocate or signal.
 #include "builtins/table.h"
 #include "eval/context.h"
+#include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/memory.h"
@@ -15,10 +16,6 @@
 namespace {
 
 inline bool symbol_tag(uint32_t t) { return t == TAG_SYMBOL || t == TAG_INDEX || t == TAG_LEXREF; }
-inline bool is_var(Value v) {
-  uint32_t t = tag_of(v);
-  return (t == TAG_SYMBOL || t == TAG_LEXREF) && !nil_p(v);
-}
 
 constexpr Value CONSUMED_KEY = TAG_KEYWORD << 24;  // keyword Value 0
 
@@ -29,6 +26,16 @@ inline uint32_t ll_keyword(Value v) {
   uint32_t s = symbol_index(v);
   return s >= LL_ALLOW_OTHER_KEYS && s <= LL_WHOLE ? s : 0;
 }
+
+// A parameter: a symbol, a lexically annotated one, or one marked for a
+// dynamic binding (tag 2, which otherwise marks lambda-list keywords).
+inline bool is_var(Value v) {
+  uint32_t t = tag_of(v);
+  if (t == TAG_INDEX) return !ll_keyword(v);
+  return (t == TAG_SYMBOL || t == TAG_LEXREF) && !nil_p(v);
+}
+
+inline Value dynamic_mark(Value sym) { return (TAG_INDEX << 24) | symbol_index(sym); }
 
 // Make the entry at i a binding of symbol s in place.
 void bind_entry(uint32_t s, uint32_t i, bool lexical) {
@@ -48,6 +55,48 @@ void bind_entry(uint32_t s, uint32_t i, bool lexical) {
     e.link = ts->zvdinenv;
     ts->zvdinenv = static_cast<uint16_t>(i);
   }
+}
+
+// Is there a lexical binding of symbol index s in the current lexical
+// environment, as the evaluator would find it?
+bool lexically_visible(uint32_t s) {
+  ThreadState* ts = zvts;
+  uint32_t i = ts->zvlexenv;
+  while (i && !(stack_entry(i).tag & 0x8000)) {
+    if (ts->stack[i].tag == s) return true;
+    i = ts->stack[i].link;
+  }
+  if (!i || ts->stack[i].tag != ST_CLOSURE_ENV) return false;
+  for (Value env = ts->stack[i].arg; cons_p(env); env = cdr(env))
+    if (cons_p(car(env)) && symbol_index(car(car(env))) == s) return true;
+  return false;
+}
+
+// A variable just bound dynamically by a declaration must not be found
+// in an enclosing lexical binding of its name.  The lexical environment
+// is captured (its variables move into shared pairs, as for a closure)
+// and continued by a lexical-environment entry holding every pair but
+// those of s: the lookup of s then ends at the value cell.  This costs
+// an allocation per binding, and only where a name is bound both ways.
+void hide_lexical(uint32_t s) {
+  ThreadState* ts = zvts;
+  Value env = capture_environment();
+  Value kept = NIL;
+  root_push(&env);
+  root_push(&kept);
+  for (; cons_p(env); env = cdr(env))
+    if (!cons_p(car(env)) || symbol_index(car(car(env))) != s) kept = cons(car(env), kept);
+  root_pop(2);
+  // Back in order: of two pairs of one name the inner comes first.
+  Value in_order = NIL;
+  while (cons_p(kept)) {
+    Value next = cdr(kept);
+    set_cdr(kept, in_order);
+    in_order = kept;
+    kept = next;
+  }
+  uint16_t e = push_entry(in_order, ST_CLOSURE_ENV, 0);
+  ts->zvlexenv = e;
 }
 
 // ---------------------------------------------------------------------------
@@ -357,6 +406,12 @@ void bind_argument(Value sym, uint32_t index, Value cell) {
     bind_entry(s, index, false);
     return;
   }
+  // Declared special where it is bound (tag 2).
+  if (tag_of(sym) == TAG_INDEX) {
+    bind_entry(s, index, false);
+    if (lexically_visible(s)) hide_lexical(s);
+    return;
+  }
   bind_entry(s, index, true);
   if (cons_p(cell) && car(cell) == sym) set_car(cell, (TAG_LEXREF << 24) | s);
 }
@@ -369,8 +424,101 @@ void bind_variable(Value sym, Value value) {
 void bind_pushed(uint32_t index) {
   ThreadState* ts = zvts;
   for (uint32_t i = index; i-- > ts->septr;) {
-    uint16_t tag = ts->stack[i].tag;
-    if (tag != ST_ANON && tag != ST_ARG && tag < 0x8000) bind_argument(make_symbol(tag), i, NIL);
+    const StackEntry& e = ts->stack[i];
+    if (e.tag == ST_ANON || e.tag == ST_ARG || e.tag >= 0x8000) continue;
+    Value sym = make_symbol(e.tag);
+    bind_argument(e.link == LINK_DYNAMIC ? dynamic_mark(sym) : sym, i, NIL);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Declarations
+
+namespace {
+
+// Is symbol index s named by a SPECIAL declaration at the head of body?
+bool declared_special(Value body, uint32_t s) {
+  for (; cons_p(body); body = cdr(body)) {
+    Value d = car(body);
+    if (!cons_p(d) || car(d) != make_symbol(SYM_DECLARE)) return false;
+    for (Value specs = cdr(d); cons_p(specs); specs = cdr(specs)) {
+      Value spec = car(specs);
+      if (!cons_p(spec) || symbol_normal(car(spec)) != make_symbol(SYM_SPECIAL)) continue;
+      for (Value vars = cdr(spec); cons_p(vars); vars = cdr(vars)) {
+        Value v = car(vars);
+        if (is_var(v) && symbol_index(v) == s) return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Mark the variable in the car of `cell` when it is declared special.
+void mark_cell(Value body, Value cell) {
+  Value v = car(cell);
+  if (is_var(v) && tag_of(v) != TAG_INDEX && declared_special(body, symbol_index(v)))
+    set_car(cell, dynamic_mark(v));
+}
+
+void mark_lambda_list(Value body, Value ll, bool macro) {
+  State state = REQUIRED;
+  for (; cons_p(ll); ll = cdr(ll)) {
+    Value e = car(ll);
+    switch (ll_keyword(e)) {
+      case 0:
+        break;
+      case LL_OPTIONAL:
+        state = OPTIONAL;
+        continue;
+      case LL_KEY:
+        state = KEYS;
+        continue;
+      case LL_AUX:
+        state = AUX;
+        continue;
+      default:  // &REST, &BODY, &WHOLE, &ENVIRONMENT: a variable follows
+        continue;
+    }
+    if (is_var(e)) {
+      mark_cell(body, ll);
+    } else if (cons_p(e)) {
+      if (state == REQUIRED) {
+        if (macro) mark_lambda_list(body, e, true);
+        continue;
+      }
+      Value head = car(e);
+      if (cons_p(head) && state == KEYS && cons_p(cdr(head)))
+        mark_cell(body, cdr(head));  // ((keyword var) ...)
+      else if (cons_p(head) && macro)
+        mark_lambda_list(body, head, true);
+      else
+        mark_cell(body, e);
+      Value rest = cdr(e);
+      if (cons_p(rest) && cons_p(cdr(rest))) mark_cell(body, cdr(rest));  // supplied-p
+    }
+  }
+}
+
+}  // namespace
+
+void mark_declared_specials(Value body, bool doc, Value vars, DeclaredVariables shape) {
+  if (doc && cons_p(body) && is_string(car(body))) body = cdr(body);
+  if (!starts_with_declare(body)) return;
+  switch (shape) {
+    case DECL_LAMBDA:
+    case DECL_MACRO:
+      mark_lambda_list(body, vars, shape == DECL_MACRO);
+      break;
+    case DECL_BINDINGS:
+    case DECL_VARIABLES:
+      for (; cons_p(vars); vars = cdr(vars)) {
+        Value e = car(vars);
+        mark_cell(body, shape == DECL_BINDINGS && cons_p(e) ? e : vars);
+      }
+      break;
+    case DECL_FIRST:
+      if (cons_p(vars)) mark_cell(body, vars);
+      break;
   }
 }
 
@@ -450,6 +598,7 @@ Value expand_macro(Value definition, Value form, Value env) {
     }
   }
   if (!failed) {
+    note_function_declarations(cdr(definition), ll, true);
     uint32_t top = ts->septr;
     spread_list(cons_p(form) ? cdr(form) : NIL);
     failed = bind_params(ll, top, ts->septr, true, env);
@@ -460,7 +609,10 @@ Value expand_macro(Value definition, Value form, Value env) {
   ts->zvform = ts->stack[frame].link;
   ts->septr = static_cast<uint16_t>(frame + 1);
   lexenv_restore(saved);
-  ts->mv_count = 1;
+  // The body's values stay below the popped frame for a caller that wants
+  // them all (a place expander delivers five); nothing is pushed on the
+  // way out.
+  if (failed) ts->mv_count = 1;
   return v;
 }
 

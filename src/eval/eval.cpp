@@ -368,6 +368,7 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
   if (!cons_p(lambda)) {
     v = lambda;
   } else {
+    note_function_declarations(cdr(lambda), car(lambda), false);
     bool failed = bind_lambda_list(car(lambda), lo);
     // fn is rooted: re-read the body after binding may have moved it.
     lambda = cdr(fn);

@@ -14,6 +14,7 @@
 
 // Fixed symbols the evaluator names.
 enum : uint32_t {
+  SYM_SPECIAL = 0x23,  // declaration identifier
   SYM_T = 0x80,
   SYM_APPLY = 0x88,
   SYM_KEYBOARD_INTERRUPT = 0x8A,
@@ -22,6 +23,7 @@ enum : uint32_t {
   SYM_CLOSURE = 0x93,
   SYM_MACRO = 0x97,
   SYM_QUOTE = 0xA3,
+  SYM_DECLARE = 0xB6,
   SYM_STEP_HOOK = 0xDF,
   SYM_APPLYHOOK = 0xE0,
   SYM_EVALHOOK = 0xE3,
@@ -90,6 +92,43 @@ Value variable_value(uint32_t sym);
 // rewritten into a lexical reference on a lexical hit.  A constant gives
 // the continuable error 0x103B and is left unchanged.
 void assign_variable(Value place, Value value, Value cell);
+
+// Declarations at the head of a body.  A variable that a (SPECIAL var
+// ...) declaration names is bound dynamically by the form that declares
+// it, and by that form only: when the form first runs, its place in the
+// lambda list or binding list is marked (tag 2, as lambda-list keywords
+// are), and the binders bind a marked variable dynamically whatever the
+// symbol's flags say.  The DECLARE macro expands into NIL, so once the
+// body has run its first cell holds NIL and the test fails at the first
+// compare: the scan is paid once per form.
+enum DeclaredVariables : uint8_t {
+  DECL_LAMBDA,     // an ordinary lambda list
+  DECL_MACRO,      // a macro lambda list: nested lists destructure
+  DECL_BINDINGS,   // var or (var ...) elements: LET, LET*, DO, DO*
+  DECL_VARIABLES,  // a list of variables: MULTIPLE-VALUE-BIND
+  DECL_FIRST,      // (var ...): DOLIST, DOTIMES
+};
+inline bool starts_with_declare(Value body) {
+  if (!cons_p(body)) return false;
+  Value f = car(body);
+  return cons_p(f) && car(f) == make_symbol(SYM_DECLARE);
+}
+// `doc`: a function body, where a documentation string may come first.
+void mark_declared_specials(Value body, bool doc, Value vars, DeclaredVariables shape);
+inline void note_declarations(Value body, Value vars, DeclaredVariables shape) {
+  if (starts_with_declare(body)) mark_declared_specials(body, false, vars, shape);
+}
+// A function body: a leading documentation string is skipped, but only
+// bodies that do not start with a form pay for that test.
+inline void note_function_declarations(Value body, Value lambda_list, bool macro) {
+  if (!cons_p(body)) return;
+  Value f = car(body);
+  if (cons_p(f) ? car(f) == make_symbol(SYM_DECLARE) : tag_of(f) == TAG_VECTOR)
+    mark_declared_specials(body, true, lambda_list, macro ? DECL_MACRO : DECL_LAMBDA);
+}
+// The link of a pushed entry that bind_pushed is to bind dynamically (no
+// stack index is 0xFFFF).
+constexpr uint16_t LINK_DYNAMIC = 0xFFFF;
 
 // ---------------------------------------------------------------------------
 // Calling

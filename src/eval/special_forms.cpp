@@ -167,6 +167,10 @@ Value sf_prog2(Value args, Value) {
 // ---------------------------------------------------------------------------
 // Binding forms
 
+// The variable of a binding specification as it stands (a symbol, or
+// the car of a cons), annotations included.
+inline Value spec_raw_var(Value spec) { return cons_p(spec) ? car(spec) : spec; }
+
 // The variable of a binding entry: a symbol, or the car of a
 // cons; NIL for anything else.
 Value spec_var(Value spec) {
@@ -191,10 +195,21 @@ bool push_parallel(Value specs, Value* err) {
     }
     Value v = NIL;
     if (cons_p(spec) && cons_p(cdr(spec))) v = eval(cdr(spec));
-    push_entry(v, static_cast<uint16_t>(symbol_index(spec_var(car(specs)))));
+    spec = car(specs);
+    push_entry(v, static_cast<uint16_t>(symbol_index(spec_var(spec))),
+               tag_of(spec_raw_var(spec)) == TAG_INDEX ? LINK_DYNAMIC : 0);
   }
   root_pop();
   return ok;
+}
+
+// Assign a loop variable: one declared special where the loop binds it
+// (tag 2) has its binding in the value cell.
+void assign_loop_variable(Value var, Value value) {
+  if (tag_of(var) == TAG_INDEX)
+    sym_set_value(symbol_index(var), value);
+  else
+    assign_variable(symbol_normal(var), value, NIL);
 }
 
 // Binds each (variable init) entry as soon as its init form has a value.
@@ -211,7 +226,12 @@ bool bind_sequential(Value specs, Value* err) {
     }
     Value v = NIL;
     if (cons_p(spec) && cons_p(cdr(spec))) v = eval(cdr(spec));
-    bind_variable(spec_var(car(specs)), v);
+    spec = car(specs);
+    if (tag_of(spec_raw_var(spec)) == TAG_INDEX) {  // declared special here
+      bind_variable(spec_raw_var(spec), v);
+      continue;
+    }
+    bind_variable(spec_var(spec), v);
     spec = car(specs);
     Value var = spec_var(spec);
     if (!sym_is_special(symbol_index(var))) {
@@ -229,7 +249,8 @@ Value sf_let(Value args, Value) {
   uint16_t frame = ts->zvform, base = ts->septr;
   LexState ls = lexenv_save();
   Value err;
-  if (!push_parallel(car(args), &err)) return err;
+  note_declarations(cdr(args), car(args), DECL_BINDINGS);
+  if (!push_parallel(car(frame_args(frame)), &err)) return err;
   bind_pushed(base);
   Value v = progn(cdr(frame_args(frame)));
   leave_bindings(frame, ls);
@@ -242,6 +263,7 @@ Value sf_let_star(Value args, Value) {
   uint16_t frame = ts->zvform;
   LexState ls = lexenv_save();
   Value err;
+  note_declarations(cdr(args), car(args), DECL_BINDINGS);
   if (!bind_sequential(car(args), &err)) {
     leave_bindings(frame, ls);
     return err;
@@ -286,10 +308,13 @@ int32_t tag_values(Value vars, Value first, uint16_t base, Value* err) {
       return -1;
     }
     uint16_t tag = static_cast<uint16_t>(symbol_index(symbol_normal(car(l))));
-    if (uint32_t(k) < n)
+    uint16_t link = tag_of(car(l)) == TAG_INDEX ? LINK_DYNAMIC : 0;
+    if (uint32_t(k) < n) {
       stack_entry(base - 1 - k).tag = tag;
-    else
-      push_entry(NIL, tag);
+      stack_entry(base - 1 - k).link = link;
+    } else {
+      push_entry(NIL, tag, link);
+    }
   }
   if (uint32_t(k) < n) pop_to(static_cast<uint16_t>(base - k));
   return k;
@@ -300,7 +325,8 @@ Value sf_multiple_value_bind(Value args, Value) {
   ThreadState* ts = zvts;
   uint16_t frame = ts->zvform, base = ts->septr;
   LexState ls = lexenv_save();
-  Value first = eval(cdr(args));
+  note_declarations(cdr(cdr(args)), car(args), DECL_VARIABLES);
+  Value first = eval(cdr(frame_args(frame)));
   Value err;
   if (tag_values(car(frame_args(frame)), first, base, &err) < 0) return err;
   bind_pushed(base);
@@ -475,7 +501,13 @@ bool var_spec(Value args, Value* spec) {
     return setup_error(E_WRONG_TYPE, *spec);
   return true;
 }
-inline Value spec_variable(Loop* lp) { return symbol_normal(car(car(loop_args(lp)))); }
+// As it is to be bound: marked when declared special (tag 2).
+inline Value spec_binding_variable(Loop* lp) {
+  Value spec = car(loop_args(lp));
+  note_declarations(cdr(loop_args(lp)), spec, DECL_FIRST);
+  Value v = car(spec);
+  return tag_of(v) == TAG_INDEX ? v : symbol_normal(v);
+}
 Value spec_result(Loop* lp) {
   Value r = cdr(cdr(car(loop_args(lp))));
   if (!cons_p(r)) {
@@ -492,18 +524,18 @@ bool dolist_setup(Loop* lp) {
   if (!var_spec(loop_args(lp), &spec)) return false;
   Value list = eval(cdr(spec));
   lp->state = push_anon(list);
-  bind_variable(spec_variable(lp), NIL);
+  bind_variable(spec_binding_variable(lp), NIL);
   return true;
 }
 bool dolist_next(Loop* lp) {
   Value l = state_entry(lp, 0);
   if (!cons_p(l)) {
-    assign_variable(spec_variable(lp), NIL, NIL);
+    assign_loop_variable(car(car(loop_args(lp))), NIL);
     zvts->glvalue = spec_result(lp);
     return false;
   }
   state_entry(lp, 0) = cdr(l);
-  assign_variable(spec_variable(lp), car(l), NIL);
+  assign_loop_variable(car(car(loop_args(lp))), car(l));
   return true;
 }
 
@@ -515,7 +547,7 @@ bool dotimes_setup(Loop* lp) {
   if (!is_fixnum(count)) return setup_error(E_DOTIMES, count);
   lp->state = push_anon(count);
   push_anon(make_fixnum(0));
-  bind_variable(spec_variable(lp), make_fixnum(0));
+  bind_variable(spec_binding_variable(lp), make_fixnum(0));
   return true;
 }
 bool dotimes_next(Loop* lp) {
@@ -526,10 +558,14 @@ bool dotimes_next(Loop* lp) {
 void dotimes_step(Loop* lp) {
   Value i = make_fixnum(fixnum_value(state_entry(lp, 1)) + 1);
   state_entry(lp, 1) = i;
-  assign_variable(spec_variable(lp), i, NIL);
+  assign_loop_variable(car(car(loop_args(lp))), i);
 }
 
 // DO and DO*: ((var [init [step]]) ...) (end-test . result-forms) . body
+Value do_body(Loop* lp) {
+  Value rest = cdr(loop_args(lp));
+  return cons_p(rest) ? cdr(rest) : NIL;
+}
 bool do_check(Loop* lp) {
   Value args = loop_args(lp);
   if (!cons_p(args)) return setup_error(E_FEW_ARGS, NIL);
@@ -541,6 +577,7 @@ bool do_check(Loop* lp) {
 bool do_setup(Loop* lp) {
   if (!do_check(lp)) return false;
   Value err;
+  note_declarations(do_body(lp), car(loop_args(lp)), DECL_BINDINGS);
   if (!push_parallel(car(loop_args(lp)), &err)) {
     zvts->glvalue = err;
     return false;
@@ -550,6 +587,7 @@ bool do_setup(Loop* lp) {
 }
 bool do_star_setup(Loop* lp) {
   if (!do_check(lp)) return false;
+  note_declarations(do_body(lp), car(loop_args(lp)), DECL_BINDINGS);
   Value err;
   if (!bind_sequential(car(loop_args(lp)), &err)) {
     zvts->glvalue = err;
@@ -565,10 +603,6 @@ bool do_next(Loop* lp) {
   zvts->glvalue = progn(cdr(car(cdr(loop_args(lp)))));
   return false;
 }
-Value do_body(Loop* lp) {
-  Value rest = cdr(loop_args(lp));
-  return cons_p(rest) ? cdr(rest) : NIL;
-}
 // A spec with a step form: (var init step ...).
 inline bool has_step(Value spec) {
   return cons_p(spec) && cons_p(cdr(spec)) && cons_p(cdr(cdr(spec)));
@@ -581,12 +615,14 @@ void do_step(Loop* lp) {
   for (; cons_p(specs); specs = cdr(specs)) {
     if (!has_step(car(specs))) continue;
     Value v = eval(cdr(cdr(car(specs))));
-    push_entry(v, static_cast<uint16_t>(symbol_index(spec_var(car(specs)))));
+    bool dynamic = tag_of(spec_raw_var(car(specs))) == TAG_INDEX;
+    push_entry(v, static_cast<uint16_t>(symbol_index(spec_var(car(specs)))),
+               dynamic ? LINK_DYNAMIC : 0);
   }
   root_pop();
   for (uint32_t k = top; k-- > zvts->septr;) {
     StackEntry e = zvts->stack[k];
-    assign_variable(sym(e.tag), e.arg, NIL);
+    assign_loop_variable(e.link == LINK_DYNAMIC ? (TAG_INDEX << 24) | e.tag : sym(e.tag), e.arg);
   }
   pop_to(top);
 }
@@ -596,7 +632,7 @@ void do_star_step(Loop* lp) {
   for (; cons_p(specs); specs = cdr(specs)) {
     if (!has_step(car(specs))) continue;
     Value v = eval(cdr(cdr(car(specs))));
-    assign_variable(spec_var(car(specs)), v, NIL);
+    assign_loop_variable(spec_raw_var(car(specs)), v);
   }
   root_pop();
 }

@@ -57,7 +57,7 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
 
     // Reserved: indices 34 and up are refused as built-in keywords.
     {"%RESERVED-34", O, ""},
-    {"%RESERVED-35", O, ""},  // 35
+    {"SPECIAL", O, "declaration identifier: (DECLARE (SPECIAL var ...))"},  // 35
     {"%RESERVED-36", O, ""},
     {"%RESERVED-37", O, ""},
     {"%RESERVED-38", O, ""},
