@@ -150,5 +150,27 @@ undefined-variable-here
 (multiple-value-call (function list) (subtypep nil 'integer))
 => (T T)
 
-(multiple-value-call (function list) (subtypep '(integer 0 5) 'integer))
+(multiple-value-call (function list) (%subtypep '(integer 0 5) 'integer))
 => (NIL NIL)
+
+;; The library's SUBTYPEP knows ranges.
+(multiple-value-call (function list) (subtypep '(integer 0 5) 'integer))
+=> (T T)
+
+;; RETURN-FROM the function's own name, past a documentation string and
+;; declarations; functions that don't need the block don't get one.
+(defun first-negative (l)
+  "The first negative element of L, or NIL."
+  (declare (list l))
+  (dolist (x l) (when (minusp x) (return-from first-negative x)))
+  nil)
+=> FIRST-NEGATIVE
+
+(list (first-negative '(1 -2 3 -4)) (first-negative '(1 2)))
+=> (-2 NIL)
+
+(defun plain-twice (x) (* 2 x))
+=> PLAIN-TWICE
+
+(symbol-function 'plain-twice)
+=> (LAMBDA (X) (* 2 X))
