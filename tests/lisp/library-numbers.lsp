@@ -27,7 +27,7 @@
 ;; The parts of reals, and FLOAT with a prototype.
 (list (realpart 5) (imagpart 5) (imagpart -2.5) (realpart (complex 1 2)) (imagpart (complex 1 2))
       (phase 1) (= (phase -1) pi) (= (phase -0.0) pi) (phase (complex 0 1)) (float 1 1.0) (float 2.5))
-=> (5 0 -0.0 1 2 0.0 T T 1.5707963267949 1.0 2.5)
+=> (5 0 -0.0 1 2 0.0 T T 1.5707963267948966 1.0 2.5)
 
 (realpart 'a)
 !! 5170 A
@@ -81,7 +81,7 @@
 (list (expt 2.0 3) (expt 2.5 2) (expt 2 0.5) (expt 4 -0.5) (expt -2 2.0) (expt 0.0 0)
       (expt 0 2.5) (expt 9 0.0) (expt (complex 0 1) 2) (expt (complex 1 1) 3)
       (expt -8 (/ 1 3.0)) (realpart (expt (complex 0 1) (complex 0 1))))
-=> (8.0 6.25 1.4142135623731 0.5 4.0 1.0 0.0 1.0 -1 #C(-2 2) #C(1.0 1.73205080756888) 0.207879576350762)
+=> (8.0 6.25 1.4142135623730951 0.5 4.0 1.0 0.0 1.0 -1 #C(-2 2) #C(1.0 1.732050807568877) 0.20787957635076193)
 
 (expt 0 -1)
 !! 5170 0
