@@ -13,6 +13,7 @@
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "io/docstore.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "text/chartab.h"
@@ -21,7 +22,6 @@
 namespace {
 
 enum : uint32_t {
-  BI_DOC_STORE = 417,
   SYM_KEYWORD = 0x74,
   E_NO_VALUE_FORM = 0x1033,  // cerror 4147: a place without its form
   W_REDEFINED = 0x201A,      // warning 8218
@@ -551,10 +551,9 @@ Value sf_progv(Value args, Value) {
 
 }  // namespace
 
-void doc_record(Value key, uint32_t kind, Value text) {
-  if (zv_builtins[BI_DOC_STORE].fn == bi_not_implemented) return;
-  call_function3(bi_value(BI_DOC_STORE), key, sym(kind), text);
-}
+// Quietly: a definition does not fail because its documentation cannot be
+// written.
+void doc_record(Value key, uint32_t kind, Value text) { doc_store_quietly(key, sym(kind), text); }
 
 void bi_install_definitions() {
   bi_install(28, bi_apropos_list);

@@ -11,9 +11,9 @@ enum : uint32_t {
   DOC_VARIABLE = 0xB2,  // variables and constants
 };
 
-// Record `text` as the documentation of (key, kind) in the user's
-// documentation store.  Nothing happens while the store is not part of
-// this kernel, so definitions never fail for want of it.
+// Record `text` as the documentation of (key, kind) in the documentation
+// store.  Quietly: a definition never fails because its documentation
+// could not be written.
 void doc_record(Value key, uint32_t kind, Value text);
 
 // A body that starts with a string followed by at least one more form
