@@ -120,8 +120,58 @@ Value innermost_function() {
   return e.arg;
 }
 
+// The system's own functions (built-ins reached without a name, and
+// symbols whose names begin with %) are how the library implements the
+// standard ones; an error inside one is reported in the nearest caller the
+// user knows by name, when there is one below the listener.
+Value frame_function(const StackEntry& e) {
+  return is_eval_frame_tag(e.tag) ? (cons_p(e.arg) ? car(e.arg) : e.arg) : e.arg;
+}
+
+bool internal_name(Value fn) {
+  if (is_builtin(fn)) return true;
+  if (tag_of(fn) < 1 || tag_of(fn) > 4) return false;
+  // APPLY and FUNCALL only pass the call on.
+  Value def = sym_function(symbol_index(fn));
+  if (def == bi_value(16) || def == bi_value(23)) return true;
+  Value s = sym_name(symbol_index(fn));
+  return is_string_raw(s) && string_length(s) > 1 && string_bytes(s)[0] == '%';
+}
+
+// A function the user knows by name: not a special form, not a macro.
+bool public_name(Value fn) {
+  return (tag_of(fn) >= 1 && tag_of(fn) <= 4) && !nil_p(fn) && !internal_name(fn) &&
+         function_kind(fn) >= 2;
+}
+
+// A built-in reached without its name (through FUNCALL of the function
+// object, say) is shown under a symbol that holds it, preferring a public
+// one.
+Value builtin_symbol(Value fn) {
+  Value found = fn;
+  for (uint32_t i = 0; i < zvm.sym_count; i++) {
+    if (sym_function(i) != fn) continue;
+    found = make_symbol(i);
+    if (!internal_name(found)) break;
+  }
+  return found;
+}
+
+Value public_caller(Value name, uint16_t from) {
+  if (is_builtin(name)) name = builtin_symbol(name);
+  if (!internal_name(name)) return name;
+  ThreadState* ts = zvts;
+  uint16_t stop = find_context(CX_LISTENER);
+  for (uint16_t f = from; f && (!stop || f < stop); f = stack_entry(f).link) {
+    Value fn = frame_function(ts->stack[f]);
+    if (public_name(fn)) return fn;
+  }
+  return name;
+}
+
 FunctionName failing_function(uint32_t code, Value object) {
   Value name = innermost_function();
+  if (zvts->zvform) name = public_caller(name, zvts->zvform);
   uint32_t msg = code & 0xFF;
   if (msg == 48 && nil_p(name)) name = make_symbol(SYM_TOP_LEVEL_NAME);
   if (msg == 49 && (nil_p(name) || name == object)) name = make_symbol(SYM_APPLY);
@@ -135,10 +185,9 @@ Value interpreted_function_name() {
   ThreadState* ts = zvts;
   uint16_t stop = find_context(CX_LISTENER);
   for (uint16_t f = ts->zvform; f && (!stop || f < stop); f = stack_entry(f).link) {
-    StackEntry& e = ts->stack[f];
-    Value fn = is_eval_frame_tag(e.tag) ? (cons_p(e.arg) ? car(e.arg) : e.arg) : e.arg;
+    Value fn = frame_function(ts->stack[f]);
     Value def = (tag_of(fn) >= 1 && tag_of(fn) <= 4) ? sym_function(symbol_index(fn)) : fn;
-    if (!is_builtin(def)) return fn;
+    if (!is_builtin(def)) return public_caller(fn, stack_entry(f).link);
   }
   return make_symbol(SYM_TOP_LEVEL_NAME);
 }

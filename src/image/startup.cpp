@@ -158,8 +158,11 @@ static void report_memory_at_start() {
     args[5] = count_value(zvm.heap_limit - zvm.heap_fill);
     // Straight to the format engine: the message printer takes at most
     // four objects, and this message has seven.
-    emit_formatted(sym_value(SYM_TERMINAL_STREAM), message_text(MSG_MEMORY & 0xFF), 7, args);
-    root_pop(4);
+    // The text first: looking it up may allocate.
+    Value text = message_text(MSG_MEMORY & 0xFF);
+    root_push(&text);
+    emit_formatted(sym_value(SYM_TERMINAL_STREAM), text, 7, args);
+    root_pop(5);
   }
   context_pop(&cx);
 }

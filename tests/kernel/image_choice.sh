@@ -26,15 +26,20 @@ expect_loaded "-ROL with backslashes"
 # working directory.
 run_kernel_in "$WORK/elsewhere" "$WORK/bin/zorva"
 expect_loaded "default image beside the executable"
-run_kernel_in / "$WORK/bin/zorva" x y
+# A plain argument is a program to run (X.LSP here, an empty one).
+: >"$WORK/elsewhere/x.lsp"
+run_kernel_in "$WORK/elsewhere" "$WORK/bin/zorva" x y
 expect_loaded "default image with plain arguments"
 # With fewer than two arguments after it, -rol is an ordinary argument.
+: >"$WORK/elsewhere/-rol.lsp"
 run_kernel_in "$WORK/elsewhere" "$WORK/bin/zorva" -rol
 expect_loaded "-rol alone is an argument"
 
 # Features are set or removed and the rest passed on.
+printf '(format t "~S ~S" (if (member (quote fast) *features*) t) (cdr %%command-line))\n' >"$WORK/x.lsp"
 run_kernel_in "$WORK" "$WORK/bin/zorva" '#+FAST' x y '#-FAST' '#+fast' '#+'
 expect_loaded "feature arguments"
+[ "$OUT" == 'T ("x" "y")' ] && pass || fail "feature arguments: FAST on *FEATURES*, x and y passed on"
 
 # A renamed kernel looks for its own name's image.
 cp "$ZORVA" "$WORK/bin/other"

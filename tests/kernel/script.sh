@@ -35,6 +35,18 @@ else
   fail "an unhandled error ends the run with exit 1"
 fi
 
+# An error inside the library's own helpers names the standard function
+# the program called.
+for call in '(open "nofile.txt")|OPEN' '(count 1 5)|COUNT' '(funcall (function car) 5)|CAR'; do
+  printf '%s\n' "${call%|*}" >internal.lsp
+  run_script internal.lsp
+  if [ "$RC" -eq 1 ] && [[ $OUT == *"In function ${call#*|}" ]]; then
+    pass
+  else
+    fail "an error in ${call%|*} is reported in ${call#*|}"
+  fi
+done
+
 # ERROR from the program itself, and an explicit exit code.
 printf '(error "Bad input: ~S" (list 1 2))\n' >errs.lsp
 run_script errs.lsp
