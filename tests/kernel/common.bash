@@ -57,6 +57,20 @@ expect_bad_start() {
   fi
 }
 
+# expect_lines LABEL CODE LINE...: these lines appear in this order.
+expect_lines() {
+  local label=$1 code=$2 rest=$OUT line
+  shift 2
+  for line in "$@"; do
+    if [[ $rest != *"$line"* ]]; then
+      fail "$label (wanted exit code $code and the line '$line' after the ones before it)"
+      return
+    fi
+    rest=${rest#*"$line"}
+  done
+  if [ "$RC" -eq "$code" ]; then pass; else fail "$label (wanted exit code $code)"; fi
+}
+
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

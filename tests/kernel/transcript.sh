@@ -31,20 +31,6 @@ expect_session() {
   fi
 }
 
-# expect_lines LABEL CODE LINE...: these lines appear in this order.
-expect_lines() {
-  local label=$1 code=$2 rest=$OUT line
-  shift 2
-  for line in "$@"; do
-    if [[ $rest != *"$line"* ]]; then
-      fail "$label (wanted exit code $code and the line '$line' after the ones before it)"
-      return
-    fi
-    rest=${rest#*"$line"}
-  done
-  if [ "$RC" -eq "$code" ]; then pass; else fail "$label (wanted exit code $code)"; fi
-}
-
 # Without a reader, an evaluator and a printer there is no session to see.
 session $'(+ 1 2)\n'
 if [[ $OUT != "$BANNER"* ]] || [[ $OUT != *$'\n3\n'* ]]; then
