@@ -3,6 +3,7 @@
 #include "text/reader.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -276,7 +277,9 @@ Value token_float() {
   errno = 0;
   char* end = nullptr;
   double d = std::strtod(text, &end);
-  if (end != text + rd.len || errno == ERANGE)
+  // Too large is no number; too small reads as the nearest double (the
+  // denormals the printer writes must read back).
+  if (end != text + rd.len || (errno == ERANGE && std::isinf(d)))
     return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
   return mem_make_double(d);
 }

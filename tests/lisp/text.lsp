@@ -98,3 +98,7 @@ two")))
 
 (let ((x (/ 2.0 7))) (= x (read-from-string (prin1-to-string x))))
 => T
+
+;; The smallest floats read back as they print; too large is no number.
+(list (> 4.9406564584124654e-324 0) (= (read-from-string (prin1-to-string 4.9406564584124654e-324)) 4.9406564584124654e-324) (symbolp (read-from-string "1e999")))
+=> (T T T)
