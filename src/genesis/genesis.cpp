@@ -101,6 +101,8 @@ bool write_messages(const std::vector<MessageText>& messages, std::string& why) 
 
 }  // namespace
 
+constexpr uint32_t DEFAULT_IMAGE_STACK_N = 32767;
+
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4)
     return fail("usage: genesis <lisp directory> <image file> [<message texts>]");
@@ -109,7 +111,9 @@ int main(int argc, char** argv) {
   std::string messages_path = argc == 4 ? argv[3] : std::string(library) + "/../doc/messages.txt";
   zvts = &zv_first_thread;
   gc_stress_init_from_env();
-  if (!gen_build_world(image)) return fail(gen_error());
+  // The largest stack the 16-bit stack indices allow (a Lisp stack of
+  // 65534 entries): deep recursion is ordinary in Lisp programs.
+  if (!gen_build_world(image, DEFAULT_IMAGE_STACK_N)) return fail(gen_error());
 
   // The documentation pair lives beside the image, where the kernel that
   // loads it looks: in its own directory.

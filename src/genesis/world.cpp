@@ -60,10 +60,11 @@ const RoleFunction role_functions[] = {
 
 // The world starts empty: default header and memory block, areas, a free
 // list over the whole cons area, no symbols, no roots.
-bool new_world() {
+bool new_world(uint32_t stack_n) {
   window_init();
   mem_free_areas(false, true);
   mem_default_header();
+  if (stack_n) store_u32(zvm.header + HDR_STACK_N, stack_n);
   if (mem_allocate_areas(0, true) != 0) return gen_fail("cannot allocate the areas");
   mem_post_load(zvm.cons_first, 1);
   for (Value& r : zvm.roots) r = NIL;
@@ -248,11 +249,11 @@ bool gen_fail(const char* format, ...) {
 
 const char* gen_error() { return failure; }
 
-bool gen_build_world(const char* image_name) {
+bool gen_build_world(const char* image_name, uint32_t stack_n) {
   failure[0] = 0;
   uint32_t stress = zv_gc_stress;
   zv_gc_stress = 0;
-  bool ok = new_world() && build_static_part();
+  bool ok = new_world(stack_n) && build_static_part();
   if (ok) {
     make_window_streams();
     seal_static_prefix();

@@ -16,7 +16,9 @@ const char* gen_error();
 // the message area, the fixed symbols, the values the kernel relies on, the
 // root words and every built-in bound to its symbol.  `image_name` becomes
 // the value of the image-name symbol.
-bool gen_build_world(const char* image_name);
+// `stack_n` (0: the header's default) is the stack-size parameter the
+// world is built with and that its image keeps.
+bool gen_build_world(const char* image_name, uint32_t stack_n = 0);
 
 // Loads the Lisp library from `dir` in its fixed order (lisp/README.md).
 bool gen_load_library(const char* dir);

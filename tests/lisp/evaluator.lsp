@@ -174,3 +174,10 @@ undefined-variable-here
 
 (symbol-function 'plain-twice)
 => (LAMBDA (X) (* 2 X))
+
+;; The default image has room for deep recursion.
+(defun depth (n) (if (= n 0) 0 (+ 1 (depth (- n 1)))))
+=> DEPTH
+
+(depth 5000)
+=> 5000
