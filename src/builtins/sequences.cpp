@@ -91,17 +91,6 @@ Value nthcdr(Value list, uint32_t n) {
   return list;
 }
 
-Value nreverse_list(Value list) {
-  Value done = NIL;
-  while (cons_p(list)) {
-    Value next = cdr(list);
-    set_cdr(list, done);
-    done = list;
-    list = next;
-  }
-  return done;
-}
-
 // Positions: a fixnum, or a 64-bit integer clamped to 32 bits so that a
 // huge position lies beyond every list.
 bool position_arg(Value v, int64_t* out) {

@@ -88,14 +88,7 @@ void hide_lexical(uint32_t s) {
     if (!cons_p(car(env)) || symbol_index(car(car(env))) != s) kept = cons(car(env), kept);
   root_pop(2);
   // Back in order: of two pairs of one name the inner comes first.
-  Value in_order = NIL;
-  while (cons_p(kept)) {
-    Value next = cdr(kept);
-    set_cdr(kept, in_order);
-    in_order = kept;
-    kept = next;
-  }
-  uint16_t e = push_entry(in_order, ST_CLOSURE_ENV, 0);
+  uint16_t e = push_entry(nreverse_list(kept), ST_CLOSURE_ENV, 0);
   ts->zvlexenv = e;
 }
 

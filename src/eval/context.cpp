@@ -46,6 +46,14 @@ uint16_t find_context(uint16_t mask) {
   return 0;
 }
 
+uint16_t find_outermost_context(uint16_t mask) {
+  ThreadState* ts = zvts;
+  uint16_t found = 0;
+  for (uint16_t i = ts->zvdincxt; i; i = stack_entry(i).link)
+    if (ts->stack[i].tag & mask) found = i;
+  return found;
+}
+
 [[noreturn]] void throw_to(uint16_t code, uint16_t target) {
   ThreadState* ts = zvts;
   uint16_t dest = target;

@@ -110,6 +110,8 @@ uint16_t establish_cleanup(CleanupBody body, CleanupFn cleanup, uint16_t kind, v
 
 // Innermost context on zvdincxt whose flags include any of `mask`, or 0.
 uint16_t find_context(uint16_t mask);
+// Outermost context on zvdincxt whose flags include any of `mask`, or 0.
+uint16_t find_outermost_context(uint16_t mask);
 
 // End of file in a stream read: with error_p false and no object partly
 // read, throw 0x100 to the nearest end-of-file context guarding the stream

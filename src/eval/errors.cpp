@@ -105,32 +105,29 @@ struct FunctionName {
 };
 
 int function_kind(Value name) {
-  Value fn = (tag_of(name) >= 1 && tag_of(name) <= 4) ? sym_function(symbol_index(name)) : name;
+  Value fn = is_symbol(name) ? sym_function(symbol_index(name)) : name;
   if (is_builtin(fn)) return int(tag_of(fn)) - 5;
   if (cons_p(fn) && car(fn) == make_symbol(SYM_MACRO)) return 1;
   return 2;
 }
 
+// The function of a frame: for an eval frame, the car of its form.
+Value frame_function(const StackEntry& e) {
+  return is_eval_frame_tag(e.tag) ? (cons_p(e.arg) ? car(e.arg) : e.arg) : e.arg;
+}
+
 Value innermost_function() {
-  ThreadState* ts = zvts;
-  uint16_t f = ts->zvform;
-  if (!f) return NIL;
-  StackEntry& e = stack_entry(f);
-  if (is_eval_frame_tag(e.tag)) return cons_p(e.arg) ? car(e.arg) : e.arg;
-  return e.arg;
+  uint16_t f = zvts->zvform;
+  return f ? frame_function(stack_entry(f)) : NIL;
 }
 
 // The system's own functions (built-ins reached without a name, and
 // symbols whose names begin with %) are how the library implements the
 // standard ones; an error inside one is reported in the nearest caller the
 // user knows by name, when there is one below the listener.
-Value frame_function(const StackEntry& e) {
-  return is_eval_frame_tag(e.tag) ? (cons_p(e.arg) ? car(e.arg) : e.arg) : e.arg;
-}
-
 bool internal_name(Value fn) {
   if (is_builtin(fn)) return true;
-  if (tag_of(fn) < 1 || tag_of(fn) > 4) return false;
+  if (!is_symbol(fn)) return false;
   // APPLY and FUNCALL only pass the call on.
   Value def = sym_function(symbol_index(fn));
   if (def == bi_value(16) || def == bi_value(23)) return true;
@@ -140,8 +137,7 @@ bool internal_name(Value fn) {
 
 // A function the user knows by name: not a special form, not a macro.
 bool public_name(Value fn) {
-  return (tag_of(fn) >= 1 && tag_of(fn) <= 4) && !nil_p(fn) && !internal_name(fn) &&
-         function_kind(fn) >= 2;
+  return is_symbol(fn) && !internal_name(fn) && function_kind(fn) >= 2;
 }
 
 // A built-in reached without its name (through FUNCALL of the function
@@ -186,7 +182,7 @@ Value interpreted_function_name() {
   uint16_t stop = find_context(CX_LISTENER);
   for (uint16_t f = ts->zvform; f && (!stop || f < stop); f = stack_entry(f).link) {
     Value fn = frame_function(ts->stack[f]);
-    Value def = (tag_of(fn) >= 1 && tag_of(fn) <= 4) ? sym_function(symbol_index(fn)) : fn;
+    Value def = is_symbol(fn) ? sym_function(symbol_index(fn)) : fn;
     if (!is_builtin(def)) return public_caller(fn, stack_entry(f).link);
   }
   return make_symbol(SYM_TOP_LEVEL_NAME);
@@ -216,9 +212,7 @@ void print_name_line(Value name, int kind) {
   std::fflush(stdout);
   ts->mv_count = 0;
   ts->glvalue = NIL;
-  uint16_t outer = 0;
-  for (uint16_t i = ts->zvdincxt; i; i = ts->stack[i].link)
-    if (ts->stack[i].tag & CX_LISTENER) outer = i;
+  uint16_t outer = find_outermost_context(CX_LISTENER);
   if (!outer) _exit(1);
   throw_to(TC_LISTENER, outer);
 }

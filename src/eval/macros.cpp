@@ -48,18 +48,6 @@ Value list3(Value a, Value b, Value c) {
   return cons(a, cons(b, l));
 }
 
-// In-place reversal of a list the caller made.
-Value nreverse(Value l) {
-  Value r = NIL;
-  while (cons_p(l)) {
-    Value next = cdr(l);
-    set_cdr(l, r);
-    r = l;
-    l = next;
-  }
-  return r;
-}
-
 // ---------------------------------------------------------------------------
 // Macros
 
@@ -268,7 +256,7 @@ Value call_with_store(Value op, Value xs) {
   root_push(&xs);
   root_push(&l);
   l = cons(sym(SYM_STORE), NIL);
-  for (Value r = nreverse(xs); cons_p(r);) {
+  for (Value r = nreverse_list(xs); cons_p(r);) {
     Value next = cdr(r);
     set_cdr(r, l);
     l = r;
@@ -289,7 +277,7 @@ Value safe_arguments(Value place, int mode, Place* p) {
     out = cons(s, out);
   }
   root_pop(2);
-  return nreverse(out);
+  return nreverse_list(out);
 }
 
 Value copy_list(Value l) {
@@ -298,7 +286,7 @@ Value copy_list(Value l) {
   root_push(&out);
   for (; cons_p(l); l = cdr(l)) out = cons(car(l), out);
   root_pop(2);
-  return nreverse(out);
+  return nreverse_list(out);
 }
 
 // The short form: the updater u called with the arguments and S.
@@ -347,7 +335,7 @@ void bind_place_rest(Value var, Value* args, int mode, Place* p, Value* safe) {
     *safe = cons(s, *safe);
     rest = cons(car(*safe), rest);
   }
-  rest = nreverse(rest);
+  rest = nreverse_list(rest);
   if (tag_of(var) == TAG_SYMBOL) bind_variable(var, rest);
   root_pop(2);
 }
@@ -428,7 +416,7 @@ bool long_form(Value entry, Value place, int mode, Place* p) {
   pop_to(mark);
   lexenv_restore(ls);
   if (ok && mode == 1) {
-    safe = nreverse(safe);
+    safe = nreverse_list(safe);
     p->access = cons(car(place), safe);
   }
   root_pop(3);
@@ -475,8 +463,8 @@ bool expand_place(Value place, int mode, Place* p) {
     }
     root_pop();
     if (ok && own_lists) {
-      p->temps = nreverse(p->temps);
-      p->vals = nreverse(p->vals);
+      p->temps = nreverse_list(p->temps);
+      p->vals = nreverse_list(p->vals);
     }
   }
   root_pop();
@@ -524,7 +512,7 @@ Value binding_pairs(Place* p) {
     out = cons(pair, out);
   }
   root_pop(3);
-  return nreverse(out);
+  return nreverse_list(out);
 }
 
 Value first_store(const Place* p) {
@@ -636,7 +624,7 @@ Value bi_setf(Value form, Value) {
     if (!setf_pair(car(pairs), car(cdr(pairs)), &st)) break;
     pairs = cdr(cdr(pairs));
   }
-  Value pieces = nreverse(st.pieces);
+  Value pieces = nreverse_list(st.pieces);
   root_pop(3);
   if (cons_p(pieces) && cdr(pieces) == NIL) return car(pieces);
   return cons(sym(SYM_PROGN), pieces);

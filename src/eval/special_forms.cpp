@@ -32,17 +32,6 @@ inline bool is_plain_symbol(Value v) { return tag_of(symbol_normal(v)) == TAG_SY
 // The form's arguments, read from the eval frame (they may have moved).
 inline Value frame_args(uint16_t frame) { return cdr(zvts->stack[frame].arg); }
 
-Value nreverse(Value l) {
-  Value r = NIL;
-  while (cons_p(l)) {
-    Value next = cdr(l);
-    set_cdr(l, r);
-    r = l;
-    l = next;
-  }
-  return r;
-}
-
 // Leaving a binding form: dynamic bindings made below its frame are
 // undone and the lexical environment is the one it began with.
 void leave_bindings(uint16_t frame, LexState ls) {
@@ -692,7 +681,7 @@ Value map_lists(bool cars, bool collect) {
   pop_frame();
   root_pop(2);
   ts->mv_count = 1;
-  return collect ? nreverse(result) : first;
+  return collect ? nreverse_list(result) : first;
 }
 
 Value bi_mapc(Value, Value) { return map_lists(true, false); }
@@ -774,7 +763,7 @@ Value bi_map(Value, Value) {
     result = cons(v, result);
   }
   pop_frame();
-  result = nreverse(result);
+  result = nreverse_list(result);
   type = symbol_normal(arg(1));
   if (type == sym(SYM_STRING))
     result = list_to_string(result);

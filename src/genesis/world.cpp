@@ -33,6 +33,7 @@
 #include "genesis/messages.h"
 #include "genesis/roots.h"
 #include "genesis/static_heap.h"
+#include "image/driver.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
@@ -279,10 +280,7 @@ bool gen_load_library(const char* dir) {
   // behind the standard streams, and the stack reserves start-up would set.
   eval_init();
   console_attach_standard_windows();
-  uint32_t n = hdr_u32(HDR_STACK_N);
-  zvm.cons_reserve = zvm.cons_cap / 16;
-  zvts->stack_reserve = n / 4;
-  zvts->root_reserve = n / 4;
+  driver_set_reserves();
   for (const std::string& name : files) {
     LoadJob job{dir + std::string("/") + name, ""};
     run_on_big_stack(load_file, &job, native_stack_bytes(zvts->stack_top));

@@ -324,6 +324,13 @@ int driver_body(void* data) {
 
 }  // namespace
 
+void driver_set_reserves() {
+  uint32_t n = hdr_u32(HDR_STACK_N);
+  zvm.cons_reserve = zvm.cons_cap / 16;
+  zvts->stack_reserve = n / 4;
+  zvts->root_reserve = n / 4;
+}
+
 void driver_init_once() {
   static bool done = false;
   if (done) return;
@@ -331,10 +338,7 @@ void driver_init_once() {
   install_signal_handlers();
   sym_set_value(kSymApplyhook, NIL);
   sym_set_value(kSymEvalhook, NIL);
-  uint32_t n = hdr_u32(HDR_STACK_N);
-  zvm.cons_reserve = zvm.cons_cap / 16;
-  zvts->stack_reserve = n / 4;
-  zvts->root_reserve = n / 4;
+  driver_set_reserves();
   console_attach_standard_windows();
   console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
   console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);

@@ -17,6 +17,11 @@ int driver_top_level(int first_time);
 // action.  Only the first call does anything.
 void driver_init_once();
 
+// The reserves a running world keeps back for error handling: a
+// sixteenth of the cons cells, a quarter of the stack-size parameter on
+// the Lisp stack and on the root stack.
+void driver_set_reserves();
+
 // Print each value of a list on an output stream, each from a fresh line
 // and with escapes; an empty list prints NIL.
 void driver_print_values(Value values, Value stream);

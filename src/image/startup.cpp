@@ -198,17 +198,6 @@ static Value delete_eq(Value x, Value list) {
   return list;
 }
 
-static Value nreverse(Value list) {
-  Value done = NIL;
-  while (cons_p(list)) {
-    Value next = cdr(list);
-    set_cdr(list, done);
-    done = list;
-    list = next;
-  }
-  return done;
-}
-
 // "#+NAME" adds NAME to the features, "#-NAME" removes it; false for any
 // other second character or a name too long for the kernel's buffers.
 static bool apply_feature(const char* arg) {
@@ -247,7 +236,7 @@ static const char* take_arguments(int first, int argc, char** argv) {
     Value s = make_string(argv[i]);
     list = cons(s, list);
   }
-  list = nreverse(list);
+  list = nreverse_list(list);
   const char* self = zv_program_path;
   if (!self[0]) self = argc > 0 && argv[0] ? argv[0] : "";
   Value s = make_string(self);
@@ -260,12 +249,18 @@ static const char* take_arguments(int first, int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // Entry
 
+// "-ROL name" as the first two arguments (the option in any case); alone
+// it is an ordinary argument.
+static bool rol_option(int argc, char** argv) {
+  return argc >= 3 && strcasecmp(argv[1], "-ROL") == 0;
+}
+
 // Decide the image from the command line; returns the index of the first
 // argument for the Lisp world, or -1 with *shown naming the bad argument.
 // *shown is what a failed load reports: the -ROL argument as typed, or the
 // default name.
 static int choose_image(int argc, char** argv, const char** shown) {
-  if (argc >= 3 && strcasecmp(argv[1], "-ROL") == 0) {
+  if (rol_option(argc, argv)) {
     *shown = argv[2];
     if (!copy_path(zv_image_name, argv[2])) return -1;
     upcase_in_place(zv_image_name);
@@ -282,7 +277,7 @@ static int choose_image(int argc, char** argv, const char** shown) {
 // run, --help, --version) is a non-interactive run: its output is the
 // program's own, so the banner and the memory report are left out.
 static bool quiet_start(int argc, char** argv) {
-  int first = argc >= 3 && strcasecmp(argv[1], "-ROL") == 0 ? 3 : 1;
+  int first = rol_option(argc, argv) ? 3 : 1;
   for (int i = first; i < argc; i++)
     if (argv[i][0] != '#') return true;
   return false;

@@ -16,9 +16,7 @@ void throw_to_outermost(uint16_t code) {
   ThreadState* ts = zvts;
   ts->mv_count = 0;
   ts->glvalue = NIL;
-  uint16_t outer = 0;
-  for (uint16_t i = ts->zvdincxt; i; i = ts->stack[i].link)
-    if (ts->stack[i].tag & CX_LISTENER) outer = i;
+  uint16_t outer = find_outermost_context(CX_LISTENER);
   if (outer) throw_to(code, outer);
 }
 

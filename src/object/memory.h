@@ -44,6 +44,19 @@ void mem_link_free_cells(uint32_t from);
 Value mem_alloc_cons();             // raw cell: caller stores car and cdr
 Value cons(Value a, Value d);       // roots a and d across the allocation
 
+// Reverses a proper list in place (its own cells, relinked); allocates
+// nothing.
+inline Value nreverse_list(Value list) {
+  Value done = NIL;
+  while (cons_p(list)) {
+    Value next = cdr(list);
+    set_cdr(list, done);
+    done = list;
+    list = next;
+  }
+  return done;
+}
+
 // Vector heap.  heap_block == heap_base: the 8 bytes before the data base
 // belong to the block.  Sizes: 8 + 4n for Value-holding objects, (n + 9) & ~1 for
 // byte objects.
