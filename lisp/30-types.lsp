@@ -62,9 +62,6 @@
 
 (%set-symbol-function 'simple-bit-vector-p (symbol-function 'bit-vector-p))
 
-(unless (fboundp 'rationalp)
-  (%set-symbol-function 'rationalp (symbol-function 'integerp)))
-
 ;;; ------------------------------------------------------------------
 ;;; Putting compound specifiers into the kernel's forms
 
@@ -294,8 +291,7 @@ BODY computes from the arguments, as a macro would."
 ;;; ------------------------------------------------------------------
 ;;; TYPEP
 
-(unless (fboundp '%typep)
-  (%set-symbol-function '%typep (symbol-function 'typep)))
+;; The kernel's TYPEP stays reachable as %TYPEP (lisp/05-defstruct.lsp).
 
 (defun typep (object type &optional environment)
   "True when OBJECT is of the type TYPE."

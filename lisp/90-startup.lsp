@@ -12,7 +12,8 @@
 ;;;; path followed by the arguments (features given as #+NAME / #-NAME
 ;;;; have already been taken out).
 
-(%set-symbol-function '%load (symbol-function 'load))
+(unless (fboundp '%load)
+  (%set-symbol-function '%load (symbol-function 'load)))
 
 (defun load (file &rest options)
   "Load the source FILE: read and evaluate its forms in order.
