@@ -259,3 +259,22 @@
             (when (and (consp e) (%seq-test test test-not y (car e)))
               (return e)))))))
    tree))
+
+;;; ---------------------------------------------------------------------
+;;; The four-letter accessors, CAAAAR to CDDDDR, and their places.  Each
+;;; is the kernel's three-letter accessor applied to CAR or CDR, so
+;;; (cadadr x) is (cadr (cadr x)) with the first letter's operation on
+;;; the outside: the letters read from the left are applied from the
+;;; right.
+
+(let ((letters '("AAAA" "AAAD" "AADA" "AADD" "ADAA" "ADAD" "ADDA" "ADDD"
+                 "DAAA" "DAAD" "DADA" "DADD" "DDAA" "DDAD" "DDDA" "DDDD")))
+  (dolist (l letters)
+    (let ((name (intern (concatenate 'string "C" l "R")))
+          (outer (intern (concatenate 'string "C" (subseq l 0 3) "R")))
+          (inner (if (char= (char l 3) #\A) 'car 'cdr)))
+      (eval (list 'defun name '(list) (list outer (list inner 'list))))
+      (%putprop name '%reads-only t)
+      ;; The cons changed is the one the last three letters reach.
+      (%define-cons-place name (if (char= (char l 0) #\A) 'rplaca 'rplacd)
+                          (list (intern (concatenate 'string "C" (subseq l 1) "R")))))))

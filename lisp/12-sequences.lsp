@@ -69,31 +69,116 @@
           (%set-svref v (- i start) (elt seq i))))
     v))
 
-;; What a result-type names: LIST, STRING or VECTOR; NIL for anything that
-;; is not a sequence type.
+;; A result type of the sequence functions, taken apart: three values,
+;; the kind of sequence it names (LIST, STRING or VECTOR, the kinds the
+;; kernel makes; NIL for a type that is no sequence type), the length it
+;; demands (an integer, or NIL for any), and the element type (T for
+;; lists).  NULL demands length 0; CONS is given the length :NONEMPTY.
+(defun %sequence-type (type)
+  (cond
+    ((symbolp type)
+     (case type
+       ((list sequence) (values 'list nil t))
+       (null (values 'list 0 t))
+       (cons (values 'list :nonempty t))
+       ((string simple-string base-string simple-base-string)
+        (values 'string nil 'character))
+       ((vector simple-vector array simple-array) (values 'vector nil t))
+       ((bit-vector simple-bit-vector) (values 'vector nil 'bit))
+       (t (%expanded-sequence-type type nil))))
+    ((consp type)
+     (let ((head (car type))
+           (args (cdr type)))
+       (case head
+         (cons (values 'list :nonempty t))
+         ((string simple-string base-string simple-base-string)
+          (values 'string (%sequence-type-size (car args)) 'character))
+         (simple-vector (values 'vector (%sequence-type-size (car args)) t))
+         ((bit-vector simple-bit-vector)
+          (values 'vector (%sequence-type-size (car args)) 'bit))
+         (vector
+          (let ((element-type (if args (car args) '*)))
+            (values (if (and (not (eq element-type '*))
+                             (eq (upgraded-array-element-type element-type) 'character))
+                        'string
+                        'vector)
+                    (%sequence-type-size (cadr args))
+                    (if (eq element-type '*) t element-type))))
+         ((array simple-array)
+          (let ((element-type (if args (car args) '*))
+                (dims (if (cdr args) (cadr args) '*)))
+            (cond ((not (or (eq dims '*) (eql dims 1)
+                            (and (consp dims) (null (cdr dims)))))
+                   nil)
+                  (t (values (if (and (not (eq element-type '*))
+                                      (eq (upgraded-array-element-type element-type)
+                                          'character))
+                                 'string
+                                 'vector)
+                             (if (consp dims) (%sequence-type-size (car dims)) nil)
+                             (if (eq element-type '*) t element-type))))))
+         (t (%expanded-sequence-type head args)))))
+    ((typep type 'class) (%sequence-type (class-name type)))
+    (t nil)))
+
+(defun %sequence-type-size (size)
+  (cond ((or (null size) (eq size '*)) nil)
+        ((and (integerp size) (>= size 0)) size)
+        (t (error "~S is not a length in a sequence type" size))))
+
+;; A type defined with DEFTYPE (whose expander lisp/30-types.lsp keeps
+;; on the name) is what it expands to.
+(defun %expanded-sequence-type (name args)
+  (let ((expander (and name (symbolp name) (get name '%type-expander))))
+    (when expander
+      (multiple-value-bind (expansion failure)
+          (%catch-error (apply expander args))
+        (if failure nil (%sequence-type expansion))))))
+
+;; The kind alone, or NIL.
 (defun %seq-result-kind (type)
-  (cond ((member type '(list cons null sequence)) 'list)
-        ((member type '(string simple-string base-string simple-base-string))
-         'string)
-        ((member type '(vector simple-vector array simple-array)) 'vector)
-        ((and (consp type)
-              (member (car type) '(string simple-string base-string
-                                   simple-base-string)))
-         'string)
-        ((and (consp type)
-              (member (car type) '(vector array simple-array)))
-         (if (member (cadr type) '(character string-char base-char
-                                   standard-char))
-             'string
-             'vector))
-        ((and (consp type) (eq (car type) 'simple-vector)) 'vector)
-        (t nil)))
+  (values (%sequence-type type)))
+
+;; The sequence RESULT made for TYPE, after checking that its length is
+;; the one TYPE demands (LENGTH, from %SEQUENCE-TYPE).
+(defun %seq-fit (result type length)
+  (cond ((null length) result)
+        ((eq length :nonempty)
+         (%seq-check (consp result) type "a type that an empty sequence has")
+         result)
+        ((= (length result) length) result)
+        (t (error "A sequence of length ~D is not of the type ~S" (length result) type))))
 
 ;; A sequence of KIND (as above) holding the elements of LIST.
 (defun %seq-from-list (kind list)
   (cond ((eq kind 'list) list)
         ((eq kind 'string) (coerce list 'string))
         (t (coerce list 'vector))))
+
+;; The result types the kernel's CONCATENATE and MAP know are the three
+;; kinds; the standard functions take every sequence type.  (%SEQ-CHECK
+;; is not used in CONCATENATE: its expansion calls CONCATENATE.)
+(unless (fboundp '%kernel-concatenate)
+  (%set-symbol-function '%kernel-concatenate (symbol-function 'concatenate))
+  (%set-symbol-function '%kernel-map (symbol-function 'map)))
+
+(defun concatenate (result-type &rest sequences)
+  "A new sequence of RESULT-TYPE holding the elements of all SEQUENCES in
+order."
+  (multiple-value-bind (kind length) (%sequence-type result-type)
+    (unless kind (error "~S is not a sequence type" result-type))
+    (%seq-fit (apply (function %kernel-concatenate) kind sequences) result-type length)))
+
+(defun map (result-type function sequence &rest more-sequences)
+  "Call FUNCTION on the elements of the sequences taken in step, as long
+as the shortest lasts; the results as a sequence of RESULT-TYPE, or NIL
+when RESULT-TYPE is NIL."
+  (if (null result-type)
+      (apply (function %kernel-map) nil function sequence more-sequences)
+      (multiple-value-bind (kind length) (%sequence-type result-type)
+        (%seq-check kind result-type "a sequence type")
+        (%seq-fit (apply (function %kernel-map) kind function sequence more-sequences)
+                  result-type length))))
 
 ;;; ---------------------------------------------------------------------
 ;;; Hash tables
@@ -554,32 +639,39 @@
       (stable-sort sequence predicate :key key)))
 
 (defun merge (result-type sequence1 sequence2 predicate &key key)
-  (let ((kind (%seq-result-kind result-type)))
+  "Merge two sequences sorted by PREDICATE into one of RESULT-TYPE; of two
+equal elements the one of SEQUENCE1 comes first."
+  (multiple-value-bind (kind length) (%sequence-type result-type)
     (%seq-check kind result-type "a sequence type")
     (%seq-length sequence1)
     (%seq-length sequence2)
-    (%seq-from-list kind
-                    (%merge-lists (if (listp sequence1)
-                                      sequence1
-                                      (coerce sequence1 'list))
-                                  (if (listp sequence2)
-                                      sequence2
-                                      (coerce sequence2 'list))
-                                  predicate key))))
+    (%seq-fit (%seq-from-list kind
+                              (%merge-lists (if (listp sequence1)
+                                                sequence1
+                                                (coerce sequence1 'list))
+                                            (if (listp sequence2)
+                                                sequence2
+                                                (coerce sequence2 'list))
+                                            predicate key))
+              result-type length)))
 
 ;;; ---------------------------------------------------------------------
 ;;; Making and filling
 
 (defun make-sequence (type size &key (initial-element nil initial-p))
-  (let ((kind (%seq-result-kind type)))
+  "A new sequence of TYPE and length SIZE, every element INITIAL-ELEMENT."
+  (multiple-value-bind (kind length element-type) (%sequence-type type)
     (%seq-check kind type "a sequence type")
     (%seq-check (and (integerp size) (>= size 0)) size "a valid length")
+    (cond ((null length))
+          ((eq length :nonempty)
+           (%seq-check (> size 0) size "a length a CONS type allows"))
+          (t (%seq-check (= size length) size "the length the type demands")))
     (cond ((eq kind 'list) (make-list size :initial-element initial-element))
           ((eq kind 'string)
-           (if initial-p
-               (make-string size :initial-element initial-element)
-               (make-string size :initial-element #\Space)))
-          (t (make-array size :initial-element initial-element)))))
+           (make-string size :initial-element (if initial-p initial-element #\Space)))
+          (initial-p (make-array size :initial-element initial-element))
+          (t (make-array size :element-type element-type)))))
 
 ;; Stores FUNCTION of the elements of SEQUENCES, taken in step, into
 ;; RESULT-SEQUENCE, until the result or one of the sequences is exhausted.
@@ -607,3 +699,16 @@
           (if n
               (%setelt result-sequence i v)
               (progn (rplaca cell v) (setq cell (cdr cell)))))))))
+
+;;; ---------------------------------------------------------------------
+;;; Quantifiers beyond SOME and EVERY
+
+(defun notany (predicate sequence &rest more-sequences)
+  "True when PREDICATE is false for every set of elements of the sequences
+taken in step."
+  (not (apply (function some) predicate sequence more-sequences)))
+
+(defun notevery (predicate sequence &rest more-sequences)
+  "True when PREDICATE is false for at least one set of elements of the
+sequences taken in step."
+  (not (apply (function every) predicate sequence more-sequences)))

@@ -118,16 +118,9 @@
         ((%float-type-name-p (if (consp part) (car part) part)) '(complex float))
         (t (error "~S is not a part type of complex numbers" part))))
 
-;; The element type an array actually holds: strings hold characters,
-;; every other array holds anything.
-(defun upgraded-array-element-type (type &optional environment)
-  "The element type of the arrays made for elements of TYPE."
-  (cond ((member type '(character base-char standard-char string-char extended-char))
-         'character)
-        ((member type '(t * nil)) 't)
-        ((subtypep type 'character) 'character)
-        (t 't)))
-
+;; The element type an array actually holds (UPGRADED-ARRAY-ELEMENT-TYPE,
+;; lisp/11-arrays.lsp): strings hold characters, every other array holds
+;; anything.
 (defun %array-shape-p (object element-type dimensions)
   (and (arrayp object)
        (or (eq element-type '*)
@@ -807,6 +800,13 @@ functions."
         ((eq result-type 'character) (%coerce object 'character))
         ((subtypep result-type 'float) (float object 1.0))
         ((subtypep result-type 'complex) (complex object 0))
+        ((%sequence-type result-type)
+         (multiple-value-bind (kind length) (%sequence-type result-type)
+           (%seq-fit (cond ((eq kind 'string) (%coerce object 'string))
+                           ((eq kind 'list) (%coerce object 'list))
+                           ((simple-vector-p object) object)
+                           (t (%coerce object 'vector)))
+                     result-type length)))
         ((subtypep result-type 'string) (%coerce object 'string))
         ((subtypep result-type 'list) (%coerce object 'list))
         ((subtypep result-type 'vector)

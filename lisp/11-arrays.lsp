@@ -1,0 +1,340 @@
+;;;; Arrays beyond the built-ins: element types, the standard MAKE-ARRAY
+;;;; over the kernel's, bit arrays and their logical operations, and the
+;;;; functions of fill pointers and adjustment.
+;;;;
+;;;; The kernel has two kinds of array storage: strings, whose elements
+;;;; are characters, and general arrays, whose elements may be anything.
+;;;; Every element type upgrades to one of them: the character types to
+;;;; CHARACTER (a string when the array has one dimension), every other
+;;;; type to T.  So a bit vector is a general vector holding 0s and 1s,
+;;;; and an array made for numbers starts out holding zeros.
+
+;;; ------------------------------------------------------------------
+;;; Element types
+
+(defparameter %character-type-names
+  '(character base-char standard-char string-char extended-char))
+
+;; Whether every object of TYPE is a character.  The type names the
+;; library knows are decided here; other specifiers go to SUBTYPEP once
+;; the type lattice is loaded (an error there means "no").
+(defun %character-type-p (type)
+  (cond ((member type %character-type-names) t)
+        ((symbolp type) (and (not (member type '(t nil *)))
+                             (%subtype-of-character-p type)))
+        ((and (consp type) (member (car type) '(member eql)))
+         (and (cdr type) (every (function characterp) (cdr type))))
+        ((and (consp type) (eq (car type) 'and))
+         (some (function %character-type-p) (cdr type)))
+        ((and (consp type) (eq (car type) 'or))
+         (and (cdr type) (every (function %character-type-p) (cdr type))))
+        (t (%subtype-of-character-p type))))
+
+(defun %subtype-of-character-p (type)
+  (multiple-value-bind (result failure) (%catch-error (subtypep type 'character))
+    (and (null failure) result t)))
+
+(defun upgraded-array-element-type (type &optional environment)
+  "The element type of the arrays made for elements of TYPE: CHARACTER for
+character types, T for every other type."
+  (if (%character-type-p type) 'character 't))
+
+;; The element a fresh array of ELEMENT-TYPE holds when the maker gives
+;; none: zero of the right kind for numbers, NIL otherwise.
+(defun %default-element (element-type)
+  (cond ((member element-type '(t nil *)) nil)
+        ((member element-type '(bit fixnum integer unsigned-byte signed-byte
+                                bignum number real rational))
+         0)
+        ((member element-type '(float double-float single-float short-float
+                                long-float))
+         0.0)
+        ((and (consp element-type)
+              (member (car element-type) '(integer mod unsigned-byte signed-byte)))
+         (if (and (eq (car element-type) 'integer) (integerp (cadr element-type))
+                  (> (cadr element-type) 0))
+             (cadr element-type)
+             0))
+        ((and (consp element-type)
+              (member (car element-type) '(float double-float single-float short-float
+                                           long-float)))
+         (if (and (cdr element-type) (floatp (cadr element-type)) (> (cadr element-type) 0.0))
+             (cadr element-type)
+             0.0))
+        (t nil)))
+
+(unless (fboundp '%kernel-array-element-type)
+  (%set-symbol-function '%kernel-array-element-type (symbol-function 'array-element-type)))
+
+(defun array-element-type (array)
+  "The element type the array ARRAY holds: CHARACTER for a string, else T."
+  (let ((type (%kernel-array-element-type array)))
+    (if (eq type 'string-char) 'character type)))
+
+;;; ------------------------------------------------------------------
+;;; MAKE-ARRAY
+
+(unless (fboundp '%kernel-make-array)
+  (%set-symbol-function '%kernel-make-array (symbol-function 'make-array)))
+
+(defun %check-dimensions (dimensions)
+  (if (listp dimensions)
+      (dolist (d dimensions dimensions)
+        (%seq-check (and (integerp d) (>= d 0)) d "a valid array dimension"))
+      (progn
+        (%seq-check (and (integerp dimensions) (>= dimensions 0)) dimensions
+                    "a valid array dimension")
+        (list dimensions))))
+
+;; The kernel's MAKE-ARRAY calls this to fill an array of rank 2 or more
+;; from nested sequences, one level per dimension.
+(defun %fill-array (rank contents array)
+  (let ((dims (array-dimensions array))
+        (index 0))
+    (labels ((fill-level (contents dims)
+               (if (null dims)
+                   (progn (%set-row-major-aref array index contents)
+                          (setq index (1+ index)))
+                   (progn
+                     (unless (and (%sequencep contents) (= (length contents) (car dims)))
+                       (error "~S does not match the array dimensions ~S" contents
+                              (array-dimensions array)))
+                     (if (listp contents)
+                         (dolist (x contents) (fill-level x (cdr dims)))
+                         (dotimes (i (length contents))
+                           (fill-level (elt contents i) (cdr dims))))))))
+      (fill-level contents dims))
+    array))
+
+(defun make-array (dimensions &key (element-type t) (initial-element nil element-p)
+                                   (initial-contents nil contents-p)
+                                   adjustable fill-pointer displaced-to
+                                   displaced-index-offset)
+  "A new array of the given DIMENSIONS (a list, or one integer for a
+vector) whose elements are of ELEMENT-TYPE, filled with INITIAL-ELEMENT or
+from INITIAL-CONTENTS (nested sequences, one level per dimension)."
+  (let* ((dims (%check-dimensions dimensions))
+         (kind (upgraded-array-element-type element-type)))
+    (when (and element-p contents-p)
+      (error "MAKE-ARRAY takes :INITIAL-ELEMENT or :INITIAL-CONTENTS, not both"))
+    (when (or adjustable fill-pointer displaced-to displaced-index-offset)
+      (%make-expressly-adjustable-array dims element-type kind initial-element element-p
+                                        initial-contents contents-p adjustable fill-pointer
+                                        displaced-to displaced-index-offset))
+    (when (and (eq kind 'character) (cdr dims))
+      ;; Only vectors of characters are strings.
+      (setq kind 't))
+    (let ((kernel-type (if (eq kind 'character) 'string-char t)))
+      (cond (contents-p
+             (%kernel-make-array dimensions :element-type kernel-type
+                                 :initial-contents initial-contents))
+            (element-p
+             (%kernel-make-array dimensions :element-type kernel-type
+                                 :initial-element initial-element))
+            ((eq kind 'character) (%kernel-make-array dimensions :element-type kernel-type))
+            (t (%kernel-make-array dimensions
+                                   :initial-element (%default-element element-type)))))))
+
+;; Arrays with fill pointers, adjustable and displaced arrays are not
+;; made yet.
+(defun %make-expressly-adjustable-array (dims element-type kind initial-element element-p
+                                          initial-contents contents-p adjustable fill-pointer
+                                          displaced-to displaced-index-offset)
+  (error "MAKE-ARRAY cannot make arrays with fill pointers, adjustable or displaced arrays yet"))
+
+;;; ------------------------------------------------------------------
+;;; Fill pointers, adjustment and displacement.  A simple array has no
+;;; fill pointer, is not adjustable and is displaced to nothing.
+
+(defun array-has-fill-pointer-p (array)
+  "True when ARRAY, a vector, has a fill pointer."
+  (%seq-check (arrayp array) array "an array")
+  nil)
+
+(defun fill-pointer (vector)
+  "The fill pointer of VECTOR."
+  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
+  nil)
+
+(defun array-displacement (array)
+  "The array ARRAY is displaced to and its offset there: NIL and 0 when it
+is not displaced."
+  (%seq-check (arrayp array) array "an array")
+  (values nil 0))
+
+(defun vector-push (new-element vector)
+  "Store NEW-ELEMENT at the fill pointer of VECTOR and advance it; NIL
+when the vector is full."
+  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
+  nil)
+
+(defun vector-push-extend (new-element vector &optional extension)
+  "Store NEW-ELEMENT at the fill pointer of VECTOR and advance it, making
+the vector longer when it is full.  Returns the index of the new element."
+  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
+  nil)
+
+(defun vector-pop (vector)
+  "Step the fill pointer of VECTOR back by one and return the element
+there."
+  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
+  nil)
+
+;; The elements of ARRAY whose subscripts are valid in both ARRAY and
+;; NEW, the other elements of NEW left as they are.
+(defun %copy-overlap (array new)
+  (let ((old-dims (array-dimensions array))
+        (new-dims (array-dimensions new)))
+    (if (null new-dims)
+        (setf (row-major-aref new 0) (row-major-aref array 0))
+        (let ((common (mapcar (function min) old-dims new-dims)))
+          (unless (member 0 common)
+            (let ((subscripts (make-list (length common) :initial-element 0)))
+              (loop
+                (apply (function %aset) new (apply (function aref) array subscripts) subscripts)
+                ;; Next subscripts in row-major order within COMMON.
+                (let ((done t))
+                  (do ((s (reverse subscripts) (cdr s))
+                       (c (reverse common) (cdr c))
+                       (k (1- (length common)) (1- k)))
+                      ((null s))
+                    (if (< (1+ (car s)) (car c))
+                        (progn (setf (nth k subscripts) (1+ (car s))) (setq done nil) (return))
+                        (setf (nth k subscripts) 0)))
+                  (when done (return))))))))
+    new))
+
+(defun adjust-array (array new-dimensions &key (element-type nil element-type-p)
+                                               (initial-element nil element-p)
+                                               (initial-contents nil contents-p)
+                                               fill-pointer displaced-to displaced-index-offset)
+  "ARRAY with the NEW-DIMENSIONS: the elements whose subscripts are valid
+in both keep their values, the others are INITIAL-ELEMENT, or all come
+from INITIAL-CONTENTS.  An array that is not adjustable gives a new array."
+  (%seq-check (arrayp array) array "an array")
+  (let ((dims (%check-dimensions new-dimensions))
+        (type (if element-type-p element-type (array-element-type array))))
+    (%seq-check (= (length dims) (array-rank array)) new-dimensions
+                "a list of dimensions of the array's rank")
+    (when (or fill-pointer displaced-to displaced-index-offset)
+      (error "ADJUST-ARRAY cannot give ~S a fill pointer or displace it" array))
+    (cond (contents-p
+           (make-array dims :element-type type :initial-contents initial-contents))
+          (element-p
+           (%copy-overlap array (make-array dims :element-type type
+                                                 :initial-element initial-element)))
+          (t (%copy-overlap array (make-array dims :element-type type))))))
+
+;;; ------------------------------------------------------------------
+;;; Bit arrays: general arrays of 0s and 1s.
+
+(defun %check-bit-array (array)
+  (%seq-check (arrayp array) array "a bit array"))
+
+(defun bit (bit-array &rest subscripts)
+  "The element of BIT-ARRAY at SUBSCRIPTS."
+  (%check-bit-array bit-array)
+  (apply (function aref) bit-array subscripts))
+
+(defun sbit (simple-bit-array &rest subscripts)
+  "The element of SIMPLE-BIT-ARRAY at SUBSCRIPTS."
+  (%check-bit-array simple-bit-array)
+  (apply (function aref) simple-bit-array subscripts))
+
+(define-setf-expander bit (array &rest subscripts)
+  (%simple-place 'bit (cons array subscripts)
+                 (function (lambda (a &rest r)
+                             (cons '%aset (cons a (cons (car (last r)) (butlast r))))))))
+
+(define-setf-expander sbit (array &rest subscripts)
+  (%simple-place 'sbit (cons array subscripts)
+                 (function (lambda (a &rest r)
+                             (cons '%aset (cons a (cons (car (last r)) (butlast r))))))))
+
+;; The result array of a bit operation on arrays like ARRAY: a new one
+;; for NIL, ARRAY itself for T, else the array given, which must have
+;; the same dimensions.
+(defun %bit-result (array result)
+  (cond ((null result) (make-array (array-dimensions array) :element-type 'bit))
+        ((eq result t) array)
+        (t (%check-bit-array result)
+           (%seq-check (equal (array-dimensions result) (array-dimensions array)) result
+                       "a bit array of the dimensions of the arguments")
+           result)))
+
+(defun %bit-operation (function array1 array2 result)
+  (%check-bit-array array1)
+  (%check-bit-array array2)
+  (%seq-check (equal (array-dimensions array1) (array-dimensions array2)) array2
+              "a bit array of the dimensions of the first")
+  (let ((out (%bit-result array1 result)))
+    (dotimes (i (array-total-size array1) out)
+      (%set-row-major-aref out i
+                           (logand 1 (funcall function (row-major-aref array1 i)
+                                              (row-major-aref array2 i)))))))
+
+(defun bit-and (bit-array1 bit-array2 &optional result)
+  "The elementwise AND of two bit arrays, into RESULT (a new array for
+NIL, BIT-ARRAY1 for T)."
+  (%bit-operation (function logand) bit-array1 bit-array2 result))
+(defun bit-ior (bit-array1 bit-array2 &optional result)
+  "The elementwise inclusive OR of two bit arrays."
+  (%bit-operation (function logior) bit-array1 bit-array2 result))
+(defun bit-xor (bit-array1 bit-array2 &optional result)
+  "The elementwise exclusive OR of two bit arrays."
+  (%bit-operation (function logxor) bit-array1 bit-array2 result))
+(defun bit-eqv (bit-array1 bit-array2 &optional result)
+  "The elementwise equivalence of two bit arrays."
+  (%bit-operation (function logeqv) bit-array1 bit-array2 result))
+(defun bit-nand (bit-array1 bit-array2 &optional result)
+  "The elementwise NOT AND of two bit arrays."
+  (%bit-operation (function lognand) bit-array1 bit-array2 result))
+(defun bit-nor (bit-array1 bit-array2 &optional result)
+  "The elementwise NOT OR of two bit arrays."
+  (%bit-operation (function lognor) bit-array1 bit-array2 result))
+(defun bit-andc1 (bit-array1 bit-array2 &optional result)
+  "The elementwise AND of the complement of the first with the second."
+  (%bit-operation (function logandc1) bit-array1 bit-array2 result))
+(defun bit-andc2 (bit-array1 bit-array2 &optional result)
+  "The elementwise AND of the first with the complement of the second."
+  (%bit-operation (function logandc2) bit-array1 bit-array2 result))
+(defun bit-orc1 (bit-array1 bit-array2 &optional result)
+  "The elementwise OR of the complement of the first with the second."
+  (%bit-operation (function logorc1) bit-array1 bit-array2 result))
+(defun bit-orc2 (bit-array1 bit-array2 &optional result)
+  "The elementwise OR of the first with the complement of the second."
+  (%bit-operation (function logorc2) bit-array1 bit-array2 result))
+
+(defun bit-not (bit-array &optional result)
+  "The elementwise complement of a bit array, into RESULT (a new array for
+NIL, BIT-ARRAY for T)."
+  (%check-bit-array bit-array)
+  (let ((out (%bit-result bit-array result)))
+    (dotimes (i (array-total-size bit-array) out)
+      (%set-row-major-aref out i (- 1 (row-major-aref bit-array i))))))
+
+;; #*1011 reads as a bit vector; #5*10 is #*10000, the last bit repeated.
+(defun %read-sharp-bits (stream char count)
+  (let ((bits nil))
+    (loop
+      (let ((c (peek-char nil stream nil nil)))
+        (cond ((and c (or (char= c #\0) (char= c #\1)))
+               (read-char stream)
+               (setq bits (cons (if (char= c #\0) 0 1) bits)))
+              ((and c (not (member c '(#\Space #\Tab #\Newline #\Return #\Page #\( #\) #\"
+                                       #\' #\; #\`))))
+               (error "~S is not a bit in a bit vector" c))
+              (t (return nil)))))
+    (setq bits (nreverse bits))
+    (cond ((null count) (coerce bits 'vector))
+          ((and bits (> (length bits) count))
+           (error "#~D* holds more than ~D bits" count count))
+          ((and (null bits) (> count 0))
+           (error "#~D* needs at least one bit" count))
+          (t (let ((v (make-array count :initial-element (car (last bits)))))
+               (do ((l bits (cdr l))
+                    (i 0 (1+ i)))
+                   ((null l) v)
+                 (%set-svref v i (car l))))))))
+
+(set-dispatch-macro-character #\# #\* (function %read-sharp-bits))
