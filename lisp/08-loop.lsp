@@ -374,6 +374,20 @@
          (n (%loop-token-name what)))
     (cond ((%loop-name-in n '("HASH-KEY" "HASH-KEYS")) (%loop-for-hash pattern t))
           ((%loop-name-in n '("HASH-VALUE" "HASH-VALUES")) (%loop-for-hash pattern nil))
+          ((%loop-name-in n '("SYMBOL" "SYMBOLS" "PRESENT-SYMBOL" "PRESENT-SYMBOLS"
+                              "EXTERNAL-SYMBOL" "EXTERNAL-SYMBOLS"))
+           ;; The symbols of a package (lisp/25-packages.lsp), of *PACKAGE*
+           ;; when no package is named.
+           (let ((package (if (or (%loop-at "OF") (%loop-at "IN"))
+                              (progn (%loop-next) (%loop-next))
+                              '*package*))
+                 (kinds (cond ((%loop-name-in n '("SYMBOL" "SYMBOLS"))
+                               '(:external :internal :inherited))
+                              ((%loop-name-in n '("PRESENT-SYMBOL" "PRESENT-SYMBOLS"))
+                               '(:external :internal))
+                              (t '(:external)))))
+             (%loop-for-elements pattern
+                                 (list '%package-symbol-list package (list 'quote kinds)))))
           ((%loop-name-in n '("ELEMENT" "ELEMENTS"))
            (if (not (or (%loop-at "OF") (%loop-at "IN")))
                (%loop-error "OF or IN must follow ELEMENTS"))

@@ -15,12 +15,19 @@
 (unless (fboundp '%load)
   (%set-symbol-function '%load (symbol-function 'load)))
 
+(defvar *load-print* nil "The default of LOAD's :PRINT: print each form's values.")
+
 (defun load (file &rest options)
   "Load the source FILE: read and evaluate its forms in order.
 OPTIONS are :VERBOSE, :PRINT and :IF-DOES-NOT-EXIST."
   ;; Interpreted, so that an error in a form at the top of the file is
   ;; reported as happening in LOAD rather than in the caller of LOAD.
-  (apply (function %load) file options))
+  ;; IN-PACKAGE in the file holds until its end.
+  (let ((*package* *package*))
+    (apply (function %load) file
+           (if (and *load-print* (eq (getf options :print '%absent) '%absent))
+               (list* :print t options)
+               options))))
 
 (defvar *script-arguments* nil
   "The arguments after the file name when a file is run from the command line.")
