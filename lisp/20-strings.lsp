@@ -195,7 +195,9 @@ parsing stopped.  Without JUNK-ALLOWED only white space may surround it."
 character not read."
   (let ((stream (make-string-input-stream string start
                                           (%string-range-end string start end))))
-    (values (read stream eof-error-p eof-value)
+    (values (if preserve-whitespace
+                (read-preserving-whitespace stream eof-error-p eof-value)
+                (read stream eof-error-p eof-value))
             (%stream-position stream))))
 
 (defun princ-to-string (object)

@@ -1,0 +1,159 @@
+;;;; The reader and printer beyond the kernel: their control variables,
+;;;; #. under *READ-EVAL*, *READ-SUPPRESS* for the reading functions,
+;;;; READ-PRESERVING-WHITESPACE and READ-DELIMITED-LIST, the dispatch
+;;;; tables of macro characters, #S for structures, and
+;;;; WITH-STANDARD-IO-SYNTAX.
+
+;;; ------------------------------------------------------------------
+;;; Control variables
+
+(defvar *read-eval* t
+  "When NIL, #. signals an error instead of evaluating its form.")
+
+(defvar *read-suppress* nil
+  "When true, the reading functions read past an object and return NIL.")
+
+;; Every float is a double, so every float format is that one type.
+(defvar *read-default-float-format* 'single-float
+  "The float format of a float written without an exponent marker.")
+
+(defvar *print-circle* nil
+  "When true, shared and circular structure prints with #n= and #n#.")
+
+(defvar *print-readably* nil
+  "When true, objects print so that READ gives them back, or not at all.")
+
+(defvar *print-lines* nil
+  "The most lines a pretty-printed object may take; NIL for no limit.")
+
+(defvar *print-miser-width* nil
+  "The width below which the pretty printer saves space; NIL for never.")
+
+;;; ------------------------------------------------------------------
+;;; Dispatching macro characters.  A dispatching character's entry in
+;;; the macro-character table is a hash table from the (upper-case)
+;;; sub-character to its function.
+
+(defun get-dispatch-macro-character (disp-char sub-char &optional readtable)
+  "The function of the dispatching macro character DISP-CHAR for
+SUB-CHAR, or NIL."
+  (let ((table (get-macro-character disp-char)))
+    (unless (hash-table-p table)
+      (error "~S is not a dispatching macro character" disp-char))
+    (if (digit-char-p sub-char)
+        nil
+        (values (gethash (char-upcase sub-char) table)))))
+
+;; #. is refused when *READ-EVAL* is NIL; under *READ-SUPPRESS* the form
+;; is read and not evaluated.
+(defun %read-sharp-dot (stream char argument)
+  (cond (*read-suppress* (read stream t nil t) nil)
+        (*read-eval* (%read-sharp-eval stream char argument))
+        (t (error "#. is not allowed while *READ-EVAL* is NIL"))))
+
+(set-dispatch-macro-character #\# #\. (function %read-sharp-dot))
+
+;; #S(name :slot value ...) makes a structure: the slots not named get
+;; their initial values.
+(defun %read-sharp-structure (stream char argument)
+  (let ((spec (read stream t nil t)))
+    (cond (*read-suppress* nil)
+          ((not (and (consp spec) (symbolp (car spec))))
+           (error "#S needs a list beginning with a structure name, not ~S" spec))
+          (t
+           (let ((d (%structure-description (car spec))))
+             (unless (and d (%sd-class d))
+               (error "~S is not the name of a structure" (car spec)))
+             (let ((values nil))
+               (dolist (s (slot-value (%sd-class d) 7))
+                 (let ((given (member (symbol-name (%slot-name s)) (cdr spec)
+                                      :test (lambda (name key)
+                                              (and (symbolp key) (string= name (symbol-name key)))))))
+                   (setq values (cons (if given (cadr given) (eval (%slot-initform s)))
+                                      values))))
+               (apply (function allocate-instance) (%sd-class d) (nreverse values))))))))
+
+(set-dispatch-macro-character #\# #\S (function %read-sharp-structure))
+
+;;; ------------------------------------------------------------------
+;;; Reading functions.  *READ-SUPPRESS* makes them read past an object
+;;; and return NIL.
+
+(unless (fboundp '%kernel-read)
+  (%set-symbol-function '%kernel-read (symbol-function 'read)))
+
+(defun read (&optional stream (eof-error-p t) eof-value recursive-p)
+  "Read the next object from STREAM.  At the end of the stream: an error,
+or EOF-VALUE when EOF-ERROR-P is NIL."
+  (let ((object (%kernel-read stream eof-error-p eof-value recursive-p)))
+    (if (and *read-suppress* (not (eq object eof-value))) nil object)))
+
+(defun read-preserving-whitespace (&optional stream (eof-error-p t) eof-value recursive-p)
+  "Read the next object from STREAM as READ does, but leave the whitespace
+that ends a token in the stream."
+  (let ((marker '%no-character))
+    (if (eq (peek-char t stream nil marker recursive-p) marker)
+        ;; At the end: READ reports it, or gives the EOF value.
+        (read stream eof-error-p eof-value recursive-p)
+        ;; A read inside an object leaves the whitespace after a token.
+        (let ((object (%kernel-read stream t nil t)))
+          (if *read-suppress* nil object)))))
+
+(defun read-delimited-list (char &optional stream recursive-p)
+  "Read objects from STREAM up to the character CHAR, and return them as a
+list.  CHAR is usually a macro character, so that it ends a token."
+  (let ((objects nil))
+    (loop
+      (let ((c (peek-char t stream t nil t)))
+        (when (char= c char)
+          (read-char stream)
+          (return (if *read-suppress* nil (nreverse objects))))
+        (setq objects (cons (%kernel-read stream t nil t) objects))))))
+
+;;; ------------------------------------------------------------------
+;;; Standard syntax
+
+(defmacro with-standard-io-syntax (&body body)
+  "Run BODY with the reader and printer variables at their standard
+values."
+  (list* 'let '((*package* (find-package "COMMON-LISP-USER"))
+                (*print-array* t) (*print-base* 10) (*print-case* :upcase)
+                (*print-circle* nil) (*print-escape* t) (*print-gensym* t)
+                (*print-length* nil) (*print-level* nil) (*print-lines* nil)
+                (*print-miser-width* nil) (*print-pretty* nil) (*print-radix* nil)
+                (*print-readably* t) (*read-base* 10)
+                (*read-default-float-format* 'single-float) (*read-eval* t)
+                (*read-suppress* nil))
+         body))
+
+;;; ------------------------------------------------------------------
+;;; FORMATTER, and FORMAT with a function as its control
+
+(unless (fboundp '%kernel-format)
+  (%set-symbol-function '%kernel-format (symbol-function 'format)))
+
+(defun format (destination control &rest arguments)
+  "Write ARGUMENTS under the control string CONTROL (or a function made by
+FORMATTER) to DESTINATION: NIL for a new string, T for *STANDARD-OUTPUT*,
+a stream, or a string with a fill pointer."
+  (if (or (stringp control) (not (functionp control)))
+      (apply (function %kernel-format) destination control arguments)
+      (if (null destination)
+          (let ((stream (make-string-output-stream)))
+            (apply control stream arguments)
+            (get-output-stream-string stream))
+          (progn (apply control (if (eq destination t) *standard-output* destination)
+                        arguments)
+                 nil))))
+
+(defmacro formatter (control-string)
+  "A function of a stream and arguments that writes the arguments under
+CONTROL-STRING to the stream.  It returns NIL: which arguments the string
+used is not known to it."
+  (unless (stringp control-string)
+    (error "FORMATTER takes a control string, not ~S" control-string))
+  (let ((stream (gensym)) (arguments (gensym)))
+    (list 'function
+          (list 'lambda (list stream '&rest arguments)
+                (list 'apply '(function %kernel-format) stream control-string arguments)
+                nil))))
