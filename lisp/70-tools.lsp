@@ -12,6 +12,9 @@
 (defun machine-type () nil)
 (defun machine-version () nil)
 (defun machine-instance () nil)
+;; Nor about the site it runs at.
+(defun short-site-name () nil)
+(defun long-site-name () nil)
 
 ;;; ------------------------------------------------------------------
 ;;; Generated symbols
