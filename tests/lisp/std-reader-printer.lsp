@@ -70,3 +70,73 @@
     (list *print-base* *read-base* *print-length* *print-readably* (package-name *package*)
           (read-from-string "10") (prin1-to-string '(1 2 3)))))
 => (10 10 NIL T "COMMON-LISP-USER" 10 "(1 2 3)")
+
+;; The list printers of the pretty printer, with a right margin to break
+;; at: FILL fills each line, LINEAR breaks between all elements when the
+;; whole does not fit, TABULAR puts elements in columns.
+(let ((*print-pretty* t) (*print-right-margin* 20))
+  (list (with-output-to-string (s) (pprint-fill s '(a b c)))
+        (with-output-to-string (s) (pprint-fill s '(a b c) nil))
+        (string= (with-output-to-string (s) (pprint-fill s (loop for i below 16 collect i)))
+                 "(0 1 2 3 4 5 6 7 8 9
+ 10 11 12 13 14 15)")
+        (string= (with-output-to-string (s) (pprint-linear s '(aaaa bbbb cccc dddd eeee)))
+                 "(AAAA
+ BBBB
+ CCCC
+ DDDD
+ EEEE)")
+        (with-output-to-string (s) (pprint-linear s '(a b)))
+        (let ((*print-right-margin* 40))
+          (with-output-to-string (s) (pprint-tabular s '(a bb ccc d) t nil 5)))))
+=> ("(A B C)" "A B C" T T "(A B)" "(A    BB   CCC  D)")
+
+;; A logical block with its prefix and suffix, PPRINT-POP under
+;; *PRINT-LENGTH*, a dotted tail, per-line prefixes, indentation.
+(flet ((show (list &optional (length nil))
+         (with-output-to-string (s)
+           (let ((*print-length* length))
+             (pprint-logical-block (s list :prefix "[" :suffix "]")
+               (loop (pprint-exit-if-list-exhausted)
+                     (write (pprint-pop) :stream s)
+                     (pprint-exit-if-list-exhausted)
+                     (write-string ", " s)))))))
+  (list (show '(1 2 3)) (show '(1 2 3 4 5) 2) (show '(1 2 . 3)) (show '()) (show 'atom)
+        (let ((*print-pretty* t))
+          (string= (with-output-to-string (s)
+                     (write-string "x" s)
+                     (pprint-logical-block (s '(a b c) :per-line-prefix "| ")
+                       (pprint-indent :block 2 s)
+                       (loop (write (pprint-pop) :stream s)
+                             (pprint-exit-if-list-exhausted)
+                             (pprint-newline :mandatory s))))
+                   "x| A
+ |   B
+ |   C"))))
+=> ("[1, 2, 3]" "[1, 2, ...]" "[1, 2, . 3]" "[]" "ATOM" T)
+
+(pprint-newline :sometimes)
+!! 5170 :SOMETIMES
+
+;; Dispatch tables: an entry prints the objects of its type while
+;; *PRINT-PRETTY* is true; the highest priority wins.
+(let ((*print-pprint-dispatch* (copy-pprint-dispatch nil)))
+  (set-pprint-dispatch 'integer (lambda (s n) (format s "#~D#" n)))
+  (set-pprint-dispatch '(integer 0 9) (lambda (s n) (format s "digit ~D" n)) 1)
+  (list (write-to-string 42 :pretty t) (write-to-string 7 :pretty t)
+        (write-to-string 42 :pretty nil) (write-to-string 'a :pretty t)
+        (nth-value 1 (pprint-dispatch 42)) (nth-value 1 (pprint-dispatch "x"))
+        (progn (set-pprint-dispatch 'integer nil) (write-to-string 42 :pretty t))
+        (nth-value 1 (pprint-dispatch 42 (copy-pprint-dispatch nil)))))
+=> ("#42#" "digit 7" "42" "A" T NIL "42" NIL)
+
+(set-pprint-dispatch 'integer #'identity 0 (copy-pprint-dispatch nil))
+=> NIL
+
+;; WRITE and WRITE-TO-STRING take every printer variable.
+(list (write-to-string '(1 2) :circle nil :readably nil :lines 3 :right-margin 70 :miser-width nil)
+      (with-output-to-string (s) (write 'x :stream s :escape t :readably nil)))
+=> ("(1 2)" "X")
+
+(write-to-string 1 :colour 'red)
+!! 5170 :COLOUR
