@@ -75,6 +75,75 @@ SUB-CHAR, or NIL."
 
 (set-dispatch-macro-character #\# #\S (function %read-sharp-structure))
 
+;; #n=object labels an object, #n# stands for it, also inside itself.
+;; While the labelled object is read its label stands for a placeholder,
+;; which is replaced by the object once it is complete.  Labels hold for
+;; the outermost READ of the library's reading functions; for the reads
+;; of the kernel (LOAD, the top level) they hold until redefined.
+(defvar %read-labels nil "Entries (label placeholder . object) of #n= labels.")
+
+(defun %read-label-number (char argument)
+  (unless (and (integerp argument) (>= argument 0))
+    (error "#~A needs a label number" char))
+  argument)
+
+(defun %read-sharp-equal (stream char argument)
+  (if *read-suppress*
+      (progn (read stream t nil t) nil)
+      (let* ((n (%read-label-number char argument))
+             (placeholder (list '%read-label n))
+             (entry (list n placeholder)))
+        (when (assoc n %read-labels)
+          (setq %read-labels (remove n %read-labels :key (function car))))
+        (setq %read-labels (cons entry %read-labels))
+        (let ((object (read stream t nil t)))
+          (when (eq object placeholder)
+            (error "#~D= cannot label only itself" n))
+          (setf (cddr entry) object)
+          (%replace-placeholder object placeholder object)
+          object))))
+
+(defun %read-sharp-sharp (stream char argument)
+  (if *read-suppress*
+      nil
+      (let ((entry (assoc (%read-label-number char argument) %read-labels)))
+        (unless entry (error "#~D# refers to no label" argument))
+        (if (cddr entry) (cddr entry) (cadr entry)))))
+
+;; Replace PLACEHOLDER by OBJECT throughout TREE: conses, arrays and
+;; structures, each visited once.
+(defun %replace-placeholder (tree placeholder object)
+  (let ((seen (make-hash-table :test 'eq))
+        (stack (list tree)))
+    (loop
+      (when (null stack) (return nil))
+      (let ((x (pop stack)))
+        (unless (or (%atom-without-parts-p x) (gethash x seen))
+          (setf (gethash x seen) t)
+          (cond ((consp x)
+                 (if (eq (car x) placeholder) (rplaca x object) (push (car x) stack))
+                 (if (eq (cdr x) placeholder) (rplacd x object) (push (cdr x) stack)))
+                ((and (arrayp x) (not (stringp x)))
+                 (dotimes (i (array-total-size x))
+                   (let ((e (row-major-aref x i)))
+                     (if (eq e placeholder)
+                         (%set-row-major-aref x i object)
+                         (push e stack)))))
+                ((%structure-instance-p x)
+                 (dolist (slot (slot-value (class-of x) 7))
+                   (let ((location (%slot-location slot)))
+                     (when (slot-boundp x location)
+                       (let ((e (slot-value x location)))
+                         (if (eq e placeholder)
+                             (%set-slot-value x location object)
+                             (push e stack)))))))))))))
+
+(defun %atom-without-parts-p (x)
+  (not (or (consp x) (and (arrayp x) (not (stringp x))) (%structure-instance-p x))))
+
+(set-dispatch-macro-character #\# #\= (function %read-sharp-equal))
+(set-dispatch-macro-character #\# #\# (function %read-sharp-sharp))
+
 ;;; ------------------------------------------------------------------
 ;;; Reading functions.  *READ-SUPPRESS* makes them read past an object
 ;;; and return NIL.
@@ -85,7 +154,8 @@ SUB-CHAR, or NIL."
 (defun read (&optional stream (eof-error-p t) eof-value recursive-p)
   "Read the next object from STREAM.  At the end of the stream: an error,
 or EOF-VALUE when EOF-ERROR-P is NIL."
-  (let ((object (%kernel-read stream eof-error-p eof-value recursive-p)))
+  (let ((object (let ((%read-labels (if recursive-p %read-labels nil)))
+                  (%kernel-read stream eof-error-p eof-value recursive-p))))
     (if (and *read-suppress* (not (eq object eof-value))) nil object)))
 
 (defun read-preserving-whitespace (&optional stream (eof-error-p t) eof-value recursive-p)

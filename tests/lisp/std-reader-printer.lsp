@@ -140,3 +140,24 @@
 
 (write-to-string 1 :colour 'red)
 !! 5170 :COLOUR
+
+;; #n= labels an object and #n# refers to it, also inside it: shared and
+;; circular structure reads back as it was.
+(let ((circle (read-from-string "#1=(a b . #1#)"))
+      (shared (read-from-string "(#1=(1 2) #1# #2=#(x #2#) #3=\"s\" #3#)")))
+  (list (car circle) (cadr circle) (eq (cddr circle) circle)
+        (eq (first shared) (second shared)) (eq (svref (third shared) 1) (third shared))
+        (eq (fourth shared) (fifth shared)) (read-from-string "(#1=a #1# #2=#1# #2#)")))
+=> (A B T T T T (A A A A))
+
+(progn
+  (defstruct std-node value next)
+  (let ((n (read-from-string "#1=#S(std-node :value 1 :next #1#)")))
+    (list (std-node-value n) (eq (std-node-next n) n))))
+=> (1 T)
+
+(read-from-string "#7#")
+!! 5170 7
+
+(read-from-string "#=(a)")
+!! 5170 #\=
