@@ -53,6 +53,19 @@
           (return-from check nil))))))
 
 ;;; ------------------------------------------------------------------
+;;; Making strings: the element type must be a type of characters.
+
+(unless (fboundp '%kernel-make-string)
+  (%set-symbol-function '%kernel-make-string (symbol-function 'make-string)))
+
+(defun make-string (size &key (initial-element #\Space) (element-type 'character))
+  "A new string of SIZE characters, each INITIAL-ELEMENT (a space when
+none is given).  ELEMENT-TYPE must be a type of characters."
+  (unless (%character-type-p element-type)
+    (error "~S is not a type of characters" element-type))
+  (%kernel-make-string size :initial-element initial-element))
+
+;;; ------------------------------------------------------------------
 ;;; Ranges of a string
 
 ;; The end of the range START..END of STRING (END NIL meaning its

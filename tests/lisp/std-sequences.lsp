@@ -95,3 +95,11 @@
       (notevery #'oddp '(1 3)) (notevery #'oddp #(1 2)) (notevery #'< '(1 5) '(2 3))
       (notany #'identity '()) (notevery #'identity ""))
 => (T NIL T NIL T T T NIL)
+
+;; MAKE-STRING takes the character types as its element type.
+(list (make-string 2 :element-type 'base-char :initial-element #\b)
+      (make-string 1 :element-type 'standard-char) (make-string 0))
+=> ("bb" " " "")
+
+(make-string 2 :element-type 'fixnum)
+!! 5170 FIXNUM
