@@ -106,13 +106,31 @@ character types, T for every other type."
       (fill-level contents dims))
     array))
 
-(defun make-array (dimensions &key (element-type t) (initial-element nil element-p)
+;; Options the kernel's MAKE-ARRAY takes as they are: the initial
+;; element or contents, and the element type T.
+(defun %kernel-array-options-p (options)
+  (do ((o options (cddr o)))
+      ((null o) t)
+    (unless (or (member (car o) '(:initial-element :initial-contents))
+                (and (eq (car o) :element-type) (eq (cadr o) t)))
+      (return nil))))
+
+(defun make-array (dimensions &rest options)
+  "A new array of the given DIMENSIONS (a list, or one integer for a
+vector) whose elements are of ELEMENT-TYPE, filled with INITIAL-ELEMENT or
+from INITIAL-CONTENTS (nested sequences, one level per dimension);
+:ADJUSTABLE, :FILL-POINTER, :DISPLACED-TO and :DISPLACED-INDEX-OFFSET make
+an array that can change."
+  (if (%kernel-array-options-p options)
+      (if (or (integerp dimensions) (listp dimensions))
+          (apply (function %kernel-make-array) dimensions options)
+          (%check-dimensions dimensions))
+      (apply (function %make-array) dimensions options)))
+
+(defun %make-array (dimensions &key (element-type t) (initial-element nil element-p)
                                    (initial-contents nil contents-p)
                                    adjustable fill-pointer displaced-to
                                    displaced-index-offset)
-  "A new array of the given DIMENSIONS (a list, or one integer for a
-vector) whose elements are of ELEMENT-TYPE, filled with INITIAL-ELEMENT or
-from INITIAL-CONTENTS (nested sequences, one level per dimension)."
   (let* ((dims (%check-dimensions dimensions))
          (kind (upgraded-array-element-type element-type)))
     (when (and element-p contents-p)

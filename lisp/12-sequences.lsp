@@ -165,6 +165,11 @@
 (defun concatenate (result-type &rest sequences)
   "A new sequence of RESULT-TYPE holding the elements of all SEQUENCES in
 order."
+  (if (member result-type '(string list vector))
+      (apply (function %kernel-concatenate) result-type sequences)
+      (%concatenate-typed result-type sequences)))
+
+(defun %concatenate-typed (result-type sequences)
   (multiple-value-bind (kind length) (%sequence-type result-type)
     (unless kind (error "~S is not a sequence type" result-type))
     (%seq-fit (apply (function %kernel-concatenate) kind sequences) result-type length)))

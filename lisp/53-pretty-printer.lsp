@@ -280,11 +280,24 @@ TABLE gave it (else the printer's own)."
             (t (error "~S is not a keyword WRITE takes" (car o)))))
     (values (nreverse kernel) variables values)))
 
+;; Whether every option is one the kernel takes, and no dispatch table
+;; entry can apply: then the kernel prints alone.
+(defun %kernel-write-options-p (options)
+  (and (null (pprint-dispatch-table-entries *print-pprint-dispatch*))
+       (do ((o options (cddr o)))
+           ((null o) t)
+         (unless (member (car o) %kernel-write-keys) (return nil)))))
+
 (defun write (object &rest options &key (stream *standard-output*) (pretty *print-pretty*)
                      &allow-other-keys)
   "Print OBJECT on STREAM under the printer variables, each of which may
 be given as a keyword argument (:ESCAPE, :PRETTY, :BASE, :CIRCLE, ...).
 Returns OBJECT."
+  (if (%kernel-write-options-p options)
+      (apply (function %kernel-write) object options)
+      (%write-with-options object options stream pretty)))
+
+(defun %write-with-options (object options stream pretty)
   (multiple-value-bind (kernel variables values) (%split-write-options options)
     (progv variables values
       (if (and pretty (pprint-dispatch-table-entries *print-pprint-dispatch*))
@@ -299,6 +312,11 @@ Returns OBJECT."
 
 (defun write-to-string (object &rest options)
   "The text WRITE would print for OBJECT with the OPTIONS."
+  (if (%kernel-write-options-p options)
+      (apply (function %kernel-write-to-string) object options)
+      (%write-to-string-with-options object options)))
+
+(defun %write-to-string-with-options (object options)
   (multiple-value-bind (kernel variables values) (%split-write-options options)
     (when (getf kernel :stream)
       (error ":STREAM is not a keyword WRITE-TO-STRING takes"))
@@ -323,3 +341,17 @@ Returns OBJECT."
   (do ((o options (cddr o)) (out nil))
       ((null o) (nreverse out))
     (when (assoc (car o) %kernel-write-variables) (setq out (cons (cadr o) out)))))
+
+;; The library's own printing functions, on the kernel's directly when no
+;; dispatch table entry can apply.
+(defun princ-to-string (object)
+  "The text PRINC would write for OBJECT."
+  (if (pprint-dispatch-table-entries *print-pprint-dispatch*)
+      (write-to-string object :escape nil)
+      (%kernel-write-to-string object :escape nil)))
+
+(defun prin1-to-string (object)
+  "The text PRIN1 would write for OBJECT."
+  (if (pprint-dispatch-table-entries *print-pprint-dispatch*)
+      (write-to-string object :escape t)
+      (%kernel-write-to-string object :escape t)))

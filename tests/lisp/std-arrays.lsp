@@ -31,6 +31,9 @@
 => (CHARACTER T CHARACTER T T)
 
 (make-array 2 :initial-element 0 :initial-contents '(1 2))
+!! 8248 :INITIAL-ELEMENT :INITIAL-CONTENTS
+
+(make-array 2 :element-type 'bit :initial-element 0 :initial-contents '(1 0))
 !! 50
 
 (make-array -1)
