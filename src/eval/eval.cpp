@@ -369,8 +369,11 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
     v = lambda;
   } else {
     note_function_declarations(cdr(lambda), car(lambda), false);
+    // Binding allocates (a &REST list, defaults): this copy of fn must be
+    // rooted too, or the body would be read from where the function was.
+    root_push(&fn);
     bool failed = bind_lambda_list(car(lambda), lo);
-    // fn is rooted: re-read the body after binding may have moved it.
+    root_pop();
     lambda = cdr(fn);
     if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
     v = failed ? ts->glvalue : progn(cdr(lambda));

@@ -57,10 +57,10 @@ Value eval(Value cell);
 Value eval_form(Value form);
 // Evaluate the cells of a body in order; the last value (NIL for none).
 Value progn(Value body);
-// The common tail of every call of an interpreted function or closure fn
-// (rooted by the caller), once its lexical environment is entered: bind
-// its lambda list to the arguments from stack index lo, run the body and
-// undo the dynamic bindings made within frame.
+// The common tail of every call of an interpreted function or closure fn,
+// once its lexical environment is entered: bind its lambda list to the
+// arguments from stack index lo, run the body and undo the dynamic bindings
+// made within frame.
 Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo);
 
 // The lexical environment: zvlexenv and the frame it began at move

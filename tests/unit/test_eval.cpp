@@ -119,6 +119,23 @@ TEST_F(EvalTest, ClosuresShareVariablesWithTheirFrame) {
   EXPECT_EQ(show(ev("(functionp #'(lambda () 1))")), "T");
 }
 
+TEST_F(EvalTest, ClosureBodySurvivesCollectionsWhileBinding) {
+  // Binding the &REST list allocates; a collection then may move the
+  // closure, whose body must be read from where it went.
+  for (int round = 0; round < 8; round++) {
+    Value fn = ev("((lambda (a) (t-list 1 2 3 #'(lambda (x &rest r) (t-list a x r)))) 1)");
+    root_push(&fn);
+    fn = car(cdr(cdr(cdr(fn))));
+    uint32_t saved = zv_gc_stress;
+    zv_gc_stress = 1 + round % 3;
+    Value args[3] = {make_fixnum(2), make_fixnum(3), make_fixnum(4)};
+    Value v = call_function(fn, 3, args);
+    zv_gc_stress = saved;
+    EXPECT_EQ(show(v), "(1 2 (3 4))") << round;
+    root_pop();
+  }
+}
+
 TEST_F(EvalTest, MacrosExpandOncePerCallSite) {
   defspecial("*expansions*", make_fixnum(0));
   defmacro("(twice (x) (t-setq *expansions* (t+ *expansions* 1)) (t-list 't-list x x))");
