@@ -9,8 +9,14 @@
 // Class objects come in two sizes (the built-in classes have 4 words, all
 // others 10 or more), and %MAKE-INTO-CLASS can turn any instance into a
 // class, so every class word is read through word_or_nil.
+//
+// For the object system's speed and its redefinitions the kernel also
+// calls instances of callable classes (generic functions, through their
+// dispatch caches), brings instances of a redefined class up to date
+// before touching their slots, and reads raw instance words (455-458).
 #include "builtins/classes.h"
 
+#include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "builtins/types.h"
 #include "eval/equality.h"
@@ -23,6 +29,9 @@ namespace {
 // Fixed symbols: the protocol functions and the operation names passed to
 // the missing-slot function.
 enum : uint32_t {
+  SYM_STREAM = 0x18,
+  SYM_UPDATE_OBSOLETE = 0x24,
+  SYM_HASH_TABLE = 0x72,
   SYM_SETF = 0xA7,
   SYM_SLOT_BOUNDP = 0xA9,
   SYM_SLOT_MAKUNBOUND = 0xAA,
@@ -110,6 +119,24 @@ Value call_protocol(uint32_t sym, uint32_t nargs, const Value* args) {
   Value fn = sym_function(sym);
   if (nil_p(fn) || is_no_value(fn)) return lisp_error(E_UNDEFINED, make_symbol(sym));
   return call_function(make_symbol(sym), nargs, args);
+}
+
+// An instance whose stamp is not its class's present one was made before
+// the class was last redefined.  The object system's function brings it up
+// to date before any slot is touched, and returns the object that holds its
+// slots from then on: the instance itself, or a larger one it forwards to.
+// Until the object system defines that function nothing is stamped.
+Value up_to_date(Value o) {
+  if (heap_type(o) != HT_INSTANCE) return o;
+  Value c = heap_word(o, 0);
+  if (!is_class(c) || !(class_flags(c) & CF_STAMPED)) return o;
+  if (object_value_words(o) > IW_STAMP && heap_word(o, IW_STAMP) == word_or_nil(c, CW_NUMBER))
+    return o;
+  Value fn = sym_function(SYM_UPDATE_OBSOLETE);
+  if (nil_p(fn) || is_no_value(fn)) return o;
+  Value v = call_function1(make_symbol(SYM_UPDATE_OBSOLETE), o);
+  zvts->mv_count = 1;
+  return is_standard_object(v) ? v : o;
 }
 
 // (class object name operation [new-value])
@@ -296,12 +323,24 @@ Value bi_slot_exists_p(Value o, Value name) {
   return bool_value(is_standard_object(o) && !nil_p(find_slot_definition(own_class(o), name)));
 }
 
+// The cell of slot n of o, the instance brought up to date first; false
+// for a non-standard object or a missing slot.  o and n are rooted by the
+// caller, since the update runs Lisp.
+bool slot_of(Value* o, Value* n, Value* holder, uint32_t* loc) {
+  if (!is_standard_object(*o)) return false;
+  Value storage = up_to_date(*o);
+  return find_cell(storage, *n, holder, loc);
+}
+
 // 434 (object name-or-location)
 Value bi_slot_value(Value o, Value n) {
   Value holder;
   uint32_t loc;
-  if (!is_standard_object(o) || !find_cell(o, n, &holder, &loc))
-    return slot_missing(o, n, SYM_SLOT_VALUE);
+  root_push(&o);
+  root_push(&n);
+  bool found = slot_of(&o, &n, &holder, &loc);
+  root_pop(2);
+  if (!found) return slot_missing(o, n, SYM_SLOT_VALUE);
   Value v = heap_word(holder, loc);
   return is_no_value(v) ? slot_unbound(o, n) : v;
 }
@@ -311,12 +350,15 @@ Value bi_set_slot_value(Value, Value) {
   Value o = arg(1), n = arg(2), v = arg(3);
   Value holder;
   uint32_t loc;
-  if (!is_standard_object(o) || !find_cell(o, n, &holder, &loc)) {
-    root_push(&v);
+  root_push(&o);
+  root_push(&n);
+  root_push(&v);
+  if (!slot_of(&o, &n, &holder, &loc)) {
     slot_missing(o, n, SYM_SETF, &v);
-    root_pop();
+    root_pop(3);
     return v;
   }
+  root_pop(3);
   heap_set_word(holder, loc, v);
   return v;
 }
@@ -325,8 +367,11 @@ Value bi_set_slot_value(Value, Value) {
 Value bi_slot_boundp(Value o, Value n) {
   Value holder;
   uint32_t loc;
-  if (!is_standard_object(o) || !find_cell(o, n, &holder, &loc))
-    return bool_value(!nil_p(slot_missing(o, n, SYM_SLOT_BOUNDP)));
+  root_push(&o);
+  root_push(&n);
+  bool found = slot_of(&o, &n, &holder, &loc);
+  root_pop(2);
+  if (!found) return bool_value(!nil_p(slot_missing(o, n, SYM_SLOT_BOUNDP)));
   return bool_value(!is_no_value(heap_word(holder, loc)));
 }
 
@@ -334,12 +379,14 @@ Value bi_slot_boundp(Value o, Value n) {
 Value bi_slot_makunbound(Value o, Value n) {
   Value holder;
   uint32_t loc;
-  if (!is_standard_object(o) || !find_cell(o, n, &holder, &loc)) {
-    root_push(&o);
+  root_push(&o);
+  root_push(&n);
+  if (!slot_of(&o, &n, &holder, &loc)) {
     slot_missing(o, n, SYM_SLOT_MAKUNBOUND);
-    root_pop();
+    root_pop(2);
     return o;
   }
+  root_pop(2);
   heap_set_word(holder, loc, UNBOUND_SLOT);
   return o;
 }
@@ -399,6 +446,7 @@ Value bi_fill_slots_from_initargs(Value, Value) {
   root_push(&s);
   root_push(&def);
   root_push(&value);
+  o = up_to_date(o);
   for (s = word_or_nil(own_class(o), CW_SLOTS); cons_p(s); s = cdr(s)) {
     def = car(s);
     Value inits = word_or_nil(def, SD_INITARGS);
@@ -437,6 +485,212 @@ Value bi_fill_slots_from_initargs(Value, Value) {
   root_pop(4);
   zvts->mv_count = 1;
   return o;
+}
+
+// ---------------------------------------------------------------------------
+// Raw words of standard objects, for the object system's own bookkeeping:
+// no slot definitions, no unbound-slot or missing-slot calls, and no update
+// of an instance whose class has changed (the update itself reads the old
+// words this way).
+
+uint32_t checked_index(Value o, Value i) {
+  if (!is_standard_object(o)) return wrong_type(o), UINT32_MAX;
+  if (!is_fixnum(i) || fixnum_value(i) < 0 || uint32_t(fixnum_value(i)) >= object_value_words(o))
+    return wrong_type(i), UINT32_MAX;
+  return uint32_t(fixnum_value(i));
+}
+
+// 456 (object index [unbound-value]): an unbound word reads as the third
+// argument when one is given, else as the unbound marker itself.
+Value bi_instance_ref(Value, Value) {
+  check_max_args(3);
+  uint32_t i = checked_index(arg(1), arg(2));
+  if (i == UINT32_MAX) return NIL;
+  Value v = heap_word(arg(1), i);
+  return is_no_value(v) && arg_count() > 2 ? arg(3) : v;
+}
+
+// 457 (object index [value]): without a value the word becomes unbound.
+Value bi_instance_set(Value, Value) {
+  check_max_args(3);
+  uint32_t i = checked_index(arg(1), arg(2));
+  if (i == UINT32_MAX) return NIL;
+  Value v = arg_count() > 2 ? arg(3) : UNBOUND_SLOT;
+  heap_set_word(arg(1), i, v);
+  return arg_count() > 2 ? v : NIL;
+}
+
+// 458 (object): where a heap object or a cons lies now, a fixnum that
+// tells objects apart in printed text (#<POINT 12AB>); NIL for an
+// immediate Value.  A collection may change it.
+Value bi_object_address(Value x, Value) {
+  uint32_t t = tag_of(value_check(x));
+  if (cons_p(x)) return make_fixnum(int32_t(x & 0x7FFFFF));
+  if (t & TAG_HEAP_BIT) return make_fixnum(int32_t(heap_offset(x) & 0x7FFFFF));
+  return NIL;
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch caches
+//
+// A funcallable instance whose word 2 is a simple vector is a generic
+// function with its cache of effective methods:
+//
+//   0  the miss function, called with the arguments when no entry fits
+//   1  n, a fixnum: how many leading arguments make the key
+//   2  NIL, or a simple vector of n lists: the objects EQL specialisers
+//      name at each position
+//   3  the number of entries, a fixnum
+//   4  the table: a power of two of entries of n + 1 words, the n keys and
+//      the effective method (NIL in an empty entry)
+//
+// The key of an argument is the argument itself when an EQL specialiser
+// names it at its position, else its class.  A class hashes by its number
+// (word 4), which the collector never changes; other keys by the hash of
+// EQL hash tables.  The object system empties a cache (it makes a new one)
+// whenever a method or a class changes, so an entry never outlives what it
+// was computed from.
+
+enum : uint32_t { DC_MISS = 0, DC_KEYS = 1, DC_EQLS = 2, DC_COUNT = 3, DC_TABLE = 4 };
+constexpr uint32_t DC_MAX_KEYS = 16;
+
+inline uint32_t dc_keys(Value cache) { return uint32_t(fixnum_value(heap_word(cache, DC_KEYS))); }
+inline uint32_t dc_capacity(Value cache, uint32_t n) {
+  return (heap_length(cache) - DC_TABLE) / (n + 1);
+}
+
+bool usable_cache(Value cache) {
+  if (!is_simple_vector(cache) || heap_length(cache) <= DC_TABLE) return false;
+  Value n = heap_word(cache, DC_KEYS);
+  if (!is_fixnum(n) || fixnum_value(n) < 0 || uint32_t(fixnum_value(n)) > DC_MAX_KEYS) return false;
+  uint32_t c = dc_capacity(cache, uint32_t(fixnum_value(n)));
+  return c > 0 && (c & (c - 1)) == 0 && is_fixnum(heap_word(cache, DC_COUNT));
+}
+
+// False when the argument cannot key an entry: an EQL specialiser names a
+// class, which would be taken for the class of other arguments.
+bool dispatch_key(Value eqls, uint32_t i, Value a, Value* key) {
+  if (!nil_p(eqls)) {
+    for (Value l = word_or_nil(eqls, i); cons_p(l); l = cdr(l)) {
+      if (lisp_eql(car(l), a)) {
+        *key = a;
+        return !is_class(a);
+      }
+    }
+  }
+  *key = class_of(a);
+  return true;
+}
+
+uint32_t key_hash(Value k) {
+  if (is_class(k)) {
+    Value n = word_or_nil(k, CW_NUMBER);
+    if (is_fixnum(n)) return uint32_t(fixnum_value(n));
+    // The fixed classes never move.
+    return heap_offset(k) < 8 + zvm.heap_static ? heap_offset(k) : 0;
+  }
+  return ht_hash(k, HT_TEST_EQL);
+}
+
+uint32_t keys_hash(const Value* keys, uint32_t n) {
+  uint32_t h = 0;
+  for (uint32_t i = 0; i < n; i++) h = h * 31 + key_hash(keys[i]);
+  return h ^ (h >> 11);
+}
+
+// Classes are compared by identity, EQL keys (a big integer, a float) by
+// EQL.
+inline bool same_key(Value a, Value b) { return a == b || (!is_class(a) && lisp_eql(a, b)); }
+
+// The entry index for the keys: the one holding them, or the empty one
+// where they belong.  The table is never full.
+uint32_t probe(Value cache, const Value* keys, uint32_t n) {
+  uint32_t cap = dc_capacity(cache, n);
+  uint32_t e = keys_hash(keys, n) & (cap - 1);
+  for (;; e = (e + 1) & (cap - 1)) {
+    uint32_t w = DC_TABLE + e * (n + 1);
+    if (nil_p(heap_word(cache, w + n))) return e;
+    uint32_t i = 0;
+    while (i < n && same_key(heap_word(cache, w + i), keys[i])) i++;
+    if (i == n) return e;
+  }
+}
+
+// The keys of the arguments from arg(1) on (a list when args is one).
+bool arguments_keys(Value cache, Value args, Value* keys) {
+  uint32_t n = dc_keys(cache);
+  Value eqls = heap_word(cache, DC_EQLS);
+  for (uint32_t i = 0; i < n; i++) {
+    Value a;
+    if (args == NO_VALUE) {
+      if (i >= arg_count()) return false;
+      a = arg(i + 1);
+    } else {
+      if (!cons_p(args)) return false;
+      a = car(args);
+      args = cdr(args);
+    }
+    if (!dispatch_key(eqls, i, a, &keys[i])) return false;
+  }
+  return true;
+}
+
+// The effective method for the arguments of the current frame, or the
+// miss function.  Allocates nothing and calls nothing.
+Value dispatch(Value cache) {
+  if (!usable_cache(cache)) return NIL;
+  Value keys[DC_MAX_KEYS];
+  uint32_t n = dc_keys(cache);
+  if (arguments_keys(cache, NO_VALUE, keys)) {
+    Value em = heap_word(cache, DC_TABLE + probe(cache, keys, n) * (n + 1) + n);
+    if (!nil_p(em)) return em;
+  }
+  return heap_word(cache, DC_MISS);
+}
+
+void cache_insert(Value cache, const Value* keys, uint32_t n, Value em) {
+  uint32_t w = DC_TABLE + probe(cache, keys, n) * (n + 1);
+  if (nil_p(heap_word(cache, w + n)))
+    heap_set_word(cache, DC_COUNT, make_fixnum(fixnum_value(heap_word(cache, DC_COUNT)) + 1));
+  for (uint32_t i = 0; i < n; i++) heap_set_word(cache, w + i, keys[i]);
+  heap_set_word(cache, w + n, em);
+}
+
+// 455 (cache arguments method): the cache with method stored under the
+// keys of the argument list; a full cache is replaced by one of twice the
+// size, which is returned.  Arguments that cannot key an entry leave the
+// cache as it is.
+Value bi_dispatch_cache_add(Value, Value) {
+  Value cache = arg(1), args = arg(2), em = arg(3);
+  if (!usable_cache(cache)) return wrong_type(cache);
+  if (nil_p(em)) return cache;
+  uint32_t n = dc_keys(cache);
+  uint32_t cap = dc_capacity(cache, n);
+  Value keys[DC_MAX_KEYS];
+  if (!arguments_keys(cache, args, keys)) return cache;
+  if (2 * uint32_t(fixnum_value(heap_word(cache, DC_COUNT)) + 1) > cap) {
+    uint32_t words = DC_TABLE + 2 * cap * (n + 1);
+    if (words >= HT_MAX_SLOTS) return cache;
+    // Keys are Values the collector may move: they are computed again
+    // after the allocation.
+    Value fresh = mem_alloc_vector(words);
+    cache = arg(1);
+    for (uint32_t i = 0; i < words; i++) heap_set_word(fresh, i, NIL);
+    for (uint32_t i = 0; i < DC_TABLE; i++) heap_set_word(fresh, i, heap_word(cache, i));
+    heap_set_word(fresh, DC_COUNT, make_fixnum(0));
+    Value old_keys[DC_MAX_KEYS];
+    for (uint32_t e = 0; e < cap; e++) {
+      uint32_t w = DC_TABLE + e * (n + 1);
+      if (nil_p(heap_word(cache, w + n))) continue;
+      for (uint32_t i = 0; i < n; i++) old_keys[i] = heap_word(cache, w + i);
+      cache_insert(fresh, old_keys, n, heap_word(cache, w + n));
+    }
+    cache = fresh;
+    arguments_keys(cache, arg(2), keys);
+    em = arg(3);
+  }
+  cache_insert(cache, keys, n, em);
+  return cache;
 }
 
 }  // namespace
@@ -491,6 +745,13 @@ Value class_of(Value x) {
     case TAG_OBJECT: {
       uint8_t ht = heap_type(x);
       if (ht == HT_INSTANCE || ht == HT_CLASS) return heap_word(x, 0);
+      // Hash tables and streams have the classes the library registers
+      // under their type names, so methods can be specialised on them.
+      if (t == TAG_OBJECT && (ht == HT_HASH || ((ht & 63) >= HT_FILE && (ht & 63) <= HT_STRING_STREAM))) {
+        Value name = make_symbol(ht == HT_HASH ? SYM_HASH_TABLE : SYM_STREAM);
+        Value c = ht_get(zvm.roots[ROOT_TYPE_TABLE], name, NIL);
+        if (is_class(c)) return c;
+      }
       if (t == TAG_VECTOR && ht == HT_BYTES && (heap_hdr1(x) & HDR_ONE_DIM))
         c = FIXED_CLASS_STRING;
       else if (t == TAG_VECTOR && ht == HT_ARRAY)
@@ -514,7 +775,20 @@ Value find_slot_definition(Value cls, Value name) {
   return NIL;
 }
 
+// What a call of the standard object x runs on the arguments of the
+// current frame: for an instance of a funcallable class its word 2, a
+// function or, for a generic function, the effective method its dispatch
+// cache holds for the arguments (the cache's miss function when it holds
+// none).  NIL when x cannot be called.
+Value instance_function(Value x) {
+  if (tag_of(x) != TAG_OBJECT || heap_type(x) != HT_INSTANCE) return NIL;
+  if (!(class_flags(heap_word(x, 0)) & CF_FUNCALLABLE)) return NIL;
+  Value f = word_or_nil(x, IW_FUNCTION);
+  return is_simple_vector(f) ? dispatch(f) : f;
+}
+
 void bi_install_classes() {
+  zv_instance_function = instance_function;
   bi_install(419, bi_allocate_instance);
   bi_install(420, bi_check_initargs);
   bi_install(421, bi_class_name);
@@ -534,4 +808,8 @@ void bi_install_classes() {
   bi_install(435, bi_set_slot_value);
   bi_install(436, bi_standard_object_p);
   bi_install(437, bi_make_into_class);
+  bi_install(455, bi_dispatch_cache_add);
+  bi_install(456, bi_instance_ref);
+  bi_install(457, bi_instance_set);
+  bi_install(458, bi_object_address);
 }

@@ -48,8 +48,23 @@ enum : uint32_t {
   CW_NAME = 1,
   CW_PRECEDENCE = 2,
   CW_SIZE = 3,
+  CW_NUMBER = 4,
   CW_SLOTS = 7,
   CW_DEFAULT_INITARGS = 8,
+};
+// Word 3 of a class holds, above the instance size in bits 0-15, flags the
+// object system sets for the instances of the class.
+enum : uint32_t {
+  CF_SIZE_MASK = 0xFFFF,
+  CF_FUNCALLABLE = 0x10000,  // an instance can be called: word 2 holds its function
+  CF_STAMPED = 0x20000,      // an instance holds in word 1 the stamp of its layout
+};
+// Word 4 of a class is its number: a fixnum the dispatch caches hash by, and
+// for a class with stamped instances also the stamp of its present layout.
+// The instance words the flags give a meaning to:
+enum : uint32_t {
+  IW_STAMP = 1,
+  IW_FUNCTION = 2,
 };
 // Slot definition words.
 enum : uint32_t {
@@ -84,6 +99,12 @@ inline bool is_class(Value v) { return tag_of(v) == TAG_OBJECT && heap_type(v) =
 
 // The class of any Value.
 Value class_of(Value x);
+
+// The flags of a class's word 3 (0 for anything else).
+inline uint32_t class_flags(Value cls) {
+  Value w = word_or_nil(cls, CW_SIZE);
+  return is_fixnum(w) ? uint32_t(fixnum_value(w)) & ~CF_SIZE_MASK : 0;
+}
 
 // The slot definition named `name` in the effective slots of class `cls`,
 // NIL when there is none (or cls is no class).

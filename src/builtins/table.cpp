@@ -527,10 +527,10 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {NI, FIXED, 1}, /* 454 %FIXNUMP */
 
     // Spare records: later built-ins take these numbers.
-    {nullptr, FIXED, 0}, /* 455 spare */
-    {nullptr, FIXED, 0}, /* 456 spare */
-    {nullptr, FIXED, 0}, /* 457 spare */
-    {nullptr, FIXED, 0}, /* 458 spare */
+    {NI, FIXED, 3},      /* 455 %DISPATCH-CACHE-ADD */
+    {NI, OPTREST, 2},    /* 456 %INSTANCE-REF */
+    {NI, OPTREST, 2},    /* 457 %INSTANCE-SET */
+    {NI, FIXED, 1},      /* 458 %OBJECT-ADDRESS */
     {nullptr, FIXED, 0}, /* 459 spare */
     {nullptr, FIXED, 0}, /* 460 spare */
     {nullptr, FIXED, 0}, /* 461 spare */

@@ -71,6 +71,39 @@ Value call_builtin_routine(uint32_t n) {
   return fn(NIL, NIL);
 }
 
+Value (*zv_instance_function)(Value x) = nullptr;
+
+Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn) {
+  // A callable object hands the call on to what it runs; a chain of them
+  // that never reaches a function is an undefined function.
+  for (uint32_t hops = 0;; hops++) {
+    uint32_t t = tag_of(fn);
+    if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
+      uint32_t n = fn & 0xFFFF;
+      uint32_t count = zv_builtins[n].count;
+      uint32_t nargs = frame - ts->septr;
+      if (nargs < count) return lisp_error(E_FEW_ARGS_CALL);
+      if (t == TAG_BUILTIN + 2 && nargs > count) {
+        lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, ts->stack[frame - count - 1].arg);
+        ts->septr = static_cast<uint16_t>(frame - count);
+      } else if (t == TAG_BUILTIN + 4 && nargs > count) {
+        preprocess_keywords(count);
+      }
+      return call_builtin_routine(n);
+    }
+    if (cons_p(fn) && (car(fn) == make_symbol(SYM_LAMBDA) || car(fn) == make_symbol(SYM_CLOSURE)))
+      return apply_lambda(ts, frame, fn);
+    if (t == TAG_OBJECT && zv_instance_function && hops < 16) {
+      Value next = zv_instance_function(fn);
+      if (!nil_p(next)) {
+        fn = next;
+        continue;
+      }
+    }
+    return lisp_error(E_UNDEFINED, stack_entry(frame).arg);
+  }
+}
+
 Value call_frame() {
   ThreadState* ts = zvts;
   LexState saved = lexenv_save();
@@ -88,29 +121,7 @@ Value call_frame() {
   }
   // The callee never sees the caller's lexical variables.
   lexenv_enter(0, frame);
-  Value v;
-  uint32_t t = tag_of(fn);
-  if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
-    uint32_t n = fn & 0xFFFF;
-    uint32_t count = zv_builtins[n].count;
-    uint32_t nargs = frame - ts->septr;
-    if (nargs < count) {
-      v = lisp_error(E_FEW_ARGS_CALL);
-    } else {
-      if (t == TAG_BUILTIN + 2 && nargs > count) {
-        lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, ts->stack[frame - count - 1].arg);
-        ts->septr = static_cast<uint16_t>(frame - count);
-      } else if (t == TAG_BUILTIN + 4 && nargs > count) {
-        preprocess_keywords(count);
-      }
-      v = call_builtin_routine(n);
-    }
-  } else if (cons_p(fn) &&
-             (car(fn) == make_symbol(SYM_LAMBDA) || car(fn) == make_symbol(SYM_CLOSURE))) {
-    v = apply_lambda(ts, frame, fn);
-  } else {
-    v = lisp_error(E_UNDEFINED, stack_entry(frame).arg);
-  }
+  Value v = apply_pushed(ts, frame, fn);
   lexenv_restore(saved);
   return v;
 }
@@ -274,6 +285,7 @@ Value bi_functionp(Value x, Value) {
   if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) return T;
   if (cons_p(x))
     return bool_value(car(x) == make_symbol(SYM_LAMBDA) || car(x) == make_symbol(SYM_CLOSURE));
+  if (t == TAG_OBJECT && zv_instance_function) return bool_value(!nil_p(zv_instance_function(x)));
   return NIL;
 }
 

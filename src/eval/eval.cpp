@@ -233,6 +233,20 @@ Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) 
   return v;
 }
 
+// Apply a callable object to the argument forms of the current eval frame.
+Value eval_object_call(ThreadState* ts, uint16_t frame, Value fn) {
+  root_push(&fn);
+  Value rest = cdr(ts->stack[frame].arg);
+  root_push(&rest);
+  for (; cons_p(rest); rest = cdr(rest)) {
+    Value a = eval(rest);
+    push_arg(a);
+  }
+  root_pop(2);
+  lexenv_enter(0, frame);
+  return apply_pushed(ts, frame, fn);
+}
+
 // Does the tree hold the cons x?  The free part of the Lisp stack is the
 // work stack, so nothing is allocated; a walk that runs out of room or
 // steps (a circular expansion) answers yes, the safe answer.
@@ -346,6 +360,10 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
         if (displace(ts, frame, cell, e, saved, &v)) continue;
         break;
       }
+    }
+    if (t == TAG_OBJECT && zv_instance_function) {  // a generic function, say
+      v = hook_set(SYM_APPLYHOOK) ? call_apply_hook(ts, frame) : eval_object_call(ts, frame, fn);
+      break;
     }
     v = lisp_error(E_UNDEFINED, car(ts->stack[frame].arg));
     break;

@@ -144,6 +144,14 @@ Value call_function3(Value fn, Value a, Value b, Value c);
 // Call the function of the innermost frame with the arguments between
 // it and septr.  The caller pushes and pops the frame.
 Value call_frame();
+// Run the function fn (not a symbol) on the arguments between `frame`, the
+// innermost frame, and septr, in the empty lexical environment.
+Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn);
+// Calling a standard object: the class built-ins install the hook that
+// says what a call of object x runs on the arguments of the innermost frame
+// (a function, which may be another callable object), or NIL when x cannot
+// be called.  Generic functions are such objects.
+extern Value (*zv_instance_function)(Value x);
 // Call a built-in by number with the arguments between zvform and septr,
 // by the routine entry convention (no count checks).
 Value call_builtin_routine(uint32_t n);

@@ -58,7 +58,9 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
     // Reserved: indices 34 and up are refused as built-in keywords.
     {"%RESERVED-34", O, ""},
     {"SPECIAL", O, "declaration identifier: (DECLARE (SPECIAL var ...))"},  // 35
-    {"%RESERVED-36", O, ""},
+    {"%UPDATE-OBSOLETE-INSTANCE", O,
+     "function: brings an instance made before its class changed up to date; returns the object "
+     "holding its slots"},
     {"%RESERVED-37", O, ""},
     {"%RESERVED-38", O, ""},
     {"%RESERVED-39", O, ""},

@@ -63,30 +63,35 @@ TEST(BuiltinTable, RecordsNamedElsewhere) {
 
 TEST(BuiltinTable, EveryBuiltinHasARoutineAndSparesHaveNone) {
   for (uint32_t i = 0; i < BI_COUNT; i++) EXPECT_NE(zv_builtins[i].fn, nullptr) << i;
+  // Later built-ins take spare records from 455 on; the rest stay empty.
   for (uint32_t i = BI_COUNT; i < BI_CAPACITY; i++) {
-    EXPECT_EQ(zv_builtins[i].fn, nullptr) << i;
+    if (zv_builtins[i].fn) continue;
     EXPECT_EQ(zv_builtins[i].kind, 2) << i;
     EXPECT_EQ(zv_builtins[i].count, 0) << i;
   }
+  EXPECT_EQ(zv_builtins[BI_CAPACITY - 1].fn, nullptr);
 }
 
 TEST(BuiltinTable, InitCountsTrimsSparesAndIsRepeatable) {
   zv_bi_live = zv_bi_saved = BI_CAPACITY;
   bi_init_counts();
-  EXPECT_EQ(zv_bi_live, 455);
-  EXPECT_EQ(zv_bi_saved, 455);
+  uint16_t live = zv_bi_live;
+  EXPECT_GE(live, 455);
+  EXPECT_LT(live, BI_CAPACITY);
+  EXPECT_EQ(zv_bi_saved, live);
+  EXPECT_NE(zv_builtins[live - 1].fn, nullptr);
   bi_init_counts();
-  EXPECT_EQ(zv_bi_live, 455);
-  EXPECT_EQ(zv_bi_saved, 455);
+  EXPECT_EQ(zv_bi_live, live);
+  EXPECT_EQ(zv_bi_saved, live);
 
-  // A built-in added in the first spare record takes number 455.
-  zv_builtins[455].fn = bi_not_implemented;
+  // A built-in in the last spare record makes every record live.
+  zv_builtins[BI_CAPACITY - 1].fn = bi_not_implemented;
   bi_init_counts();
-  EXPECT_EQ(zv_bi_live, 456);
-  EXPECT_EQ(zv_bi_saved, 456);
-  zv_builtins[455].fn = nullptr;
+  EXPECT_EQ(zv_bi_live, BI_CAPACITY);
+  EXPECT_EQ(zv_bi_saved, BI_CAPACITY);
+  zv_builtins[BI_CAPACITY - 1].fn = nullptr;
   bi_init_counts();
-  EXPECT_EQ(zv_bi_live, 455);
+  EXPECT_EQ(zv_bi_live, live);
 }
 
 TEST(BuiltinTable, ValueEncoding) {
