@@ -16,6 +16,8 @@
 // before touching their slots, and reads raw instance words (455-458).
 #include "builtins/classes.h"
 
+#include <cstring>
+
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "builtins/types.h"
@@ -487,6 +489,53 @@ Value bi_fill_slots_from_initargs(Value, Value) {
   return o;
 }
 
+// Does the property list give :ALLOW-OTHER-KEYS, which no fixed keyword
+// names?
+bool allows_other_keys(Value plist) {
+  static const char name[] = "ALLOW-OTHER-KEYS";
+  for (; cons_p(plist) && cons_p(cdr(plist)); plist = cdr(cdr(plist))) {
+    Value k = car(plist);
+    if (tag_of(k) != TAG_KEYWORD) continue;
+    Value s = sym_name(symbol_index(k));
+    if (is_string_raw(s) && string_length(s) == sizeof name - 1 &&
+        std::memcmp(string_bytes(s), name, sizeof name - 1) == 0)
+      return true;
+  }
+  return false;
+}
+
+// 459 (class-or-name initargs): MAKE-INSTANCE's quick way, for a class
+// whose word 6 holds a stamp (the object system puts one there while only
+// its own methods would run): the initargs checked and completed with the
+// defaults (425), a new instance with that stamp, its slots filled from
+// the initargs and the initforms (428).  NIL, and nothing done, for any
+// other class, a name of none, or initargs with :ALLOW-OTHER-KEYS.
+Value bi_make_instance_fast(Value cls, Value initargs) {
+  if (is_symbol_word(symbol_normal(cls))) cls = ht_get(zvm.roots[ROOT_TYPE_TABLE], cls, NIL);
+  if (!is_class(value_check(cls)) || allows_other_keys(initargs)) return NIL;
+  Value stamp = word_or_nil(cls, CW_QUICK_STAMP);
+  if (!is_fixnum(stamp) || !finalized(cls)) return NIL;
+  uint32_t size = instance_size(cls);
+  if (size <= IW_STAMP) return NIL;
+  root_push(&cls);
+  initargs = bi_default_initargs(cls, initargs);
+  root_push(&initargs);
+  Value x = mem_alloc_object(size, HT_INSTANCE);
+  heap_set_word(x, 0, cls);
+  heap_set_word(x, IW_STAMP, word_or_nil(cls, CW_QUICK_STAMP));
+  for (uint32_t i = IW_STAMP + 1; i < size; i++) heap_set_word(x, i, UNBOUND_SLOT);
+  // The initargs go on the stack as the arguments of 428.
+  push_frame(bi_value(428), ST_CALL_FRAME);
+  push_arg(x);
+  push_arg(T);
+  for (Value l = initargs; cons_p(l); l = cdr(l)) push_arg(car(l));
+  root_pop(2);
+  Value v = call_frame();
+  pop_frame();
+  zvts->mv_count = 1;
+  return v;
+}
+
 // ---------------------------------------------------------------------------
 // Raw words of standard objects, for the object system's own bookkeeping:
 // no slot definitions, no unbound-slot or missing-slot calls, and no update
@@ -812,4 +861,5 @@ void bi_install_classes() {
   bi_install(456, bi_instance_ref);
   bi_install(457, bi_instance_set);
   bi_install(458, bi_object_address);
+  bi_install(459, bi_make_instance_fast);
 }

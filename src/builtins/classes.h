@@ -49,6 +49,7 @@ enum : uint32_t {
   CW_PRECEDENCE = 2,
   CW_SIZE = 3,
   CW_NUMBER = 4,
+  CW_QUICK_STAMP = 6,
   CW_SLOTS = 7,
   CW_DEFAULT_INITARGS = 8,
 };
@@ -59,6 +60,9 @@ enum : uint32_t {
   CF_FUNCALLABLE = 0x10000,  // an instance can be called: word 2 holds its function
   CF_STAMPED = 0x20000,      // an instance holds in word 1 the stamp of its layout
 };
+// Word 6 of a class is the object system's: a fixnum there says that
+// MAKE-INSTANCE may take the kernel's quick way (459) and is the stamp of
+// the instances it makes.
 // Word 4 of a class is its number: a fixnum the dispatch caches hash by, and
 // for a class with stamped instances also the stamp of its present layout.
 // The instance words the flags give a meaning to:

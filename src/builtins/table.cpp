@@ -531,7 +531,7 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {NI, OPTREST, 2},    /* 456 %INSTANCE-REF */
     {NI, OPTREST, 2},    /* 457 %INSTANCE-SET */
     {NI, FIXED, 1},      /* 458 %OBJECT-ADDRESS */
-    {nullptr, FIXED, 0}, /* 459 spare */
+    {NI, FIXED, 2},      /* 459 %MAKE-INSTANCE-FAST */
     {nullptr, FIXED, 0}, /* 460 spare */
     {nullptr, FIXED, 0}, /* 461 spare */
     {nullptr, FIXED, 0}, /* 462 spare */

@@ -524,4 +524,5 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%INSTANCE-REF",        // 456
     "%INSTANCE-SET",        // 457
     "%OBJECT-ADDRESS",      // 458
+    "%MAKE-INSTANCE-FAST",  // 459
 };
