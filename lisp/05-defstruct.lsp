@@ -94,12 +94,20 @@
           ((null (cadr (multiple-value-call (function list) (%catch-error (typep nil name)))))
            (error 4177 name)))))
 
+;; Class numbers (class word 4): the object system's dispatch caches hash
+;; classes by them, and a redefined class gets a new one.  Never reused.
+(defvar %class-counter 0)
+
+(defun %new-class-number ()
+  (setq %class-counter (+ %class-counter 1)))
+
 ;; A class of metaclass STRUCTURE-CLASS; its precedence list starts with
 ;; itself.
 (defun %make-structure-class (name slots parent-class)
   (let ((c (allocate-instance (find-class 'structure-class))))
     (dotimes (i 9) (%set-slot-value c (+ i 1) nil))
     (%set-slot-value c 1 name)
+    (%set-slot-value c 4 (%new-class-number))
     (%set-slot-value c 2 (cons c (if parent-class
                                       (slot-value parent-class 2)
                                       (list (find-class 'structure-object) (find-class t)))))

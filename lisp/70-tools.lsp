@@ -263,10 +263,19 @@ they name."
             (format stream "~&  ~S: unbound~%" (svref d 0)))))))
 
 (defun describe (object &optional stream)
-  "Print a description of OBJECT on STREAM."
+  "Print a description of OBJECT on STREAM, by DESCRIBE-OBJECT."
   (let ((stream (cond ((null stream) *standard-output*)
                       ((eq stream t) *terminal-io*)
                       (t stream))))
+    (if (fboundp 'describe-object)
+        (describe-object object stream)
+        (%describe-plain object stream))
+    (values)))
+
+;; The descriptions of the objects that are not instances; the default
+;; method of DESCRIBE-OBJECT.
+(defun %describe-plain (object stream)
+  (progn
     (cond ((symbolp object) (%describe-symbol object stream))
           ((numberp object) (%describe-number object stream))
           ((characterp object)
