@@ -330,12 +330,16 @@
 ;; The class object of a new class of METACLASS named NAME, not finalized.
 (defun %allocate-class (metaclass name)
   (let ((c (allocate-instance metaclass)))
-    (dotimes (i (- (%object-length c) 1)) (%instance-set c (+ i 1) nil))
+    (dotimes (i 9) (%instance-set c (+ i 1) nil))
     (%instance-set c 1 name)
     (%instance-set c 3 0)
     (%instance-set c 4 (%new-class-number))
     (%instance-set c 5 (%make-description))
-    (%make-into-class c)))
+    (%make-into-class c)
+    ;; The slots a metaclass of the program's adds, from 10 on.
+    (when (> (%object-length c) 10)
+      (%fill-slots-from-initargs c t))
+    c))
 
 (defun %set-direct-superclasses (class supers)
   (let ((d (%description class)))

@@ -74,9 +74,17 @@
 (defun %function-name-p (name)
   (or (and name (symbolp name)) (%setf-name-p name)))
 
-;; The function NAME names now, or NIL.
+;; The function NAME names now, or NIL.  A generic function TRACE wraps
+;; (lisp/75-debugging.lsp) is still the one its methods go to.
 (defun %named-function (name)
-  (cond ((symbolp name) (and (fboundp name) (symbol-function name)))
+  (cond ((symbolp name)
+         (let ((f (and (fboundp name) (symbol-function name))))
+           (if (and f (not (%generic-function-p f)) (boundp '%traced))
+               (let ((entry (assoc name (symbol-value '%traced))))
+                 (if (and entry (eq (caddr entry) f) (%generic-function-p (cadr entry)))
+                     (cadr entry)
+                     f))
+               f)))
         ((%setf-name-p name) (get (cadr name) '%setf-function))
         (t (error "~S is not a function name" name))))
 
@@ -289,13 +297,32 @@ its own."
     (%instance-set m 10 nil)
     m))
 
+;; The built-in classes CLASS-OF gives or that precede them: a method can
+;; be specialised on these.  The others (FIXNUM, KEYWORD, SIMPLE-STRING,
+;; ...) are types no object's class descends from, so a method on one
+;; would never run.
+(defvar %dispatch-classes
+  (let ((out nil))
+    (dolist (x (list 0 1.5 (complex 1 2) (code-char 65) 'a nil '(1) "s" (vector 1) (make-array '(2 2))
+                     (make-hash-table) *standard-output* (symbol-function 'car)) out)
+      (dolist (c (%class-cpl (class-of x)))
+        (unless (member c out) (setq out (cons c out)))))))
+
+(defun %specializer-class (c)
+  (if (and (eq (%class-metaclass c) (find-class 'built-in-class))
+           (not (member c %dispatch-classes)))
+      (error "No object has ~S as its class: methods cannot be specialised on it" (class-name c))
+      c))
+
 ;; A specializer as a method holds it: a class, or (EQL object).
 (defun %specializer (s)
-  (cond ((%class-object-p s) s)
+  (cond ((%class-object-p s) (%specializer-class s))
         ((and (consp s) (eq (car s) 'eql) (consp (cdr s)) (null (cddr s))) s)
         ((and s (symbolp s))
-         (or (find-class s nil)
-             (error "~S is not a class: a method cannot be specialised on it" s)))
+         (let ((c (find-class s nil)))
+           (if c
+               (%specializer-class c)
+               (error "~S is not a class: a method cannot be specialised on it" s))))
         (t (error "~S is not a specializer" s))))
 
 (defun %same-specializer-p (a b)

@@ -166,3 +166,22 @@
 =>  ":COLOR is not a slot option (slot X of BAD-SLOT-OPTION)"
 =>  "INTEGER names a built-in-class that cannot be redefined as a class"
 =>  "The class TWICE has two slots named X")
+
+;; A metaclass of the program's, with a slot of its own in each class.
+(progn
+  (defclass counted-class (standard-class) ((made :initform 0 :accessor made)))
+  (defclass widget () ((n :initarg :n :reader n)) (:metaclass counted-class))
+  (defmethod make-instance :after ((c counted-class) &rest initargs) (incf (made c)))
+  (make-instance 'widget :n 1)
+  (list (n (make-instance 'widget :n 2)) (made (find-class 'widget))
+        (class-name (class-of (find-class 'widget)))
+        (error-text (lambda () (defclass widget () ())))))
+=> (2 2 COUNTED-CLASS "The class WIDGET cannot change its metaclass from COUNTED-CLASS to STANDARD-CLASS")
+
+;; Types that no object has as its class cannot specialise methods.
+(list (error-text (lambda () (defmethod on-keyword ((x keyword)) x)))
+      (error-text (lambda () (defmethod on-fixnum ((x fixnum)) x)))
+      (error-text (lambda () (defmethod on-nothing ((x no-such-class)) x))))
+=> ("No object has KEYWORD as its class: methods cannot be specialised on it"
+=>  "No object has FIXNUM as its class: methods cannot be specialised on it"
+=>  "NO-SUCH-CLASS is not a class: a method cannot be specialised on it")

@@ -287,3 +287,14 @@
   (let ((b (make-instance 'box)))
     (list (setf (content b) 5) (content b))))
 => ((:BOXED 5) (:AFTER :BOXED 5))
+
+;; TRACE wraps a generic function; methods defined meanwhile still go to it.
+(progn
+  (defgeneric traced-area (x))
+  (defmethod traced-area ((x integer)) (* x x))
+  (trace traced-area)
+  (defmethod traced-area ((x string)) (length x))
+  (let ((s (with-output-to-string (*trace-output*) (traced-area "abc"))))
+    (untrace traced-area)
+    (list (traced-area 3) (traced-area "ab") (> (length s) 0) (typep #'traced-area 'generic-function))))
+=> (9 2 T T)

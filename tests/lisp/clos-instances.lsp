@@ -234,3 +234,22 @@
           (explained 3))))
 => ("A class with words." "A class with words." "A generic function with words."
 =>  "A generic function with words." "A method with words." "new words" 3)
+
+;; A superclass redefined: the instances of its subclasses are updated too.
+(progn
+  (defclass upper () ((a :initform 1 :accessor a)))
+  (defclass lower (upper) ((b :initform 2 :accessor b)))
+  (let ((x (make-instance 'lower)))
+    (setf (a x) 10 (b x) 20)
+    (defclass upper () ((z :initform 0 :accessor z) (a :initform 1 :accessor a)))
+    (list (z x) (a x) (b x) (mapcar #'slot-definition-name (class-slots (find-class 'lower))))))
+=> (0 10 20 (Z A B))
+
+;; Initargs that SHARED-INITIALIZE methods take are valid.
+(progn
+  (defclass configured () ((size :accessor size)))
+  (defmethod shared-initialize :after ((c configured) slots &key (dimension 3))
+    (setf (size c) (* dimension dimension)))
+  (list (size (make-instance 'configured)) (size (make-instance 'configured :dimension 4))
+        (error-text (lambda () (make-instance 'configured :dimensions 4)))))
+=> (9 16 ":DIMENSIONS is not a keyword accepted here")
