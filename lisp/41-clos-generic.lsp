@@ -91,7 +91,19 @@
 (defun %set-named-function (name function)
   (if (symbolp name)
       (%set-symbol-function name function)
-      (%install-setf-function (cadr name) function)))
+      (progn
+        (%install-setf-function (cadr name) function)
+        ;; SETF of (name args...) calls the function found under the
+        ;; name at that moment, without going through a function of
+        ;; &REST arguments.
+        (eval (list 'define-setf-expander (cadr name) '(&rest arguments)
+                    (list '%simple-place (list 'quote (cadr name)) 'arguments
+                          (list '%setf-function-caller (list 'quote (cadr name)))))))))
+
+(defun %setf-function-caller (name)
+  (lambda (&rest forms)
+    (let ((l (last forms)))
+      (list* 'funcall (list 'get (list 'quote name) ''%setf-function) (car l) (butlast forms)))))
 
 ;;; ------------------------------------------------------------------
 ;;; Lambda lists
