@@ -568,13 +568,42 @@ specific first."
 (defun %effective-method-function (gf args)
   (let ((methods (%applicable-methods gf args))
         (spec (%gf-method-combination gf)))
-    (cond ((null methods)
+    (cond ((< (length args) (%gf-required-count gf))
+           (lambda (&rest args) (%too-few-arguments-error gf args)))
+          ((null methods)
            (lambda (&rest args) (apply (function no-applicable-method) gf args)))
           ((and (null (cdr methods)) (null (%method-qualifiers (car methods)))
                 (%method-slot-name (car methods)))
            (%accessor-effective-method gf (car methods) args))
-          ((eq (car spec) 'standard) (%standard-effective-method gf methods))
-          (t (%short-effective-method gf methods spec)))))
+          (t (%checking-keywords gf methods
+                                 (if (eq (car spec) 'standard)
+                                     (%standard-effective-method gf methods)
+                                     (%short-effective-method gf methods spec)))))))
+
+(defun %too-few-arguments-error (gf args)
+  (error "~S takes at least ~D arguments, not ~D: ~S"
+         (%gf-name gf) (%gf-required-count gf) (length args) args))
+
+;; A call of a generic function with &KEY may give only the keywords the
+;; generic function or an applicable method names, unless one of them
+;; allows other keys or the call gives :ALLOW-OTHER-KEYS true.
+(defun %checking-keywords (gf methods em)
+  (let ((g (%parse-lambda-list (%gf-lambda-list gf))))
+    (if (or (not (nth 3 g)) (nth 5 g))
+        em
+        (let ((allowed (copy-list (nth 4 g))) (skip (+ (length (car g)) (length (cadr g)))))
+          (dolist (m methods)
+            (let ((p (%parse-lambda-list (%method-lambda-list m))))
+              (when (nth 5 p) (return-from %checking-keywords em))
+              (dolist (k (nth 4 p)) (unless (member k allowed) (setq allowed (cons k allowed))))))
+          (lambda (&rest args)
+            (let ((keys (nthcdr skip args)))
+              (unless (getf keys :allow-other-keys)
+                (do ((l keys (cddr l)))
+                    ((null l))
+                  (unless (or (member (car l) allowed) (eq (car l) :allow-other-keys))
+                    (error 4150 (car l))))))
+            (apply em args))))))
 
 ;;; ------------------------------------------------------------------
 ;;; Next methods

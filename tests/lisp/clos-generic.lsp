@@ -298,3 +298,21 @@
     (untrace traced-area)
     (list (traced-area 3) (traced-area "ab") (> (length s) 0) (typep #'traced-area 'generic-function))))
 => (9 2 T T)
+
+;; Calls give the keywords the generic function or an applicable method
+;; names, and enough arguments; multiple values pass through every kind of
+;; method.
+(progn
+  (defgeneric sized (x &key))
+  (defmethod sized ((x integer) &key (scale 1)) (* x scale))
+  (defmethod sized ((x string) &key &allow-other-keys) (length x))
+  (defgeneric several (x))
+  (defmethod several ((x t)) (values 1 2 3))
+  (defmethod several :after ((x integer)) 'ignored)
+  (defmethod several :around ((x number)) (call-next-method))
+  (list (sized 2 :scale 3) (error-text (lambda () (sized 2 :size 3)))
+        (sized 2 :size 3 :allow-other-keys t) (sized "abc" :anything 1)
+        (error-text (lambda () (several)))
+        (multiple-value-list (several 'a)) (multiple-value-list (several 1))))
+=> (6 ":SIZE is not a keyword accepted here" 2 3 "SEVERAL takes at least 1 arguments, not 0: NIL"
+=>  (1 2 3) (1 2 3))
