@@ -2,9 +2,10 @@
 ;;;;
 ;;;; Classes are the kernel's class objects.  Besides the words the kernel
 ;;;; reads (0 metaclass, 1 name, 2 precedence list, 3 instance size and
-;;;; flags, 4 number, 7 effective slots, 8 default initargs) a class made
-;;;; here uses word 5 for its description vector and word 6 for the plan
-;;;; MAKE-INSTANCE follows (42-clos-instances.lsp).  The built-in classes
+;;;; flags, 4 number, 6 MAKE-INSTANCE's quick stamp, 7 effective slots,
+;;;; 8 default initargs) a class made here uses word 5 for its description
+;;;; vector and word 6 for the plan MAKE-INSTANCE follows
+;;;; (42-clos-instances.lsp).  The built-in classes
 ;;;; have only words 0-3; their descriptions hang on their names.
 ;;;;
 ;;;; An instance of a standard class holds in word 1 the stamp of the
@@ -17,8 +18,8 @@
 ;;;; %UPDATE-OBSOLETE-INSTANCE before touching its slots.
 ;;;;
 ;;;; Slot definitions are simple vectors, as the kernel wants them:
-;;;;   0 name, 1 location (NIL in a direct definition), 2 NIL or the vector
-;;;;   whose word 0 holds a shared slot's value, 3 initargs, 4 NIL or
+;;;;   0 name, 1 location (NIL in a direct definition), 2 NIL or the object
+;;;;   whose word 1 holds a shared slot's value, 3 initargs, 4 NIL or
 ;;;;   (initform-form), 5 type the kernel checks (NIL: none), 6 allocation,
 ;;;;   7 initform as written, 8 initfunction, 9 readers, 10 writers,
 ;;;;   11 documentation, 12 type as written.
@@ -30,14 +31,11 @@
 (defmacro %class-metaclass (c) (list '%instance-ref c 0))
 (defmacro %class-cpl (c) (list '%instance-ref c 2))
 (defmacro %class-number (c) (list '%instance-ref c 4))
-(defmacro %class-plan (c) (list '%instance-ref c 6))
 (defmacro %class-effective-slots (c) (list '%instance-ref c 7))
 
 ;; The instance size and the flags of word 3.
 (defconstant %funcallable-flag 65536)
 (defconstant %stamped-flag 131072)
-
-(defun %class-size (c) (logand (%instance-ref c 3) 65535))
 
 (defvar %class-class nil)              ; CLASS
 (defvar %funcallable-object-class nil) ; FUNCALLABLE-STANDARD-OBJECT
@@ -54,7 +52,7 @@
 ;;; direct-default-initargs: ((initarg form function) ...).
 ;;; layouts: ((stamp names shared) ...), the instance layouts the class
 ;;; has had: names a vector of slot names by location, shared an alist of
-;;; shared slot names and their value vectors.
+;;; shared slot names and the objects holding their values.
 
 (defun %make-description () (make-array 8 :initial-element nil))
 
@@ -258,7 +256,7 @@
       (values (nreverse slots) location))))
 
 ;; The layout of the instances: the names of the local slots by location,
-;; and the shared slots with their value vectors.
+;; and the shared slots with the objects holding their values.
 (defun %layout-names (slots size)
   (let ((v (make-array size :initial-element nil)))
     (dolist (s slots v)
@@ -433,7 +431,7 @@
                        %funcallable-object-class
                        %standard-object-class))))
   (let ((d (%description class)))
-    ;; A shared slot keeps its value vector through a redefinition.
+    ;; A shared slot keeps the object holding its value through a redefinition.
     (dolist (s direct-slots)
       (when (eq (%sdef-allocation s) :class)
         (let ((previous (dolist (p (%d-direct-slots d) nil)

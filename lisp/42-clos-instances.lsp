@@ -394,8 +394,6 @@ of the local slots both classes have."))
 ;;; ------------------------------------------------------------------
 ;;; Slots by name
 
-(defun slot-boundp-using (object slot-name) (slot-boundp object slot-name))
-
 (defmacro with-slots (slots instance &body body)
   "Evaluate BODY with each slot name (or (variable slot-name)) standing for
 the slot of INSTANCE, which SETF and SETQ can assign."
