@@ -604,6 +604,13 @@ uint32_t string_width(Value s) {
 void print_string(Printer* P, Value s) {
   bool escape = escaping();
   uint32_t n = string_length(s), w = string_width(s);
+  // A break due before the pending piece (a list's opening parenthesis)
+  // is taken with it first, so that the string can still join it there.
+  if (!P->measuring && P->force_break && pending(P) > 0) {
+    root_push(&s);
+    put_piece(P, w);
+    root_pop();
+  }
   if (P->measuring ||
       (!P->force_break && column(P) + pending(P) + (P->sep ? 1 : 0) + w <= P->margin)) {
     pc_reserve(w);
