@@ -746,11 +746,23 @@ Value bi_warn(Value, Value) {
   return NIL;
 }
 
-void on_interrupt(int) { zv_interrupt_pending = 1; }
+void on_interrupt(int) { interrupt_request(PENDING_KEYBOARD); }
 
+// Control-C: a continuable break that says what happened, so that the
+// user knows where the break loop came from (F5 goes on with the
+// interrupted computation).
 Value bi_keyboard_interrupt(Value, Value) {
+  ThreadState* ts = zvts;
   keyboard_interrupt_arm();
+  uint32_t top = ts->septr;
+  push_anon(message_text(MSG_BREAK));
+  push_anon(colour(HDR_COLOUR_ERROR));
+  uint16_t text = push_anon(NIL);
+  Value t = message_text(MSG_INTERRUPTED);
+  stack_entry(text).arg = t;
+  print_entries(error_stream(), ts->septr, top);
   break_loop(0);
+  ts->septr = static_cast<uint16_t>(top);
   return NIL;
 }
 

@@ -55,6 +55,7 @@ enum : uint32_t {
   MSG_BREAK_BANNER = 17,
   MSG_RETURN_REFUSED = 45,
   MSG_CONTINUE_REFUSED = 46,
+  MSG_INTERRUPTED = 42,  // a keyboard interrupt (Control-C)
 };
 
 // Signal an error.  `objects` holds exactly as many Values as bits 12..15

@@ -13,6 +13,7 @@
 #include "object/memory.h"
 
 volatile int zv_interrupt_pending = 0;
+void (*zv_console_refresh)() = nullptr;
 
 namespace {
 
@@ -87,11 +88,21 @@ Value eval_atom(ThreadState* ts, Value cell, Value form) {
 }
 
 void poll_interrupt(Value cell) {
-  zv_interrupt_pending = 0;
+  int pending = __atomic_exchange_n(&zv_interrupt_pending, 0, __ATOMIC_SEQ_CST);
+  if ((pending & PENDING_CONSOLE) && zv_console_refresh) zv_console_refresh();
+  if (!(pending & PENDING_KEYBOARD)) return;
   root_push(&cell);
   call_function0(make_symbol(SYM_KEYBOARD_INTERRUPT));
   root_pop();
 }
+
+}  // namespace
+
+void interrupt_poll() {
+  if (zv_interrupt_pending) poll_interrupt(NIL);
+}
+
+namespace {
 
 // Call a hook function h with the hook variables bound to NIL; args are
 // the hook's arguments.

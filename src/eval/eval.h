@@ -253,5 +253,22 @@ void check_bounds(Value start, Value end, uint32_t len, uint32_t* s, uint32_t* e
 // ---------------------------------------------------------------------------
 // Hooks and flags
 
-// Keyboard interrupt pending (set by the signal handler, polled by eval).
+// Work for the evaluator's next poll, set from signal handlers and timers
+// and polled before every evaluation: a keyboard interrupt (Control-C),
+// and console output to be shown (the console defers showing output that
+// comes thick and fast, and asks for it here).
+enum : int { PENDING_KEYBOARD = 1, PENDING_CONSOLE = 2 };
 extern volatile int zv_interrupt_pending;
+// Shows the console's deferred output; set by the console.
+extern void (*zv_console_refresh)();
+// Set bits of zv_interrupt_pending (async-signal-safe).
+inline void interrupt_request(int bits) { __atomic_fetch_or(&zv_interrupt_pending, bits, __ATOMIC_SEQ_CST); }
+inline bool keyboard_interrupt_pending() { return zv_interrupt_pending & PENDING_KEYBOARD; }
+// Forget a keyboard interrupt (Control-C at the prompt only clears the line).
+inline void keyboard_interrupt_clear() {
+  __atomic_fetch_and(&zv_interrupt_pending, ~PENDING_KEYBOARD, __ATOMIC_SEQ_CST);
+}
+// Do the pending work now: show the console's output, and answer a
+// keyboard interrupt by calling the function of symbol 0x8A (a break
+// loop).  Loops that run without evaluating, and waits, call it.
+void interrupt_poll();

@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "diag/dump.h"
@@ -88,10 +89,12 @@ struct BigStackCall {
   ThreadState* ts;
   size_t bytes;
   int result;
+  sigset_t mask;  // the caller's signal mask
 };
 
 void* big_stack_main(void* p) {
   BigStackCall* call = static_cast<BigStackCall*>(p);
+  pthread_sigmask(SIG_SETMASK, &call->mask, nullptr);
   zvts = call->ts;
   uintptr_t saved = zvts->native_floor;
   char probe;
@@ -111,19 +114,29 @@ int run_on_big_stack(int (*fn)(void*), void* data, size_t bytes) {
   if (bytes == 0) bytes = native_stack_bytes(2 * 32767 + 2);
   long page = sysconf(_SC_PAGESIZE);
   bytes = (bytes + size_t(page) - 1) / size_t(page) * size_t(page);
-  BigStackCall call{fn, data, zvts, bytes - BASE_BYTES / 2, 0};
+  BigStackCall call{fn, data, zvts, bytes - BASE_BYTES / 2, 0, {}};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, bytes);
+  // The signals of the terminal (Control-C, a size change, suspending)
+  // must reach the thread that does the work and waits for keys: the
+  // waiting thread blocks them, and the new thread takes the old mask.
+  sigset_t async;
+  sigemptyset(&async);
+  const int terminal_signals[] = {SIGINT, SIGWINCH, SIGTSTP, SIGCONT, SIGQUIT, SIGHUP, SIGTERM};
+  for (int sig : terminal_signals) sigaddset(&async, sig);
+  pthread_sigmask(SIG_BLOCK, &async, &call.mask);
   pthread_t thread;
   if (pthread_create(&thread, &attr, big_stack_main, &call) != 0) {
     // No thread to be had: run here, guarded by this stack's own floor.
     pthread_attr_destroy(&attr);
+    pthread_sigmask(SIG_SETMASK, &call.mask, nullptr);
     native_stack_note_current();
     return fn(data);
   }
   pthread_attr_destroy(&attr);
   pthread_join(thread, nullptr);
+  pthread_sigmask(SIG_SETMASK, &call.mask, nullptr);
   return call.result;
 }
 

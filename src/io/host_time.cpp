@@ -161,7 +161,8 @@ Value bi_sleep(Value a, Value) {
   int64_t ms = int64_t(seconds * 1000.0);
   Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    if (zv_interrupt_pending) break;
+    if (keyboard_interrupt_pending()) break;
+    if (zv_interrupt_pending) interrupt_poll();  // output to show before the pause goes on
     int64_t left =
         std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now()).count();
     if (left <= 0) break;
