@@ -640,7 +640,8 @@ Value break_loop(uint16_t flags) {
       if (debugger) debugger(0);
       continue;
     }
-    Value command = c < 0x100 ? find_command(c) : NIL;
+    Value command = find_command(c);
+    if (nil_p(command) && c >= 0x100) continue;  // a key nothing is bound to
     if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
     listener_eval(cx.index, command);
   }

@@ -62,7 +62,7 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
      "function: brings an instance made before its class changed up to date; returns the object "
      "holding its slots"},
     {"%RESERVED-37", O, ""},
-    {"%RESERVED-38", O, ""},
+    {"%CONSOLE-HISTORY", O, "value: the console history's lines too long for its slots"},
     {"%RESERVED-39", O, ""},
     {"%RESERVED-40", O, ""},  // 40
     {"%STORE", O, "store variable of every place expansion"},

@@ -66,6 +66,8 @@ bool new_world(uint32_t stack_n) {
   mem_free_areas(false, true);
   mem_default_header();
   if (stack_n) store_u32(zvm.header + HDR_STACK_N, stack_n);
+  // On a terminal the status window shows the top level's notices.
+  zvm.header[HDR_SWITCHES] |= SW_STATUS_WINDOW;
   if (mem_allocate_areas(0, true) != 0) return gen_fail("cannot allocate the areas");
   mem_post_load(zvm.cons_first, 1);
   for (Value& r : zvm.roots) r = NIL;

@@ -284,6 +284,11 @@ void run_passes(const Context* cx) {
         armed = true;
         continue;
       }
+    } else if (c >= 0x100) {
+      // A key no command is bound to (a function key ends the line editor
+      // on an empty line): nothing to read, the same prompt again.
+      armed = false;
+      continue;
     } else {
       stream_unread_char(in, c);
       Value form = read_from(in, false, kEofMark, false);

@@ -112,6 +112,7 @@ static void split_program_path() {
 // Bad image or bad argument.  The pause lets the user of a console window
 // read the lines before it closes; scripts get them at once.
 static int bad_start(const char* what) {
+  console_shutdown();  // the lines go to the terminal's own screen
   printf("\nBad .ROL-file or illegal command line option: %s", what);
   printf("\nUsage: ZORVA [-ROL filename.ROL] [ARGS]*...\n");
   fflush(stdout);
@@ -138,8 +139,20 @@ static void attach_console_windows() {
   console_init();
   console_attach_standard_windows();
 }
-// The line mode leaves the terminal as it found it.
-static void restore_console() {}
+// The terminal back to the modes and the screen it had.
+static void restore_console() { console_shutdown(); }
+
+// The console: a terminal's own screen for an interactive session, line
+// mode for a program run from the command line (its output stays on the
+// terminal after it ends) and wherever input or output is no terminal.
+static void start_console(bool quiet) {
+  console_choose(quiet ? CONSOLE_LINE : CONSOLE_AUTO);
+  console_init();
+  if (!quiet) {
+    Window* w = console_window(WIN_TERMINAL);
+    window_write_text(w, reinterpret_cast<const uint8_t*>(kBanner), uint32_t(sizeof kBanner - 1));
+  }
+}
 
 static Value count_value(uint64_t n) { return mem_make_integer(int64_t(n)); }
 
@@ -305,10 +318,7 @@ int zorva_main(int argc, char** argv) {
   threads_start();
   host_program_path(zv_program_path, ZV_PATH_SIZE);
   bool quiet = quiet_start(argc, argv);
-  if (!quiet) {
-    fputs(kBanner, stdout);
-    fflush(stdout);
-  }
+  start_console(quiet);
   take_working_dir();
   split_program_path();
 

@@ -1,124 +1,262 @@
-// The console in line mode: standard input and output stand in for the
-// keyboard and the screen.
+// The console: the device chosen at start-up, the standard windows, and
+// window streams' characters on it.
 #include "io/console.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "builtins/table.h"
+#include "eval/context.h"
 #include "eval/errors.h"
+#include "eval/eval.h"
 #include "eval/thread.h"
+#include "io/history.h"
+#include "io/line_editor.h"
+#include "io/line_mode.h"
 #include "io/stream.h"
+#include "io/terminal.h"
+#include "object/gc.h"
 #include "text/reader.h"
+#include "text/strings.h"
 
 namespace {
 
 constexpr uint32_t SYM_PROMPT = 0xCB;
+constexpr uint32_t SYM_HELP = 0x8F;
+constexpr uint32_t SYM_COMPLETE = 0x90;
 constexpr uint32_t E_BAD_PROMPT = 0x104D;  // 4173
-
-// Code points of 1251 codes 0x80-0xFF (0x98 has none and keeps its code).
-const uint16_t high_1251[128] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  //
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  //
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  //
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  //
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  //
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  //
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  //
-};
+constexpr uint32_t MSG_MORE = 8;           // status: output paused after a screenful
+constexpr uint32_t MSG_LEAVE = 9;          // status: leave the system?
+constexpr uint32_t MSG_HELP_ON = 0x1000 | 23;  // status while F1 looks up help: the word
+constexpr uint32_t BI_ABORT = 439, BI_EXIT = 450;
+constexpr uint16_t KC_SCROLL_LOCK = KC_CONTROL | 'S';  // control-S stands in for Scroll Lock
+constexpr int kIndicatorColumns = 26;
 
 struct Console {
+  ConsoleChoice choice = CONSOLE_LINE;
   bool started = false;
-  bool input_echoed = false;  // a terminal echoes what is typed
+  ConsoleDevice* device = nullptr;
+  TerminalDevice* terminal = nullptr;  // the device when it is a terminal
+  LineDevice* line = nullptr;          // the device in line mode
+  bool input_echoed = false;           // line mode at a terminal: it echoes what is typed
+  bool scroll_lock = false;
   Window windows[4] = {};
   uint32_t handles[4] = {};
-  int lookahead[4] = {};  // raw input bytes given back by the decoder
-  int nlookahead = 0;
+  std::vector<std::vector<Cell>> status_saves;  // status_save's stack
+  std::vector<uint8_t> clipboard;
 };
 Console con;
 
 thread_local bool prompt_armed = false;
+thread_local bool char_mode = false;
+// The Lisp stack level where single-character mode was set: a throw out
+// of the read that set it leaves it behind, and a read further out than
+// that level is not in it.
+thread_local uint32_t char_mode_level = 0;
 
-void init_window(Window* w, WindowRole role, int row, int col, int rows, int cols, uint32_t attr) {
-  *w = Window{};
-  w->role = role;
-  w->row = int16_t(row);
-  w->column = int16_t(col);
-  w->rows = int16_t(rows);
-  w->columns = int16_t(cols);
-  w->attribute = attr;
+bool in_char_mode() {
+  if (char_mode && zvts && zvts->septr > char_mode_level) char_mode = false;
+  return char_mode;
+}
+// The window whose viewport, attribute and cursor the device has now.
+thread_local Window* current_window = nullptr;
+
+bool screen() { return con.device && con.device->is_screen(); }
+
+bool status_enabled() { return hdr_u8(HDR_SWITCHES) & SW_STATUS_WINDOW; }
+
+// Silent windows write nothing anywhere: the status and indicator windows
+// in line mode, and the status window when the image turns it off.
+bool silent(const Window* w) {
+  if (w->role == WIN_STATUS || w->role == WIN_INDICATOR) return !screen() || !status_enabled();
+  return false;
 }
 
-bool silent(const Window* w) { return w->role == WIN_STATUS || w->role == WIN_INDICATOR; }
+Rect rect_of(const Window* w) {
+  return Rect{w->row, w->column, w->row + std::max<int>(w->rows, 1) - 1,
+              w->column + std::max<int>(w->columns, 1) - 1};
+}
+
+// The device's cursor back into the window record.
+void store_cursor(Window* w) {
+  w->cursor_row = int16_t(std::clamp(con.device->cursor_row(), -32768, 32767));
+  w->cursor_column = int16_t(std::clamp(con.device->cursor_col(), -32768, 32767));
+}
 
 // ---------------------------------------------------------------------------
-// Input: UTF-8 from standard input, decoded to 1251
+// Size changes
 
-int raw_byte() {
-  if (con.nlookahead) return con.lookahead[--con.nlookahead];
-  return std::getchar();
-}
-void raw_unget(int b) {
-  if (b != EOF && con.nlookahead < 4) con.lookahead[con.nlookahead++] = b;
-}
-
-// One character of input, or -1 at the end.  A byte that does not start
-// a well-formed UTF-8 sequence is taken as a 1251 code, so input already
-// in 1251 passes unchanged.
-int input_char() {
-  int b = raw_byte();
-  if (b == EOF) return -1;
-  if (b < 0x80) return b;
-  int more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 ? 1 : 0;
-  if (more == 0 || b > 0xF4) return b;
-  uint32_t u = uint32_t(b) & (0x3F >> more);
-  int taken[3];
-  for (int i = 0; i < more; i++) {
-    taken[i] = raw_byte();
-    if (taken[i] == EOF || (taken[i] & 0xC0) != 0x80) {
-      for (int j = i; j >= 0; j--) raw_unget(taken[j]);
-      return b;
-    }
-    u = (u << 6) | (uint32_t(taken[i]) & 0x3F);
+// The screen has a new size: the standard windows are laid out again and
+// the terminal window keeps its text, its last rows when it shrinks below
+// the cursor.  Returns how many rows the text moved up.
+int apply_resize(int rows, int cols) {
+  ConsoleDevice* d = con.device;
+  Window* t = &con.windows[WIN_TERMINAL];
+  Rect old = rect_of(t);
+  std::vector<Cell> text(size_t(old.rows()) * size_t(old.cols()));
+  d->read_cells(old, text.data());
+  Window* s = &con.windows[WIN_STATUS];
+  Rect old_status = rect_of(s);
+  std::vector<Cell> status(size_t(old_status.cols()));
+  d->read_cells(old_status, status.data());
+  int cursor = t->cursor_row;
+  d->resize(rows, cols);
+  console_layout_standard_windows(rows, cols);
+  int shift = std::max(0, cursor - (t->rows - 1));
+  Rect now = rect_of(t);
+  Cell blank{' ', uint16_t(t->attribute)};
+  std::vector<Cell> row_cells(size_t(now.cols()));
+  for (int r = 0; r < now.rows(); r++) {
+    int from = r + shift;
+    for (int c = 0; c < now.cols(); c++)
+      row_cells[size_t(c)] = from < old.rows() && c < old.cols()
+                                 ? text[size_t(from) * size_t(old.cols()) + size_t(c)]
+                                 : blank;
+    d->write_cells(Rect{now.top + r, now.left, now.top + r, now.right}, row_cells.data());
   }
-  int c = cp1251_of_unicode(u);
-  return c < 0 ? '?' : c;
+  t->cursor_row = int16_t(std::clamp(cursor - shift, 0, std::max(0, t->rows - 1)));
+  if (t->cursor_column >= t->columns) t->cursor_column = int16_t(t->columns - 1);
+  Rect st = rect_of(s);
+  status.resize(size_t(st.cols()), Cell{' ', uint16_t(s->attribute)});
+  if (!silent(s)) d->write_cells(st, status.data());
+  Window* ind = &con.windows[WIN_INDICATOR];
+  if (!silent(ind)) d->fill(rect_of(ind), Cell{' ', uint16_t(ind->attribute)});
+  if (!silent(ind) && (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS)) gc_status_line(0, 0);
+  current_window = nullptr;
+  d->redraw();
+  d->present();
+  return shift;
 }
 
-// Fill w->line with the next input line (line feed included when there is
-// one).  False at the end of input with nothing read.
-bool read_line(Window* w) {
-  std::fflush(stdout);
-  uint32_t n = 0;
-  int c = 0;
-  while (n < WINDOW_LINE_BYTES - 1 && (c = input_char()) >= 0) {
-    if (c == '\n' && n > 0 && w->line[n - 1] == '\r') n--;  // CR LF counts as one line end
-    w->line[n++] = uint8_t(c);
-    if (c == '\n') break;
-  }
-  w->line[n] = 0;
-  w->line_length = uint16_t(n);
-  w->read_index = 0;
-  if (n == 0) return false;
-  if (con.input_echoed && w->line[n - 1] == '\n') w->cursor_column = 0;
+// A size change signalled since the last look; returns the rows the
+// terminal window's text moved up.
+int poll_resize() {
+  int rows, cols;
+  if (con.terminal && con.terminal->size_changed(&rows, &cols)) return apply_resize(rows, cols);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Keys
+
+// Control-S turns paging on and off, as Scroll Lock does on a PC.
+bool scroll_lock_key(uint16_t key) {
+  if (key != KC_SCROLL_LOCK) return false;
+  con.scroll_lock = !con.scroll_lock;
   return true;
 }
 
+// Wait for a key code.  Control-C breaks into a break loop here (the
+// interrupt is answered as the evaluator would), a size change lays the
+// windows out again.  -1 when the input has ended.
+int wait_key_code() {
+  for (;;) {
+    KeyEvent ev;
+    switch (con.device->wait_key(&ev)) {
+      case WAIT_KEY:
+        break;
+      case WAIT_INTERRUPT: {
+        // The break loop reads lines, whatever this read was.
+        bool was = char_mode;
+        char_mode = false;
+        interrupt_poll();
+        char_mode = was;
+        continue;
+      }
+      case WAIT_RESIZE:
+        poll_resize();
+        continue;
+      case WAIT_CLOSED:
+        return -1;
+      case WAIT_TIMEOUT:
+        continue;
+    }
+    uint16_t key = key_code(ev);
+    if (key == 0 || scroll_lock_key(key)) continue;
+    return key;
+  }
+}
+
 // ---------------------------------------------------------------------------
-// Output
+// Writing
 
-void put_utf8(uint8_t c) {
-  char buf[4];
-  uint32_t n = utf8_from_1251(c, buf);
-  std::fwrite(buf, 1, n, stdout);
+void write_plain(Window* w, const uint8_t* p, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) {
+    if (p[i] == '\n')
+      w->cursor_column = 0;
+    else if (w->cursor_column < INT16_MAX)
+      w->cursor_column++;
+  }
+  if (!silent(w)) con.line->write_plain(p, n);
 }
 
-void write_text(Window* w, const uint8_t* p, uint32_t n) {
-  for (uint32_t i = 0; i < n; i++) window_write_char(w, p[i]);
+void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool paging = true);
+
+// A status prompt that is plain text (messages 8 and 9): written straight
+// to the status window, or on a line of the terminal window when there is
+// no status window.  No formatting runs, so it can be shown from inside a
+// print to the terminal.
+void status_prompt(uint32_t n) {
+  Value t = message_text(n);
+  std::vector<uint8_t> text;
+  if (is_string(t)) text.assign(string_bytes(t), string_bytes(t) + string_length(t));
+  Window* s = &con.windows[WIN_STATUS];
+  if (silent(s)) {
+    Window* term = &con.windows[WIN_TERMINAL];
+    if (term->cursor_column != 0) screen_write(term, reinterpret_cast<const uint8_t*>("\n"), 1, 0, false);
+    screen_write(term, text.data(), uint32_t(text.size()), 0, false);
+  } else {
+    window_clear(s);
+    window_write_text(s, text.data(), uint32_t(text.size()));
+  }
+  con.device->present();
 }
+
+// A screenful has gone by with paging on: wait for a key with message 8.
+void paging_pause() {
+  console_status_save();
+  status_prompt(MSG_MORE);
+  alert_pause(100);
+  con.device->set_cursor_visible(false);
+  int key = wait_key_code();
+  console_status_restore();
+  current_window = nullptr;
+  (void)key;
+}
+
+// Paging: before a character that starts a new line, a full screen since
+// the last pause waits for a key.
+void page(Window* w, uint8_t c) {
+  if (w->paging == 0 || w->role != WIN_TERMINAL || w->rows <= 1) return;
+  bool advances = c == '\n' || w->cursor_column >= w->columns - 1;
+  if (!advances || w->paging < w->rows - 1) return;
+  paging_pause();
+  w->paging = con.scroll_lock ? 1 : 0;
+}
+
+void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool paging) {
+  if (silent(w)) return;
+  ConsoleDevice* d = con.device;
+  for (uint32_t i = 0; i < n; i++) {
+    if (paging) page(w, p[i]);
+    window_activate(w);
+    uint16_t attr = d->attribute();
+    if (font) d->set_attribute(uint16_t(font));
+    uint32_t advances = d->write_text(p + i, 1);
+    if (font) d->set_attribute(attr);
+    if (w->paging >= 1) w->paging = int16_t(std::min(w->paging + int(advances), 30000));
+    store_cursor(w);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Prompts
 
 void fresh_line(Window* w) {
   if (w->cursor_column != 0) window_write_char(w, '\n');
@@ -139,24 +277,328 @@ void show_prompt(Window* w) {
     return;
   }
   fresh_line(w);
-  // Write from a copy: the string may move while the window writes.
-  uint8_t text[WINDOW_LINE_BYTES];
+  // Written from a copy: the window may call Lisp (a paging pause), which
+  // may move the string.
   uint32_t n = string_length(p);
-  if (n > sizeof text) n = sizeof text;
+  uint8_t* text = static_cast<uint8_t*>(std::malloc(n ? n : 1));
+  if (!text) return;
   std::memcpy(text, string_bytes(p), n);
-  write_text(w, text, n);
+  window_write_text(w, text, n);
+  std::free(text);
 }
 
 void show_continuation_prompt(Window* w, uint32_t open) {
   char text[16];
   int n = std::snprintf(text, sizeof text, "%u>", open);
   fresh_line(w);
-  write_text(w, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
+  window_write_text(w, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
 }
 
 void default_exit(int code) {
   std::fflush(stdout);
   std::exit(code);
+}
+
+// ---------------------------------------------------------------------------
+// Reading in line mode
+
+bool line_reserve(Window* w, uint32_t n) {
+  if (n <= w->line_capacity) return true;
+  uint32_t cap = std::max(n, w->line_capacity * 2 + 64);
+  void* p = std::realloc(w->line, cap);
+  if (!p) return false;
+  w->line = static_cast<uint8_t*>(p);
+  w->line_capacity = cap;
+  return true;
+}
+
+// Fill w->line with the next input line (line feed included when there is
+// one).  False at the end of input with nothing read.  Control-C while
+// waiting drops what was read of the line and prompts again.
+bool read_plain_line(Window* w) {
+  std::fflush(stdout);
+  w->line_length = 0;
+  w->read_index = 0;
+  for (;;) {
+    int c = con.line->read_char();
+    if (c == -2) {
+      if (!keyboard_interrupt_pending()) continue;
+      keyboard_interrupt_clear();
+      w->line_length = 0;
+      write_plain(w, reinterpret_cast<const uint8_t*>("\n"), 1);
+      show_prompt(w);
+      std::fflush(stdout);
+      continue;
+    }
+    if (c < 0) break;
+    if (!line_reserve(w, w->line_length + 1)) break;
+    if (c == '\n' && w->line_length > 0 && w->line[w->line_length - 1] == '\r')
+      w->line_length--;  // CR LF counts as one line end
+    w->line[w->line_length++] = uint8_t(c);
+    if (c == '\n') break;
+  }
+  if (w->line_length == 0) return false;
+  if (con.input_echoed && w->line[w->line_length - 1] == '\n') w->cursor_column = 0;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading on a screen
+
+// The editor's state and line, kept aside while Lisp runs (completion,
+// help), which may read lines of its own from the same window.
+struct Suspended {
+  std::vector<uint8_t> line;
+};
+
+Value call_with_reader_saved(Value fn, uint32_t nargs, Value arg) {
+  ReaderCounters saved = reader_save_counters();
+  reader_restore_counters(ReaderCounters{});
+  Value v = nargs ? call_function1(fn, arg) : call_function0(fn);
+  reader_restore_counters(saved);
+  return v;
+}
+
+bool has_function(uint32_t sym) {
+  Value f = sym_function(sym);
+  return !nil_p(f) && !is_no_value(f);
+}
+
+// Tab: the function of symbol 0x90 gets the word at the cursor and may
+// return its completion.
+void complete(Window* w) {
+  uint32_t start, end;
+  if (!has_function(SYM_COMPLETE) || !edit_word(w, &start, &end)) {
+    con.device->beep();
+    return;
+  }
+  Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
+  Value word = str_from_bytes(w->line + start, end - start);
+  Value r = call_with_reader_saved(make_symbol(SYM_COMPLETE), 1, word);
+  // Lisp may have read lines of its own into the window.
+  line_reserve(w, uint32_t(keep->line.size()));
+  std::memcpy(w->line, keep->line.data(), keep->line.size());
+  w->line_length = uint32_t(keep->line.size());
+  delete keep;
+  if (is_string(r)) {
+    uint32_t n = string_length(r);
+    std::vector<uint8_t> text(string_bytes(r), string_bytes(r) + n);
+    edit_replace(w, start, end, text.data(), n);
+  } else {
+    con.device->beep();
+  }
+  current_window = nullptr;
+  edit_redraw(w);
+}
+
+// The word read as an object; NO_VALUE when it does not read.
+Value read_word(const uint8_t* p, uint32_t n) {
+  Value text = str_from_bytes(p, n);
+  root_push(&text);
+  Value stream = make_string_input_stream(text, 0, n);
+  root_push(&stream);
+  volatile Value result = NO_VALUE;
+  ReaderCounters saved = reader_save_counters();
+  Context cx;
+  context_push(&cx, CX_ERRCATCH);
+  if (setjmp(cx.resume) == 0) result = read_from(stream, false, NO_VALUE, false);
+  context_pop(&cx);
+  reader_restore_counters(saved);
+  root_pop(2);
+  return result;
+}
+
+// F1: the function of symbol 0x8F shows help on the symbol at the cursor,
+// or the general help with no word there.  (It gets no argument then:
+// with the default topic in its place, F1 on an empty line could not be
+// told from F1 on that symbol.)
+void help(Window* w) {
+  if (!has_function(SYM_HELP)) {
+    con.device->beep();
+    return;
+  }
+  uint32_t start, end;
+  bool word = edit_word(w, &start, &end);
+  Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
+  console_status_save();
+  if (!word) {
+    call_with_reader_saved(make_symbol(SYM_HELP), 0, NIL);
+  } else {
+    Value text = str_from_bytes(w->line + start, end - start);
+    root_push(&text);
+    console_status_message(MSG_HELP_ON, text);
+    Value topic = read_word(w->line + start, end - start);
+    if (topic == NO_VALUE) topic = text;
+    root_pop();
+    call_with_reader_saved(make_symbol(SYM_HELP), 1, topic);
+  }
+  console_status_restore();
+  line_reserve(w, uint32_t(keep->line.size()));
+  std::memcpy(w->line, keep->line.data(), keep->line.size());
+  w->line_length = uint32_t(keep->line.size());
+  delete keep;
+  current_window = nullptr;
+  edit_redraw(w);
+}
+
+// Meta-F4: message 9 in the status window, and Y leaves the system.
+bool ask_leave() {
+  console_status_save();
+  status_prompt(MSG_LEAVE);
+  alert_pause(100);
+  int key;
+  do key = wait_key_code();
+  while (key >= 0 && key != 'y' && key != 'Y' && key != 'n' && key != 'N' && key != KC_ESC);
+  console_status_restore();
+  current_window = nullptr;
+  return key == 'y' || key == 'Y';
+}
+
+// The console's interruption (Esc): to the nearest listener or debugger
+// context, which shows a fresh prompt.
+[[noreturn]] void throw_console_interrupt() {
+  zvts->mv_count = 0;
+  zvts->glvalue = NIL;
+  uint16_t target = find_context(CX_LISTENER_DEBUG);
+  if (!target) throw_to_listener();
+  throw_to(TC_CONSOLE, target);
+}
+
+// A new line from the line editor; its first character (or a key code
+// that ended editing on an empty line).  -1 when the input has ended.
+int screen_read_line(Window* w) {
+  bool prompted = prompt_armed;
+  if (prompt_armed) {
+    prompt_armed = false;
+    show_prompt(w);
+  } else if (uint32_t open = reader_open_parens()) {
+    show_continuation_prompt(w, open);
+  }
+  edit_begin(w);
+  for (;;) {
+    KeyEvent ev;
+    WaitResult r = con.device->wait_key(&ev);
+    if (r == WAIT_INTERRUPT) {
+      keyboard_interrupt_clear();  // at the prompt Control-C clears the line
+      edit_clear(w);
+      continue;
+    }
+    if (r == WAIT_RESIZE) {
+      edit_redraw(w, poll_resize());
+      continue;
+    }
+    if (r == WAIT_TIMEOUT) continue;
+    if (r == WAIT_CLOSED) {
+      edit_finish(w);
+      w->line_length = 0;
+      if (zvts && zvts->break_level > 0) console_end_of_input(1);
+      return -1;
+    }
+    uint16_t key = key_code(ev);
+    if (key == 0 || scroll_lock_key(key)) continue;
+    uint16_t end;
+    switch (edit_key(w, key, ev.mods & KM_PASTED, &end)) {
+      case EDIT_CONTINUE:
+        continue;
+      case EDIT_CANCEL:
+        edit_finish(w);
+        w->line_length = 0;
+        w->read_index = 0;
+        throw_console_interrupt();
+      case EDIT_ABORT:
+        edit_finish(w);
+        w->line_length = 0;
+        zv_builtins[BI_ABORT].fn(NIL, NIL);
+        continue;
+      case EDIT_LEAVE:
+        if (ask_leave()) {
+          edit_finish(w);
+          w->line_length = 0;
+          zv_builtins[BI_EXIT].fn(NIL, NIL);
+        }
+        edit_redraw(w);
+        continue;
+      case EDIT_END:
+        break;
+    }
+    if (end == KC_TAB) {
+      complete(w);
+      continue;
+    }
+    if (end == KC_F1) {
+      help(w);
+      continue;
+    }
+    edit_finish(w);
+    if (end != KC_ENTER) {
+      // A function key on an empty line: the key itself is read.
+      window_write_char(w, '\n');
+      w->line_length = 0;
+      w->read_index = 0;
+      return end;
+    }
+    break;
+  }
+  // The line is complete: into the history, onto the window for good, and
+  // handed out with its line feed.
+  history_add(w->line, w->line_length);
+  uint32_t n = w->line_length;
+  // An empty line after the prompt gets the prompt again, as a person
+  // pressing Enter expects.
+  if (n == 0 && prompted) prompt_armed = true;
+  window_write_text(w, w->line, n);
+  window_write_char(w, '\n');
+  if (line_reserve(w, n + 1)) w->line[w->line_length++] = '\n';
+  w->read_index = 0;
+  Window* t = &con.windows[WIN_TERMINAL];
+  t->paging = con.scroll_lock ? 1 : 0;
+  return w->line[w->read_index++];
+}
+
+// ---------------------------------------------------------------------------
+// The indicator window
+
+// The collector's letters and the memory report in the indicator window.
+// Runs inside a collection: device operations only.
+void show_indicator(int) {
+  Window* ind = &con.windows[WIN_INDICATOR];
+  if (silent(ind)) return;
+  const char* text = gc_status_text();
+  window_clear(ind);
+  window_write_text(ind, reinterpret_cast<const uint8_t*>(text), uint32_t(std::strlen(text)));
+  con.device->present();
+}
+
+// The device by the choice made; line mode when a terminal cannot be set up.
+void make_device() {
+  if (con.choice == CONSOLE_MEMORY) {
+    con.device = new MemoryDevice(25, 80);
+    return;
+  }
+  if (con.choice == CONSOLE_AUTO) {
+    const char* term = std::getenv("TERM");
+    const char* force = std::getenv(CONSOLE_LINE_MODE_ENV);
+    bool terminal = isatty(0) && isatty(1) && term && *term && std::strcmp(term, "dumb") != 0 &&
+                    !(force && *force);
+    if (terminal) {
+      TerminalDevice* t = new TerminalDevice(0, 1);
+      if (t->open()) {
+        con.terminal = t;
+        con.device = t;
+        return;
+      }
+      delete t;
+    }
+  }
+  con.line = new LineDevice();
+  con.device = con.line;
+  con.input_echoed = isatty(0) && isatty(1);
+}
+
+void at_exit() { console_shutdown(); }
+
+void refresh() {
+  if (con.device) con.device->present();
 }
 
 }  // namespace
@@ -169,20 +611,114 @@ void console_end_of_input(int code) {
 }
 
 // ---------------------------------------------------------------------------
+// Start and end
 
-bool console_status_visible() { return false; }
+void console_choose(ConsoleChoice c) {
+  if (!con.started) con.choice = c;
+}
+
+namespace {
+
+// The standard windows on a new device: laid out, in the image's colours,
+// the screen cleared in the terminal window's.
+void setup_windows() {
+  uint16_t terminal_attr = hdr_u16(HDR_ATTR_TERMINAL);
+  if (terminal_attr == 0) terminal_attr = 0x70;
+  uint16_t status_attr = hdr_u16(HDR_ATTR_STATUS), indicator_attr = hdr_u16(HDR_ATTR_INDICATOR);
+  for (int r = WIN_TERMINAL; r <= WIN_INDICATOR; r++) {
+    Window* w = &con.windows[r];
+    std::free(w->line);
+    delete[] w->saved_screen;
+    *w = Window{};
+    w->role = WindowRole(r);
+  }
+  con.windows[WIN_TERMINAL].attribute = terminal_attr;
+  con.windows[WIN_STATUS].attribute = status_attr ? status_attr : 0x17;
+  con.windows[WIN_INDICATOR].attribute = indicator_attr ? indicator_attr : 0x17;
+  console_layout_standard_windows(con.device->rows(), con.device->cols());
+  con.status_saves.clear();
+  current_window = nullptr;
+  if (screen()) {
+    // Everything in the terminal window's colour, the cursor hidden until
+    // a line is edited.
+    ConsoleDevice* d = con.device;
+    d->set_viewport(0, 0, d->rows() - 1, d->cols() - 1);
+    d->set_attribute(uint16_t(terminal_attr));
+    d->clear_viewport();
+    d->set_cursor_visible(false);
+    for (int r = WIN_STATUS; r <= WIN_INDICATOR; r++)
+      if (!silent(&con.windows[r])) window_clear(&con.windows[r]);
+    current_window = nullptr;
+  }
+}
+
+}  // namespace
 
 void console_init() {
   if (con.started) return;
   con.started = true;
-  con.input_echoed = isatty(0) && isatty(1);
-  uint16_t terminal_attr = hdr_u16(HDR_ATTR_TERMINAL), status_attr = hdr_u16(HDR_ATTR_STATUS);
-  init_window(&con.windows[WIN_TERMINAL], WIN_TERMINAL, 0, 0, 24, 80, terminal_attr);
-  init_window(&con.windows[WIN_STATUS], WIN_STATUS, 24, 0, 1, 54, status_attr);
-  init_window(&con.windows[WIN_INDICATOR], WIN_INDICATOR, 24, 54, 1, 26,
-              hdr_u16(HDR_ATTR_INDICATOR));
+  make_device();
+  setup_windows();
   for (int r = WIN_TERMINAL; r <= WIN_INDICATOR; r++)
     con.handles[r] = handle_add_window(&con.windows[r]);
+  gc_status_hook = show_indicator;
+  zv_console_refresh = refresh;
+  if (con.terminal) std::atexit(at_exit);
+}
+
+void console_restart(ConsoleChoice c, int rows, int cols) {
+  console_init();
+  console_shutdown();
+  delete con.device;
+  con.device = nullptr;
+  con.terminal = nullptr;
+  con.line = nullptr;
+  con.choice = c;
+  if (c == CONSOLE_MEMORY)
+    con.device = new MemoryDevice(rows, cols);
+  else
+    make_device();
+  setup_windows();
+  con.scroll_lock = false;
+  con.clipboard.clear();
+  prompt_armed = char_mode = false;
+}
+
+void console_shutdown() {
+  if (con.terminal) {
+    con.terminal->close();
+  } else if (con.line) {
+    con.line->flush();
+  }
+}
+
+ConsoleDevice* console_device() {
+  console_init();
+  return con.device;
+}
+
+bool console_is_screen() {
+  console_init();
+  return screen();
+}
+
+bool console_status_visible() { return con.started && screen() && status_enabled(); }
+
+void console_layout_standard_windows(int rows, int cols) {
+  int indicator = std::min(kIndicatorColumns, cols / 3);
+  int text_rows = std::max(1, rows - 1);
+  auto place = [](Window* w, int row, int col, int rws, int cls) {
+    w->row = int16_t(row);
+    w->column = int16_t(col);
+    w->rows = int16_t(rws);
+    w->columns = int16_t(std::max(cls, 1));
+    if (w->cursor_row > w->rows) w->cursor_row = w->rows;
+    if (w->cursor_column >= w->columns) w->cursor_column = int16_t(w->columns - 1);
+  };
+  place(&con.windows[WIN_TERMINAL], 0, 0, text_rows, cols);
+  place(&con.windows[WIN_STATUS], rows - 1, 0, 1, cols - indicator);
+  place(&con.windows[WIN_INDICATOR], rows - 1, cols - indicator, 1, indicator);
+  current_window = nullptr;
 }
 
 Window* console_window(WindowRole role) {
@@ -202,29 +738,124 @@ void console_attach_standard_windows() {
     Value stream = sym_value(s.sym);
     if (is_window_stream(stream)) heap_set_word(stream, 2, con.handles[s.role]);
   }
+  // The image's colours; the bottom row shows the status and indicator
+  // windows when the image has them.
+  if (uint16_t a = hdr_u16(HDR_ATTR_STATUS)) con.windows[WIN_STATUS].attribute = a;
+  if (uint16_t a = hdr_u16(HDR_ATTR_INDICATOR)) con.windows[WIN_INDICATOR].attribute = a;
+  for (int r = WIN_STATUS; r <= WIN_INDICATOR; r++)
+    if (!silent(&con.windows[r])) window_clear(&con.windows[r]);
 }
 
-void console_set_char_mode(bool) {}
+bool console_set_char_mode(bool on) {
+  bool was = in_char_mode();
+  char_mode = on;
+  if (on && zvts) char_mode_level = zvts->septr;
+  return was;
+}
 
 void console_arm_prompt() { prompt_armed = true; }
 
 // ---------------------------------------------------------------------------
-// Window operations
+// Window records
+
+Window* window_new(int row, int col, int rows, int cols, uint32_t attribute) {
+  Window* w = new Window{};
+  w->row = int16_t(row);
+  w->column = int16_t(col);
+  w->rows = int16_t(rows);
+  w->columns = int16_t(cols);
+  w->attribute = attribute;
+  w->role = WIN_USER;
+  return w;
+}
+
+void window_free(Window* w) {
+  if (!w || w->role != WIN_USER) return;
+  if (current_window == w) current_window = nullptr;
+  std::free(w->line);
+  delete[] w->saved_screen;
+  delete w;
+}
+
+void window_activate(Window* w) {
+  console_init();
+  if (current_window == w) return;
+  ConsoleDevice* d = con.device;
+  Rect r = rect_of(w);
+  d->set_viewport(r.top, r.left, r.bottom, r.right);
+  d->set_attribute(uint16_t(w->attribute));
+  d->set_cursor(w->cursor_row, w->cursor_column);
+  current_window = w;
+}
+
+void window_forget_current() { current_window = nullptr; }
+
+void window_clear(Window* w) {
+  console_init();
+  current_window = nullptr;
+  window_activate(w);
+  con.device->clear_viewport();
+  w->cursor_row = w->cursor_column = 0;
+  con.device->set_cursor(0, 0);
+}
+
+void window_place_cursor(Window* w) {
+  console_init();
+  current_window = nullptr;
+  window_activate(w);
+}
+
+bool window_save_screen(Window* w) {
+  if (w->saved_screen) return false;
+  Rect r = rect_of(w);
+  Cell* cells = new (std::nothrow) Cell[size_t(r.rows()) * size_t(r.cols())];
+  if (!cells) return false;
+  console_device()->read_cells(r, cells);
+  w->saved_screen = cells;
+  w->saved_rows = int16_t(r.rows());
+  w->saved_columns = int16_t(r.cols());
+  return true;
+}
+
+bool window_restore_screen(Window* w) {
+  if (!w->saved_screen) return false;
+  Rect r{w->row, w->column, w->row + w->saved_rows - 1, w->column + w->saved_columns - 1};
+  console_device()->write_cells(r, w->saved_screen);
+  delete[] w->saved_screen;
+  w->saved_screen = nullptr;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Window character operations
 
 int window_read_char(Window* w) {
+  console_init();
   if (w->pushed_back) {
     int c = w->pushed_back - 1;
     w->pushed_back = 0;
     return c;
   }
+  if (screen()) {
+    poll_resize();
+    if (in_char_mode()) {
+      window_activate(w);
+      con.device->set_cursor_visible(true);
+      int key = wait_key_code();
+      con.device->set_cursor_visible(false);
+      if (key < 0 && zvts && zvts->break_level > 0) console_end_of_input(1);
+      return key;
+    }
+  }
   if (w->read_index < w->line_length) return w->line[w->read_index++];
+  if (screen()) return screen_read_line(w);
   if (prompt_armed) {
     prompt_armed = false;
     show_prompt(w);
   } else if (uint32_t open = reader_open_parens()) {
     show_continuation_prompt(w, open);
   }
-  if (!read_line(w)) {
+  if (!read_plain_line(w)) {
     if (zvts && zvts->break_level > 0) console_end_of_input(1);
     return -1;
   }
@@ -237,61 +868,105 @@ void window_unread_char(Window* w, int c) {
   if (!w->pushed_back && w->read_index > 0 && w->line[w->read_index - 1] == c)
     w->read_index--;
   else
-    w->pushed_back = int16_t(c + 1);
+    w->pushed_back = c + 1;
 }
 
 void window_write_char(Window* w, int c) {
   uint8_t b = uint8_t(c);
-  if (b == '\n')
-    w->cursor_column = 0;
-  else if (w->cursor_column < INT16_MAX)
-    w->cursor_column++;
-  if (silent(w)) return;
-  put_utf8(b);
+  console_init();
+  if (!screen()) {
+    write_plain(w, &b, 1);
+    return;
+  }
+  screen_write(w, &b, 1, (uint32_t(c) >> 16) & 0xFF);
 }
 
-uint32_t window_column(Window* w) { return uint32_t(w->cursor_column); }
+void window_write_text(Window* w, const uint8_t* p, uint32_t n) {
+  console_init();
+  if (!screen()) {
+    write_plain(w, p, n);
+    return;
+  }
+  screen_write(w, p, n, 0);
+}
 
-uint32_t window_width(Window* w) { return w->columns > 0 ? uint32_t(w->columns) : 80; }
+uint32_t window_column(Window* w) { return w->cursor_column > 0 ? uint32_t(w->cursor_column) : 0; }
 
-bool window_listen(Window* w) { return w->pushed_back || w->read_index < w->line_length; }
+// On a screen the last column is left free: a line that fills the window
+// would otherwise wrap before its line feed and leave an empty row.
+uint32_t window_width(Window* w) {
+  if (!screen()) return 0x40000000u;
+  return w->columns > 1 ? uint32_t(w->columns - 1) : 1;
+}
 
-int window_read_char_no_hang(Window* w) { return window_listen(w) ? window_read_char(w) : -2; }
+bool window_listen(Window* w) {
+  if (w->pushed_back || w->read_index < w->line_length) return true;
+  return screen() && con.device->key_pending();
+}
+
+int window_read_char_no_hang(Window* w) {
+  if (w->pushed_back || w->read_index < w->line_length) return window_read_char(w);
+  if (screen()) {
+    KeyEvent ev;
+    while (con.device->get_key(&ev)) {
+      uint16_t key = key_code(ev);
+      if (key && !scroll_lock_key(key)) return key;
+    }
+  }
+  return -2;
+}
 
 void window_clear_input(Window* w) {
   w->pushed_back = 0;
   w->read_index = w->line_length;
+  if (con.started && w->role == WIN_TERMINAL) con.device->flush_keys();
 }
 
 // ---------------------------------------------------------------------------
-// Code page 1251 and Unicode
+// Status messages
 
-uint32_t unicode_of_1251(uint8_t c) {
-  if (c < 0x80) return c;
-  return c >= 0xC0 ? 0x410 + (c - 0xC0) : high_1251[c - 0x80];
+void console_status_message(uint32_t code, Value a) {
+  console_init();
+  Window* s = &con.windows[WIN_STATUS];
+  if (silent(s)) {
+    Window* t = &con.windows[WIN_TERMINAL];
+    fresh_line(t);
+    print_message(STREAM_SYM_TERMINAL, code, a);
+    return;
+  }
+  window_clear(s);
+  print_message(STREAM_SYM_STATUS_WINDOW, code, a);
+  con.device->present();
 }
 
-int cp1251_of_unicode(uint32_t u) {
-  if (u < 0x80) return int(u);
-  if (u >= 0x410 && u <= 0x44F) return int(u - 0x410 + 0xC0);
-  for (int i = 0; i < 64; i++)
-    if (high_1251[i] == u) return 0x80 + i;
-  return -1;
+void console_status_save() {
+  console_init();
+  Window* s = &con.windows[WIN_STATUS];
+  Rect r = rect_of(s);
+  con.status_saves.emplace_back(size_t(r.rows()) * size_t(r.cols()));
+  con.device->read_cells(r, con.status_saves.back().data());
 }
 
-uint32_t utf8_from_1251(uint8_t c, char* out) {
-  uint32_t u = unicode_of_1251(c);
-  if (u < 0x80) {
-    out[0] = char(u);
-    return 1;
-  }
-  if (u < 0x800) {
-    out[0] = char(0xC0 | (u >> 6));
-    out[1] = char(0x80 | (u & 0x3F));
-    return 2;
-  }
-  out[0] = char(0xE0 | (u >> 12));
-  out[1] = char(0x80 | ((u >> 6) & 0x3F));
-  out[2] = char(0x80 | (u & 0x3F));
-  return 3;
+void console_status_restore() {
+  if (con.status_saves.empty()) return;
+  Window* s = &con.windows[WIN_STATUS];
+  Rect r = rect_of(s);
+  std::vector<Cell>& saved = con.status_saves.back();
+  saved.resize(size_t(r.rows()) * size_t(r.cols()), Cell{' ', uint16_t(s->attribute)});
+  if (!silent(s)) con.device->write_cells(r, saved.data());
+  con.status_saves.pop_back();
+  current_window = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Clipboard
+
+void clipboard_set(const uint8_t* p, uint32_t n) {
+  con.clipboard.assign(p, p + n);
+  if (con.started) con.device->clipboard_copy(p, n);
+}
+
+const uint8_t* clipboard_text(uint32_t* n) {
+  *n = uint32_t(con.clipboard.size());
+  return con.clipboard.data();
 }

@@ -356,12 +356,13 @@ Value bi_open(Value a, Value) {
 }
 
 // The standard windows stay open; a window the user made gives its handle
-// back.
+// back and its record (with any saved screen) is freed.
 Value close_window(Value s) {
   Window* w = stream_window(s);
   if (!w || w->role != WIN_USER) return lisp_error(kWrongType, s);
   handle_release(stream_handle_index(s));
   heap_set_word(s, 2, 0);
+  window_free(w);
   return T;
 }
 

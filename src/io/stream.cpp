@@ -349,8 +349,22 @@ uint32_t stream_column(Value s) {
   return stream_lo(s);
 }
 
+bool stream_breaks_lines(Value s) { return stream_kind(s) == HT_WINDOW && console_is_screen(); }
+
+uint32_t stream_window_attribute(Value s) {
+  Window* w = stream_kind(s) == HT_WINDOW ? stream_window(s) : nullptr;
+  return w ? w->attribute : 0;
+}
+
+void stream_set_window_attribute(Value s, uint32_t attribute) {
+  Window* w = stream_kind(s) == HT_WINDOW ? stream_window(s) : nullptr;
+  if (!w) return;
+  w->attribute = attribute;
+  window_forget_current();
+}
+
 uint32_t stream_right_margin(Value s) {
-  if (stream_kind(s) == HT_WINDOW) return window_width(open_window(s));
+  if (stream_breaks_lines(s)) return window_width(open_window(s));
   Value m = sym_value(STREAM_SYM_RIGHT_MARGIN);
   return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : 78;
 }
@@ -573,8 +587,21 @@ Value bi_peek_char(Value, Value) {
 }
 
 Value bi_read(Value, Value) { return run_input(read_object, 1); }
-Value bi_read_char(Value, Value) { return run_input(reader_read_char, 1); }
-Value bi_read_char_no_hang(Value, Value) { return run_input(reader_read_char_no_hang, 1); }
+
+// READ-CHAR and READ-CHAR-NO-HANG take a window's keys one at a time, not
+// edited lines.
+Value bi_read_char(Value, Value) {
+  bool was = console_set_char_mode(true);
+  Value v = run_input(reader_read_char, 1);
+  console_set_char_mode(was);
+  return v;
+}
+Value bi_read_char_no_hang(Value, Value) {
+  bool was = console_set_char_mode(true);
+  Value v = run_input(reader_read_char_no_hang, 1);
+  console_set_char_mode(was);
+  return v;
+}
 
 // 329 READ-LINE: the line and whether it ended at the end of the file.
 Value bi_read_line(Value, Value) {

@@ -123,6 +123,13 @@ void stream_write_cstr(Value s, const char* p);
 void stream_write_string(Value s, Value str, uint32_t start, uint32_t end);
 uint32_t stream_column(Value s);
 uint32_t stream_right_margin(Value s);
+// Whether printing breaks lines at the stream's width: a window shown on
+// a screen.  In line mode a window prints as a string stream does.
+bool stream_breaks_lines(Value s);
+// The console attribute a window stream writes its text in (0 for other
+// streams, where setting it does nothing).
+uint32_t stream_window_attribute(Value s);
+void stream_set_window_attribute(Value s, uint32_t attribute);
 
 // The thread's printer column follows every character written.
 extern thread_local uint32_t zv_printer_column;

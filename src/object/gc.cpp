@@ -966,6 +966,8 @@ void gc_update_own_roots() {
 // ---------------------------------------------------------------------------
 // Memory status line
 
+void (*gc_status_hook)(int column) = nullptr;
+
 void gc_status_line(int column, char letter) {
   if (column != 0) {
     if (hdr_u8(HDR_SWITCHES2) & 8) host_sleep_ms(75);
@@ -976,7 +978,7 @@ void gc_status_line(int column, char letter) {
     std::snprintf(status_text, sizeof status_text, "%c C%-6xH%-8xS%-4x", mark,
                   zvm.cons_cap - zvm.free_count, heap_used(), zvm.sym_cap - zvm.sym_count);
   }
-  // The indicator window shows status_text once the console layer exists.
+  if (gc_status_hook) gc_status_hook(column);
 }
 
 const char* gc_status_text() { return status_text; }

@@ -32,6 +32,9 @@ uint64_t gc_full_collection();
 void gc_status_line(int column, char letter);
 // The text of the status line last formatted (for tests and the console).
 const char* gc_status_text();
+// Shows the status text (the console's indicator window registers itself
+// here).  It runs inside collections: it must not allocate.
+extern void (*gc_status_hook)(int column);
 
 // Stress mode: ZORVA_GC_STRESS=N runs a collection before every N-th
 // allocation, rotating through the four kinds.  0 disables it.

@@ -18,6 +18,7 @@
 #include "builtins/numbers.h"
 #include "builtins/table.h"
 #include "eval/errors.h"
+#include "eval/context.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "io/stream.h"
@@ -524,7 +525,28 @@ int fmt_conditional(Fmt* F, const Directive& d) {
   return run_clause(F);
 }
 
-// ~(: the print case bound for the nested text.
+// A colour parameter of ~( on a window: the nested text in that console
+// attribute, the window's own put back however the text is left.
+struct Coloured {
+  Fmt* F;
+  uint32_t stop;
+  uint32_t attribute;
+  int result;
+};
+
+Value coloured_body(void* p) {
+  Coloured* c = static_cast<Coloured*>(p);
+  c->result = interpret(c->F, c->stop);
+  return NIL;
+}
+
+void coloured_cleanup(int, void* p) {
+  Coloured* c = static_cast<Coloured*>(p);
+  stream_set_window_attribute(c->F->stream, c->attribute);
+}
+
+// ~(: the print case bound for the nested text; with a parameter on a
+// window stream, the text in that attribute as well.
 int fmt_case(Fmt* F, const Directive& d) {
   uint32_t start = F->pos, t;
   Directive e;
@@ -539,7 +561,15 @@ int fmt_case(Fmt* F, const Directive& d) {
                                       : make_keyword(KW_DOWNCASE);
   uint16_t mark = zvts->septr;
   bind_special(SYM_PRINT_CASE, pcase);
-  int r = interpret(F, t);
+  int r;
+  if (given(d, 0) && stream_breaks_lines(F->stream)) {
+    Coloured c{F, t, stream_window_attribute(F->stream), 0};
+    stream_set_window_attribute(F->stream, uint32_t(param(d, 0, 0)));
+    establish_cleanup(coloured_body, coloured_cleanup, 0, &c);
+    r = c.result;
+  } else {
+    r = interpret(F, t);
+  }
   unbind_to(mark);
   pop_to(mark);
   if (r) return r;

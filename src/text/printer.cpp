@@ -1193,7 +1193,7 @@ void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
 }
 
 uint32_t right_margin(Value s) {
-  if (stream_kind(s) == HT_WINDOW) return stream_right_margin(s);
+  if (stream_breaks_lines(s)) return stream_right_margin(s);
   Value m = sym_val(STREAM_SYM_RIGHT_MARGIN);
   return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : DEFAULT_MARGIN;
 }
@@ -1223,7 +1223,7 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   }
   // Lines break at the margin on windows and when printing pretty; data
   // written plainly to files and strings keeps the lines it was given.
-  pr.margin = stream_kind(stream) == HT_WINDOW || pretty() ? right_margin(stream) : NO_MARGIN;
+  pr.margin = stream_breaks_lines(stream) || pretty() ? right_margin(stream) : NO_MARGIN;
   uint16_t mark = zvts->septr;
   if (flags & PRINT_ESCAPE)
     bind_special(SYM_PRINT_ESCAPE, T);

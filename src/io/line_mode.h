@@ -1,0 +1,36 @@
+// The line-mode back end: standard input and output stand in for the
+// keyboard and the screen when they are not a terminal (pipes, files, CI,
+// editors' inferior shells) or when line mode is asked for.
+//
+// The cell buffer still exists, so windows made from Lisp can be written,
+// saved and restored, but nobody sees it.  The terminal window's text goes
+// to standard output as UTF-8, and its input comes from standard input a
+// line at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "io/console_device.h"
+
+class LineDevice : public ConsoleDevice {
+ public:
+  LineDevice() : ConsoleDevice(LINE, 25, 80) {}
+
+  // The next input character in code page 1251: UTF-8 is decoded, a byte
+  // that starts no well-formed UTF-8 sequence is taken as a 1251 code, and
+  // a character 1251 lacks reads as '?'.  -1 at the end of the input, -2
+  // when a signal (Control-C) cut the wait.
+  int read_char();
+  // Text for standard output, converted to UTF-8.
+  void write_plain(const uint8_t* p, uint32_t n);
+  void flush();
+
+ private:
+  int raw_byte();
+  void raw_unget(int b);
+
+  uint8_t buf_[4096];
+  uint32_t pos_ = 0, len_ = 0;
+  int lookahead_[4] = {};
+  int nlookahead_ = 0;
+};

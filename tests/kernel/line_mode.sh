@@ -1,0 +1,51 @@
+# The console in line mode (input and output not a terminal): values print
+# exactly as PRIN1 prints them into a string, Control-C interrupts an
+# evaluation (even a loop that evaluates nothing) into a break loop that
+# says why, and at the prompt drops the line; the window built-ins work on
+# a screen nobody sees.
+source "$(dirname "$0")/common.bash"
+
+mkdir -p "$WORK/cwd"
+
+# session INPUT: a piped session; OUT, RC.
+session() {
+  OUT=$(cd "$WORK/cwd" && printf '%s' "$1" | timeout 60 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")
+  RC=$?
+  ERR=$(cat "$WORK/stderr")
+}
+
+# No line breaks the user did not ask for: a string inside a list stays
+# on the line, and a long list is one line however long.
+session $'(list "x" 1)\n(list 1 "two" (list "three" #\\a))\n(make-list 40 :initial-element "ab")\n'
+long='("ab"'$(printf ' "ab"%.0s' $(seq 39))')'
+expect_lines "values print as PRIN1 does" 0 $'\n("x" 1)\n' $'\n(1 "two" ("three" #\\a))\n' $'\n'"$long"$'\n'
+
+# Pretty printing still keeps the right margin.
+session $'(let ((*print-pretty* t) (*print-right-margin* 30)) (print (quote (defun f (x) (let ((y (* x x))) (+ y y y))))) nil)\n'
+if [[ $OUT == *$'\n(DEFUN F'*$'\n'*'(+ Y Y Y)))'* ]]; then pass; else fail "pretty printing breaks at the margin"; fi
+
+# The window built-ins on the unseen screen.
+session $'(let ((w (%make-window-stream (vector 2 2 4 20) 30))) (princ "hidden" w) (list (%window-cursor w) (%window-size w) (%window-size nil)))\n'
+expect_lines "windows in line mode" 0 $'\n(#(0 6) #(3 19) #(25 80))\n'
+
+# Control-C: an endless loop with an empty body is interrupted into a
+# break loop with a message; the break loop goes on reading.
+cd "$WORK/cwd" || exit 1
+fifo="$WORK/in"
+mkfifo "$fifo"
+# timeout passes the interrupt on to the kernel.
+timeout 60 "$ZORVA" -ROL "$IMAGE" <"$fifo" >"$WORK/out" 2>&1 &
+pid=$!
+exec 3>"$fifo"
+printf '(loop)\n' >&3
+sleep 1
+kill -INT "$pid"
+sleep 0.5
+printf '(+ 40 2)\n' >&3
+exec 3>&-
+wait "$pid"
+RC=$?
+OUT=$(cat "$WORK/out")
+expect_lines "Control-C interrupts (loop)" 1 "Break: interrupted by Control-C" "Break level 1" $'\n42\n'
+
+finish
