@@ -53,7 +53,12 @@ OPTIONS are :VERBOSE, :PRINT and :IF-DOES-NOT-EXIST."
                   "  --version        show the version and exit"
                   ""
                   "An interactive start first loads STARTUP.LSP from the working directory"
-                  "when there is one."))
+                  "when there is one."
+                  ""
+                  "At a terminal the top level takes the whole screen, with a line editor,"
+                  "history, Tab completion and F1 help (F1 on an empty line lists the keys)."
+                  "With ZORVA_LINE_MODE=1 in the environment, or when input or output is"
+                  "not a terminal, it reads and prints plain lines instead."))
     (format t "~A~%" line)))
 
 (defun %version ()

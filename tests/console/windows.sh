@@ -1,0 +1,93 @@
+# Tab completion, F1 help and the screen it covers, windows made from
+# Lisp, the history, and a change of the terminal's size.
+source "$(dirname "$0")/common.bash"
+
+start 80 25
+zorva
+
+# Tab: a unique completion is inserted; several insert what they share
+# and show themselves in the status line.
+type_text '(apropo'
+keys Tab
+check "unique completion" '^> \(apropos$'
+type_text ' "CAR") (make-ha'
+keys Tab
+check "completed in the middle" '\(make-hash-table$'
+keys Escape
+settle
+type_text '(mul'
+keys Tab
+check "ambiguous: the candidates" '^MULTIPLE-VALUE-BIND MULTIPLE-VALUE-CALL'
+check "ambiguous: what they share" '\(multiple-value-$'
+keys Escape
+settle
+
+# F1 on a symbol: its documentation in a window; Esc puts the screen back.
+type_text '(apropos "x")'
+keys Left Left Left Left Left Left Left Left Left
+keys F1
+check "help window" 'APROPOS is a function with the lambda list \(STRING &OPTIONAL PACKAGE\)'
+check_row "help in the status line" 24 "Help on apropos ..."
+before_help=$(screen)
+keys Escape
+settle
+if screen | grep -q 'lambda list'; then fail "Esc closes the help window"; else pass; fi
+check "the line is still there" '^> \(apropos "x"\)$'
+check_row "the status line is back" 24 "Top level"
+keys Escape
+
+# F1 on an empty line: the keys.
+settle
+keys F1
+check "general help" 'The keys of the line editor'
+check "the paging key" 'Control-S +paging on or off'
+keys Escape
+settle
+if screen | grep -q 'line editor'; then fail "general help closed"; else pass; fi
+
+# A window from Lisp: text written into it, the screen under it saved and
+# put back.
+type_text '(defvar *w* (make-window-stream 3 10 6 40 #x1F))'
+keys Enter
+check "window made" '^\*W\*$'
+type_text '(progn (save-window-screen *w*) (clear-window *w*) (princ "inside the window" *w*) (sleep 2) (restore-window-screen *w*) (window-cursor *w*))'
+keys Enter
+check "text in the window" '^.{10}inside the window'
+if colours | grep 'inside the window' | grep -q $'\e\\[97m\e\\[44minside'; then
+  pass
+else
+  fail "the window's colours (bright white on blue)"
+fi
+check "restored" '^17$'
+settle
+if row 3 | grep -q '^Stack size [0-9]*; free'; then pass; else fail "the screen under the window is back"; fi
+
+# The history: Up gives older lines, Down newer ones.
+type_text '(list 1)'
+keys Enter
+type_text '(list 2)'
+keys Enter
+keys Up Up
+check "Up twice" '^> \(list 1\)$'
+keys Down Enter
+check "Down" '^\(2\)$'
+
+# A smaller terminal: the windows are laid out again, the text kept.
+tm resize-window -t t -x 60 -y 12
+settle
+check_row "status line on the new last row" 11 "1 value"
+check "the last lines kept" '^\(2\)$'
+type_text '(window-size)'
+keys Enter
+check "the new size" '^12$'
+tm resize-window -t t -x 100 -y 30
+settle
+check_row "status line after growing" 29 "2 values"
+check_no_stray_escapes "after resizing"
+
+keys M-F4
+wait_for 'Leave the system'
+keys y
+check_left_cleanly "after the windows"
+
+finish
