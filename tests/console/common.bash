@@ -62,12 +62,24 @@ wait_for() {
   return 1
 }
 
-# settle: until the screen stops changing for a moment.
+# wait_until COMMAND...: until the command succeeds; false after PATIENCE
+# seconds.  Every expectation polls: the kernel answers when the machine
+# lets it.
+wait_until() {
+  local end=$((SECONDS + PATIENCE))
+  while ((SECONDS < end)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# settle: until the screen stops changing for half a second.
 settle() {
   local last now end=$((SECONDS + PATIENCE))
   last=$(screen)
   while ((SECONDS < end)); do
-    sleep 0.3
+    sleep 0.5
     now=$(screen)
     [ "$now" == "$last" ] && return 0
     last=$now
@@ -85,12 +97,26 @@ fail() {
 check() {
   if wait_for "$2"; then pass; else fail "$1 (wanted /$2/)"; fi
 }
-# check_row LABEL N TEXT: row N is exactly TEXT (after it settles).
+screen_lacks() { ! screen | grep -Eq -- "$1"; }
+# check_gone LABEL REGEX: nothing on the screen matches, now or soon.
+check_gone() {
+  if wait_until screen_lacks "$2"; then pass; else fail "$1 (/$2/ still there)"; fi
+}
+row_is() { [ "$(row "$1")" == "$2" ]; }
+# check_row LABEL N TEXT: row N is exactly TEXT, now or soon.
 check_row() {
-  settle
-  local got
-  got=$(row "$2")
-  if [ "$got" == "$3" ]; then pass; else fail "$1 (row $2: wanted '$3', got '$got')"; fi
+  if wait_until row_is "$2" "$3"; then pass; else fail "$1 (row $2: wanted '$3', got '$(row "$2")')"; fi
+}
+row_matches() { row "$1" | grep -Eq -- "$2"; }
+# check_row_matches LABEL N REGEX
+check_row_matches() {
+  if wait_until row_matches "$2" "$3"; then pass; else fail "$1 (row $2: wanted /$3/)"; fi
+}
+colours_match() { colours | grep -qF -- "$1"; }
+# check_colours LABEL TEXT: the screen with its colours contains TEXT (the
+# escape sequences of tmux's capture included).
+check_colours() {
+  if wait_until colours_match "$2"; then pass; else fail "$1"; fi
 }
 
 # Ending the kernel: the shell is back on its own screen with its modes.

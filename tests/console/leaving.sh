@@ -9,8 +9,9 @@ keys Enter
 wait_for '^the shell screen$'
 zorva
 
-# The kernel's process, for the signals.
-kernel_pid() { pgrep -f -n -- "$ZORVA -ROL $IMAGE"; }
+# The kernel's process, for the signals: the child of this pane's shell
+# (other tests may run kernels of their own meanwhile).
+kernel_pid() { pgrep -P "$(tm display -p -t t '#{pane_pid}')" -x zorva; }
 
 # Control-Z: the shell's screen and modes while stopped; fg redraws.
 type_text '(+ 1 2)'
