@@ -19,6 +19,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/memory.h"
+#include "object/error_hook.h"
 #include "text/chartab.h"
 
 namespace {
@@ -212,6 +213,7 @@ void place(Value slots, uint32_t c, uint32_t h, Value key, Value value) {
 void set_count(Value table, uint32_t n) { heap_set_word(table, 1, (n << 16) | ht_test(table)); }
 
 [[noreturn]] void recycling() {
+  fatal_prepare();
   std::printf("Recycling at hsearch\n");
   std::fflush(stdout);
   _exit(1);

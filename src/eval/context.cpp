@@ -7,6 +7,7 @@
 
 #include "eval/errors.h"
 #include "eval/stack.h"
+#include "object/error_hook.h"
 
 // The thread layer releases the global locks a throw leaves behind; until
 // it exists the depths are only counted.
@@ -93,6 +94,7 @@ uint16_t find_outermost_context(uint16_t mask) {
   ts->glvalue = NIL;
   if (!l) {
     // No top level to go back to (a thread or a test without one).
+    fatal_prepare();
     std::fflush(stdout);
     _exit(1);
   }

@@ -213,7 +213,10 @@ void print_name_line(Value name, int kind) {
   ts->mv_count = 0;
   ts->glvalue = NIL;
   uint16_t outer = find_outermost_context(CX_LISTENER);
-  if (!outer) _exit(1);
+  if (!outer) {
+    fatal_prepare();
+    _exit(1);
+  }
   throw_to(TC_LISTENER, outer);
 }
 

@@ -9,9 +9,11 @@
 
 #include "diag/dump.h"
 #include "eval/errors.h"
+#include "object/error_hook.h"
 
 [[noreturn]] void stack_index_fault(uint32_t i) {
   ThreadState* ts = zvts;
+  fatal_prepare();
   std::printf("Error: septr = %x in thread zv%u! ", i, ts->thread_number);
   std::fflush(stdout);
   dump_environment(ts, "stack index check");

@@ -7,10 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "object/error_hook.h"
+
 ThreadState zv_first_thread;
 thread_local ThreadState* zvts = &zv_first_thread;
 
 void root_overflow() {
+  fatal_prepare();
   std::printf("Error: root-pointer stack overflow in thread zv%u\n", zvts->thread_number);
   std::fflush(stdout);
   _exit(1);
@@ -27,6 +30,7 @@ static void size_context_table(ThreadState* ts) {
   if (!need) return;
   ts->cx_records = static_cast<Context**>(std::calloc(need, sizeof(Context*)));
   if (!ts->cx_records) {
+    fatal_prepare();
     std::printf("Error: no memory for the context table of thread zv%u\n", ts->thread_number);
     std::fflush(stdout);
     _exit(1);

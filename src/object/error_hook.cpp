@@ -28,6 +28,7 @@ static void default_cerror(uint32_t code, const Value* objects) {
   describe("Continuable error", code, objects);
 }
 
+void (*zv_fatal_hook)() = nullptr;
 ErrorFn zv_error_fn = default_error;
 WarnFn zv_warn_fn = default_warn;
 WarnFn zv_cerror_fn = default_cerror;

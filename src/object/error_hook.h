@@ -26,6 +26,14 @@ using ErrorFn = Value (*)(uint32_t code, const Value* objects);
 // warn / cerror: return when the user continues.
 using WarnFn = void (*)(uint32_t code, const Value* objects);
 
+// Runs before the kernel prints a fatal message and ends the process
+// without exit handlers: the console gives the terminal back here, so that
+// the message is seen.  It must be async-signal-safe.
+extern void (*zv_fatal_hook)();
+inline void fatal_prepare() {
+  if (zv_fatal_hook) zv_fatal_hook();
+}
+
 extern ErrorFn zv_error_fn;
 extern WarnFn zv_warn_fn;
 extern WarnFn zv_cerror_fn;

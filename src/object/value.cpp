@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include "eval/thread.h"
+#include "object/error_hook.h"
 #include "object/value.h"
 
 Memory zvm;
 uint8_t* zv_window = nullptr;
 
 void bad_value(Value v) {
+  fatal_prepare();
   std::printf("Got a bad cons ptr %p\n", reinterpret_cast<void*>(static_cast<uintptr_t>(v)));
   std::fflush(stdout);
   _exit(1);  // no exit handlers, no Lisp streams
