@@ -306,11 +306,13 @@ static int requested_exit_code() {
 }
 
 // Free the world after the driver is done with it.
+// The terminal is given back first, so that the report of the collections
+// is printed where the user still sees it after the kernel has ended.
 static void shut_down() {
+  restore_console();
   report_collections_at_exit();
   close_runtime_files();
   mem_free_areas(false, true);
-  restore_console();
   threads_stop();
 }
 

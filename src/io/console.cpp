@@ -21,6 +21,7 @@
 #include "io/line_mode.h"
 #include "io/stream.h"
 #include "io/terminal.h"
+#include "object/error_hook.h"
 #include "object/gc.h"
 #include "text/reader.h"
 #include "text/strings.h"
@@ -158,7 +159,10 @@ bool scroll_lock_key(uint16_t key) {
 int wait_key_code() {
   for (;;) {
     KeyEvent ev;
-    switch (con.device->wait_key(&ev)) {
+    // Not under the console lock: a thread waiting for a key must not
+    // keep others from writing.
+    WaitResult r = con.device->wait_key(&ev);
+    switch (r) {
       case WAIT_KEY:
         break;
       case WAIT_INTERRUPT: {
@@ -245,6 +249,7 @@ void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool p
   ConsoleDevice* d = con.device;
   for (uint32_t i = 0; i < n; i++) {
     if (paging) page(w, p[i]);
+    console_lock();
     window_activate(w);
     uint16_t attr = d->attribute();
     if (font) d->set_attribute(uint16_t(font));
@@ -252,6 +257,7 @@ void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool p
     if (font) d->set_attribute(attr);
     if (w->paging >= 1) w->paging = int16_t(std::min(w->paging + int(advances), 30000));
     store_cursor(w);
+    console_unlock();
   }
 }
 
@@ -663,6 +669,7 @@ void console_init() {
     con.handles[r] = handle_add_window(&con.windows[r]);
   gc_status_hook = show_indicator;
   zv_console_refresh = refresh;
+  zv_fatal_hook = terminal_emergency_restore;
   if (con.terminal) std::atexit(at_exit);
 }
 
@@ -684,9 +691,16 @@ void console_restart(ConsoleChoice c, int rows, int cols) {
   prompt_armed = char_mode = false;
 }
 
+// After the terminal is given back, what is still written (the report at
+// exit) goes to standard output as in line mode.
 void console_shutdown() {
   if (con.terminal) {
     con.terminal->close();
+    delete con.terminal;
+    con.terminal = nullptr;
+    con.line = new LineDevice();
+    con.device = con.line;
+    current_window = nullptr;
   } else if (con.line) {
     con.line->flush();
   }
@@ -792,11 +806,13 @@ void window_forget_current() { current_window = nullptr; }
 
 void window_clear(Window* w) {
   console_init();
+  console_lock();
   current_window = nullptr;
   window_activate(w);
   con.device->clear_viewport();
   w->cursor_row = w->cursor_column = 0;
   con.device->set_cursor(0, 0);
+  console_unlock();
 }
 
 void window_place_cursor(Window* w) {
@@ -810,7 +826,9 @@ bool window_save_screen(Window* w) {
   Rect r = rect_of(w);
   Cell* cells = new (std::nothrow) Cell[size_t(r.rows()) * size_t(r.cols())];
   if (!cells) return false;
+  console_lock();
   console_device()->read_cells(r, cells);
+  console_unlock();
   w->saved_screen = cells;
   w->saved_rows = int16_t(r.rows());
   w->saved_columns = int16_t(r.cols());
@@ -820,7 +838,9 @@ bool window_save_screen(Window* w) {
 bool window_restore_screen(Window* w) {
   if (!w->saved_screen) return false;
   Rect r{w->row, w->column, w->row + w->saved_rows - 1, w->column + w->saved_columns - 1};
+  console_lock();
   console_device()->write_cells(r, w->saved_screen);
+  console_unlock();
   delete[] w->saved_screen;
   w->saved_screen = nullptr;
   return true;
