@@ -141,7 +141,11 @@ completed in lower case.  NIL when no symbol fits."
     (when names
       (setq names (sort names #'string<))
       (when (cdr names)
-        (%status (format nil "~{~A~^ ~}" names)))
+        (let ((text (format nil "~{~A~^ ~}" names))
+              (width (nth-value 1 (window-size %status-stream))))
+          (%status (if (<= (length text) width)
+                       text
+                       (concatenate 'string (subseq text 0 (max 0 (- width 4))) " ...")))))
       (let ((done (%common-prefix names)))
         (when keyword (setq done (concatenate 'string ":" done)))
         (if (some #'upper-case-p word) done (string-downcase done))))))

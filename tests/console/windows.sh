@@ -15,12 +15,12 @@ keys Tab
 check "completed in the middle" '\(make-hash-table$'
 keys Escape
 check_gone "Esc clears the line" '\(make-hash-table$'
-type_text '(mul'
+type_text '(wind'
 keys Tab
-check "ambiguous: the candidates" '^MULTIPLE-VALUE-BIND MULTIPLE-VALUE-CALL'
-check "ambiguous: what they share" '\(multiple-value-$'
+check "ambiguous: the candidates" '^WINDOW-ATTRIBUTE WINDOW-CURSOR WINDOW-ORIGIN .* [.]{3}$'
+check "ambiguous: what they share" '\(window-$'
 keys Escape
-check_gone "and again" '\(multiple-value-$'
+check_gone "and again" '\(window-$'
 
 # F1 on a symbol: its documentation in a window; Esc puts the screen back.
 type_text '(apropos "x")'
