@@ -357,6 +357,14 @@ struct Suspended {
   std::vector<uint8_t> line;
 };
 
+// The line kept aside back into the window.
+void resume_line(Window* w, Suspended* keep) {
+  uint32_t n = uint32_t(keep->line.size());
+  if (n && line_reserve(w, n)) std::memcpy(w->line, keep->line.data(), n);
+  w->line_length = n && w->line_capacity >= n ? n : 0;
+  delete keep;
+}
+
 Value call_with_reader_saved(Value fn, uint32_t nargs, Value arg) {
   ReaderCounters saved = reader_save_counters();
   reader_restore_counters(ReaderCounters{});
@@ -381,11 +389,7 @@ void complete(Window* w) {
   Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
   Value word = str_from_bytes(w->line + start, end - start);
   Value r = call_with_reader_saved(make_symbol(SYM_COMPLETE), 1, word);
-  // Lisp may have read lines of its own into the window.
-  line_reserve(w, uint32_t(keep->line.size()));
-  std::memcpy(w->line, keep->line.data(), keep->line.size());
-  w->line_length = uint32_t(keep->line.size());
-  delete keep;
+  resume_line(w, keep);  // Lisp may have read lines of its own into the window
   if (is_string(r)) {
     uint32_t n = string_length(r);
     std::vector<uint8_t> text(string_bytes(r), string_bytes(r) + n);
@@ -439,10 +443,7 @@ void help(Window* w) {
     call_with_reader_saved(make_symbol(SYM_HELP), 1, topic);
   }
   console_status_restore();
-  line_reserve(w, uint32_t(keep->line.size()));
-  std::memcpy(w->line, keep->line.data(), keep->line.size());
-  w->line_length = uint32_t(keep->line.size());
-  delete keep;
+  resume_line(w, keep);
   current_window = nullptr;
   edit_redraw(w);
 }

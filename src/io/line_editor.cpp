@@ -95,6 +95,7 @@ bool delete_selection(Window* w) {
 }
 
 void insert_bytes(Window* w, const uint8_t* p, uint32_t n) {
+  if (n == 0) return;
   if (!line_reserve(w, w->line_length + n)) {
     dev()->beep();
     return;
