@@ -674,6 +674,13 @@ void pc_atom(Printer* P, Value x) {
       pc_symbol(x);
       return;
     case TAG_CHAR:
+      // A character with a font, printed without escapes on a window on
+      // the screen, is written in that font as its attribute.
+      if (!escaping() && ((x >> 16) & 0xFF) && !((x >> 9) & 7) && stream_breaks_lines(P->stream)) {
+        put_piece(P);
+        stream_write_char(P->stream, int(x & 0x00FF00FF));
+        return;
+      }
       pc_char(x, escaping());
       return;
     case TAG_FIXNUM:
@@ -1356,7 +1363,7 @@ Value bi_write_char(Value c, Value) {
   while (tag_of(c) != TAG_CHAR) c = zv_error(E_WRONG_TYPE, c);
   root_push(&c);
   Value s = stream_arg(2);
-  stream_write_char(s, int(c & 0xFF));
+  stream_write_char(s, int(c & 0xFF00FF));  // the code, and the font a window uses
   root_pop();
   return c;
 }

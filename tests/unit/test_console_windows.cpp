@@ -17,6 +17,7 @@
 #include "io/history.h"
 #include "io/stream.h"
 #include "object/memory.h"
+#include "text/printer.h"
 #include "text/reader.h"
 #include "text/strings.h"
 #include "world_fixture.h"
@@ -165,6 +166,16 @@ TEST_F(Console, AFontIsTheAttributeOfOneCharacter) {
   stream_write_char(term(), 'b');
   EXPECT_EQ(dev()->cell(0, 0).attr, 0x4E);
   EXPECT_EQ(dev()->cell(0, 1).attr, console_window(WIN_TERMINAL)->attribute);
+  // Printed without escapes, and by WRITE-CHAR: in the font; with escapes
+  // the font is part of the text.
+  Value c = make_char('c') | (0x1E << 16);
+  print_object(c, term(), PRINT_NO_ESCAPE);
+  call(339, {make_char('d') | (0x2F << 16), term()});
+  print_object(c, term(), PRINT_ESCAPE);
+  EXPECT_EQ(row(0), "abcd#30\\c");
+  EXPECT_EQ(dev()->cell(0, 2).attr, 0x1E);
+  EXPECT_EQ(dev()->cell(0, 3).attr, 0x2F);
+  EXPECT_EQ(dev()->cell(0, 4).attr, console_window(WIN_TERMINAL)->attribute);
 }
 
 // ---------------------------------------------------------------------------
