@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -234,12 +235,29 @@ void paging_pause() {
   (void)key;
 }
 
+bool is_scroll_lock(const KeyEvent& k) { return key_code(k) == KC_SCROLL_LOCK; }
+
+// Control-S typed while output runs turns paging on or off at once: the
+// type-ahead is looked at every tenth of a second, at line ends, and the
+// other keys stay queued for the next read.
+void scroll_lock_typed_ahead(Window* w) {
+  static std::chrono::steady_clock::time_point next_look;
+  auto now = std::chrono::steady_clock::now();
+  if (now < next_look) return;
+  next_look = now + std::chrono::milliseconds(100);
+  KeyEvent k;
+  if (!con.device->take_key_if(is_scroll_lock, &k)) return;
+  con.scroll_lock = !con.scroll_lock;
+  w->paging = con.scroll_lock ? 1 : 0;
+}
+
 // Paging: before a character that starts a new line, a full screen since
 // the last pause waits for a key.
 void page(Window* w, uint8_t c) {
-  if (w->paging == 0 || w->role != WIN_TERMINAL || w->rows <= 1) return;
+  if (w->role != WIN_TERMINAL || w->rows <= 1) return;
   bool advances = c == '\n' || w->cursor_column >= w->columns - 1;
-  if (!advances || w->paging < w->rows - 1) return;
+  if (advances && con.terminal) scroll_lock_typed_ahead(w);
+  if (w->paging == 0 || !advances || w->paging < w->rows - 1) return;
   paging_pause();
   w->paging = con.scroll_lock ? 1 : 0;
 }

@@ -215,6 +215,17 @@ bool ConsoleDevice::get_key(KeyEvent* k) {
   return true;
 }
 
+bool ConsoleDevice::take_key_if(bool (*pick)(const KeyEvent&), KeyEvent* k) {
+  read_input(0);
+  for (size_t i = queue_head_; i < queue_.size(); i++) {
+    if (!pick(queue_[i])) continue;
+    *k = queue_[i];
+    queue_.erase(queue_.begin() + long(i));
+    return true;
+  }
+  return false;
+}
+
 WaitResult ConsoleDevice::wait_key(KeyEvent* k, int timeout_ms) {
   if (get_key(k)) return WAIT_KEY;
   present();

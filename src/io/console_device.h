@@ -124,6 +124,9 @@ class ConsoleDevice {
   void push_key(const KeyEvent& k);
   bool key_pending();
   bool get_key(KeyEvent* k);  // without waiting
+  // Take out the first queued event that `pick` chooses (after reading
+  // what input there is, without waiting); false when none.
+  bool take_key_if(bool (*pick)(const KeyEvent&), KeyEvent* k);
   // Waits up to timeout_ms (negative: without limit).
   WaitResult wait_key(KeyEvent* k, int timeout_ms = -1);
   void flush_keys();

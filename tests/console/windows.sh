@@ -68,10 +68,25 @@ check "Up twice" '^> \(list 1\)$'
 keys Down Enter
 check "Down" '^\(2\)$'
 
+# Control-S, the Scroll Lock of this console: with paging on, output
+# waits after each screenful; Control-S at the pause turns it off again.
+keys C-s
+type_text '(dotimes (i 60) (print i))'
+keys Enter
+check_row "a screenful, then the pause" 24 "-- More -- (press any key)"
+check "the output stops" '^2[0-9]$'
+check_gone "not further" '^5[0-9]$'
+keys Space
+check "the next screenful" '^4[0-9]$'
+check_row "and the pause again" 24 "-- More -- (press any key)"
+keys C-s x
+check "to the end" '^NIL$'
+check_row "no more pauses" 24 "1 value"
+
 # A smaller terminal: the windows are laid out again, the text kept.
 tm resize-window -t t -x 60 -y 12
 check_row "status line on the new last row" 11 "1 value"
-check "the last lines kept" '^\(2\)$'
+check "the last lines kept" '^59$'
 type_text '(window-size)'
 keys Enter
 check "the new size" '^12$'
