@@ -66,14 +66,16 @@ that no symbol has yet."
   "The current time as seconds since the beginning of 1900 in Greenwich."
   (+ (%get-time) %unix-epoch))
 
-;; The host clock counts whole seconds.
+;; Milliseconds of the host's clocks: real time since the kernel started,
+;; and the processor time of the process.
 (defun get-internal-real-time ()
-  "The current time in units of INTERNAL-TIME-UNITS-PER-SECOND."
-  (* (%get-time) internal-time-units-per-second))
+  "The real time in units of INTERNAL-TIME-UNITS-PER-SECOND, counted from
+when the kernel started."
+  (%internal-time))
 
 (defun get-internal-run-time ()
-  "The time used so far, in units of INTERNAL-TIME-UNITS-PER-SECOND."
-  (get-internal-real-time))
+  "The processor time used so far, in units of INTERNAL-TIME-UNITS-PER-SECOND."
+  (%internal-time t))
 
 ;; The standard numbers the days of the week from Monday, the host from
 ;; Sunday; the standard counts years from 0, the host from 1900.

@@ -17,13 +17,21 @@
 
 (defvar *load-print* nil "The default of LOAD's :PRINT: print each form's values.")
 
+(defun %load-name (file)
+  (cond ((streamp file) (%stream-file-name file))
+        ((or (stringp file) (symbolp file))
+         ;; LOAD's own rule: the type .LSP when the name has none.
+         (%merge-pathnames (string file) "X.LSP"))))
+
 (defun load (file &rest options)
   "Load the source FILE: read and evaluate its forms in order.
 OPTIONS are :VERBOSE, :PRINT and :IF-DOES-NOT-EXIST."
   ;; Interpreted, so that an error in a form at the top of the file is
   ;; reported as happening in LOAD rather than in the caller of LOAD.
   ;; IN-PACKAGE in the file holds until its end.
-  (let ((*package* *package*))
+  (let* ((*package* *package*)
+         (*load-pathname* (%load-name file))
+         (*load-truename* (and *load-pathname* (probe-file *load-pathname*))))
     (apply (function %load) file
            (if (and *load-print* (eq (getf options :print '%absent) '%absent))
                (list* :print t options)

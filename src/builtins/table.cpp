@@ -544,9 +544,9 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {nullptr, FIXED, 0}, /* 469 spare */
     {nullptr, FIXED, 0}, /* 470 spare */
     {nullptr, FIXED, 0}, /* 471 spare */
-    {nullptr, FIXED, 0}, /* 472 spare */
-    {nullptr, FIXED, 0}, /* 473 spare */
-    {nullptr, FIXED, 0}, /* 474 spare */
+    {NI, OPTREST, 0},    /* 472 %INTERNAL-TIME */
+    {NI, OPTREST, 1},    /* 473 %HOST-OPERATION */
+    {NI, OPTREST, 1},    /* 474 %PROGRAM-OUTPUT */
 };
 
 uint16_t zv_bi_live = BI_CAPACITY;

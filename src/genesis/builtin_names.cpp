@@ -525,4 +525,10 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%INSTANCE-SET",        // 457
     "%OBJECT-ADDRESS",      // 458
     "%MAKE-INSTANCE-FAST",  // 459
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // 460-464
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // 465-469
+    nullptr, nullptr,                             // 470-471
+    "%INTERNAL-TIME",   // 472
+    "%HOST-OPERATION",  // 473
+    "%PROGRAM-OUTPUT",  // 474
 };

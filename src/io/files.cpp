@@ -632,6 +632,8 @@ bool file_merge_type(const char* name, const char* type, char* out, size_t cap) 
   return join_parts(split_name(name), d, out, cap);
 }
 
+void file_io_error(const char* what, int e) { io_error(what, e); }
+
 void files_close_all() {
   std::lock_guard<std::mutex> hold(open_files_lock);
   for (FILE* f : open_files) fclose(f);

@@ -77,6 +77,11 @@ bool file_merge_names(const char* name, const char* defaults, char* out, size_t 
 // The same with only a default type (without its dot), as LOAD merges.
 bool file_merge_type(const char* name, const char* type, char* out, size_t cap);
 
+// The continuable I/O error 8223 for the file `what` with the text of
+// errno `e`: it returns when the user continues, and the caller tries the
+// operation again.
+void file_io_error(const char* what, int e);
+
 // Close every file that OPEN opened and nothing closed since (at exit, so
 // that buffered output reaches the disk).
 void files_close_all();

@@ -19,7 +19,7 @@
 // Case folding is the kernel's own upper-casing (ASCII letters and the
 // Cyrillic letters of code page 1251), so any name the kernel upper-cased
 // folds back to the name on disk.
-static unsigned char fold(unsigned char c) {
+unsigned char host_fold(unsigned char c) {
   if ((c >= 'a' && c <= 'z') || c >= 0xE0) return c - 32;
   if (c == 0xB8) return 0xA8;
   return c;
@@ -27,7 +27,7 @@ static unsigned char fold(unsigned char c) {
 
 static bool same_folded(const char* a, const char* b, size_t n) {
   for (size_t i = 0; i < n; i++)
-    if (fold((unsigned char)a[i]) != fold((unsigned char)b[i])) return false;
+    if (host_fold((unsigned char)a[i]) != host_fold((unsigned char)b[i])) return false;
   return true;
 }
 

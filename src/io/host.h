@@ -15,3 +15,7 @@ bool host_resolve_path(const char* name, char* out, size_t cap);
 bool host_program_path(char* out, size_t cap);
 
 void host_sleep_ms(unsigned ms);
+
+// The case folding of name resolution: the kernel's own upper case (ASCII
+// letters and the Cyrillic letters of code page 1251).
+unsigned char host_fold(unsigned char c);

@@ -171,13 +171,36 @@ Value bi_sleep(Value a, Value) {
   return NIL;
 }
 
+Clock::time_point real_time_origin;
+
 }  // namespace
 
+// 472 (&optional run): milliseconds of real time since the kernel started,
+// or with a true argument of processor time used by the process.
+Value bi_internal_time(Value, Value) {
+  check_max_args(1);
+  bool run = arg_count() >= 1 && !nil_p(arg(1));
+  if (run) {
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return mem_make_integer(int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+  }
+  return mem_make_integer(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - real_time_origin)
+          .count());
+}
+
 void bi_install_host_time() {
+  // Counted from the first installation, so real times stay small numbers
+  // and never jump at a restart.
+  static bool started = false;
+  if (!started) real_time_origin = Clock::now();
+  started = true;
   bi_install(369, bi_decode_time);
   bi_install(370, bi_encode_time);
   bi_install(371, bi_get_decoded_time);
   bi_install(372, bi_get_time);
   bi_install(375, sf_time);
   bi_install(376, bi_sleep);
+  bi_install(472, bi_internal_time);
 }

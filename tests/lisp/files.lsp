@@ -227,27 +227,28 @@
 (%file-size 3.5)
 !! 5170 3.5
 
-;; --- MERGE-PATHNAMES
+;; --- The kernel's MERGE-PATHNAMES (the library's, with relative
+;; directories and the defaults variable, is checked with the pathnames)
 
-(merge-pathnames "foo" "/a/b/x.lsp")
+(%merge-pathnames "foo" "/a/b/x.lsp")
 => "/a/b/foo.lsp"
 
-(merge-pathnames "foo.txt" "/a/b/x.lsp")
+(%merge-pathnames "foo.txt" "/a/b/x.lsp")
 => "/a/b/foo.txt"
 
-(merge-pathnames "/c/foo" "/a/b/x.lsp")
+(%merge-pathnames "/c/foo" "/a/b/x.lsp")
 => "/c/foo.lsp"
 
-(merge-pathnames "sub\\foo" "x.lsp")
+(%merge-pathnames "sub\\foo" "x.lsp")
 => "sub\\foo.lsp"
 
-(merge-pathnames nil "/a/x.lsp")
+(%merge-pathnames nil "/a/x.lsp")
 => "/a/x.lsp"
 
-(merge-pathnames 'foo "x.lsp")
+(%merge-pathnames 'foo "x.lsp")
 => "FOO.lsp"
 
-(merge-pathnames 42 "x.lsp")
+(%merge-pathnames 42 "x.lsp")
 => 42
 
 ;; --- CLOSE (the built-in; the library's CLOSE accepts both, as the
@@ -273,8 +274,8 @@
 (put-file "Prog.lsp" (format nil "(setq *loaded* 41)~%(+ *loaded* 1)~%"))
 
 ;; A name without a type finds the .LSP file, in whatever case it is.
-(list (load "prog" :verbose nil) *loaded* *load-pathname*)
-=> (42 41 "prog.LSP")
+(list (load "prog" :verbose nil) *loaded*)
+=> (42 41)
 
 (load "prog" :print t :verbose nil)
 -> 41 42

@@ -69,29 +69,30 @@ TEST(BuiltinTable, EveryBuiltinHasARoutineAndSparesHaveNone) {
     EXPECT_EQ(zv_builtins[i].kind, 2) << i;
     EXPECT_EQ(zv_builtins[i].count, 0) << i;
   }
-  EXPECT_EQ(zv_builtins[BI_CAPACITY - 1].fn, nullptr);
 }
 
 TEST(BuiltinTable, InitCountsTrimsSparesAndIsRepeatable) {
   zv_bi_live = zv_bi_saved = BI_CAPACITY;
   bi_init_counts();
   uint16_t live = zv_bi_live;
-  EXPECT_GE(live, 455);
-  EXPECT_LT(live, BI_CAPACITY);
+  EXPECT_GE(live, BI_COUNT);
   EXPECT_EQ(zv_bi_saved, live);
   EXPECT_NE(zv_builtins[live - 1].fn, nullptr);
+  for (uint32_t i = live; i < BI_CAPACITY; i++) EXPECT_EQ(zv_builtins[i].fn, nullptr) << i;
   bi_init_counts();
   EXPECT_EQ(zv_bi_live, live);
   EXPECT_EQ(zv_bi_saved, live);
 
-  // A built-in in the last spare record makes every record live.
-  zv_builtins[BI_CAPACITY - 1].fn = bi_not_implemented;
-  bi_init_counts();
-  EXPECT_EQ(zv_bi_live, BI_CAPACITY);
-  EXPECT_EQ(zv_bi_saved, BI_CAPACITY);
-  zv_builtins[BI_CAPACITY - 1].fn = nullptr;
-  bi_init_counts();
-  EXPECT_EQ(zv_bi_live, live);
+  // A built-in in a spare record past the last one in use makes it live.
+  if (live < BI_CAPACITY) {
+    zv_builtins[BI_CAPACITY - 1].fn = bi_not_implemented;
+    bi_init_counts();
+    EXPECT_EQ(zv_bi_live, BI_CAPACITY);
+    EXPECT_EQ(zv_bi_saved, BI_CAPACITY);
+    zv_builtins[BI_CAPACITY - 1].fn = nullptr;
+    bi_init_counts();
+    EXPECT_EQ(zv_bi_live, live);
+  }
 }
 
 TEST(BuiltinTable, ValueEncoding) {
