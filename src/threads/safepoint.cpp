@@ -26,6 +26,8 @@ void world_lock_reacquire(uint32_t depth) {
   while (depth--) world_lock();
 }
 
+uint32_t world_thread_count() { return 1; }
+
 void world_stop() {}
 void world_run_mark_phase() {}
 void world_run_update_phase() {}

@@ -19,6 +19,11 @@ uint32_t world_lock_release_all();
 // Take the lock again `depth` times after such an error returned.
 void world_lock_reacquire(uint32_t depth);
 
+// Lisp threads alive, the caller included.  Saving or loading the world and
+// handing the console to a host program need the caller to be the only
+// one.
+uint32_t world_thread_count();
+
 // Collector side, called with the global lock held.
 void world_stop();              // park every other Lisp thread
 void world_run_mark_phase();    // each parked thread marks its own roots
