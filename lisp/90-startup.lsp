@@ -93,7 +93,8 @@ OPTIONS are :VERBOSE, :PRINT and :IF-DOES-NOT-EXIST."
 
 (defun startup ()
   (let ((arguments (cdr %command-line)))
-    (cond ((null arguments)
+    (cond (%program (%run-program-image))
+          ((null arguments)
            (when (%file-exists-p "STARTUP.LSP")
              (load "STARTUP.LSP")))
           ((equal (car arguments) "--help") (%usage) (exit 0))

@@ -63,7 +63,7 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
      "holding its slots"},
     {"%RESERVED-37", O, ""},
     {"%CONSOLE-HISTORY", O, "value: the console history's lines too long for its slots"},
-    {"%RESERVED-39", O, ""},
+    {"%PROGRAM", S, "the function a delivered program image runs instead of the top level"},
     {"%RESERVED-40", O, ""},  // 40
     {"%STORE", O, "store variable of every place expansion"},
 

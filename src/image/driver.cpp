@@ -18,7 +18,9 @@
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "image/startup.h"
+#include "image/system_builtins.h"
 #include "io/console.h"
+#include "io/files.h"
 #include "io/host.h"
 #include "io/stream.h"
 #include "object/gc.h"
@@ -307,6 +309,42 @@ struct DriverRun {
   int first_time;
 };
 
+// The standard streams of a world: each names the terminal window, as at
+// start-up, whatever the world was bound to when it was saved.
+void set_standard_streams() {
+  console_attach_standard_windows();
+  Value terminal = sym_value(kSymTerminal);
+  const uint32_t standard[] = {kSymOutput,      kSymInput,   kSymQueryIo,
+                               kSymErrorOutput, kSymDebugIo, kSymTraceOutput};
+  for (uint32_t s : standard) sym_set_value(s, terminal);
+}
+
+bool initialised = false;
+
+bool driver_initialised() { return initialised; }
+
+// What a world is given before its first pass: no hooks, the reserves of
+// its areas, the colours of its header, the standard streams.
+void setup_world() {
+  sym_set_value(kSymApplyhook, NIL);
+  sym_set_value(kSymEvalhook, NIL);
+  driver_set_reserves();
+  console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
+  console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);
+  set_standard_streams();
+}
+
+// Back at the listener with nothing of the old world on the stack: a
+// world loaded by 440 replaces it here.
+void install_staged_world() {
+  if (!image_has_pending()) return;
+  // The old world's files go with it; their buffered output is written.
+  files_close_all();
+  handle_release_files();
+  image_install_pending();
+  setup_world();
+}
+
 int driver_body(void* data) {
   DriverRun* run = static_cast<DriverRun*>(data);
   Context cx;
@@ -314,12 +352,24 @@ int driver_body(void* data) {
   // interruptions (0x80) are rethrown to the nearest such context.
   context_push(&cx, CX_LISTENER | CX_BLOCKLIKE | CX_LISTENER_DEBUG);
   int code = setjmp(cx.resume);
+  if (code == TC_INSTALL_WORLD) {
+    install_staged_world();
+    code = TC_LISTENER;
+  } else {
+    // A throw that was to install a world and went elsewhere.
+    image_discard_pending();
+  }
   if (code != 0 && code != TC_LISTENER && code != TC_CONSOLE) {
     context_pop(&cx);
     return code == kRestart ? 1 : 0;
   }
   if (code == TC_LISTENER) std::feclearexcept(FE_ALL_EXCEPT);
-  if (code != TC_CONSOLE && run->first_time) driver_init_once();
+  if (code != TC_CONSOLE && run->first_time) {
+    // A kernel restarted on another image runs its driver afresh: the new
+    // world needs what the one-time initialisation gave the first.
+    if (code == 0 && driver_initialised()) setup_world();
+    driver_init_once();
+  }
   print_banner();
   run_passes(&cx);
   zvts->root_count = cx.root_count;
@@ -337,20 +387,10 @@ void driver_set_reserves() {
 }
 
 void driver_init_once() {
-  static bool done = false;
-  if (done) return;
-  done = true;
+  if (initialised) return;
+  initialised = true;
   install_signal_handlers();
-  sym_set_value(kSymApplyhook, NIL);
-  sym_set_value(kSymEvalhook, NIL);
-  driver_set_reserves();
-  console_attach_standard_windows();
-  console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
-  console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);
-  Value terminal = sym_value(kSymTerminal);
-  const uint32_t standard[] = {kSymOutput,      kSymInput,   kSymQueryIo,
-                               kSymErrorOutput, kSymDebugIo, kSymTraceOutput};
-  for (uint32_t s : standard) sym_set_value(s, terminal);
+  setup_world();
   run_startup_action();
 }
 

@@ -13,8 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
+#include "eval/eval.h"
 #include "eval/thread.h"
 #include "io/host.h"
 #include "object/gc.h"
@@ -88,31 +91,33 @@ bool memblock_ok(const uint8_t* mb) {
 // after its cons area grew loads again, but never more than the window has.
 // ---------------------------------------------------------------------------
 // The world check
+//
+// It reads a world through a view of its sections, so the same check
+// serves a world read into the running areas at start-up and one read
+// into buffers of its own beside the running world.
 
 struct WorldCheck {
-  uint32_t cons_lo, cons_hi;  // the cons range Values must point into
-  uint32_t heap_bytes;        // H
-  uint32_t symbols;           // Y
-  uint32_t builtins;          // S
-  uint8_t* starts;            // one bit per even data position: an object starts here
+  WorldView v;
+  uint8_t* starts;  // one bit per even data position: an object starts here
 };
 
+const uint8_t* heap_data_at(const WorldCheck& w, uint32_t pos) { return w.v.heap_base + 8 + pos; }
+
 bool is_start(const WorldCheck& w, uint32_t pos) {
-  return pos < w.heap_bytes && (w.starts[pos >> 4] >> ((pos >> 1) & 7) & 1);
+  return pos < w.v.heap_bytes && (w.starts[pos >> 4] >> ((pos >> 1) & 7) & 1);
 }
 
 // Walks the heap object by object; it must end exactly at H.
 bool walk_heap(WorldCheck& w) {
-  const uint8_t* data = zvm.heap_base + 8;
   uint32_t pos = 0;
-  while (pos < w.heap_bytes) {
-    if (w.heap_bytes - pos < 8) return false;
-    const uint8_t* p = data + pos;
+  while (pos < w.v.heap_bytes) {
+    if (w.v.heap_bytes - pos < 8) return false;
+    const uint8_t* p = heap_data_at(w, pos);
     // Bits 8-31 of header word 0 belong to the collector and are clear
     // between collections; a saved mark would hide the object's contents.
     if (load_u32(p) >> 8) return false;
     uint32_t size = object_size_at(p);  // at most 8 + 4 x 0xFFFFFF: no overflow
-    if (size > w.heap_bytes - pos) return false;
+    if (size > w.v.heap_bytes - pos) return false;
     w.starts[pos >> 4] |= uint8_t(1u << ((pos >> 1) & 7));
     pos += size;
   }
@@ -122,7 +127,7 @@ bool walk_heap(WorldCheck& w) {
 bool heap_value_ok(const WorldCheck& w, Value v) {
   uint32_t off = heap_offset(v);
   if (off < 8 || !is_start(w, off - 8)) return false;
-  const uint8_t* p = zvm.heap_base + off;
+  const uint8_t* p = w.v.heap_base + off;
   uint8_t type = p[0];
   uint32_t len = load_u32(p + 4) & HDR_LEN_MASK;
   switch (tag_of(v)) {
@@ -139,7 +144,7 @@ bool heap_value_ok(const WorldCheck& w, Value v) {
       // Stream code reads the two raw words behind the first one.
       if (low == HT_FILE || low == HT_WINDOW || low == HT_STRING_STREAM) return len >= 3;
       // A hash table calls its test through the built-in table.
-      if (type == HT_HASH) return len >= 2 && (load_u32(p + 12) & 0xFFFF) < w.builtins;
+      if (type == HT_HASH) return len >= 2 && (load_u32(p + 12) & 0xFFFF) < w.v.builtins;
       return type == HT_OBJECT16 || type == HT_INSTANCE || type == HT_CLASS;
     }
     default:
@@ -152,10 +157,10 @@ bool heap_value_ok(const WorldCheck& w, Value v) {
 // of a type their tag allows.
 bool value_ok(const WorldCheck& w, Value v) {
   uint32_t t = tag_of(v), low = v & 0xFFFF;
-  if (t == TAG_CONS) return v == 0 || (v >= w.cons_lo && v < w.cons_hi && (v & 7) == 0);
-  if (t == TAG_SYMBOL || t == TAG_KEYWORD) return low < w.symbols;
+  if (t == TAG_CONS) return v == 0 || (v >= w.v.cons_lo && v < w.v.cons_hi && (v & 7) == 0);
+  if (t == TAG_SYMBOL || t == TAG_KEYWORD) return low < w.v.symbols;
   if (t == TAG_INDEX || t == TAG_LEXREF) return low <= 32767;
-  if (t >= TAG_BUILTIN && t <= TAG_BUILTIN + 4) return low < w.builtins;
+  if (t >= TAG_BUILTIN && t <= TAG_BUILTIN + 4) return low < w.v.builtins;
   if (t == TAG_CHAR || t == TAG_FIXNUM || t == TAG_MARKER) return true;
   if (t & TAG_HEAP_BIT) return heap_value_ok(w, v);
   return false;  // includes every word with bit 31 (a stray collector mark)
@@ -163,32 +168,33 @@ bool value_ok(const WorldCheck& w, Value v) {
 
 bool string_at(const WorldCheck& w, uint32_t pos) {
   if (!is_start(w, pos)) return false;
-  const uint8_t* p = zvm.heap_base + 8 + pos;
+  const uint8_t* p = heap_data_at(w, pos);
   return p[0] == HT_BYTES && (load_u32(p + 4) & HDR_ONE_DIM);
 }
 
 bool symbols_ok(const WorldCheck& w) {
-  for (uint32_t i = 0; i < w.symbols; i++) {
-    Value name = sym_name(i);
+  for (uint32_t i = 0; i < w.v.symbols; i++) {
+    const uint8_t* e = w.v.symtab + SYM_ENTRY * i;
+    Value name = load_u32(e + SYM_NAME);
     if (tag_of(name) != TAG_VECTOR || !heap_value_ok(w, name) ||
         !string_at(w, heap_offset(name) - 8))
       return false;
-    if (!value_ok(w, sym_value(i)) || !value_ok(w, sym_function(i)) || !value_ok(w, sym_plist(i)))
+    if (!value_ok(w, load_u32(e + SYM_VALUE)) || !value_ok(w, load_u32(e + SYM_FUNCTION)) ||
+        !value_ok(w, load_u32(e + SYM_PLIST)))
       return false;
   }
   return true;
 }
 
 bool conses_ok(const WorldCheck& w) {
-  for (uint32_t c = zvm.cons_first; c < zvm.free_ptr; c += 8)
-    if (!value_ok(w, car(c)) || !value_ok(w, cdr(c))) return false;
+  for (uint64_t k = 0; k < 2ull * w.v.cells; k++)
+    if (!value_ok(w, load_u32(w.v.cons + 4 * k))) return false;
   return true;
 }
 
 bool heap_values_ok(const WorldCheck& w) {
-  const uint8_t* data = zvm.heap_base + 8;
-  for (uint32_t pos = 0; pos < w.heap_bytes; pos += object_size_at(data + pos)) {
-    const uint8_t* p = data + pos;
+  for (uint32_t pos = 0; pos < w.v.heap_bytes; pos += object_size_at(heap_data_at(w, pos))) {
+    const uint8_t* p = heap_data_at(w, pos);
     uint32_t n = object_value_words_at(p);
     for (uint32_t i = 0; i < n; i++)
       if (!value_ok(w, load_u32(p + 8 + 4 * i))) return false;
@@ -198,24 +204,24 @@ bool heap_values_ok(const WorldCheck& w) {
 
 // The 40 message texts lie end to end from the message area.
 bool messages_ok(const WorldCheck& w) {
-  uint32_t pos = zvm.msg_area;
+  uint32_t pos = w.v.msg_area;
   for (int i = 0; i < 40; i++) {
     if (!string_at(w, pos)) return false;
-    pos += object_size_at(zvm.heap_base + 8 + pos);
+    pos += object_size_at(heap_data_at(w, pos));
   }
   return true;
 }
 
 bool roots_ok(const WorldCheck& w) {
   for (uint32_t i = 0; i < ROOT_COUNT; i++)
-    if (!value_ok(w, zvm.roots[i] & ~MARK_BIT)) return false;
+    if (!value_ok(w, w.v.roots[i] & ~MARK_BIT)) return false;
   return true;
 }
 
 bool check_world(WorldCheck& w) {
   if (!walk_heap(w)) return false;
   // The collector starts its walk at the end of the static prefix.
-  if (zvm.heap_static != w.heap_bytes && !is_start(w, zvm.heap_static)) return false;
+  if (w.v.heap_static != w.v.heap_bytes && !is_start(w, w.v.heap_static)) return false;
   return messages_ok(w) && roots_ok(w) && symbols_ok(w) && conses_ok(w) && heap_values_ok(w);
 }
 
@@ -226,9 +232,9 @@ bool check_world(WorldCheck& w) {
 // index saved by another process means nothing here.  Type 18 is also the
 // array type, but arrays never carry stream direction bits, and their
 // header byte 3 is 0 or odd where a stream's (two raw words) is 4.
-void scrub_stream_handles() {
-  const uint8_t* end = zvm.heap_base + zvm.heap_fill;
-  for (uint8_t* p = zvm.heap_base + 8; p < end; p += object_size_at(p)) {
+void scrub_stream_handles(uint8_t* data, uint32_t bytes) {
+  const uint8_t* end = data + bytes;
+  for (uint8_t* p = data; p < end; p += object_size_at(p)) {
     uint8_t type = p[0], low = type & 63;
     uint32_t hdr1 = load_u32(p + 4);
     bool stream = low == HT_FILE || (low == HT_WINDOW && ((type & 0xC0) || (hdr1 >> 24) == 4));
@@ -266,10 +272,9 @@ void relocate_stacks(const Shift& s) {
 
 const char* img_error_text() { return failure; }
 
-bool img_check_world(uint32_t cons_lo, uint32_t cons_hi) {
-  WorldCheck w{cons_lo, cons_hi, zvm.heap_fill - 8, zvm.sym_count, mb_u32(MB_BUILTIN_COUNT),
-               nullptr};
-  w.starts = static_cast<uint8_t*>(std::calloc(w.heap_bytes / 16 + 1, 1));
+bool img_check_view(const WorldView& view) {
+  WorldCheck w{view, nullptr};
+  w.starts = static_cast<uint8_t*>(std::calloc(view.heap_bytes / 16 + 1, 1));
   if (!w.starts) {
     fail_with(std::strerror(ENOMEM));
     return false;
@@ -278,6 +283,23 @@ bool img_check_world(uint32_t cons_lo, uint32_t cons_hi) {
   std::free(w.starts);
   if (!ok) fail_with(INCONSISTENT);
   return ok;
+}
+
+bool img_check_world(uint32_t cons_lo, uint32_t cons_hi) {
+  WorldView v{};
+  v.heap_base = zvm.heap_base;
+  v.heap_bytes = zvm.heap_fill - 8;
+  v.symtab = zvm.symtab;
+  v.symbols = zvm.sym_count;
+  v.cons = zv_window + zvm.cons_first;
+  v.cells = (zvm.free_ptr - zvm.cons_first) / 8;
+  v.roots = zvm.roots;
+  v.builtins = mb_u32(MB_BUILTIN_COUNT);
+  v.heap_static = zvm.heap_static;
+  v.msg_area = zvm.msg_area;
+  v.cons_lo = cons_lo;
+  v.cons_hi = cons_hi;
+  return img_check_view(v);
 }
 
 void img_relocate(int32_t delta_cells, bool with_stacks) {
@@ -366,7 +388,7 @@ int img_read_sections(FILE* f, const uint8_t* memblock, int mode) {
   zvm.free_ptr = zvm.cons_first + 8 * c;
 
   if (!img_check_world(saved_base, saved_base + 8 * c)) return IMG_IO;
-  scrub_stream_handles();
+  scrub_stream_handles(zvm.heap_base + 8, h);
   return IMG_OK;
 }
 
@@ -418,6 +440,38 @@ int img_load(const char* path, int mode) {
 // ---------------------------------------------------------------------------
 // The writer
 
+namespace {
+
+// The symbol entries as a world outside every dynamic binding sees them:
+// a symbol the saving thread has bound keeps, in the image, the value (or
+// function) it has outside its outermost binding, so that a world saved
+// from inside a LET of a special variable (or a file loaded by a script)
+// does not start with that binding's value as its global one.  Null when
+// nothing is bound, and then the table is written as it is.
+uint8_t* outer_symbol_entries() {
+  ThreadState* ts = zvts;
+  if (!ts->stack || (ts->zvdinenv >= ts->stack_top && ts->zvfdinenv >= ts->stack_top))
+    return nullptr;
+  size_t bytes = size_t(SYM_ENTRY) * zvm.sym_count;
+  uint8_t* copy = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
+  if (!copy) return nullptr;
+  std::memcpy(copy, zvm.symtab, bytes);
+  // From the newest binding to the oldest: the outermost one's saved value
+  // is written last.
+  const uint32_t chains[2][2] = {{ts->zvdinenv, SYM_VALUE}, {ts->zvfdinenv, SYM_FUNCTION}};
+  for (const auto& chain : chains) {
+    uint32_t i = chain[0];
+    for (uint32_t steps = 0; i < ts->stack_top && steps < ts->stack_top; steps++) {
+      const StackEntry& e = ts->stack[i];
+      if (e.tag < zvm.sym_count) store_u32(copy + SYM_ENTRY * e.tag + chain[1], e.arg);
+      i = e.link;
+    }
+  }
+  return copy;
+}
+
+}  // namespace
+
 int img_write(FILE* f) {
   gc_full_collection();
   // After a full collection the free cells are exactly the run from the
@@ -461,11 +515,13 @@ int img_write(FILE* f) {
   }
   uint8_t roots[4 * ROOT_COUNT];
   for (uint32_t i = 0; i < ROOT_COUNT; i++) store_u32(roots + 4 * i, zvm.roots[i]);
+  uint8_t* outer = outer_symbol_entries();
   ok = ok && write_all(f, roots, sizeof roots) &&
-       write_all(f, zvm.symtab, size_t(SYM_ENTRY) * zvm.sym_count) &&
+       write_all(f, outer ? outer : zvm.symtab, size_t(SYM_ENTRY) * zvm.sym_count) &&
        write_all(f, zvm.heap_base + 8, heap_bytes) &&
        write_all(f, zv_window + zvm.cons_first, size_t(8) * cells) &&
        write_all(f, zvm.hash, size_t(2) * zvm.hash_size);
+  std::free(outer);
   // Buffered data may fail only on the flush (a full disk, say).
   ok = ok && std::fflush(f) == 0;
   return ok ? 0 : 1;
@@ -480,4 +536,198 @@ int img_write_file(const char* path) {
   int r = img_write(f);
   if (std::fclose(f) != 0) r = 1;
   return r;
+}
+
+// ---------------------------------------------------------------------------
+// A look at an image before it is loaded
+
+bool img_peek_symbol_value(const char* path, uint32_t index, Value* out) {
+  char resolved[1024];
+  if (!host_resolve_path(path, resolved, sizeof resolved) && resolved[0] == 0)
+    std::snprintf(resolved, sizeof resolved, "%s", path);
+  FILE* f = std::fopen(resolved, "rb");
+  if (!f) return false;
+  uint8_t fixed[IMG_HEADER + IMG_MEMBLOCK];
+  uint8_t word[4];
+  bool ok = std::fread(fixed, 1, sizeof fixed, f) == sizeof fixed;
+  if (ok) {
+    const uint8_t* mb = fixed + IMG_HEADER;
+    uint64_t at = IMG_FIXED + 6ull * load_u32(mb + MB_BUILTIN_COUNT) + 4 * ROOT_COUNT +
+                  uint64_t(SYM_ENTRY) * index + SYM_VALUE;
+    ok = index < load_u16(mb + MB_SYM_COUNT) && at < (1ull << 31) &&
+         std::fseek(f, long(at), SEEK_SET) == 0 && std::fread(word, 1, 4, f) == 4;
+  }
+  std::fclose(f);
+  if (ok) *out = load_u32(word);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Loading into the running world
+
+struct StagedImage {
+  uint8_t fixed[IMG_FIXED];  // header, memory block, history
+  Value roots[ROOT_COUNT];
+  uint8_t* symtab;  // Y entries
+  uint8_t* heap;    // 8 bytes standing for the heap's first 8, then H bytes
+  uint8_t* cons;    // C cells
+  uint32_t symbols, heap_bytes, cells;
+};
+
+namespace {
+
+const uint8_t* staged_mb(const StagedImage* st) { return st->fixed + IMG_HEADER; }
+
+bool file_shorter_than(FILE* f, uint64_t bytes) {
+  struct stat sb;
+  return fstat(fileno(f), &sb) == 0 && S_ISREG(sb.st_mode) && uint64_t(sb.st_size) < bytes;
+}
+
+int stage_sections(FILE* f, StagedImage* st) {
+  const uint8_t* h = st->fixed;
+  const uint8_t* mb = staged_mb(st);
+  uint32_t s_count = load_u32(mb + MB_BUILTIN_COUNT);
+  if (s_count > zv_bi_live) {
+    std::snprintf(failure, sizeof failure, "%u built-ins, this kernel has %u", s_count,
+                  unsigned(zv_bi_live));
+    return IMG_BUILTINS;
+  }
+  for (uint32_t i = 0; i < s_count; i++) {
+    uint8_t rec[6];
+    if (!read_exact(f, rec, 6)) return IMG_IO;
+    if (rec[4] != zv_builtins[i].kind || rec[5] != zv_builtins[i].count) {
+      std::snprintf(failure, sizeof failure, "built-in %u differs", i);
+      return IMG_BUILTINS;
+    }
+  }
+  st->symbols = load_u16(mb + MB_SYM_COUNT);
+  st->heap_bytes = load_u32(mb + MB_HEAP_USED);
+  st->cells = load_u32(mb + MB_CONS_USED);
+  uint32_t p = load_u16(h + HDR_HASH_SIZE);
+  // The sizes come from the file: before buffers are made for them, the
+  // file must be long enough to hold them.
+  uint64_t rest = 4ull * ROOT_COUNT + uint64_t(SYM_ENTRY) * st->symbols + st->heap_bytes +
+                  8ull * st->cells + 2ull * p;
+  if (file_shorter_than(f, IMG_FIXED + 6ull * s_count + rest)) {
+    fail_with(TRUNCATED);
+    return IMG_IO;
+  }
+  st->symtab = static_cast<uint8_t*>(std::malloc(size_t(SYM_ENTRY) * st->symbols + 1));
+  st->heap = static_cast<uint8_t*>(std::malloc(size_t(st->heap_bytes) + 8));
+  st->cons = static_cast<uint8_t*>(std::malloc(size_t(8) * st->cells + 1));
+  uint8_t* hash = static_cast<uint8_t*>(std::malloc(size_t(2) * p + 1));
+  if (!st->symtab || !st->heap || !st->cons || !hash) {
+    std::free(hash);
+    fail_with(std::strerror(ENOMEM));
+    return IMG_IO;
+  }
+  std::memset(st->heap, 0, 8);
+  uint8_t roots[4 * ROOT_COUNT];
+  // The hash array is read only to know the file is whole; it is rebuilt.
+  bool ok = read_exact(f, roots, sizeof roots) &&
+            read_exact(f, st->symtab, size_t(SYM_ENTRY) * st->symbols) &&
+            read_exact(f, st->heap + 8, st->heap_bytes) &&
+            read_exact(f, st->cons, size_t(8) * st->cells) && read_exact(f, hash, size_t(2) * p);
+  std::free(hash);
+  if (!ok) return IMG_IO;
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) st->roots[i] = load_u32(roots + 4 * i);
+
+  uint32_t base = load_u32(mb + MB_CONS_BASE);
+  WorldView v{};
+  v.heap_base = st->heap;
+  v.heap_bytes = st->heap_bytes;
+  v.symtab = st->symtab;
+  v.symbols = st->symbols;
+  v.cons = st->cons;
+  v.cells = st->cells;
+  v.roots = st->roots;
+  v.builtins = s_count;
+  v.heap_static = load_u32(mb + MB_STATIC_HEAP);
+  v.msg_area = load_u32(mb + MB_MSG_AREA);
+  v.cons_lo = base;
+  v.cons_hi = base + 8 * st->cells;
+  if (!img_check_view(v)) return IMG_IO;
+  scrub_stream_handles(st->heap + 8, st->heap_bytes);
+  return IMG_OK;
+}
+
+}  // namespace
+
+int img_stage(FILE* f, StagedImage** out) {
+  *out = nullptr;
+  StagedImage* st = static_cast<StagedImage*>(std::calloc(1, sizeof(StagedImage)));
+  if (!st) {
+    fail_with(std::strerror(ENOMEM));
+    return IMG_IO;
+  }
+  int r = IMG_IO;
+  if (read_exact(f, st->fixed, IMG_FIXED)) {
+    const uint8_t* mb = staged_mb(st);
+    if (!header_ok(st->fixed) || !memblock_ok(mb) || !history_ok(mb + IMG_MEMBLOCK))
+      fail_with(INCONSISTENT);
+    else
+      r = stage_sections(f, st);
+  }
+  if (r != IMG_OK) {
+    img_discard(st);
+    return r;
+  }
+  *out = st;
+  return IMG_OK;
+}
+
+bool img_staged_fits(const StagedImage* st) {
+  uint32_t heap_room = zvm.heap_limit >= 8 ? zvm.heap_limit - 8 : 0;
+  return st->symbols <= zvm.sym_cap && st->heap_bytes <= heap_room && st->cells <= zvm.cons_cap;
+}
+
+void img_staged_needs(const StagedImage* st, uint32_t* heap_bytes, uint32_t* cells,
+                      uint32_t* symbols) {
+  *heap_bytes = st->heap_bytes;
+  *cells = st->cells;
+  *symbols = st->symbols;
+}
+
+void img_discard(StagedImage* st) {
+  if (!st) return;
+  std::free(st->symtab);
+  std::free(st->heap);
+  std::free(st->cons);
+  std::free(st);
+}
+
+void img_install(StagedImage* st) {
+  const uint8_t* mb = staged_mb(st);
+  uint32_t saved_base = load_u32(mb + MB_CONS_BASE);
+  // Entries past the count are free slots: nothing of the old world stays.
+  std::memset(zvm.symtab, 0, size_t(SYM_ENTRY) * (zvm.sym_cap + 4));
+  std::memcpy(zvm.symtab, st->symtab, size_t(SYM_ENTRY) * st->symbols);
+  std::memcpy(zvm.heap_base + 8, st->heap + 8, st->heap_bytes);
+  std::memcpy(zv_window + zvm.cons_first, st->cons, size_t(8) * st->cells);
+  std::memcpy(zvm.memblock, mb, IMG_MEMBLOCK);
+  store_u32(zvm.memblock + MB_CONS_BASE, zvm.cons_first);
+  std::memcpy(zvm.roots, st->roots, sizeof zvm.roots);
+  zvm.sym_count = st->symbols;
+  zvm.first_collectable = load_u16(mb + MB_FIRST_COLLECTABLE);
+  zvm.heap_static = load_u32(mb + MB_STATIC_HEAP);
+  zvm.heap_fill = 8 + st->heap_bytes;
+  zvm.msg_area = load_u32(mb + MB_MSG_AREA);
+  zvm.free_ptr = zvm.cons_first + 8 * st->cells;
+  img_discard(st);
+
+  // The thread keeps its stacks; what it held of the old world goes.
+  ThreadState* ts = zvts;
+  ts->glvalue = NIL;
+  ts->mv_count = 0;
+  ts->spare = NIL;
+  set_car(ts->eval_slot, NIL);
+  set_cdr(ts->eval_slot, NIL);
+  kw_clear();
+
+  mem_post_load(zvm.free_ptr, 2);
+  if (zvm.cons_first != saved_base)
+    img_relocate(static_cast<int32_t>(zvm.cons_first - saved_base) / 8, false);
+  sym_rehash();
+  hash_tables_rehash_all();
+  if (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS) gc_status_line(0, 0);
 }

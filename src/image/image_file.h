@@ -26,6 +26,21 @@ int img_write(FILE* f);
 // Convenience for the genesis and tests: write to a path.
 int img_write_file(const char* path);
 
+// The sections of a world as the check reads them, wherever they lie.
+struct WorldView {
+  uint8_t* heap_base;  // 8 bytes before the first heap byte: heap Values count from here
+  uint32_t heap_bytes;           // H
+  const uint8_t* symtab;         // Y entries
+  uint32_t symbols;              // Y
+  const uint8_t* cons;           // C cells, car then cdr
+  uint32_t cells;                // C
+  const Value* roots;            // the 131 root words
+  uint32_t builtins;             // S: built-in numbers below it exist
+  uint32_t heap_static, msg_area;
+  uint32_t cons_lo, cons_hi;     // the range the cons Values must lie in
+};
+bool img_check_view(const WorldView& view);
+
 // Check a world just read, every cell below the free pointer in use: the
 // heap walkable to the fill pointer, the static prefix and the 40 message
 // texts on object boundaries, every Value well formed, conses inside
@@ -33,3 +48,33 @@ int img_write_file(const char* path);
 bool img_check_world(uint32_t cons_lo, uint32_t cons_hi);
 // Text for "\nFatal I/O error: %s." after a result 3.
 const char* img_error_text();
+
+// The value word of symbol `index` in the image file at path, read without
+// loading it (and so without any check: a hint, not a Value); false when
+// the file cannot be read that far.
+bool img_peek_symbol_value(const char* path, uint32_t index, Value* out);
+
+// ---------------------------------------------------------------------------
+// Loading an image into the running world
+//
+// The whole file is read into buffers of its own and checked there first;
+// only a world that passed is copied over the running one, by a step that
+// cannot fail.  So a bad file never leaves a half-replaced world.
+
+struct StagedImage;
+
+// Read and check the whole image from f (at its start): IMG_OK with *out
+// set, IMG_BUILTINS for another built-in table, IMG_IO with
+// img_error_text() for a file that cannot be read or is not a sound
+// image.  Nothing of the running world is touched.
+int img_stage(FILE* f, StagedImage** out);
+// Whether the staged world fits the running areas; otherwise its needs.
+bool img_staged_fits(const StagedImage* st);
+void img_staged_needs(const StagedImage* st, uint32_t* heap_bytes, uint32_t* cells,
+                      uint32_t* symbols);
+void img_discard(StagedImage* st);
+// Replace the running world by the staged one (which must fit) and free
+// the stage.  The running header, switches and history stay; the thread's
+// stacks are left as they are, so the caller must hold no Value of the old
+// world on them.  Streams of the new world are closed (word 2 cleared).
+void img_install(StagedImage* st);

@@ -41,6 +41,7 @@ enum : uint32_t {
   SYM_ARGUMENTS = 205,
   SYM_TERMINAL_STREAM = 210,
   SYM_EXIT_CODE = 181,
+  SYM_PROGRAM = 39,  // non-NIL in a delivered program image
 };
 
 // Messages of start-up and exit.
@@ -287,13 +288,16 @@ static int choose_image(int argc, char** argv, const char** shown) {
 }
 
 // A command line that hands the Lisp world a plain argument (a file to
-// run, --help, --version) is a non-interactive run: its output is the
-// program's own, so the banner and the memory report are left out.
-static bool quiet_start(int argc, char** argv) {
+// run, --help, --version) is a non-interactive run, and so is any run of a
+// delivered program image: their output is the program's own, so the
+// banner and the memory report are left out.
+static bool quiet_start(int argc, char** argv, const char* image) {
   int first = rol_option(argc, argv) ? 3 : 1;
   for (int i = first; i < argc; i++)
     if (argv[i][0] != '#') return true;
-  return false;
+  Value program = NIL;
+  return img_peek_symbol_value(image, SYM_PROGRAM, &program) && !nil_p(program) &&
+         !is_no_value(program);
 }
 
 // The exit code the world asked for (%EXIT-CODE): a fixnum 0..255; 0
@@ -319,15 +323,15 @@ static void shut_down() {
 int zorva_main(int argc, char** argv) {
   threads_start();
   host_program_path(zv_program_path, ZV_PATH_SIZE);
-  bool quiet = quiet_start(argc, argv);
-  start_console(quiet);
   take_working_dir();
   split_program_path();
-
-  int exit_code = 0;
   const char* shown = nullptr;
   int first = choose_image(argc, argv, &shown);
+  bool quiet = quiet_start(argc, argv, zv_image_name);
+  start_console(quiet);
   if (first < 0) return bad_start(shown);
+
+  int exit_code = 0;
 
   for (;;) {
     if (img_load(zv_image_name, 1) != IMG_OK) return bad_start(shown);

@@ -210,6 +210,12 @@ uint32_t handle_add_window(Window* w) { return handle_add(H_WINDOW, w); }
 FILE* handle_file(uint32_t i) { return static_cast<FILE*>(handle_get(i, H_FILE)); }
 Window* handle_window(uint32_t i) { return static_cast<Window*>(handle_get(i, H_WINDOW)); }
 
+void handle_release_files() {
+  std::lock_guard<std::mutex> g(handles_mutex);
+  for (Handle& h : handles)
+    if (h.kind == H_FILE) h = Handle{H_FREE, nullptr};
+}
+
 void handle_release(uint32_t i) {
   std::lock_guard<std::mutex> g(handles_mutex);
   if (i > 0 && i < handles.size()) handles[i] = Handle{H_FREE, nullptr};

@@ -82,6 +82,9 @@ uint32_t handle_add_window(Window* w);
 FILE* handle_file(uint32_t index);      // null unless a file handle
 Window* handle_window(uint32_t index);  // null unless a window handle
 void handle_release(uint32_t index);    // the slot only; the owner closes
+// Every file slot, once their files are closed (the world that owned them
+// has been replaced).
+void handle_release_files();
 
 inline FILE* stream_file(Value s) { return handle_file(stream_handle_index(s)); }
 inline Window* stream_window(Value s) { return handle_window(stream_handle_index(s)); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "builtins/table.h"
+#include "eval/stack.h"
 #include "image/image_file.h"
 #include "world_fixture.h"
 
@@ -431,7 +432,8 @@ TEST_F(ImageTest, InconsistentImagesAreRefused) {
        saved_base + 8 * saved_cells, 4},
       {"word below 0x10000", l.symbols + SYM_ENTRY * foo + SYM_VALUE, 0x1234, 4},
       {"symbol past the count", l.symbols + SYM_ENTRY * foo + SYM_FUNCTION, 0x01000000u + 900, 4},
-      {"built-in past the table", l.symbols + SYM_ENTRY * foo + SYM_FUNCTION, 0x07000000u + 470, 4},
+      {"built-in past the table", l.symbols + SYM_ENTRY * foo + SYM_FUNCTION,
+       0x07000000u + zv_bi_live, 4},
       {"name not a string", l.symbols + SYM_ENTRY * foo + SYM_NAME,
        load_u32(h + l.symbols + SYM_ENTRY * vec + SYM_VALUE), 4},
       {"heap Value mid-object", l.symbols + SYM_ENTRY * foo + SYM_VALUE, 0x50000000u + vec_data + 4,
@@ -444,8 +446,8 @@ TEST_F(ImageTest, InconsistentImagesAreRefused) {
       {"object length past the heap", l.heap + vec_data - 8 + 4, 0x01FFFFFF, 4},
       {"collector mark in a header", l.heap + vec_data - 8, 0x80000012, 4},
       {"bad root word", l.roots + 4 * 50, 0x30000000, 4},
-      {"hash test past the table", l.heap + heap_offset(zvm.roots[ROOT_TYPE_TABLE]) - 8 + 12, 470,
-       4},
+      {"hash test past the table", l.heap + heap_offset(zvm.roots[ROOT_TYPE_TABLE]) - 8 + 12,
+       zv_bi_live, 4},
   };
   for (const Patch& p : patches) {
     std::vector<uint8_t> b = bytes;
@@ -526,4 +528,151 @@ TEST_F(ImageTest, DamagedFilesNeverCrashTheLoader) {
   EXPECT_GT(counts[IMG_IO], 0);
   EXPECT_GT(counts[IMG_BUILTINS], 0);
   EXPECT_GT(counts[IMG_CAPACITY], 0);
+}
+
+// ---------------------------------------------------------------------------
+// Loading into the running world
+
+namespace {
+
+// Reads and checks the file beside the running world.
+int stage(const std::string& file, StagedImage** st) {
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) return -1;
+  int r = img_stage(f, st);
+  std::fclose(f);
+  return r;
+}
+
+// The running world changed from the saved one in ways a load must undo.
+void change_running_world() {
+  defglobal("FOO", make_fixnum(99));
+  defglobal("ONLY-IN-THE-RUNNING-WORLD", mem_make_string("x", 1));
+}
+
+}  // namespace
+
+TEST_F(ImageTest, StagedImageReplacesTheRunningWorld) {
+  ASSERT_EQ(load(path), IMG_OK);
+  change_running_world();
+  std::memcpy(zvm.history + 2, "(running)", 10);
+  std::string history(reinterpret_cast<char*>(zvm.history), sizeof zvm.history);
+  StagedImage* st = nullptr;
+  ASSERT_EQ(stage(path, &st), IMG_OK);
+  ASSERT_TRUE(img_staged_fits(st));
+  img_install(st);
+  EXPECT_EQ(describe_world(), saved_world);
+  EXPECT_EQ(symbol_named("ONLY-IN-THE-RUNNING-WORLD"), 0xFFFFFFFFu);
+  EXPECT_TRUE(img_check_world(zvm.cons_first, zvm.free_ptr));
+  // The running history stays in force.
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(zvm.history), sizeof zvm.history), history);
+  // The new world allocates and collects like any other.
+  defglobal("AFTER", cons(make_fixnum(1), NIL));
+  gc_full_collection();
+  EXPECT_EQ(car(global("AFTER")), make_fixnum(1));
+}
+
+TEST_F(ImageTest, StagedImageIsRelocatedIntoTheRunningConsArea) {
+  mem_free_areas(true, true);
+  uint32_t blocker = window_take(64 * 1024);
+  ASSERT_EQ(load(path), IMG_OK);
+  window_release(blocker, 64 * 1024);
+  ASSERT_NE(zvm.cons_first, saved_base);
+  change_running_world();
+  StagedImage* st = nullptr;
+  ASSERT_EQ(stage(path, &st), IMG_OK);
+  img_install(st);
+  EXPECT_EQ(describe_world(), saved_world);
+  EXPECT_TRUE(img_check_world(zvm.cons_first, zvm.free_ptr));
+  EXPECT_TRUE(in_cons_area(zvm.roots[40] & ~MARK_BIT));
+}
+
+// Nothing about a bad file reaches the running world: it is read and
+// checked in buffers of its own, and every refusal leaves the world as it
+// was, still sound.
+TEST_F(ImageTest, RefusedImagesLeaveTheRunningWorldAlone) {
+  ASSERT_EQ(load(path), IMG_OK);
+  change_running_world();
+  std::string running = describe_world();
+  Layout l(bytes);
+  std::vector<std::vector<uint8_t>> bad;
+  for (size_t n : {size_t(0), size_t(100), size_t(IMG_FIXED), l.roots + 7, l.heap + 10, l.cons + 3,
+                   bytes.size() - 1})
+    bad.emplace_back(bytes.begin(), bytes.begin() + n);
+  std::vector<uint8_t> b = bytes;
+  b[l.records + 6 * 200 + 5] ^= 1;  // another built-in table
+  bad.push_back(b);
+  b = bytes;
+  store_u32(b.data() + l.symbols + SYM_VALUE, 0x1234);  // a malformed Value
+  bad.push_back(b);
+  b = bytes;
+  store_u32(b.data() + IMG_HEADER + MB_HEAP_USED, 0xFFFFFF);  // claims more than the file has
+  bad.push_back(b);
+  for (size_t k = 0; k < bad.size(); k++) {
+    std::string file = path + ".bad";
+    spit(file, bad[k]);
+    StagedImage* st = nullptr;
+    int r = stage(file, &st);
+    std::remove(file.c_str());
+    EXPECT_NE(r, IMG_OK) << k;
+    EXPECT_EQ(st, nullptr) << k;
+    EXPECT_EQ(r == IMG_BUILTINS, k == 7) << k;
+    EXPECT_EQ(describe_world(), running) << k;
+  }
+  EXPECT_TRUE(img_check_world(zvm.cons_first, zvm.free_ptr));
+  EXPECT_STREQ(img_error_text(), "unexpected end of image file");
+}
+
+TEST_F(ImageTest, StagedImageLargerThanTheRunningAreasDoesNotFit) {
+  const uint8_t* mb = bytes.data() + IMG_HEADER;
+  uint32_t h = load_u32(mb + MB_HEAP_USED);
+  test_world_init(WorldParams{4096, h, 1000, 1024});  // heap room h - 8
+  StagedImage* st = nullptr;
+  ASSERT_EQ(stage(path, &st), IMG_OK);
+  EXPECT_FALSE(img_staged_fits(st));
+  uint32_t heap = 0, cells = 0, symbols = 0;
+  img_staged_needs(st, &heap, &cells, &symbols);
+  EXPECT_EQ(heap, h);
+  EXPECT_EQ(cells, saved_cells);
+  EXPECT_EQ(symbols, load_u16(mb + MB_SYM_COUNT));
+  img_discard(st);
+}
+
+// A world saved while the saving thread has bound a variable (or a
+// function) keeps the value from outside the binding.
+TEST_F(ImageTest, SavedValuesAreTheGlobalOnesNotTheBound) {
+  ASSERT_EQ(load(path), IMG_OK);
+  uint32_t foo = symbol_named("FOO"), bar = symbol_named("BAR");
+  int budget0 = 100;
+  std::string global_foo_text = describe(sym_value(foo), &budget0);
+  Value global_bar = sym_function(bar);
+  uint16_t mark = zvts->septr;
+  bind_special(foo, make_fixnum(1));
+  bind_special(foo, make_fixnum(2));  // nested: the outermost saved value wins
+  bind_function(bar, bi_value(94));
+  std::string file = path + ".bound";
+  ASSERT_EQ(img_write_file(file.c_str()), 0);
+  EXPECT_EQ(sym_value(foo), make_fixnum(2));  // the running world keeps its bindings
+  unbind_functions_to(mark);
+  unbind_to(mark);
+  pop_to(mark);
+  ASSERT_EQ(load(file), IMG_OK);
+  std::remove(file.c_str());
+  foo = symbol_named("FOO");
+  bar = symbol_named("BAR");
+  int budget = 100;
+  EXPECT_EQ(describe(sym_value(foo), &budget), global_foo_text);
+  EXPECT_EQ(sym_function(bar), global_bar);
+}
+
+TEST_F(ImageTest, PeekingASymbolValueWithoutLoading) {
+  Layout l(bytes);
+  uint32_t vec = symbol_named("VEC");
+  Value v = 0;
+  ASSERT_TRUE(img_peek_symbol_value(path.c_str(), vec, &v));
+  EXPECT_EQ(v, load_u32(bytes.data() + l.symbols + SYM_ENTRY * vec + SYM_VALUE));
+  EXPECT_FALSE(img_peek_symbol_value(path.c_str(), 30000, &v));
+  EXPECT_FALSE(img_peek_symbol_value((path + ".missing").c_str(), vec, &v));
+  spit(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + l.symbols));
+  EXPECT_FALSE(img_peek_symbol_value(path.c_str(), vec, &v));
 }
