@@ -5,9 +5,22 @@
 
 #include <cstddef>
 
-// A terminal console gives the terminal to a program in these (leaving its
-// own screen and modes) and takes it back afterwards; the line mode needs
-// neither, so both may stay null.
+// How a program run by 442 (the shell, or a program with arguments; the
+// editor of 443 runs through it too) gets the terminal.  A console that
+// has taken the terminal sets these; the line mode leaves both null, and
+// the program then shares the terminal as it is.
+//  - release: called just before the program starts (the kernel's buffered
+//    output is written after it, ahead of the program's).  It leaves the
+//    console's own screen and gives the terminal back the modes it had
+//    before the console took it, so the program sees an ordinary terminal.
+//  - retake: called once the program has ended or has failed to start;
+//    every release is followed by one retake.  It puts the console's modes
+//    back and redraws its screen, since the program may have written
+//    anywhere.
+// Neither may call Lisp, allocate Lisp objects or signal a Lisp error: a
+// collection or a throw between the two would leave the terminal released.
+// Capturing a program's output (474) calls neither: the program's standard
+// input is empty and its output goes to a pipe.
 struct ConsoleHandover {
   void (*release)();
   void (*retake)();
