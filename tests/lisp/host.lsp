@@ -52,11 +52,11 @@
 (let ((real (get-internal-real-time)) (run (get-internal-run-time)))
   (sleep 0.3)
   (let ((slept (- (get-internal-real-time) real)) (spent (- (get-internal-run-time) run)))
-    (list internal-time-units-per-second (<= 290 slept 3000) (< spent 150))))
+    (list internal-time-units-per-second (<= 290 slept 20000) (< spent 150))))
 => (1000 T T)
 
 ;; TIME reports the time that passed, waiting included.
 (let ((report (with-output-to-string (*trace-output*) (time (sleep 0.2)))))
   (let ((seconds (read-from-string report t nil :start (length "Elapsed time: "))))
-    (list (floatp seconds) (<= 0.19 seconds 3.0))))
+    (list (floatp seconds) (<= 0.19 seconds 20.0))))
 => (T T)
