@@ -127,21 +127,20 @@ Value part_string(const Parsed& p, PathSpan s) {
   return s.len ? mem_make_string(p.text + s.start, s.len) : NIL;
 }
 
+// One part of the name a as a string, or NIL when it has none.
+Value name_part(Value a, PathSpan PathParts::*part) {
+  Parsed p;
+  parse_arg(a, &p);
+  return part_string(p, p.parts.*part);
+}
+
 }  // namespace
 
 // 315 (name)
-Value bi_pathname_host(Value a, Value) {
-  Parsed p;
-  parse_arg(a, &p);
-  return part_string(p, p.parts.host);
-}
+Value bi_pathname_host(Value a, Value) { return name_part(a, &PathParts::host); }
 
 // 316 (name)
-Value bi_pathname_device(Value a, Value) {
-  Parsed p;
-  parse_arg(a, &p);
-  return part_string(p, p.parts.device);
-}
+Value bi_pathname_device(Value a, Value) { return name_part(a, &PathParts::device); }
 
 // 317 (name): (:ABSOLUTE component ...), (:RELATIVE component ...), or
 // NIL for a name with no directory at all.
@@ -161,18 +160,10 @@ Value bi_pathname_directory(Value a, Value) {
 }
 
 // 318 (name)
-Value bi_pathname_name(Value a, Value) {
-  Parsed p;
-  parse_arg(a, &p);
-  return part_string(p, p.parts.name);
-}
+Value bi_pathname_name(Value a, Value) { return name_part(a, &PathParts::name); }
 
 // 319 (name)
-Value bi_pathname_type(Value a, Value) {
-  Parsed p;
-  parse_arg(a, &p);
-  return part_string(p, p.parts.type);
-}
+Value bi_pathname_type(Value a, Value) { return name_part(a, &PathParts::type); }
 
 // 320 (name): names carry no versions
 Value bi_pathname_version(Value a, Value) { return NIL; }
