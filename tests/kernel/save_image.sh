@@ -41,6 +41,8 @@ cat >world.lsp <<'LISP'
 (defstruct point x (y 0))
 (defvar *point* (make-point :x 3 :y 4))
 (setf (get 'square 'note) "kept on the property list")
+(defvar *log* (open "log.txt" :direction :output))
+(write-line "written before the save" *log*)
 LISP
 # Saved from inside a binding: the image keeps the global value.
 printf '(let ((*mode* :bound)) (save-image "saved"))\n(format t "saved as ~A~%%" %%image-name)\n' >>world.lsp
@@ -55,11 +57,18 @@ cat >check.lsp <<'LISP'
 (format t "~S ~S ~S~%" *point* (point-y *point*) (point-p *point*))
 (format t "~S ~S~%" *mode* (get 'square 'note))
 (format t "~A~%" %image-name)
+;; A stream open when the world was saved is closed in the new process,
+;; also once the new process has files of its own open.
+(defvar *other* (open "other.txt" :direction :output))
+(format t "~S ~S~%" (open-stream-p *log*) (not (ignore-errors (write-line "lost" *log*) t)))
+(close *other*)
 LISP
 run_in "$WORK/cwd" -ROL saved.rol check.lsp
 expect_lines "definitions and values in a new process" 0 \
   "144 2 41" '1 2 VALUE' "12 13" "#S(POINT :X 3 :Y 4) 4 T" ':GLOBAL "kept on the property list"' \
-  "SAVED.ROL"
+  "SAVED.ROL" "NIL T"
+[ "$(cat log.txt)" == "written before the save" ] && [ ! -s other.txt ] && pass ||
+  fail "a saved stream writes nothing in the new process"
 
 # Saving again over the image keeps the old one as the backup; without a
 # name the image the process started from is written.
