@@ -269,7 +269,8 @@ TABLE gave it (else the printer's own)."
 ;; OPTIONS split into those the kernel takes, and the variables and values
 ;; of the others.
 (defun %split-write-options (options)
-  (let ((kernel nil) (variables nil) (values nil))
+  (let ((kernel nil) (variables nil) (values nil)
+        (allowed (getf options :allow-other-keys)))
     (do ((o options (cddr o)))
         ((null o))
       (cond ((member (car o) %kernel-write-keys)
@@ -277,6 +278,7 @@ TABLE gave it (else the printer's own)."
             ((assoc (car o) %other-write-keys)
              (setq variables (cons (cdr (assoc (car o) %other-write-keys)) variables)
                    values (cons (cadr o) values)))
+            ((or allowed (eq (car o) :allow-other-keys)))
             (t (error "~S is not a keyword WRITE takes" (car o)))))
     (values (nreverse kernel) variables values)))
 

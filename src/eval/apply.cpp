@@ -25,14 +25,19 @@ void preprocess_keywords(uint32_t required) {
       src -= 1;
       continue;
     }
-    if (symbol_index(key) >= KEYWORD_SLOTS) {
-      lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
-      src -= 2;
-      continue;
-    }
     if (src == ts->septr) {
       lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
       break;
+    }
+    if (symbol_index(key) >= KEYWORD_SLOTS) {
+      // A keyword no built-in takes: an untagged pair, checked by the
+      // built-in's keyword parser (it may be :ALLOW-OTHER-KEYS).
+      Value value = ts->stack[src - 1].arg;
+      ts->stack[dst] = StackEntry{key, 0, 0};
+      ts->stack[dst - 1] = StackEntry{value, 0, 0};
+      dst -= 2;
+      src -= 2;
+      continue;
     }
     ts->stack[dst] =
         StackEntry{ts->stack[src - 1].arg, static_cast<uint16_t>(symbol_index(key)), 0};

@@ -179,14 +179,28 @@ bool destructure(Value sub, uint32_t i, Binder* b) {
   return failed;
 }
 
-// Every key pair not consumed by a &KEY parameter is reported once.
+// Whether the call allows other keys: its leftmost :ALLOW-OTHER-KEYS pair
+// has a true value.  Looked at before any pair is consumed.
+bool call_allows_other_keys(Binder* b) {
+  ThreadState* ts = zvts;
+  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  for (uint32_t i = b->key_top; i > b->lo; i -= 2) {
+    if (ts->stack[i - 1].arg == aok) return i - 1 > b->lo && !nil_p(ts->stack[i - 2].arg);
+    if (i - 1 == b->lo) break;
+  }
+  return false;
+}
+
+// Every key pair not consumed by a &KEY parameter is reported once;
+// :ALLOW-OTHER-KEYS itself is always allowed.
 void check_other_keys(Binder* b) {
   ThreadState* ts = zvts;
   b->keys_checked = true;
   if (b->allow_other) return;
+  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
   for (uint32_t i = b->key_top; i > b->lo; i -= 2) {
     Value key = ts->stack[i - 1].arg;
-    if (key != CONSUMED_KEY) lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
+    if (key != CONSUMED_KEY && key != aok) lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
     if (i - 1 == b->lo) break;
   }
 }
@@ -309,6 +323,7 @@ bool bind_params(Value ll, uint32_t hi, uint32_t lo, bool macro, Value env) {
           state = KEYS;
           b.keys = true;
           b.key_top = b.cursor;
+          if (call_allows_other_keys(&b)) b.allow_other = true;
           break;
         case LL_ALLOW_OTHER_KEYS:
           b.allow_other = true;
@@ -634,15 +649,41 @@ void fill_slots() {
 
 }  // namespace
 
+// The keywords no built-in takes come as untagged pairs (key, value),
+// oldest first.  The leftmost :ALLOW-OTHER-KEYS pair with a true value
+// lets the call give keywords the built-in does not take; they are then
+// ignored, and otherwise reported.  :ALLOW-OTHER-KEYS itself is always
+// allowed.
+bool other_keys_allowed(uint32_t first) {
+  ThreadState* ts = zvts;
+  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  for (uint32_t i = first; i > ts->septr && i > 0; i--) {
+    if (ts->stack[i].tag != 0) continue;
+    if (ts->stack[i].arg == aok) return !nil_p(ts->stack[i - 1].arg);
+    i--;  // skip the value
+  }
+  return false;
+}
+
 void kw_parse(uint32_t required, uint32_t lo, uint32_t hi, const uint8_t* accepted) {
   ThreadState* ts = zvts;
   uint32_t first = ts->zvform - required - 1;
+  bool allowed = other_keys_allowed(first);
   for (uint32_t i = first; i >= ts->septr && i > 0; i--) {
     uint16_t tag = ts->stack[i].tag;
-    if (tag == 0 || tag >= KEYWORD_SLOTS) continue;
+    if (tag == 0) {
+      // An untagged pair: its key, then its value one entry lower.
+      Value key = ts->stack[i].arg;
+      if (i > ts->septr) i--;
+      if (!allowed && key != make_keyword(SYM_ALLOW_OTHER_KEYS))
+        lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
+      continue;
+    }
+    if (tag >= KEYWORD_SLOTS) continue;
     if (!accepted_number(tag, lo, hi, accepted)) {
       ts->stack[i].tag = 0;
-      lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, make_keyword(tag));
+      ts->stack[i].arg = NIL;
+      if (!allowed) lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, make_keyword(tag));
     }
   }
   fill_slots();

@@ -179,18 +179,21 @@ bool eval_builtin_args(ThreadState* ts, uint16_t frame, uint32_t kind, uint32_t 
         lisp_cerror(MSG_CONT_IGNORE_ARG, E_BAD_KEYWORD, key);
         continue;
       }
-      if (symbol_index(key) >= KEYWORD_SLOTS) {
-        lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
-        if (!cons_p(rest)) break;
-        rest = cdr(rest);
-        continue;
-      }
       if (!cons_p(rest)) {
         lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
         break;
       }
+      root_push(&key);
       Value a = eval(rest);
-      push_entry(a, static_cast<uint16_t>(symbol_index(key)));
+      root_pop();
+      if (symbol_index(key) >= KEYWORD_SLOTS) {
+        // A keyword no built-in takes (:ALLOW-OTHER-KEYS among them):
+        // kept as an untagged pair for the built-in's own check.
+        push_entry(key, 0);
+        push_entry(a, 0);
+      } else {
+        push_entry(a, static_cast<uint16_t>(symbol_index(key)));
+      }
       rest = cdr(rest);
     }
   } else if (cons_p(rest)) {

@@ -17,6 +17,7 @@ enum : uint32_t {
   SYM_SPECIAL = 0x23,  // declaration identifier
   SYM_T = 0x80,
   SYM_APPLY = 0x88,
+  SYM_ALLOW_OTHER_KEYS = 0x25,  // :ALLOW-OTHER-KEYS in a call
   SYM_KEYBOARD_INTERRUPT = 0x8A,
   SYM_TOP_LEVEL_NAME = 0x8D,
   SYM_LAMBDA = 0x91,

@@ -61,7 +61,7 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
     {"%UPDATE-OBSOLETE-INSTANCE", O,
      "function: brings an instance made before its class changed up to date; returns the object "
      "holding its slots"},
-    {"%RESERVED-37", O, ""},
+    {"ALLOW-OTHER-KEYS", O, ":ALLOW-OTHER-KEYS: true in a call, keywords the callee does not take are ignored"},
     {"%CONSOLE-HISTORY", O, "value: the console history's lines too long for its slots"},
     {"%PROGRAM", S, "the function a delivered program image runs instead of the top level"},
     {"%RESERVED-40", O, ""},  // 40

@@ -1377,6 +1377,13 @@ Value bi_write_string(Value str, Value) {
   root_push(&s);
   Value start = NIL, end = NIL;
   uint32_t n = arg_count();
+  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  bool allowed = false;
+  for (uint32_t k = 3; k < n; k += 2)
+    if (arg(k) == aok) {
+      allowed = !nil_p(arg(k + 1));
+      break;
+    }
   for (uint32_t k = 3; k <= n; k += 2) {
     Value key = arg(k);
     if (k == n) {
@@ -1387,7 +1394,7 @@ Value bi_write_string(Value str, Value) {
       start = nil_p(start) ? arg(k + 1) : start;
     else if (key == make_keyword(10))
       end = nil_p(end) ? arg(k + 1) : end;
-    else
+    else if (!allowed && key != aok)
       lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
   }
   uint32_t from, to;

@@ -92,3 +92,44 @@
 
 (code-char (1- char-code-limit))
 => #\я
+
+;; :ALLOW-OTHER-KEYS in a call: with a true value, keywords the callee does
+;; not take are ignored; with NIL they are errors as without it.  The
+;; leftmost occurrence counts.  The same for built-ins, for library
+;; functions and for user functions, called directly, by FUNCALL or APPLY.
+(progn
+  (defun std-keys (&key a (b 2)) (list a b))
+  (list (std-keys :a 1 :c 3 :allow-other-keys t)
+        (std-keys :allow-other-keys t :zz 9)
+        (std-keys :allow-other-keys nil :a 5)
+        (funcall #'std-keys :d 4 :allow-other-keys t :b 7)
+        (apply #'std-keys '(:allow-other-keys t :allow-other-keys nil :e 1))
+        (count 'a '(a b a) :allow-other-keys t :foo 1)
+        (find 'a '(a b a) :count 3 :allow-other-keys t)
+        (funcall #'position 'b '(a b a) :bar 2 :allow-other-keys t)
+        (apply #'remove 'a '(a b a) '(:allow-other-keys t :x 1 :count 1))
+        (make-hash-table :test 'eql :weakness :key :allow-other-keys t)
+        (write-to-string 12 :base 8 :allow-other-keys t :colour 'red)
+        (with-output-to-string (s) (write-string "abc" s :start 1 :allow-other-keys t :x 2))))
+=> ((1 2) (NIL 2) (5 2) (NIL 7) (NIL 2) 2 A 1 (B A) #<Hash-table 0/13> "14" "bc")
+
+(std-keys :a 1 :c 3)
+!! 5170 :C
+
+(std-keys :allow-other-keys nil :c 3)
+!! 5170 :C
+
+(std-keys :allow-other-keys nil :a 1 :allow-other-keys t :c 3)
+!! 5170 :C
+
+(find 'a '(a) :count 3 :allow-other-keys nil)
+!! 5170 :COUNT
+
+(find 'a '(a) :zz 1)
+!! 5170 :ZZ
+
+;; The value form of a keyword nobody takes is evaluated too.
+(let ((n 0))
+  (find 'a '(a) :zz (incf n) :allow-other-keys t)
+  n)
+=> 1
