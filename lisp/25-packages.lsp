@@ -44,13 +44,17 @@
 ;; that package.
 (defvar %symbol-homes (make-hash-table :test 'eq))
 
-;; The names of the packages, for the reader's pkg:name (the kernel reads
-;; the value of %PACKAGE-NAMES).
+;; The names and nicknames of the packages, for the reader's pkg:name: the
+;; kernel reads the value of %PACKAGE-NAMES, a list of entries (name .
+;; keyword-p), keyword-p true for the names of the package of keywords.
 (defvar %package-names nil)
 
 (defun %note-package-names ()
   (setq %package-names
-        (mapcan (lambda (p) (cons (%package-name p) (copy-list (%package-nicknames p))))
+        (mapcan (lambda (p)
+                  (let ((keyword-p (string= (%package-name p) "KEYWORD")))
+                    (mapcar (lambda (name) (cons name keyword-p))
+                            (cons (%package-name p) (%package-nicknames p)))))
                 %packages)))
 
 ;; The name a string designator stands for.

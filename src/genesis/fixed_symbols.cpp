@@ -271,6 +271,15 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
     {"%STEP-COMMANDS", S, "stepper command table"},
     {"%MESSAGE-PRINT-LENGTH", S, "*PRINT-LENGTH* while messages print"},
     {"%MESSAGE-PRINT-LEVEL", S, "*PRINT-LEVEL* while messages print"},  // 230
+    {"%RESERVED-231", O, ""},
+    {"%RESERVED-232", O, ""},
+    {"%RESERVED-233", O, ""},
+    {"%RESERVED-234", O, ""},
+    {"%RESERVED-235", O, ""},  // 235
+
+    // The standard library.
+    {"%PACKAGE-NAMES", S,
+     "the names and nicknames of the packages, (name . keyword-p), for the reader's pkg:name"},
 };
 
 namespace {

@@ -28,7 +28,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t FIXED_SYMBOL_COUNT = 231;  // indices 0..230
+constexpr uint32_t FIXED_SYMBOL_COUNT = 237;  // indices 0..236
 
 // Variable class bits of the symbol flags (low three bits).
 enum : uint8_t { VAR_ORDINARY = 0, VAR_CONSTANT = 1, VAR_SPECIAL = 2 };

@@ -30,6 +30,7 @@ enum : uint32_t {
   SYM_NCONC = 0x9A,
   SYM_QUOTE_ = 0xA3,
   SYM_READ_BASE = 0xCA,
+  SYM_PACKAGE_NAMES = 0xEC,
 };
 
 constexpr uint32_t MAX_BRACES = 16;
@@ -50,6 +51,7 @@ struct ReaderState {
   int state = 0;
   int largest = 0;  // largest digit weight seen
   int marker = -1;  // position of the exponent or package marker
+  bool double_marker = false;  // pkg::name
   uint32_t base = 10;
   // The character just read.
   int cls = 0;
@@ -137,6 +139,7 @@ void token_start() {
   rd.state = 0;
   rd.largest = 0;
   rd.marker = -1;
+  rd.double_marker = false;
 }
 
 bool is_digit(int c, uint8_t a) { return a != ESCAPED && c >= '0' && c <= '9'; }
@@ -144,10 +147,15 @@ bool is_radix_digit(uint8_t a) { return a != ESCAPED && (a & CA_DIGIT); }
 uint8_t role(uint8_t a) { return a == ESCAPED ? 0 : (a & CA_ROLE_MASK); }
 int weight(int c) { return char_digit_weight(uint8_t(c)); }
 
-// The symbol states: 11 plain, 12 after the package marker.
+// The symbol states: 11 plain, 12 after the package marker, which may be
+// doubled (pkg::name).
 int symbol_step(int state, uint8_t a) {
   bool package = role(a) == CA_PACKAGE;
   if (state == 12) {
+    if (package && !rd.double_marker && rd.marker > 0 && rd.marker == int(rd.len) - 1) {
+      rd.double_marker = true;
+      return 12;
+    }
     if (package || !(a & 0x79)) bad_token();
     return 12;
   }
@@ -284,11 +292,37 @@ Value token_float() {
   return mem_make_double(d);
 }
 
+// The package whose name or nickname the first n bytes of the token are:
+// 0 none, 1 an ordinary package, 2 the package of keywords.  The names are
+// those of the value of %PACKAGE-NAMES, a list of (name . keyword-p).
+int known_package(const uint8_t* p, uint32_t n) {
+  for (Value l = sym_value(SYM_PACKAGE_NAMES); cons_p(l); l = cdr(l)) {
+    Value e = car(l);
+    if (!cons_p(e) || !is_string(car(e))) continue;
+    Value name = car(e);
+    if (string_length(name) == n && std::memcmp(string_bytes(name), p, n) == 0)
+      return nil_p(cdr(e)) ? 1 : 2;
+  }
+  return 0;
+}
+
+// A token with a package marker: a keyword when the marker comes first;
+// the symbol after the marker when what comes before it names a package
+// (the one symbol namespace holds every name); otherwise the whole token
+// is the name, as it is when no package has that name.
 Value token_qualified() {
-  if (rd.marker == int(rd.len) - 1) bad_token();  // ends with the marker
-  if (rd.marker == 0 && rd.intern)
-    return make_symbol_from_token(rd.token + 1, rd.len - 1, TAG_KEYWORD);
-  return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
+  uint32_t name_at = uint32_t(rd.marker) + (rd.double_marker ? 2 : 1);
+  if (name_at >= rd.len) bad_token();  // ends with the marker
+  if (rd.marker == 0)
+    return rd.intern ? make_symbol_from_token(rd.token + 1, rd.len - 1, TAG_KEYWORD)
+                     : make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
+  int package = known_package(rd.token, uint32_t(rd.marker));
+  if (package == 0) {
+    if (rd.double_marker) bad_token();
+    return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
+  }
+  return make_symbol_from_token(rd.token + name_at, rd.len - name_at,
+                                package == 2 && rd.intern ? TAG_KEYWORD : TAG_SYMBOL);
 }
 
 Value finish_token() {

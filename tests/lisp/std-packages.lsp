@@ -135,3 +135,40 @@
     (list (symbol-name plain) (boundp plain) (symbol-package plain)
           (symbol-value full) (get full 'color) (eq full '*std-original*))))
 => ("*STD-ORIGINAL*" NIL NIL 5 RED NIL)
+
+;; The reader takes pkg:name and pkg::name as the symbol name when pkg is
+;; the name or a nickname of a package (KEYWORD: makes keywords);
+;; otherwise the token is read whole, as any other symbol.
+(list 'cl:car 'common-lisp:cons 'cl-user::std-x 'keyword:std-y 'geo:area 'std-geometry::std-helper
+      (symbol-name 'std-unknown-package:std-z) (eq 'cl:car 'car) (cl:car '(1 2)))
+=> (CAR CONS STD-X :STD-Y AREA STD-HELPER "STD-UNKNOWN-PACKAGE:STD-Z" T 1)
+
+(read-from-string "std-unknown-package::std-z")
+!! 5170 "STD-UNKNOWN-PACKAGE::STD-Z"
+
+(read-from-string "cl:::car")
+!! 5170 "CL::"
+
+(read-from-string "cl:")
+!! 5170 "CL:"
+
+;; A portable source file: its own package, symbols written with their
+;; packages, loaded with LOAD.
+(progn
+  (with-open-file (out "portable.lsp" :direction :output)
+    (write-string "(cl:defpackage #:std-portable
+  (:use #:common-lisp)
+  (:export #:std-sum-squares))
+(cl:in-package #:std-portable)
+(cl:defun std-sum-squares (list)
+  (cl:reduce #'cl:+ (cl:mapcar (cl:lambda (x) (cl:* x x)) list)))
+(defparameter *std-portable-package* (cl:package-name cl:*package*))
+(cl-user::defvar cl-user::*std-seen-keyword* keyword:done)
+" out))
+  (load "portable.lsp")
+  (list *std-portable-package* *std-seen-keyword* (package-name *package*)))
+=> ("STD-PORTABLE" :DONE "COMMON-LISP-USER")
+
+;; Read after the file made the package: the prefix names it now.
+(std-portable:std-sum-squares '(1 2 3))
+=> 14
