@@ -280,6 +280,15 @@ const FixedSymbol zv_fixed_symbols[FIXED_SYMBOL_COUNT] = {
     // The standard library.
     {"%PACKAGE-NAMES", S,
      "the names and nicknames of the packages, (name . keyword-p), for the reader's pkg:name"},
+    {"*READTABLE*", S,
+     "the current readtable: NIL for the macro-character table of the root words, or a readtable "
+     "vector the reader takes its syntax from"},
+    {"*PRINT-CIRCLE*", S,
+     "printer control: shared and circular structure prints with #n= and #n#"},
+    {"*PRINT-READABLY*", S, "printer control: an object that would not read back is an error"},
+    {"%PRINT-CIRCLE-TABLE", S,
+     "while a print with *PRINT-CIRCLE* runs: (table . last label) of the objects printed more "
+     "than once"},  // 240
 };
 
 namespace {

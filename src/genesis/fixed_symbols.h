@@ -28,7 +28,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t FIXED_SYMBOL_COUNT = 237;  // indices 0..236
+constexpr uint32_t FIXED_SYMBOL_COUNT = 241;  // indices 0..240
 
 // Variable class bits of the symbol flags (low three bits).
 enum : uint8_t { VAR_ORDINARY = 0, VAR_CONSTANT = 1, VAR_SPECIAL = 2 };
@@ -104,10 +104,15 @@ enum : uint16_t {
   FS_STEP_COMMANDS = 0xE4,
   FS_MESSAGE_PRINT_LENGTH = 0xE5,
   FS_MESSAGE_PRINT_LEVEL = 0xE6,
+  FS_PACKAGE_NAMES = 0xEC,
+  FS_READTABLE = 0xED,
+  FS_PRINT_CIRCLE = 0xEE,
+  FS_PRINT_READABLY = 0xEF,
+  FS_PRINT_CIRCLE_TABLE = 0xF0,
 };
 
 // Creates symbol 0 (NIL, the template every new symbol is copied from)
-// and symbols 1..230 at their indices, interned, with their variable
+// and symbols 1..FIXED_SYMBOL_COUNT-1 at their indices, interned, with their variable
 // classes.  Expects an empty symbol table.  False, with gen_error() set,
 // when a name does not land on its index.
 bool gen_make_fixed_symbols();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "builtins/hash_tables.h"
 #include "builtins/numbers.h"
 #include "builtins/table.h"
 #include "eval/errors.h"
@@ -33,6 +34,7 @@ constexpr uint32_t E_NOT_NUMBER = 0x1032;  // 4146
 constexpr uint32_t E_PRINT_BASE = 0x104D;  // 4173
 constexpr uint32_t E_WRONG_TYPE = 0x1432;  // 5170
 constexpr uint32_t E_MALFORMED = 0x1433;   // 5171
+constexpr uint32_t E_NOT_READABLE = 0x1064;  // 4196: message 100
 constexpr uint32_t DEFAULT_MARGIN = 79;
 constexpr uint32_t NO_LIMIT = 0xFFFFFFFFu;
 constexpr uint32_t NO_MARGIN = 0x40000000u;
@@ -112,7 +114,23 @@ Printer* live_outer_entry() {
 }
 
 inline Value sym_val(uint32_t i) { return sym_value(i); }
-inline bool escaping() { return !nil_p(sym_val(SYM_PRINT_ESCAPE)); }
+// A printer switch: on when its variable is bound to anything but NIL.
+inline bool switch_on(uint32_t i) {
+  Value v = sym_val(i);
+  return !nil_p(v) && !is_no_value(v);
+}
+// *PRINT-READABLY*: every object prints with escapes, in full, or not at
+// all (an error for those that would not read back).
+inline bool readably() { return switch_on(SYM_PRINT_READABLY); }
+inline bool escaping() { return readably() || !nil_p(sym_val(SYM_PRINT_ESCAPE)); }
+inline bool print_arrays() { return readably() || !nil_p(sym_val(SYM_PRINT_ARRAY)); }
+// The error is reported (and its break loop runs) with *PRINT-READABLY*
+// NIL, so that its message can show the object.
+void not_readable(Value x) {
+  if (!readably()) return;
+  bind_special(SYM_PRINT_READABLY, NIL);
+  lisp_fatal_error(E_NOT_READABLE, x);
+}
 inline bool pretty() { return !nil_p(sym_val(SYM_PRINT_PRETTY)); }
 
 // A printer limit: a fixnum or a one-word integer, else none.
@@ -127,7 +145,9 @@ uint32_t limit_of(Value v) {
   if (n < 0) return 0;
   return n >= NO_LIMIT ? NO_LIMIT - 1 : uint32_t(n);
 }
-inline uint32_t print_length() { return limit_of(sym_val(SYM_PRINT_LENGTH)); }
+inline uint32_t print_length() {
+  return readably() ? NO_LIMIT : limit_of(sym_val(SYM_PRINT_LENGTH));
+}
 
 // The print base, 2..36.  A bad base is reported once with the base bound
 // to 10 meanwhile, so that the message and the break loop can print
@@ -372,7 +392,8 @@ void pc_symbol(Value x) {
   bool escape = escaping();
   if (tag_of(x) == TAG_KEYWORD) {
     pc_add(':');
-  } else if (escape && !(sym_flags(idx) & SYMF_INTERNED) && !nil_p(sym_val(SYM_PRINT_GENSYM))) {
+  } else if (escape && !(sym_flags(idx) & SYMF_INTERNED) &&
+             (readably() || !nil_p(sym_val(SYM_PRINT_GENSYM)))) {
     pc_add("#:");
   }
   pc_name(sym_name(idx), escape);
@@ -579,7 +600,7 @@ void pc_stream(Printer* P, Value x) {
 // Vectors, arrays and lists have components: the print level applies.
 bool level_reached(Printer* P) {
   Value lv = sym_val(SYM_PRINT_LEVEL);
-  if (nil_p(lv) || is_no_value(lv)) return false;
+  if (nil_p(lv) || is_no_value(lv) || readably()) return false;
   return P->depth >= limit_of(lv);
 }
 
@@ -587,6 +608,118 @@ bool is_array_object(Value x) { return tag_of(x) == TAG_VECTOR && heap_type(x) =
 bool is_instance(Value x) {
   uint8_t t = (tag_of(x) == TAG_OBJECT || tag_of(x) == TAG_VECTOR) ? heap_type(x) : 0;
   return t == HT_INSTANCE || t == HT_CLASS;
+}
+
+// ---------------------------------------------------------------------------
+// Shared and circular structure: #n= and #n#
+//
+// With *PRINT-CIRCLE* true the outermost print entry first walks the
+// object and notes in an EQ hash table each cons, array and instance it
+// reaches, and which of them it reaches twice.  When there are such, the
+// table and the last label given are bound to %PRINT-CIRCLE-TABLE as
+// (table . label) for the print, the entries of print functions included.
+// An object reached twice is marked -1 until it is printed with #n=, and
+// is then marked n, so that later occurrences print as #n#.
+
+constexpr Value CIRCLE_ONCE = 0x0B000000u;     // fixnum 0
+constexpr Value CIRCLE_SHARED = 0x0BFFFFFFu;   // fixnum -1
+
+bool circle_candidate(Value x) { return cons_p(x) || is_array_object(x) || is_instance(x); }
+
+// The (table . label) of the print under way, or NIL.
+Value circle_state() {
+  Value st = sym_val(SYM_PRINT_CIRCLE_TABLE);
+  return cons_p(st) ? st : NIL;
+}
+
+// The table's mark for x: NIL when x is not shared.
+Value circle_mark(Value st, Value x) {
+  bool found = false;
+  Value m = ht_get(car(st), x, NIL, &found);
+  return found && m != CIRCLE_ONCE ? m : NIL;
+}
+
+// The walk.  Its work items are pairs of entries on the Lisp stack: an
+// object and a fixnum, -1 to visit the object, k to go on with element k
+// of an array or slot k of an instance.
+Value circle_scan(Value obj) {
+  ThreadState* ts = zvts;
+  Value table = ht_make(64, HT_TEST_EQ);
+  root_push(&table);
+  uint16_t mark = ts->septr;
+  bool shared = false;
+  push_arg(obj);
+  push_arg(CIRCLE_SHARED);
+  while (ts->septr < mark) {
+    int32_t k = fixnum_value(ts->stack[ts->septr].arg);
+    Value x = ts->stack[ts->septr + 1].arg;
+    ts->septr = uint16_t(ts->septr + 2);
+    root_push(&x);
+    if (k < 0) {
+      if (!circle_candidate(x)) {
+        root_pop();
+        continue;
+      }
+      bool found = false;
+      Value m = ht_get(table, x, NIL, &found);
+      if (found) {
+        if (m == CIRCLE_ONCE) {
+          ht_put(table, x, CIRCLE_SHARED);
+          shared = true;
+        }
+        root_pop();
+        continue;
+      }
+      ht_put(table, x, CIRCLE_ONCE);
+      if (cons_p(x)) {
+        push_arg(cdr(x));
+        push_arg(CIRCLE_SHARED);
+        push_arg(car(x));
+        push_arg(CIRCLE_SHARED);
+        root_pop();
+        continue;
+      }
+      k = is_instance(x) ? 1 : 0;  // an instance's word 0 is its class
+    }
+    uint32_t n = object_value_words_at(heap_addr(x));
+    if (uint32_t(k) < n) {
+      push_arg(x);
+      push_arg(make_fixnum(k + 1));
+      push_arg(heap_word(x, uint32_t(k)));
+      push_arg(CIRCLE_SHARED);
+    }
+    root_pop();
+  }
+  pop_to(mark);
+  root_pop();
+  return shared ? table : NIL;
+}
+
+// Before printing x: its label, when it is shared.  True when x has been
+// printed before and "#n#" stands for it now.
+bool circle_label(Value x) {
+  if (!circle_candidate(x)) return false;
+  Value st = circle_state();
+  if (nil_p(st)) return false;
+  Value m = circle_mark(st, x);
+  if (nil_p(m)) return false;
+  if (m != CIRCLE_SHARED) {
+    pc_addf("#%lld#", fixnum_value(m));
+    return true;
+  }
+  int32_t n = fixnum_value(cdr(st)) + 1;
+  set_cdr(st, make_fixnum(n));
+  root_push(&x);
+  ht_put(car(st), x, make_fixnum(n));
+  root_pop();
+  pc_addf("#%lld=", n);
+  return false;
+}
+
+// A list's cdr that is shared is printed as its dotted tail.
+bool circle_tail(Value rest) {
+  Value st = circle_state();
+  return !nil_p(st) && cons_p(rest) && !nil_p(circle_mark(st, rest));
 }
 
 // Width of the printed string s as print_string writes it.
@@ -693,13 +826,15 @@ void pc_atom(Printer* P, Value x) {
       pc_marker(x);
       return;
   }
+  if (t == TAG_VECTOR && is_string_raw(x)) return print_string(P, x);
+  // Everything below prints as #<...>, which does not read back.
+  not_readable(x);
   if (is_builtin(x)) {
     pc_builtin(x);
     return;
   }
   if (t == TAG_VECTOR || t == TAG_OBJECT) {
     uint8_t ht = heap_type(x);
-    if (t == TAG_VECTOR && is_string_raw(x)) return print_string(P, x);
     if (t == TAG_OBJECT && (ht & STREAM_KIND_MASK) >= HT_FILE &&
         (ht & STREAM_KIND_MASK) <= HT_STRING_STREAM)
       return pc_stream(P, x);
@@ -814,7 +949,7 @@ void print_list_plain(Printer* P, Value x, uint32_t brace) {
     print_obj(P, car(x), nil_p(cdr(x)) ? inner : 0, false);
     Value rest = cdr(x);
     if (nil_p(rest)) break;
-    if (!cons_p(rest)) {
+    if (!cons_p(rest) || circle_tail(rest)) {
       print_tail(P, rest);
       break;
     }
@@ -860,7 +995,7 @@ void print_list_of_lists(Printer* P, Value x) {
     print_obj(P, car(x), 0, false);
     Value rest = cdr(x);
     if (nil_p(rest)) break;
-    if (!cons_p(rest)) {
+    if (!cons_p(rest) || circle_tail(rest)) {
       print_tail(P, rest);
       break;
     }
@@ -900,7 +1035,7 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
   auto advance = [&]() -> bool {
     Value rest = cdr(x);
     if (nil_p(rest)) return true;
-    if (!cons_p(rest)) {
+    if (!cons_p(rest) || circle_tail(rest)) {
       print_tail(P, rest);
       return true;
     }
@@ -1008,7 +1143,7 @@ void print_list_pretty(Printer* P, Value x) {
       print_obj(P, e, 0, false);
       Value rest = cdr(x);
       if (nil_p(rest)) break;
-      if (!cons_p(rest)) {
+      if (!cons_p(rest) || circle_tail(rest)) {
         print_tail(P, rest);
         break;
       }
@@ -1037,7 +1172,7 @@ void print_list_pretty(Printer* P, Value x) {
 // Vectors and arrays
 
 void print_vector(Printer* P, Value v) {
-  if (nil_p(sym_val(SYM_PRINT_ARRAY))) return pc_array_short(v);
+  if (!print_arrays()) return pc_array_short(v);
   root_push(&v);
   uint32_t n = heap_length(v);
   bool pp = pretty(), fits = true;
@@ -1097,7 +1232,7 @@ void print_array_level(Printer* P, Value* ap, const uint32_t* dims, uint32_t ran
 
 void print_array(Printer* P, Value a) {
   uint32_t rank = array_rank(a);
-  if (nil_p(sym_val(SYM_PRINT_ARRAY))) return pc_array_short(a);
+  if (!print_arrays()) return pc_array_short(a);
   uint32_t len = heap_length(a), raw = heap_raw_words(a);
   uint32_t dims[MAX_ARRAY_RANK] = {};
   if (rank >= MAX_ARRAY_RANK || raw > len || raw + 1 != (rank ? rank : 1)) {
@@ -1133,6 +1268,7 @@ void print_array(Printer* P, Value a) {
 // Without a print function: the name of the class and where the object
 // lies, as #<POINT 12AB>.
 void pc_instance(Value x) {
+  not_readable(x);
   Value name = NIL;
   if (object_value_words_at(heap_addr(x)) > 0) {
     Value cls = heap_word(x, 0);
@@ -1182,6 +1318,7 @@ void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
     pc_add('#');
     return;
   }
+  if (circle_label(x)) return;
   if (list) {
     if (pretty())
       print_list_pretty(P, x);
@@ -1236,6 +1373,15 @@ void print_object(Value obj, Value stream, uint32_t flags) {
     bind_special(SYM_PRINT_ESCAPE, T);
   else if (flags & PRINT_NO_ESCAPE)
     bind_special(SYM_PRINT_ESCAPE, NIL);
+  if (switch_on(SYM_PRINT_CIRCLE) && nil_p(circle_state()) && circle_candidate(obj)) {
+    Value table = circle_scan(obj);
+    if (!nil_p(table)) {
+      root_push(&table);
+      Value st = cons(table, make_fixnum(0));
+      root_pop();
+      bind_special(SYM_PRINT_CIRCLE_TABLE, st);
+    }
+  }
   pr_active = {&pr, slot};
   if (flags & PRINT_NEWLINE) {
     pr.indent = 0;

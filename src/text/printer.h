@@ -32,6 +32,9 @@ enum : uint32_t {
   SYM_PRINT_LEVEL = 0xC6,
   SYM_PRINT_PRETTY = 0xC7,
   SYM_PRINT_RADIX = 0xC8,
+  SYM_PRINT_CIRCLE = 0xEE,
+  SYM_PRINT_READABLY = 0xEF,
+  SYM_PRINT_CIRCLE_TABLE = 0xF0,  // (table . last label) while a circular print runs
   // Its function, when defined, prints structure and class instances:
   // called with (object stream).
   SYM_PRINT_INSTANCE = 0xB4,

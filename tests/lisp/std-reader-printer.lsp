@@ -161,3 +161,44 @@
 
 (read-from-string "#=(a)")
 !! 5170 #\=
+
+;; *PRINT-CIRCLE*: shared and circular structure prints with #n= and #n#,
+;; finitely, and reads back the same; without it, nothing is labelled.
+(let ((circle (list 1 2 3))
+      (shared (list 'a))
+      (v (vector 1 2)))
+  (setf (cdr (last circle)) circle)
+  (setf (svref v 1) v)
+  (let ((*print-circle* t))
+    (list (prin1-to-string circle) (prin1-to-string (list shared shared))
+          (prin1-to-string v) (prin1-to-string '(1 (2) "x" "x"))
+          (prin1-to-string (let ((x (list 1 2))) (list x (cons 0 x))))
+          (format nil "~S" (list shared shared))
+          (let ((back (read-from-string (prin1-to-string circle))))
+            (list (car back) (caddr back) (eq (cdddr back) back))))))
+=> ("#1=(1 2 3 . #1#)" "(#1=(A) #1#)" "#1=#(1 #1#)" "(1 (2) \"x\" \"x\")" "(#1=(1 2) (0 . #1#))" "(#1=(A) #1#)" (1 3 T))
+
+(let ((*print-circle* nil) (x (list 'a)))
+  (prin1-to-string (list x x)))
+=> "((A) (A))"
+
+;; Structures print their shared slots with labels too, through their
+;; print function's nested prints.
+(progn
+  (defstruct std-link value next)
+  (let ((n (make-std-link :value 1)))
+    (setf (std-link-next n) n)
+    (let ((*print-circle* t)) (prin1-to-string n))))
+=> "#1=#S(STD-LINK :VALUE 1 :NEXT #1#)"
+
+;; *PRINT-READABLY*: what would not read back is an error; lengths and
+;; levels do not cut, escapes are on.
+(let ((*print-readably* t) (*print-length* 2) (*print-level* 1) (*print-escape* nil))
+  (list (prin1-to-string '(1 (2 (3)) 4 5)) (princ-to-string "a b") (princ-to-string #\x)))
+=> ("(1 (2 (3)) 4 5)" "\"a b\"" "#\\x")
+
+(let ((*print-readably* t)) (prin1-to-string #'car))
+!! 4196
+
+(let ((*print-readably* t)) (prin1-to-string (make-hash-table)))
+!! 4196
