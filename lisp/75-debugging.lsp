@@ -254,3 +254,26 @@ directory."
             (error "REQUIRE: no file ~A for the module ~A" file name))
           (load file))))
     t))
+
+;;; ------------------------------------------------------------------
+;;; DRIBBLE: a transcript of the session in a file.  While it runs, the
+;;; standard output and error output also go to the file, and what is read
+;;; from the standard input is echoed there.
+
+(defvar %dribble nil "While a transcript runs: (file input output error-output).")
+
+(defun dribble (&optional pathname)
+  "Start writing a transcript of the session to the file PATHNAME; without
+one, end the transcript."
+  (when %dribble
+    (destructuring-bind (file input output error-output) %dribble
+      (setq *standard-input* input *standard-output* output *error-output* error-output
+            %dribble nil)
+      (close file)))
+  (when pathname
+    (let ((file (open pathname :direction :output :if-exists :supersede)))
+      (setq %dribble (list file *standard-input* *standard-output* *error-output*)
+            *standard-output* (make-broadcast-stream *standard-output* file)
+            *error-output* (make-broadcast-stream *error-output* file)
+            *standard-input* (make-echo-stream *standard-input* file))))
+  (values))

@@ -538,9 +538,9 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {nullptr, FIXED, 0}, /* 463 spare */
     {nullptr, FIXED, 0}, /* 464 spare */
     {nullptr, FIXED, 0}, /* 465 spare */
-    {nullptr, FIXED, 0}, /* 466 spare */
+    {NI, OPTREST, 2},    /* 466 %OBJECT-PART */
     {nullptr, FIXED, 0}, /* 467 spare */
-    {nullptr, FIXED, 0}, /* 468 spare */
+    {NI, FIXED, 3},      /* 468 %MAKE-COMPOSITE-STREAM */
     {nullptr, FIXED, 0}, /* 469 spare */
     {nullptr, FIXED, 0}, /* 470 spare */
     {nullptr, FIXED, 0}, /* 471 spare */

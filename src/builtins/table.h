@@ -37,7 +37,7 @@ void bi_init_counts();
   X(sequences) X(hash_tables) X(arrays) X(characters) X(strings)             \
   X(symbols) X(streams) X(reader) X(printer) X(format) X(files) X(console)   \
   X(threads) X(documentation) X(classes) X(debugger) X(image) X(diag) X(gc)   \
-  X(host_time) X(pathnames) X(file_system) X(programs)
+  X(host_time) X(pathnames) X(file_system) X(programs) X(object_parts)
 void bi_install_all();
 
 inline void bi_install(uint32_t n, BuiltinFn fn) { zv_builtins[n].fn = fn; }

@@ -526,8 +526,12 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%OBJECT-ADDRESS",      // 458
     "%MAKE-INSTANCE-FAST",  // 459
     nullptr, nullptr, nullptr, nullptr, nullptr,  // 460-464
-    nullptr, nullptr, nullptr, nullptr, nullptr,  // 465-469
-    nullptr, nullptr,                             // 470-471
+    nullptr,                   // 465
+    "%OBJECT-PART",            // 466
+    nullptr,                   // 467
+    "%MAKE-COMPOSITE-STREAM",  // 468
+    nullptr,                   // 469
+    nullptr, nullptr,          // 470-471
     "%INTERNAL-TIME",   // 472
     "%HOST-OPERATION",  // 473
     "%PROGRAM-OUTPUT",  // 474

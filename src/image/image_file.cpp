@@ -143,6 +143,8 @@ bool heap_value_ok(const WorldCheck& w, Value v) {
       uint8_t low = type & 63;
       // Stream code reads the two raw words behind the first one.
       if (low == HT_FILE || low == HT_WINDOW || low == HT_STRING_STREAM) return len >= 3;
+      // Composite streams hold Values only: their kind and components.
+      if (low == HT_COMPOSITE_STREAM) return len >= 4;
       // A hash table calls its test through the built-in table.
       if (type == HT_HASH) return len >= 2 && (load_u32(p + 12) & 0xFFFF) < w.v.builtins;
       return type == HT_OBJECT16 || type == HT_INSTANCE || type == HT_CLASS;

@@ -193,6 +193,122 @@ void string_write_char(Value s, int c) {
   advance_column(s, c);
 }
 
+// ---------------------------------------------------------------------------
+// Composite streams.  Each character operation is passed on to the
+// component streams; the stream itself is rooted across every call, and
+// its words are read again after each, since a component may allocate.
+
+void raw_write_char(Value s, int c);
+Value check_stream(Value s, bool input);
+
+// The stream a synonym stream stands for now: the value of its symbol,
+// which must be a stream of the direction needed.  Chains of synonyms are
+// followed, a loop of them is an error.
+Value synonym_target(Value s, bool input) {
+  for (uint32_t depth = 0; is_composite_stream(s) && composite_kind(s) == COMPOSITE_SYNONYM;
+       depth++) {
+    Value v = sym_value(symbol_index(heap_word(s, 1)));
+    if (depth > 64 || is_no_value(v)) return lisp_error(E_WRONG_TYPE, heap_word(s, 1));
+    s = v;
+  }
+  return check_stream(s, input);
+}
+
+int composite_read_char(Value s) {
+  root_push(&s);
+  int c = -1;
+  switch (composite_kind(s)) {
+    case COMPOSITE_SYNONYM:
+      c = stream_read_char(synonym_target(s, true));
+      break;
+    case COMPOSITE_TWO_WAY:
+      c = stream_read_char(heap_word(s, 1));
+      break;
+    case COMPOSITE_ECHO: {
+      c = stream_read_char(heap_word(s, 1));
+      if (c < 0) break;
+      int32_t back = fixnum_value(heap_word(s, 3));
+      if (back > 0)
+        heap_set_word(s, 3, make_fixnum(back - 1));
+      else
+        raw_write_char(heap_word(s, 2), c);
+      break;
+    }
+    case COMPOSITE_CONCATENATED:
+      // A stream read to its end is dropped; the next one goes on.
+      while (cons_p(heap_word(s, 1))) {
+        c = stream_read_char(car(heap_word(s, 1)));
+        if (c >= 0) break;
+        heap_set_word(s, 1, cdr(heap_word(s, 1)));
+      }
+      break;
+  }
+  root_pop();
+  return c;
+}
+
+void composite_unread_char(Value s, int c) {
+  root_push(&s);
+  switch (composite_kind(s)) {
+    case COMPOSITE_SYNONYM:
+      stream_unread_char(synonym_target(s, true), c);
+      break;
+    case COMPOSITE_TWO_WAY:
+      stream_unread_char(heap_word(s, 1), c);
+      break;
+    case COMPOSITE_ECHO:
+      stream_unread_char(heap_word(s, 1), c);
+      heap_set_word(s, 3, make_fixnum(fixnum_value(heap_word(s, 3)) + 1));
+      break;
+    case COMPOSITE_CONCATENATED:
+      if (cons_p(heap_word(s, 1))) stream_unread_char(car(heap_word(s, 1)), c);
+      break;
+  }
+  root_pop();
+}
+
+void composite_write_char(Value s, int c) {
+  root_push(&s);
+  switch (composite_kind(s)) {
+    case COMPOSITE_SYNONYM:
+      raw_write_char(synonym_target(s, false), c);
+      break;
+    case COMPOSITE_BROADCAST: {
+      Value l = heap_word(s, 1);
+      root_push(&l);
+      for (; cons_p(l); l = cdr(l)) raw_write_char(car(l), c);
+      root_pop();
+      break;
+    }
+    case COMPOSITE_TWO_WAY:
+    case COMPOSITE_ECHO:
+      raw_write_char(heap_word(s, 2), c);
+      break;
+  }
+  root_pop();
+}
+
+// The stream an input operation of a composite stream reads from, or NIL.
+Value stream_input_target(Value s) {
+  while (is_composite_stream(s)) {
+    switch (composite_kind(s)) {
+      case COMPOSITE_SYNONYM:
+        s = synonym_target(s, true);
+        break;
+      case COMPOSITE_TWO_WAY:
+      case COMPOSITE_ECHO:
+        s = heap_word(s, 1);
+        break;
+      case COMPOSITE_CONCATENATED:
+        s = cons_p(heap_word(s, 1)) ? car(heap_word(s, 1)) : NIL;
+        break;
+      default:
+        return NIL;
+    }
+  }
+  return s;
+}
+
 // A replacement value from the error is checked again.
 Value check_stream(Value s, bool input) {
   while (!is_stream(s) || !(input ? stream_is_input(s) : stream_is_output(s)))
@@ -255,6 +371,42 @@ Value make_string_output_stream() {
   return make_stream(STREAM_STRING_OUT, str, 0, 0);
 }
 
+Value make_composite_stream(uint32_t kind, Value a, Value b) {
+  root_push(&a);
+  root_push(&b);
+  uint8_t direction = 0xC0;
+  switch (kind) {
+    case COMPOSITE_SYNONYM:
+      while (!is_symbol(a) || nil_p(a)) a = lisp_error(E_WRONG_TYPE, a);
+      a = make_symbol(symbol_index(a));
+      b = NIL;
+      break;
+    case COMPOSITE_BROADCAST:
+    case COMPOSITE_CONCATENATED: {
+      bool input = kind == COMPOSITE_CONCATENATED;
+      direction = input ? 0x40 : 0x80;
+      Value l = a;
+      root_push(&l);
+      for (; cons_p(l); l = cdr(l)) check_stream(car(l), input);
+      root_pop();
+      while (!is_list(a)) a = lisp_error(E_WRONG_TYPE, a);
+      b = NIL;
+      break;
+    }
+    default:  // two-way, echo
+      a = check_stream(a, true);
+      b = check_stream(b, false);
+      break;
+  }
+  Value s = mem_alloc_object(4, uint8_t(HT_COMPOSITE_STREAM | direction));
+  heap_set_word(s, 0, make_fixnum(int32_t(kind)));
+  heap_set_word(s, 1, a);
+  heap_set_word(s, 2, b);
+  heap_set_word(s, 3, make_fixnum(0));
+  root_pop(2);
+  return s;
+}
+
 Value string_output_contents(Value s) {
   Value text = heap_word(s, 0);
   root_push(&s);
@@ -294,6 +446,8 @@ int stream_read_char(Value s) {
       return file_read_char(s);
     case HT_WINDOW:
       return window_read_char(open_window(s));
+    case HT_COMPOSITE_STREAM:
+      return composite_read_char(s);
     default:
       return string_read_char(s);
   }
@@ -302,6 +456,9 @@ int stream_read_char(Value s) {
 void stream_unread_char(Value s, int c) {
   last_read = 0;
   switch (stream_kind(s)) {
+    case HT_COMPOSITE_STREAM:
+      composite_unread_char(s, c);
+      break;
     case HT_FILE:
       if (c >= 0) {
         uint8_t b = uint8_t(c);
@@ -321,6 +478,13 @@ void stream_unread_char(Value s, int c) {
 
 void stream_write_char(Value s, int c) {
   zv_printer_column = (c & 0xFF) == '\n' ? 0 : zv_printer_column + 1;
+  raw_write_char(s, c);
+}
+
+namespace {
+// Writing without the thread's printer column, which follows the
+// outermost stream only.
+void raw_write_char(Value s, int c) {
   switch (stream_kind(s)) {
     case HT_FILE:
       file_write_char(s, c);
@@ -328,10 +492,14 @@ void stream_write_char(Value s, int c) {
     case HT_WINDOW:
       window_write_char(open_window(s), c);
       break;
+    case HT_COMPOSITE_STREAM:
+      composite_write_char(s, c);
+      break;
     default:
       string_write_char(s, c);
   }
 }
+}  // namespace
 
 void stream_write_bytes(Value s, const char* p, uint32_t n) {
   root_push(&s);
@@ -350,19 +518,52 @@ void stream_write_cstr(Value s, const char* p) {
   stream_write_bytes(s, p, uint32_t(std::strlen(p)));
 }
 
+Value stream_output_target(Value s) {
+  for (uint32_t depth = 0; is_composite_stream(s); depth++) {
+    if (depth > 64) return NIL;
+    switch (composite_kind(s)) {
+      case COMPOSITE_SYNONYM: {
+        Value v = sym_value(symbol_index(heap_word(s, 1)));
+        s = is_stream(v) ? v : NIL;
+        break;
+      }
+      case COMPOSITE_BROADCAST: {
+        Value l = heap_word(s, 1);
+        while (cons_p(l) && cons_p(cdr(l))) l = cdr(l);
+        s = cons_p(l) ? car(l) : NIL;
+        break;
+      }
+      case COMPOSITE_TWO_WAY:
+      case COMPOSITE_ECHO:
+        s = heap_word(s, 2);
+        break;
+      default:
+        return NIL;
+    }
+  }
+  return s;
+}
+
 uint32_t stream_column(Value s) {
+  s = stream_output_target(s);
+  if (nil_p(s)) return 0;
   if (stream_kind(s) == HT_WINDOW) return window_column(open_window(s));
   return stream_lo(s);
 }
 
-bool stream_breaks_lines(Value s) { return stream_kind(s) == HT_WINDOW && console_is_screen(); }
+bool stream_breaks_lines(Value s) {
+  s = stream_output_target(s);
+  return !nil_p(s) && stream_kind(s) == HT_WINDOW && console_is_screen();
+}
 
 uint32_t stream_window_attribute(Value s) {
+  s = stream_output_target(s);
   Window* w = stream_kind(s) == HT_WINDOW ? stream_window(s) : nullptr;
   return w ? w->attribute : 0;
 }
 
 void stream_set_window_attribute(Value s, uint32_t attribute) {
+  s = stream_output_target(s);
   Window* w = stream_kind(s) == HT_WINDOW ? stream_window(s) : nullptr;
   if (!w) return;
   w->attribute = attribute;
@@ -370,7 +571,7 @@ void stream_set_window_attribute(Value s, uint32_t attribute) {
 }
 
 uint32_t stream_right_margin(Value s) {
-  if (stream_breaks_lines(s)) return window_width(open_window(s));
+  if (stream_breaks_lines(s)) return window_width(open_window(stream_output_target(s)));
   Value m = sym_value(STREAM_SYM_RIGHT_MARGIN);
   return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : 78;
 }
@@ -561,15 +762,16 @@ Value stream_arg(Value s) {
 // lose data of a disk file, and a file has no type-ahead to discard.
 Value bi_clear_input(Value, Value) {
   check_max_args(1);
-  Value s = input_stream(arg_count() ? arg(1) : NIL);
-  if (stream_kind(s) == HT_WINDOW) window_clear_input(open_window(s));
+  Value s = stream_input_target(input_stream(arg_count() ? arg(1) : NIL));
+  if (!nil_p(s) && stream_kind(s) == HT_WINDOW) window_clear_input(open_window(s));
   return NIL;
 }
 
 // 324 LISTEN
 Value bi_listen(Value, Value) {
   check_max_args(1);
-  Value s = input_stream(arg_count() ? arg(1) : NIL);
+  Value s = stream_input_target(input_stream(arg_count() ? arg(1) : NIL));
+  if (nil_p(s)) return NIL;
   switch (stream_kind(s)) {
     case HT_FILE:
       return bool_value(!std::feof(open_file(s)));
@@ -722,6 +924,17 @@ Value bi_stream_element_type(Value s, Value) {
   return cons(make_symbol(SYM_UNSIGNED_BYTE), bits);
 }
 
+// 468 %MAKE-COMPOSITE-STREAM (kind a b): kind 1 synonym (a the symbol), 2
+// broadcast (a the output streams), 3 concatenated (a the input streams),
+// 4 two-way and 5 echo (a the input stream, b the output stream).
+Value bi_make_composite_stream(Value, Value) {
+  Value kind = arg(1);
+  while (!is_fixnum(kind) || fixnum_value(kind) < int32_t(COMPOSITE_SYNONYM) ||
+         fixnum_value(kind) > int32_t(COMPOSITE_ECHO))
+    kind = lisp_error(E_WRONG_TYPE, kind);
+  return make_composite_stream(uint32_t(fixnum_value(kind)), arg(2), arg(3));
+}
+
 }  // namespace
 
 void bi_install_streams() {
@@ -742,4 +955,5 @@ void bi_install_streams() {
   bi_install(366, bi_streamp);
   bi_install(367, bi_stream_external_format);
   bi_install(368, bi_stream_element_type);
+  bi_install(468, bi_make_composite_stream);
 }

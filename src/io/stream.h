@@ -49,7 +49,7 @@ enum : uint32_t {
 inline bool is_stream(Value v) {
   if (tag_of(v) != TAG_OBJECT) return false;
   uint8_t k = heap_type(v) & STREAM_KIND_MASK;
-  return k >= 17 && k <= 19;
+  return (k >= HT_FILE && k <= HT_STRING_STREAM) || k == HT_COMPOSITE_STREAM;
 }
 inline uint8_t stream_kind(Value s) { return heap_type(s) & STREAM_KIND_MASK; }
 inline bool stream_is_input(Value s) { return heap_type(s) & 0x40; }
@@ -70,6 +70,28 @@ inline bool is_file_stream(Value s) {
 }
 inline bool is_window_stream(Value s) { return is_stream(s) && stream_kind(s) == 18; }
 inline bool is_string_stream(Value s) { return is_stream(s) && stream_kind(s) == 19; }
+
+// Composite streams (kind 21) pass their characters on to other streams.
+// They hold Values only:
+//   word 0  the kind, a fixnum (below)
+//   word 1  synonym: the symbol whose value is the stream; broadcast: the
+//           list of output streams; concatenated: the list of input
+//           streams not yet read to their end; two-way and echo: the input
+//           stream
+//   word 2  two-way and echo: the output stream; otherwise NIL
+//   word 3  echo: how many characters were put back, which are not echoed
+//           again when read; otherwise 0
+enum : uint32_t {
+  COMPOSITE_SYNONYM = 1,
+  COMPOSITE_BROADCAST = 2,
+  COMPOSITE_CONCATENATED = 3,
+  COMPOSITE_TWO_WAY = 4,
+  COMPOSITE_ECHO = 5,
+};
+inline bool is_composite_stream(Value v) {
+  return is_stream(v) && stream_kind(v) == HT_COMPOSITE_STREAM;
+}
+inline uint32_t composite_kind(Value s) { return uint32_t(fixnum_value(heap_word(s, 0))); }
 
 // ---------------------------------------------------------------------------
 // Native handles: the table that word 2 of file and window streams indexes.
@@ -101,6 +123,13 @@ Value make_string_input_stream(Value str, uint32_t start, uint32_t end);
 Value make_string_output_stream();
 // GET-OUTPUT-STREAM-STRING: the text so far; the stream starts afresh.
 Value string_output_contents(Value s);
+// A composite stream of the kind over a and b (word 1 and word 2); the
+// components are checked.
+Value make_composite_stream(uint32_t kind, Value a, Value b);
+// The stream a composite stream writes to when it is one stream (synonym,
+// two-way, echo; the last of a broadcast), NIL when there is none; any
+// other stream is its own.  Columns and margins are those of this stream.
+Value stream_output_target(Value s);
 
 // ---------------------------------------------------------------------------
 // Designators: NIL and T resolved through symbols 0xCE/0xCF and 0xD2; the

@@ -22,7 +22,8 @@ static bool heap_type_ok(uint32_t t7, Value v) {
   if (t7 == TAG_VECTOR) return type == HT_BYTES || type == HT_ARRAY || type == HT_INSTANCE;
   uint8_t low = type & 63;
   return type == HT_OBJECT16 || type == HT_HASH || type == HT_INSTANCE || type == HT_CLASS ||
-         low == HT_FILE || low == HT_WINDOW || low == HT_STRING_STREAM;
+         low == HT_FILE || low == HT_WINDOW || low == HT_STRING_STREAM ||
+         low == HT_COMPOSITE_STREAM;
 }
 
 Value value_check_slow(Value v) {

@@ -77,6 +77,7 @@ enum : uint8_t {
   HT_FILE = 17,     // streams: low six bits 17..19
   HT_WINDOW = 18,
   HT_STRING_STREAM = 19,
+  HT_COMPOSITE_STREAM = 21,  // streams made of other streams
   HT_ARRAY = 18,    // under tag 0x50: array or simple vector
   HT_HASH = 20,
   HT_INSTANCE = 24,

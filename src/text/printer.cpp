@@ -580,12 +580,27 @@ void pc_stream(Printer* P, Value x) {
   uint8_t t = heap_type(x);
   const char* dir = (t & 0xC0) == 0xC0 ? "IO" : (t & 0x40) ? "Input" : (t & 0x80) ? "Output" : "";
   uint8_t k = t & STREAM_KIND_MASK;
-  const char* kind = k == HT_FILE ? "file" : k == HT_WINDOW ? "window" : "string";
+  static const char* const composite[] = {"", "synonym", "broadcast", "concatenated",
+                                          "two-way", "echo"};
+  const char* kind = k == HT_FILE                ? "file"
+                     : k == HT_WINDOW            ? "window"
+                     : k == HT_COMPOSITE_STREAM ? composite[composite_kind(x) % 6]
+                                                 : "string";
   pc_add("#<");
   pc_add(dir);
   pc_add('-');
   pc_add(kind);
-  pc_add("-stream ");
+  pc_add("-stream");
+  if (k == HT_COMPOSITE_STREAM) {
+    // A synonym stream shows its symbol; the others show nothing more.
+    if (composite_kind(x) == COMPOSITE_SYNONYM) {
+      pc_add(' ');
+      pc_symbol(heap_word(x, 1));
+    }
+    pc_add('>');
+    return;
+  }
+  pc_add(' ');
   Value name = heap_word(x, 0);
   if (is_string_raw(name)) {
     root_push(&name);
@@ -835,9 +850,7 @@ void pc_atom(Printer* P, Value x) {
   }
   if (t == TAG_VECTOR || t == TAG_OBJECT) {
     uint8_t ht = heap_type(x);
-    if (t == TAG_OBJECT && (ht & STREAM_KIND_MASK) >= HT_FILE &&
-        (ht & STREAM_KIND_MASK) <= HT_STRING_STREAM)
-      return pc_stream(P, x);
+    if (t == TAG_OBJECT && is_stream(x)) return pc_stream(P, x);
     if (ht == HT_HASH) return pc_hash_table(x);
     if (t == TAG_VECTOR && ht == HT_ARRAY) return pc_array_short(x);
   }

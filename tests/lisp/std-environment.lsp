@@ -78,3 +78,29 @@
 
 (list (short-site-name) (long-site-name))
 => (NIL NIL)
+
+;; INSPECT browses through *QUERY-IO*: a part by its number, U back up,
+;; Q to leave.
+(let* ((out (make-string-output-stream))
+       (*query-io* (make-two-way-stream (make-string-input-stream "2
+1
+u
+x
+?
+q
+") out)))
+  (list (inspect (list 1 "two" (vector 'a 'b))) (get-output-stream-string out)))
+=> (NIL "(1 \"two\" #(A B)) is a list of 3 elements. 0: 1 1: \"two\" 2: #(A B) Inspect (number, U, Q, ?): #(A B) is a vector of length 2. 0: A 1: B Inspect (number, U, Q, ?): B is a symbol. 0. name: \"B\" 1. package: #<PACKAGE \"COMMON-LISP-USER\"> Inspect (number, U, Q, ?): #(A B) is a vector of length 2. 0: A 1: B Inspect (number, U, Q, ?): x is not a part number or a command. Inspect (number, U, Q, ?): A number looks at that part; U goes back up; Q leaves; an empty line does nothing. Inspect (number, U, Q, ?): ")
+
+;; DRIBBLE copies the session into a file: what is printed, and what is
+;; read from the standard input.
+(progn
+  (let ((*standard-input* (make-string-input-stream "(+ 1 2)")))
+    (dribble "session.txt")
+    (let ((form (read)))
+      (format t "~&value: ~S~%" (eval form)))
+    (dribble))
+  (with-open-file (in "session.txt")
+    (list (read-line in) (read-line in nil :none) (read-line in nil :none))))
+-> value: 3
+=> ("(+ 1 2)" "value: 3" :NONE)

@@ -51,3 +51,60 @@
       (typep (make-string-output-stream) 'file-stream)
       (with-open-file (in "text.txt") (list (typep in 'file-stream) (typep in 'string-stream))))
 => (T NIL (T NIL))
+
+;; Composite streams take every reading and printing function.
+(let* ((a (make-string-output-stream)) (b (make-string-output-stream))
+       (both (make-broadcast-stream a b)))
+  (format both "x=~A" 1)
+  (print 'p both)
+  (write-line "end" both)
+  (list (string= (get-output-stream-string a) "x=1
+P end
+")
+        (string= (get-output-stream-string b) (format nil "x=1~%P end~%"))
+        (broadcast-stream-streams (make-broadcast-stream)) (eq (car (broadcast-stream-streams both)) a)
+        (with-output-to-string (s) (write-string "gone" (make-broadcast-stream)) (write-string "ok" s))))
+=> (T T NIL T "ok")
+
+(let ((c (make-concatenated-stream (make-string-input-stream "ab") (make-string-input-stream "c d")
+                                   (make-string-input-stream "(1 2)"))))
+  (list (read-char c) (read c) (read c) (length (concatenated-stream-streams c)) (read c)
+        (read c nil :eof) (concatenated-stream-streams c) (read-char (make-concatenated-stream) nil :none)))
+=> (#\a BC D 1 (1 2) :EOF NIL :NONE)
+
+;; An echo stream writes what is read from it; a character put back is
+;; not echoed twice.
+(let* ((out (make-string-output-stream))
+       (e (make-echo-stream (make-string-input-stream "(1 2) xy") out)))
+  (list (read e) (read-char e) (progn (unread-char (read-char e) e) (read-char e)) (read-line e)
+        (get-output-stream-string out) (eq (echo-stream-input-stream e) (echo-stream-output-stream e))))
+=> ((1 2) #\SPACE #\x "y" "(1 2) xy" NIL)
+
+(let* ((out (make-string-output-stream))
+       (two (make-two-way-stream (make-string-input-stream "42 rest") out)))
+  (list (read two) (progn (princ "done" two) (fresh-line two)
+                          (string= (get-output-stream-string out) (format nil "done~%")))
+        (input-stream-p two) (output-stream-p two) (typep two 'two-way-stream) (typep two 'echo-stream)
+        (eq (two-way-stream-output-stream two) out) (read-line two)))
+=> (42 T T T T NIL T "rest")
+
+;; A synonym stream is the stream its symbol holds at each use.
+(progn
+  (defvar *std-target* (make-string-output-stream))
+  (let ((syn (make-synonym-stream '*std-target*))
+        (first *std-target*))
+    (write-string "one" syn)
+    (setq *std-target* (make-string-output-stream))
+    (write-string "two" syn)
+    (list (get-output-stream-string first) (get-output-stream-string *std-target*)
+          (synonym-stream-symbol syn) (prin1-to-string syn) (typep syn 'synonym-stream))))
+=> ("one" "two" *STD-TARGET* "#<IO-synonym-stream *STD-TARGET*>" T)
+
+(make-two-way-stream (make-string-output-stream) *standard-output*)
+!! 5170
+
+(make-broadcast-stream (make-string-input-stream "x"))
+!! 5170
+
+(synonym-stream-symbol (make-broadcast-stream))
+!! 8242
