@@ -193,7 +193,7 @@ values."
                 (*print-miser-width* nil) (*print-pretty* nil) (*print-radix* nil)
                 (*print-readably* t) (*read-base* 10)
                 (*read-default-float-format* 'single-float) (*read-eval* t)
-                (*read-suppress* nil))
+                (*read-suppress* nil) (*readtable* %standard-readtable))
          body))
 
 ;;; ------------------------------------------------------------------
@@ -227,3 +227,177 @@ used is not known to it."
           (list 'lambda (list stream '&rest arguments)
                 (list 'apply '(function %kernel-format) stream control-string arguments)
                 nil))))
+
+;;; ------------------------------------------------------------------
+;;; Readtables.  A readtable holds a syntax vector: for each of the 128
+;;; characters and one shared entry for all others, the syntax class (a
+;;; fixnum) or the macro function (a dispatching character's is a hash
+;;; table from sub-character to function), then whether each macro
+;;; character is non-terminating; and its case.  The reader and the macro
+;;; character functions use the readtable in *READTABLE*.  The standard
+;;; readtable is built from the macro-character table the library set up.
+
+(defun %print-readtable (readtable stream depth)
+  (declare (ignore depth))
+  (write-string (format nil "#<READTABLE ~:@(~A~)>" (readtable-case readtable)) stream))
+
+;; The kernel reads the syntax vector and the case number by their
+;; places: the first and second slot.
+(defstruct (readtable (:constructor %make-readtable (syntax case-number))
+                      (:conc-name %readtable-)
+                      (:predicate readtablep)
+                      (:copier nil)
+                      (:print-function %print-readtable))
+  syntax
+  (case-number 0))
+
+(defparameter %readtable-cases '(:upcase :downcase :preserve :invert))
+
+(defun readtable-case (readtable)
+  "The case the reader gives the letters of symbols: :UPCASE, :DOWNCASE,
+:PRESERVE or :INVERT."
+  (unless (readtablep readtable) (error "~S is not a readtable" readtable))
+  (nth (%readtable-case-number readtable) %readtable-cases))
+
+(defun %set-readtable-case (readtable mode)
+  (%check-standard-readtable readtable)
+  (let ((n (position mode %readtable-cases)))
+    (unless n (error "~S is not a readtable case" mode))
+    (setf (%readtable-case-number readtable) n)
+    mode))
+
+(defsetf readtable-case %set-readtable-case)
+
+;; The syntax classes of the characters that are not macro characters in
+;; the kernel's table: backspace is a constituent, tab, newline, vertical
+;; tab, page, return and space are whitespace, backslash and bar escapes,
+;; the other control characters illegal, everything else a constituent.
+(defun %standard-syntax-class (code)
+  (cond ((member code '(9 10 11 12 13 32)) 2)
+        ((= code 92) 4)
+        ((= code 124) 5)
+        ((or (= code 8) (>= code 33)) 7)
+        (t nil)))
+
+;; A fresh syntax vector with the entries of the current readtable; the
+;; dispatch tables are copied, so changing one table leaves the other.
+(defun %current-syntax ()
+  (let ((v (make-array 258 :initial-element nil)))
+    (dotimes (code 129 v)
+      (multiple-value-bind (function non-terminating) (get-macro-character (code-char code))
+        (cond ((null function)
+               (setf (svref v code) (%syntax-class-of code)))
+              ((hash-table-p function)
+               (let ((copy (make-hash-table :test 'eql)))
+                 (maphash (lambda (k f) (setf (gethash k copy) f)) function)
+                 (setf (svref v code) copy)))
+              (t (setf (svref v code) function)))
+        (setf (svref v (+ 129 code)) (if (and function non-terminating) t nil))))))
+
+;; The syntax class of a character that is no macro character: the
+;; current readtable's when it has one, else the kernel's standard one.
+(defun %syntax-class-of (code)
+  (let ((rt *readtable*))
+    (if (and (readtablep rt) (%readtable-syntax rt))
+        (let ((e (svref (%readtable-syntax rt) code)))
+          (if (integerp e) e nil))
+        (%standard-syntax-class code))))
+
+(defparameter %standard-readtable (%make-readtable nil 0))
+(setf (%readtable-syntax %standard-readtable) (%current-syntax))
+
+(defun copy-readtable (&optional (from-readtable *readtable*) to-readtable)
+  "A copy of FROM-READTABLE (the standard readtable for NIL), made in
+TO-READTABLE when one is given."
+  (let ((from (if (null from-readtable) %standard-readtable from-readtable)))
+    (unless (readtablep from) (error "~S is not a readtable" from))
+    (unless (or (null to-readtable) (readtablep to-readtable))
+      (error "~S is not a readtable" to-readtable))
+    (let ((syntax (let ((*readtable* from)) (%current-syntax)))
+          (to (or to-readtable (%make-readtable nil 0))))
+      (setf (%readtable-syntax to) syntax
+            (%readtable-case-number to) (%readtable-case-number from))
+      to)))
+
+(defvar *readtable* nil "The readtable the reader uses.")
+(setq *readtable* (copy-readtable nil))
+
+(defun %with-readtable (readtable function)
+  (let ((*readtable* (or readtable *readtable*)))
+    (unless (readtablep *readtable*) (error "~S is not a readtable" *readtable*))
+    (funcall function)))
+
+(unless (fboundp '%kernel-set-macro-character)
+  (%set-symbol-function '%kernel-set-macro-character (symbol-function 'set-macro-character))
+  (%set-symbol-function '%kernel-get-macro-character (symbol-function 'get-macro-character))
+  (%set-symbol-function '%kernel-set-dispatch-macro-character
+                        (symbol-function 'set-dispatch-macro-character)))
+
+(defun set-macro-character (char new-function &optional non-terminating-p
+                                 (readtable *readtable*))
+  "Make CHAR a macro character of READTABLE whose reader is NEW-FUNCTION,
+non-terminating when NON-TERMINATING-P."
+  (when (readtablep readtable)
+    (%check-standard-readtable readtable))
+  (%with-readtable readtable
+    (lambda () (%kernel-set-macro-character char new-function non-terminating-p))))
+
+(defun get-macro-character (char &optional (readtable *readtable*))
+  "The reader function of CHAR in READTABLE and whether it is
+non-terminating; NIL when CHAR is no macro character."
+  (%with-readtable readtable (lambda () (%kernel-get-macro-character char))))
+
+(defun set-dispatch-macro-character (disp-char sub-char new-function
+                                               &optional (readtable *readtable*))
+  "Make NEW-FUNCTION the reader of SUB-CHAR after the dispatching macro
+character DISP-CHAR in READTABLE."
+  (when (readtablep readtable)
+    (%check-standard-readtable readtable))
+  (%with-readtable readtable
+    (lambda () (%kernel-set-dispatch-macro-character disp-char sub-char new-function))))
+
+(defun get-dispatch-macro-character (disp-char sub-char &optional (readtable *readtable*))
+  "The function of the dispatching macro character DISP-CHAR for
+SUB-CHAR, or NIL."
+  (%with-readtable
+   readtable
+   (lambda ()
+     (let ((table (get-macro-character disp-char)))
+       (unless (hash-table-p table)
+         (error "~S is not a dispatching macro character" disp-char))
+       (if (digit-char-p sub-char)
+           nil
+           (values (gethash (char-upcase sub-char) table)))))))
+
+(defun make-dispatch-macro-character (char &optional non-terminating-p
+                                           (readtable *readtable*))
+  "Make CHAR a dispatching macro character of READTABLE, with no
+sub-characters yet."
+  (%check-standard-readtable readtable)
+  (let ((syntax (%readtable-syntax readtable))
+        (code (char-code char)))
+    (unless (and syntax (< code 128)) (error "~S cannot be a dispatching macro character" char))
+    (setf (svref syntax code) (make-hash-table :test 'eql)
+          (svref syntax (+ 129 code)) (if non-terminating-p t nil))
+    t))
+
+(defun set-syntax-from-char (to-char from-char &optional (to-readtable *readtable*)
+                                     (from-readtable %standard-readtable))
+  "Give TO-CHAR in TO-READTABLE the syntax FROM-CHAR has in FROM-READTABLE
+(the standard readtable when NIL)."
+  (let ((from (or from-readtable %standard-readtable)))
+    (%check-standard-readtable to-readtable)
+    (unless (readtablep from) (error "~S is not a readtable" from))
+    (let ((to-code (char-code to-char)) (from-code (char-code from-char))
+          (source (let ((*readtable* from)) (%current-syntax))))
+      (when (or (> to-code 127) (> from-code 127))
+        (error "~S or ~S lies outside the readtable's characters" to-char from-char))
+      (setf (svref (%readtable-syntax to-readtable) to-code) (svref source from-code)
+            (svref (%readtable-syntax to-readtable) (+ 129 to-code)) (svref source (+ 129 from-code)))
+      t)))
+
+;; The standard readtable is never changed.
+(defun %check-standard-readtable (readtable)
+  (unless (readtablep readtable) (error "~S is not a readtable" readtable))
+  (when (eq readtable %standard-readtable)
+    (error "The standard readtable cannot be changed")))

@@ -28,8 +28,9 @@
 OPTIONS are :VERBOSE, :PRINT and :IF-DOES-NOT-EXIST."
   ;; Interpreted, so that an error in a form at the top of the file is
   ;; reported as happening in LOAD rather than in the caller of LOAD.
-  ;; IN-PACKAGE in the file holds until its end.
+  ;; IN-PACKAGE in the file, and changes of the readtable, hold until its end.
   (let* ((*package* *package*)
+         (*readtable* *readtable*)
          (*load-pathname* (%load-name file))
          (*load-truename* (and *load-pathname* (probe-file *load-pathname*))))
     (apply (function %load) file

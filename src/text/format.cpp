@@ -24,6 +24,7 @@
 #include "io/stream.h"
 #include "object/error_hook.h"
 #include "text/chartab.h"
+#include "text/reader.h"
 #include "text/printer.h"
 #include "text/strings.h"
 
@@ -117,12 +118,7 @@ int fail(Fmt* F, uint32_t sub) {
 
 inline bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 
-int syntax_class(uint8_t c) {
-  Value e = zvm.roots[c < 128 ? c : 128];
-  if (nil_p(e)) return 0;
-  if (((e >> 24) & 0x7F) == TAG_FIXNUM) return fixnum_value(e);
-  return (e & MARK_BIT) ? 6 : 3;
-}
+int syntax_class(uint8_t c) { return syntax_class_of(c); }
 
 // ---------------------------------------------------------------------------
 // Parsing a directive (F->pos just after the tilde).  When exec is false

@@ -235,13 +235,7 @@ inline uint32_t pending(Printer* P) { return pb.len - P->base; }
 // Symbols
 
 // The syntax class of a character in the current macro-character table.
-int syntax_class(uint8_t c) {
-  Value e = zvm.roots[c < 128 ? c : 128];
-  if (nil_p(e)) return 0;
-  uint32_t t = (e >> 24) & 0x7F;
-  if (t == TAG_FIXNUM) return fixnum_value(e);
-  return (e & MARK_BIT) ? 6 : 3;
-}
+int syntax_class(uint8_t c) { return syntax_class_of(c); }
 
 // Whether the unescaped name would read as a number or a dot token, in
 // which case its first character needs an escape.  A small copy of the

@@ -31,6 +31,7 @@ enum : uint32_t {
   SYM_QUOTE_ = 0xA3,
   SYM_READ_BASE = 0xCA,
   SYM_PACKAGE_NAMES = 0xEC,
+  SYM_READTABLE = 0xED,
 };
 
 constexpr uint32_t MAX_BRACES = 16;
@@ -52,6 +53,11 @@ struct ReaderState {
   int largest = 0;  // largest digit weight seen
   int marker = -1;  // position of the exponent or package marker
   bool double_marker = false;  // pkg::name
+  // The readtable case, and for :INVERT the cases met and which
+  // characters were escaped.
+  uint32_t case_mode = 0;
+  bool saw_lower = false, saw_upper = false;
+  bool escaped[TOKEN_MAX + 2] = {};
   uint32_t base = 10;
   // The character just read.
   int cls = 0;
@@ -63,7 +69,7 @@ thread_local ReaderState rd;
 // ---------------------------------------------------------------------------
 // Characters and their classes
 
-Value table_entry(int c) { return zvm.roots[(c < 0 || c > 127) ? 128 : c]; }
+Value table_entry(int c) { return syntax_entry(c); }
 
 int class_of_entry(Value e) {
   if (is_fixnum(e)) {
@@ -140,6 +146,8 @@ void token_start() {
   rd.largest = 0;
   rd.marker = -1;
   rd.double_marker = false;
+  rd.case_mode = readtable_case();
+  rd.saw_lower = rd.saw_upper = false;
 }
 
 bool is_digit(int c, uint8_t a) { return a != ESCAPED && c >= '0' && c <= '9'; }
@@ -241,7 +249,35 @@ int token_step(int c, uint8_t a) {
 void token_add(int c, uint8_t a) {
   if (rd.len >= TOKEN_MAX) bad_token();
   rd.state = token_step(c, a);
+  rd.escaped[rd.len] = a == ESCAPED;
   rd.token[rd.len++] = uint8_t(c);
+}
+
+// An unescaped constituent, its case changed as the readtable says.
+void token_add_folded(int c, uint8_t a) {
+  uint8_t b = uint8_t(c);
+  switch (rd.case_mode) {
+    case 0:
+      if (char_is_lower(b)) b = char_upcase(b);
+      break;
+    case 1:
+      if (char_is_upper(b)) b = char_downcase(b);
+      break;
+    case 3:
+      rd.saw_lower |= char_is_lower(b);
+      rd.saw_upper |= char_is_upper(b);
+      break;
+  }
+  token_add(b, a);
+}
+
+// :INVERT: a token whose unescaped letters are all of one case has them
+// changed to the other.
+void invert_token_case() {
+  if (rd.case_mode != 3 || rd.saw_lower == rd.saw_upper) return;
+  for (uint32_t i = 0; i < rd.len; i++)
+    if (!rd.escaped[i])
+      rd.token[i] = rd.saw_lower ? char_upcase(rd.token[i]) : char_downcase(rd.token[i]);
 }
 
 Value make_symbol_from_token(const uint8_t* p, uint32_t n, uint32_t tag) {
@@ -326,6 +362,7 @@ Value token_qualified() {
 }
 
 Value finish_token() {
+  invert_token_case();
   switch (rd.state) {
     case 2:
       return MARK_DOT;
@@ -413,7 +450,7 @@ Value read_token(Value s, uint32_t flags) {
       case SC_NON_TERMINATING:
       case SC_CONSTITUENT: {
         uint8_t a = rd.attr;
-        token_add(char_is_lower(uint32_t(c)) ? char_upcase(uint8_t(c)) : c, a);
+        token_add_folded(c, a);
         break;
       }
       default:
@@ -515,7 +552,7 @@ Value read_object(Value s, uint32_t flags) {
       default: {
         token_start();
         uint8_t a = rd.attr;
-        token_add(char_is_lower(uint32_t(c)) ? char_upcase(uint8_t(c)) : c, a);
+        token_add_folded(c, a);
       }
     }
     result = read_token(s, flags);
@@ -939,11 +976,73 @@ bool is_function_value(Value f) {
 
 bool table_char(Value ch) { return tag_of(ch) == TAG_CHAR && (ch & 0xFFFF) < 129; }
 
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The current readtable
+
+namespace {
+
+// The syntax vector of the readtable in *READTABLE*, or NIL for the root
+// words.
+Value current_syntax(Value* rt_out = nullptr) {
+  Value rt = sym_value(SYM_READTABLE);
+  if (tag_of(rt) != TAG_OBJECT || heap_type(rt) != HT_INSTANCE ||
+      object_value_words_at(heap_addr(rt)) < 3)
+    return NIL;
+  Value v = heap_word(rt, 1);
+  if (!is_simple_vector(v) || heap_length(v) < SYNTAX_VECTOR_LENGTH) return NIL;
+  if (rt_out) *rt_out = rt;
+  return v;
+}
+
+inline uint32_t entry_index(int c) { return (c < 0 || c > 127) ? 128 : uint32_t(c); }
+
+}  // namespace
+
+Value syntax_entry(int c) {
+  uint32_t k = entry_index(c);
+  Value v = current_syntax();
+  if (nil_p(v)) return zvm.roots[k];
+  Value e = heap_word(v, k);
+  return nil_p(heap_word(v, SYNTAX_ENTRIES + k)) ? e : e | NON_TERMINATING_BIT;
+}
+
+void set_syntax_entry(int c, Value entry) {
+  uint32_t k = entry_index(c);
+  Value v = current_syntax();
+  if (nil_p(v)) {
+    zvm.roots[k] = entry;
+    return;
+  }
+  bool non_terminating = !is_fixnum(entry) && !nil_p(entry) && (entry & NON_TERMINATING_BIT);
+  heap_set_word(v, k, entry & ~NON_TERMINATING_BIT);
+  heap_set_word(v, SYNTAX_ENTRIES + k, bool_value(non_terminating));
+}
+
+uint32_t readtable_case() {
+  Value rt = NIL;
+  if (nil_p(current_syntax(&rt))) return 0;
+  Value mode = heap_word(rt, 2);
+  return is_fixnum(mode) && fixnum_value(mode) >= 0 && fixnum_value(mode) <= 3
+             ? uint32_t(fixnum_value(mode))
+             : 0;
+}
+
+int syntax_class_of(int c) {
+  Value e = syntax_entry(c);
+  if (nil_p(e)) return SC_ILLEGAL;
+  if (((e >> 24) & 0x7F) == TAG_FIXNUM) return fixnum_value(e & ~NON_TERMINATING_BIT);
+  return (e & NON_TERMINATING_BIT) ? SC_NON_TERMINATING : SC_TERMINATING;
+}
+
+namespace {
+
 // 323 GET-MACRO-CHARACTER (char): the function and whether it is
 // non-terminating.
 Value bi_get_macro_character(Value ch, Value) {
   while (!table_char(ch)) ch = lisp_error(E_WRONG_TYPE, ch);
-  Value e = zvm.roots[ch & 0xFFFF];
+  Value e = syntax_entry(int(ch & 0xFFFF));
   Value fn = e & ~NON_TERMINATING_BIT;
   if (is_fixnum(e) || nil_p(e) || !(is_function_value(fn) || is_hash_table(fn))) fn = NIL;
   Value values[2] = {fn, bool_value(!is_fixnum(e) && (e & NON_TERMINATING_BIT))};
@@ -956,14 +1055,14 @@ Value bi_set_macro_character(Value, Value) {
   Value ch = arg(1), fn = arg(2);
   if (!table_char(ch) || !is_function_value(fn)) return lisp_error(E_WRONG_TYPE, ch);
   bool non_terminating = arg_count() >= 3 && !nil_p(arg(3));
-  zvm.roots[ch & 0xFFFF] = fn | (non_terminating ? NON_TERMINATING_BIT : 0);
+  set_syntax_entry(int(ch & 0xFFFF), fn | (non_terminating ? NON_TERMINATING_BIT : 0));
   return T;
 }
 
 // 330 SET-DISPATCH-MACRO-CHARACTER (dispatch-char sub-char function)
 Value bi_set_dispatch_macro_character(Value, Value) {
   Value ch = arg(1), sub = arg(2), fn = arg(3);
-  Value table = table_char(ch) ? zvm.roots[ch & 0xFFFF] & ~NON_TERMINATING_BIT : NIL;
+  Value table = table_char(ch) ? syntax_entry(int(ch & 0xFFFF)) & ~NON_TERMINATING_BIT : NIL;
   if (!is_hash_table(table)) return lisp_error(E_WRONG_TYPE, ch);
   if (tag_of(sub) != TAG_CHAR || ((sub & 0xFF) >= '0' && (sub & 0xFF) <= '9'))
     return lisp_error(E_WRONG_TYPE, sub);

@@ -46,6 +46,22 @@ enum : uint32_t {
   E_READ_SHARP = 0x4044,     // 16452: malformed # syntax
 };
 
+// The current readtable.  *READTABLE* holds a readtable (an instance whose
+// word 1 is its syntax vector and word 2 its case), or anything else for
+// the macro-character table of the root words.  A syntax vector holds the
+// 129 entries of the table without bit 31, then at 129 + k T for each
+// non-terminating entry k.
+constexpr uint32_t SYNTAX_ENTRIES = 129;
+constexpr uint32_t SYNTAX_VECTOR_LENGTH = 2 * SYNTAX_ENTRIES;
+// The entry of character code c (bit 31 set for a non-terminating macro
+// character), and its replacement.
+Value syntax_entry(int c);
+void set_syntax_entry(int c, Value entry);
+// The readtable case: 0 :UPCASE, 1 :DOWNCASE, 2 :PRESERVE, 3 :INVERT.
+uint32_t readtable_case();
+// The syntax class of code c in the current readtable.
+int syntax_class_of(int c);
+
 // Read one object.  Flags are the RD_* bits of io/stream.h: preserve
 // whitespace, inside a list (a closing parenthesis returns MARK_CLOSE),
 // top level (end of file may become the eof value of the enclosing

@@ -202,3 +202,61 @@
 
 (let ((*print-readably* t)) (prin1-to-string (make-hash-table)))
 !! 4196
+
+;; Readtables: a copy takes changes of its own; the standard readtable
+;; stays as it is.
+(list (readtablep *readtable*) (readtable-case *readtable*) (readtablep 'x)
+      (let ((*readtable* (copy-readtable nil)))
+        (set-macro-character #\! (lambda (stream char) (list 'bang (read stream t nil t))))
+        (read-from-string "(!x y)"))
+      (read-from-string "!x")
+      (let ((copy (copy-readtable)))
+        (set-syntax-from-char #\< #\( copy)
+        (set-syntax-from-char #\> #\) copy)
+        (list (let ((*readtable* copy)) (read-from-string "<1 <2>>"))
+              (symbol-name (read-from-string "<1")))))
+=> (T :UPCASE NIL ((BANG X) Y) !X ((1 (2)) "<1"))
+
+;; A dispatching character of one's own, and a copy made into a given
+;; readtable, dispatch tables included.
+(let ((rt (copy-readtable)))
+  (make-dispatch-macro-character #\$ nil rt)
+  (set-dispatch-macro-character #\$ #\v (lambda (stream sub n) (list 'version n)) rt)
+  (let ((other (copy-readtable rt (copy-readtable nil))))
+    (set-dispatch-macro-character #\$ #\v (lambda (stream sub n) 'changed) other)
+    (list (let ((*readtable* rt)) (read-from-string "$2v"))
+          (let ((*readtable* other)) (read-from-string "$v"))
+          (functionp (get-dispatch-macro-character #\$ #\V rt))
+          (get-macro-character #\$))))
+=> ((VERSION 2) CHANGED T NIL)
+
+;; The readtable case: how the reader changes the letters of symbols.
+(let ((rt (copy-readtable)))
+  (flet ((read-with (mode text)
+           (setf (readtable-case rt) mode)
+           (let ((*readtable* rt)) (symbol-name (read-from-string text)))))
+    (list (read-with :upcase "Abc") (read-with :downcase "AbC") (read-with :preserve "AbC")
+          (read-with :invert "abc") (read-with :invert "ABC") (read-with :invert "AbC")
+          (read-with :invert "ab\\C") (read-with :preserve "x1e2")
+          (readtable-case rt))))
+=> ("ABC" "abc" "AbC" "ABC" "abc" "AbC" "ABC" "x1e2" :PRESERVE)
+
+(setf (readtable-case (copy-readtable)) :sideways)
+!! 5170 :SIDEWAYS
+
+(set-macro-character #\! #'identity nil (copy-readtable nil))
+=> T
+
+(with-standard-io-syntax (set-macro-character #\! (lambda (s c) 1)))
+!! 50
+
+;; LOAD keeps the readtable around a file that changes it.
+(progn
+  (with-open-file (out "syntax.lsp" :direction :output)
+    (write-string "(setq *readtable* (copy-readtable))
+(set-macro-character #\\% (lambda (stream char) (list 'percent (read stream t nil t))))
+(defparameter *std-percent* '%x)
+" out))
+  (load "syntax.lsp")
+  (list *std-percent* (symbol-name (read-from-string "%x"))))
+=> ((PERCENT X) "%X")
