@@ -39,7 +39,7 @@
         ;; The documentation string and the declarations stay in front.
         (do ()
             ((not (and (consp body)
-                       (or (and (simple-string-p (car body)) (consp (cdr body)))
+                       (or (and (stringp (car body)) (consp (cdr body)))
                            (and (consp (car body)) (eq (caar body) 'declare))))))
           (setq head (cons (car body) head)
                 body (cdr body)))

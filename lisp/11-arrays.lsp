@@ -135,15 +135,16 @@ an array that can change."
          (kind (upgraded-array-element-type element-type)))
     (when (and element-p contents-p)
       (error "MAKE-ARRAY takes :INITIAL-ELEMENT or :INITIAL-CONTENTS, not both"))
-    (when (or adjustable fill-pointer displaced-to displaced-index-offset)
-      (%make-expressly-adjustable-array dims element-type kind initial-element element-p
-                                        initial-contents contents-p adjustable fill-pointer
-                                        displaced-to displaced-index-offset))
     (when (and (eq kind 'character) (cdr dims))
       ;; Only vectors of characters are strings.
       (setq kind 't))
     (let ((kernel-type (if (eq kind 'character) 'string-char t)))
-      (cond (contents-p
+      (cond ((or adjustable fill-pointer displaced-to displaced-index-offset)
+             (%make-expressly-adjustable-array dims element-type kind initial-element element-p
+                                               initial-contents contents-p adjustable
+                                               fill-pointer displaced-to
+                                               displaced-index-offset))
+            (contents-p
              (%kernel-make-array dimensions :element-type kernel-type
                                  :initial-contents initial-contents))
             (element-p
@@ -153,50 +154,109 @@ an array that can change."
             (t (%kernel-make-array dimensions
                                    :initial-element (%default-element element-type)))))))
 
-;; Arrays with fill pointers, adjustable and displaced arrays are not
-;; made yet.
+;; An array with a fill pointer, an adjustable or a displaced one is a
+;; header of the kernel (%MAKE-ARRAY-HEADER) over an array that holds its
+;; elements: a simple one of its own, or the array it is displaced to.
+;; Every such array is adjustable in fact.
 (defun %make-expressly-adjustable-array (dims element-type kind initial-element element-p
                                           initial-contents contents-p adjustable fill-pointer
                                           displaced-to displaced-index-offset)
-  (error "MAKE-ARRAY cannot make arrays with fill pointers, adjustable or displaced arrays yet"))
+  (let ((total (let ((n 1)) (dolist (d dims n) (setq n (* n d)))))
+        (fill (cond ((null fill-pointer) nil)
+                    ((/= (length dims) 1)
+                     (error "Only a vector can have a fill pointer, not an array of dimensions ~S"
+                            dims))
+                    ((eq fill-pointer t) (car dims))
+                    ((and (integerp fill-pointer) (<= 0 fill-pointer (car dims))) fill-pointer)
+                    (t (error "~S is not a fill pointer for a vector of length ~S"
+                              fill-pointer (car dims)))))
+        (chars (and (eq kind 'character) (null (cdr dims)))))
+    (cond (displaced-to
+           (when (or element-p contents-p)
+             (error "A displaced array takes no initial elements or contents"))
+           (unless (arrayp displaced-to) (error "~S is not an array to displace to" displaced-to))
+           (unless (eq (array-element-type displaced-to) (if chars 'character t))
+             (error "An array of element type ~S cannot be displaced to ~S"
+                    element-type displaced-to))
+           (let ((offset (or displaced-index-offset 0)))
+             (unless (and (integerp offset) (>= offset 0)
+                          (<= (+ offset total) (array-total-size displaced-to)))
+               (error "~S elements from ~S do not fit in ~S" total offset displaced-to))
+             (%make-array-header displaced-to dims fill offset 1)))
+          (displaced-index-offset
+           (error "A displaced index offset needs an array to displace to"))
+          (t
+           (let* ((storage (apply (function %make-array) total
+                                  :element-type (if chars 'character element-type)
+                                  (cond (element-p (list :initial-element initial-element))
+                                        ((and contents-p chars)
+                                         (list :initial-contents initial-contents)))))
+                  (header (%make-array-header storage dims fill 0 0)))
+             ;; Other contents nest one level per dimension: they are
+             ;; filled through the header, row-major.
+             (when (and contents-p (not chars))
+               (if (cdr dims)
+                   (%fill-array (length dims) initial-contents header)
+                   (let ((i 0))
+                     (unless (= (length initial-contents) total)
+                       (error "~S does not have ~D elements" initial-contents total))
+                     (map nil (lambda (x) (setf (row-major-aref header i) x) (incf i))
+                          initial-contents))))
+             header)))))
 
 ;;; ------------------------------------------------------------------
-;;; Fill pointers, adjustment and displacement.  A simple array has no
-;;; fill pointer, is not adjustable and is displaced to nothing.
+;;; Fill pointers, adjustment and displacement.  The fields of an array
+;;; header (%OBJECT-PART): 1 the array holding the elements, 2 the fill
+;;; pointer, 3 the offset in it, 4 the flags (1 when displaced), 5 the
+;;; dimensions; 6 sets them all at once.  A simple array has no fill
+;;; pointer, is not adjustable and is displaced to nothing.
+
+(defun %array-header-p (object)
+  (eql (%object-part object nil) 1))
 
 (defun array-has-fill-pointer-p (array)
   "True when ARRAY, a vector, has a fill pointer."
   (%seq-check (arrayp array) array "an array")
-  nil)
+  (and (%array-header-p array) (%object-part array 2) t))
 
 (defun fill-pointer (vector)
   "The fill pointer of VECTOR."
   (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
-  nil)
+  (%object-part vector 2))
+
+(defun %set-fill-pointer (vector new)
+  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
+  (%seq-check (and (integerp new) (<= 0 new (array-dimension vector 0))) new
+              "a fill pointer within the vector")
+  (%object-part vector 2 new))
+
+(defsetf fill-pointer %set-fill-pointer)
 
 (defun array-displacement (array)
   "The array ARRAY is displaced to and its offset there: NIL and 0 when it
 is not displaced."
   (%seq-check (arrayp array) array "an array")
-  (values nil 0))
+  (if (and (%array-header-p array) (logtest 1 (%object-part array 4)))
+      (values (%object-part array 1) (%object-part array 3))
+      (values nil 0)))
 
 (defun vector-push (new-element vector)
   "Store NEW-ELEMENT at the fill pointer of VECTOR and advance it; NIL
-when the vector is full."
-  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
-  nil)
-
-(defun vector-push-extend (new-element vector &optional extension)
-  "Store NEW-ELEMENT at the fill pointer of VECTOR and advance it, making
-the vector longer when it is full.  Returns the index of the new element."
-  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
-  nil)
+when the vector is full.  Returns the index of the new element."
+  (let ((fill (fill-pointer vector)))
+    (if (>= fill (array-dimension vector 0))
+        nil
+        (progn (setf (aref vector fill) new-element)
+               (%object-part vector 2 (1+ fill))
+               fill))))
 
 (defun vector-pop (vector)
   "Step the fill pointer of VECTOR back by one and return the element
 there."
-  (%seq-check (array-has-fill-pointer-p vector) vector "a vector with a fill pointer")
-  nil)
+  (let ((fill (fill-pointer vector)))
+    (%seq-check (> fill 0) vector "a vector with elements to pop")
+    (%object-part vector 2 (1- fill))
+    (aref vector (1- fill))))
 
 ;; The elements of ARRAY whose subscripts are valid in both ARRAY and
 ;; NEW, the other elements of NEW left as they are.
@@ -228,20 +288,45 @@ there."
                                                fill-pointer displaced-to displaced-index-offset)
   "ARRAY with the NEW-DIMENSIONS: the elements whose subscripts are valid
 in both keep their values, the others are INITIAL-ELEMENT, or all come
-from INITIAL-CONTENTS.  An array that is not adjustable gives a new array."
+from INITIAL-CONTENTS or from the array DISPLACED-TO.  An adjustable array
+(one made with a fill pointer, adjustable or displaced) is changed and
+returned; a simple array gives a new one."
   (%seq-check (arrayp array) array "an array")
-  (let ((dims (%check-dimensions new-dimensions))
-        (type (if element-type-p element-type (array-element-type array))))
+  (let* ((dims (%check-dimensions new-dimensions))
+         (type (if element-type-p element-type (array-element-type array)))
+         (header (%array-header-p array)))
     (%seq-check (= (length dims) (array-rank array)) new-dimensions
                 "a list of dimensions of the array's rank")
-    (when (or fill-pointer displaced-to displaced-index-offset)
-      (error "ADJUST-ARRAY cannot give ~S a fill pointer or displace it" array))
-    (cond (contents-p
-           (make-array dims :element-type type :initial-contents initial-contents))
-          (element-p
-           (%copy-overlap array (make-array dims :element-type type
-                                                 :initial-element initial-element)))
-          (t (%copy-overlap array (make-array dims :element-type type))))))
+    (when (and element-type-p
+               (not (eq (upgraded-array-element-type element-type) (array-element-type array))))
+      (error "~S cannot hold elements of the type ~S" array element-type))
+    (when (and (not header) (or fill-pointer displaced-to))
+      (error "~S is not adjustable: it cannot be given a fill pointer or be displaced" array))
+    (when (and fill-pointer (not (array-has-fill-pointer-p array)))
+      (error "~S has no fill pointer to set" array))
+    (let ((new (cond (displaced-to
+                      (make-array dims :element-type type :displaced-to displaced-to
+                                       :displaced-index-offset (or displaced-index-offset 0)))
+                     (contents-p
+                      (make-array dims :element-type type :initial-contents initial-contents))
+                     (element-p
+                      (%copy-overlap array (make-array dims :element-type type
+                                                            :initial-element initial-element)))
+                     (t (%copy-overlap array (make-array dims :element-type type))))))
+      (if (not header)
+          new
+          ;; The header takes over what the new array has, and stays the
+          ;; same object.
+          (let ((fill (cond ((eq fill-pointer t) (car dims))
+                            (fill-pointer fill-pointer)
+                            ((array-has-fill-pointer-p array)
+                             (min (fill-pointer array) (car dims)))
+                            (t nil))))
+            (if (%array-header-p new)
+                (%object-part array 6 (list (%object-part new 1) dims fill (%object-part new 3)
+                                            (%object-part new 4)))
+                (%object-part array 6 (list new dims fill 0 0)))
+            array)))))
 
 ;;; ------------------------------------------------------------------
 ;;; Bit arrays: general arrays of 0s and 1s.

@@ -471,7 +471,7 @@ when RESULT-TYPE is NIL."
                                 (%dup-flags elems from-end test test-not key))))
       (if (listp sequence)
           (nconc (subseq sequence 0 start) kept (nthcdr end sequence))
-          (concatenate (if (simple-string-p sequence) 'string 'vector)
+          (concatenate (if (stringp sequence) 'string 'vector)
                        (subseq sequence 0 start) kept (subseq sequence end))))))
 
 ;; A list loses its duplicate cells in place; a vector or string gives a

@@ -37,10 +37,10 @@
 (%make-builtin-type 'long-float 230 '(float number t))
 (%make-builtin-type 'base-char 167 '(character t))  ; %STRING-CHAR-TYPE-P
 (%make-builtin-type 'string-char 167 '(character t))
-(%make-builtin-type 'simple-string 311 '(string vector array sequence t))  ; SIMPLE-STRING-P
-(%make-builtin-type 'base-string 311 '(string vector array sequence t))
-(%make-builtin-type 'simple-base-string 311 '(string vector array sequence t))
-(%make-builtin-type 'simple-array 290 '(array t))   ; ARRAYP: every array is simple
+;; Every string is a base string.  The simple strings and arrays are types
+;; below (DEFTYPE): arrays with a fill pointer, adjustable or displaced
+;; ones are strings and arrays too, but not simple.
+(%make-builtin-type 'base-string 311 '(string vector array sequence t))  ; STRINGP
 (%make-builtin-type 'hash-table 267 '(t))           ; HASH-TABLE-P
 (%make-builtin-type 'stream 366 '(t))               ; STREAMP
 (%make-builtin-type 'pathname 311 '(t))             ; file names are strings
@@ -49,18 +49,26 @@
 ;;; ------------------------------------------------------------------
 ;;; Predicates the remaining types need
 
+;; An array with a fill pointer, adjustable or displaced is an array
+;; header of the kernel (%ARRAY-HEADER-P, lisp/11-arrays.lsp).
+(defun %simple-array-p (object)
+  (and (arrayp object) (not (%array-header-p object))))
+
 (defun simple-vector-p (object)
-  "True for a one-dimensional general vector (not a string)."
-  (and (vectorp object) (not (stringp object))))
+  "True for a one-dimensional general vector (not a string) that has no
+fill pointer and is neither adjustable nor displaced."
+  (and (vectorp object) (not (stringp object)) (not (%array-header-p object))))
 
 (defun bit-vector-p (object)
   "True for a general vector whose elements are all 0 or 1."
-  (and (simple-vector-p object)
+  (and (vectorp object) (not (stringp object))
        (dotimes (i (length object) t)
-         (unless (member (svref object i) '(0 1))
+         (unless (member (aref object i) '(0 1))
            (return nil)))))
 
-(%set-symbol-function 'simple-bit-vector-p (symbol-function 'bit-vector-p))
+(defun simple-bit-vector-p (object)
+  "True for a bit vector that is a simple vector."
+  (and (simple-vector-p object) (bit-vector-p object)))
 
 ;;; ------------------------------------------------------------------
 ;;; Putting compound specifiers into the kernel's forms
@@ -222,8 +230,8 @@
                   (%array-type head 'character (%vector-dimensions (%optional-arg args 0)))))
              ((bit-vector simple-bit-vector)
               (if (eq (%optional-arg args 0) '*)
-                  'bit-vector
-                  (%array-type 'bit-vector t (%vector-dimensions (%optional-arg args 0)))))
+                  head
+                  (%array-type head t (%vector-dimensions (%optional-arg args 0)))))
              (function 'function)
              (values (error "~S is not a type for TYPEP" spec))
              (t spec))))))
@@ -263,13 +271,23 @@ BODY computes from the arguments, as a macro would."
 (deftype real (&optional low high) (%real-range '(or integer float) low high))
 (deftype simple-vector (&optional size)
   (if (eq size '*)
-      '(and vector (not string))
-      (%array-type '(and vector (not string)) t (list size))))
+      '(satisfies simple-vector-p)
+      (%array-type '(satisfies simple-vector-p) t (list size))))
+(deftype simple-string (&optional size)
+  (if (eq size '*)
+      '(satisfies simple-string-p)
+      (%array-type '(satisfies simple-string-p) 'character (list size))))
+(deftype simple-base-string (&optional size) (list 'simple-string size))
+(deftype simple-array (&optional element-type dimensions)
+  (%array-type '(satisfies %simple-array-p) element-type dimensions))
 (deftype bit-vector (&optional size)
   (if (eq size '*)
       '(satisfies bit-vector-p)
       (%array-type '(satisfies bit-vector-p) t (list size))))
-(deftype simple-bit-vector (&optional size) (list 'bit-vector size))
+(deftype simple-bit-vector (&optional size)
+  (if (eq size '*)
+      '(satisfies simple-bit-vector-p)
+      (%array-type '(satisfies simple-bit-vector-p) t (list size))))
 (deftype boolean () '(member t nil))
 ;; Not a class: the instances of every class are atoms too.
 (deftype atom () '(not cons))
@@ -305,7 +323,8 @@ BODY computes from the arguments, as a macro would."
 
 (defparameter %object-kinds
   '(:null :keyword :symbol :cons :standard-char :base-char :extended-char
-    :string :simple-vector :array :hash-table :stream :compiled-function
+    :string :simple-vector :array :complex-string :complex-vector :complex-array
+    :hash-table :stream :compiled-function
     :complex-int :complex-float :instance :other))
 
 (defun %universe ()
@@ -320,6 +339,10 @@ BODY computes from the arguments, as a macro would."
          (cond ((not (%string-char-type-p x)) :extended-char)
                ((standard-char-p x) :standard-char)
                (t :base-char)))
+        ((%array-header-p x)
+         (cond ((/= (array-rank x) 1) :complex-array)
+               ((stringp x) :complex-string)
+               (t :complex-vector)))
         ((stringp x) :string)
         ((integerp x) :int)
         ((floatp x) :float)
@@ -348,7 +371,7 @@ BODY computes from the arguments, as a macro would."
     (boolean :null (:obj t))
     (list :null :cons)
     (cons :cons)
-    (sequence :null :cons :string :simple-vector)
+    (sequence :null :cons :string :simple-vector :complex-string :complex-vector)
     (number (:int nil nil) (:float nil nil) :complex-int :complex-float)
     (real (:int nil nil) (:float nil nil))
     (rational (:int nil nil))
@@ -370,16 +393,16 @@ BODY computes from the arguments, as a macro would."
     (string-char :standard-char :base-char)
     (standard-char :standard-char)
     (extended-char :extended-char)
-    (string :string)
+    (string :string :complex-string)
     (simple-string :string)
-    (base-string :string)
+    (base-string :string :complex-string)
     (simple-base-string :string)
     (pathname :string)
-    (vector :string :simple-vector)
+    (vector :string :simple-vector :complex-string :complex-vector)
     (simple-vector :simple-vector)
-    (bit-vector (:opaque bit-vector (:simple-vector)))
-    (simple-bit-vector (:opaque bit-vector (:simple-vector)))
-    (array :string :simple-vector :array)
+    (bit-vector (:opaque bit-vector (:simple-vector :complex-vector)))
+    (simple-bit-vector (:opaque simple-bit-vector (:simple-vector)))
+    (array :string :simple-vector :array :complex-string :complex-vector :complex-array)
     (simple-array :string :simple-vector :array)
     (hash-table :hash-table)
     (stream :stream)
@@ -642,22 +665,31 @@ BODY computes from the arguments, as a macro would."
          (bits (member head '(bit-vector simple-bit-vector)))
          (vector (member head '(vector simple-vector string simple-string base-string
                                 simple-base-string bit-vector simple-bit-vector)))
-         (kinds (cond ((eq element-type '*)
-                       (if vector '(:string :simple-vector) '(:string :simple-vector :array)))
-                      ((eq (upgraded-array-element-type element-type) 'character) '(:string))
-                      (vector '(:simple-vector))
-                      (t '(:simple-vector :array)))))
+         (simple (member head '(simple-array simple-vector simple-string simple-base-string
+                                simple-bit-vector)))
+         (chars (cond ((eq element-type '*) :both)
+                      ((eq (upgraded-array-element-type element-type) 'character) :chars)
+                      (t :general)))
+         ;; Strings are the vectors of characters; arrays of other ranks
+         ;; hold anything.
+         (rank-1 (append (unless (eq chars :general)
+                           (if simple '(:string) '(:string :complex-string)))
+                         (unless (eq chars :chars)
+                           (if simple '(:simple-vector) '(:simple-vector :complex-vector)))))
+         (other-rank (unless (eq chars :chars)
+                       (if simple '(:array) '(:array :complex-array))))
+         (kinds (if vector rank-1 (append rank-1 other-rank))))
     (cond (bits (list (list :opaque spec kinds)))
           ((eq shape '*) kinds)
           ((and vector (not (member head '(vector)))) (list (list :opaque spec kinds)))
           ((and (not vector) (or (eql shape 1) (and (consp shape) (null (cdr shape)))))
            (if (or (eql shape 1) (eq (car shape) '*))
-               (remove :array kinds)
-               (list (list :opaque spec (remove :array kinds)))))
+               rank-1
+               (list (list :opaque spec rank-1))))
           ((and (not vector) (or (eql shape 0) (and (listp shape) (not (eql (length shape) 1)))))
            (if (or (integerp shape) (every (lambda (d) (eq d '*)) shape))
-               (remove :string (remove :simple-vector kinds))
-               (list (list :opaque spec (remove :string (remove :simple-vector kinds))))))
+               other-rank
+               (list (list :opaque spec other-rank))))
           (t (list (list :opaque spec kinds))))))
 
 ;; Coverage of the integers lo..hi by integer intervals.
@@ -797,6 +829,9 @@ functions."
                 (eval (list 'function object)))
                (t object)))
         ((typep object result-type) object)
+        ;; A vector with a fill pointer becomes a simple one first.
+        ((and (%array-header-p object) (vectorp object))
+         (coerce (copy-seq object) result-type))
         ((eq result-type 'character) (%coerce object 'character))
         ((subtypep result-type 'float) (float object 1.0))
         ((subtypep result-type 'complex) (complex object 0))

@@ -201,17 +201,30 @@ BODY is left by a non-local exit."
     (%split-body body)))
 
 (defmacro with-output-to-string ((var &optional string &key element-type) &rest body)
-  "Run BODY with VAR bound to a string output stream; returns the string
-written to it."
-  (when string
-    (error "WITH-OUTPUT-TO-STRING cannot add to an existing string (~S)" string))
+  "Run BODY with VAR bound to a string output stream.  Without STRING,
+returns the string written; with STRING, a string with a fill pointer, the
+text goes onto its end and the values of BODY are returned."
   (multiple-value-call
     (lambda (decls forms)
-      `(let ((,var (make-string-output-stream)))
-         ,@decls
-         ,@forms
-         (get-output-stream-string ,var)))
+      (if string
+          (let ((target (gensym)))
+            `(let ((,target ,string)
+                   (,var (make-string-output-stream)))
+               ,@decls
+               (unwind-protect (progn ,@forms)
+                 (%append-to-string ,target (get-output-stream-string ,var)))))
+          `(let ((,var (make-string-output-stream)))
+             ,@decls
+             ,@forms
+             (get-output-stream-string ,var))))
     (%split-body body)))
+
+;; The characters of TEXT onto the end of STRING, at its fill pointer.
+(defun %append-to-string (string text)
+  (unless (array-has-fill-pointer-p string)
+    (error "~S is not a string with a fill pointer" string))
+  (dotimes (i (length text) string)
+    (vector-push-extend (char text i) string)))
 
 (defmacro with-input-from-string ((var string &key index (start 0) end) &rest body)
   "Run BODY with VAR bound to a stream reading STRING from START to END;

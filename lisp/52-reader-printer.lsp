@@ -142,6 +142,24 @@ SUB-CHAR, or NIL."
   (not (or (consp x) (and (arrayp x) (not (stringp x))) (%structure-instance-p x))))
 
 (set-dispatch-macro-character #\# #\= (function %read-sharp-equal))
+
+;; #nAcontents: an array of rank n, its dimensions those of the nested
+;; sequences of contents, n levels deep.
+(defun %read-sharp-array (stream char rank)
+  (let ((contents (read stream t nil t)))
+    (cond (*read-suppress* nil)
+          ((not (and (integerp rank) (>= rank 0)))
+           (error "#~A needs the rank of the array" char))
+          ((= rank 0) (make-array nil :initial-element contents))
+          (t (let ((dimensions '()) (level contents))
+               (dotimes (i rank)
+                 (unless (typep level 'sequence)
+                   (error "#~DA contents ~S do not have ~D levels" rank contents rank))
+                 (push (length level) dimensions)
+                 (setq level (if (zerop (length level)) nil (elt level 0))))
+               (make-array (nreverse dimensions) :initial-contents contents))))))
+
+(set-dispatch-macro-character #\# #\A (function %read-sharp-array))
 (set-dispatch-macro-character #\# #\# (function %read-sharp-sharp))
 
 ;;; ------------------------------------------------------------------
@@ -206,6 +224,10 @@ values."
   "Write ARGUMENTS under the control string CONTROL (or a function made by
 FORMATTER) to DESTINATION: NIL for a new string, T for *STANDARD-OUTPUT*,
 a stream, or a string with a fill pointer."
+  (if (and (stringp destination) (not (simple-string-p destination)))
+      (with-output-to-string (stream destination)
+        (apply (function format) stream control arguments)
+        nil)
   (if (or (stringp control) (not (functionp control)))
       (apply (function %kernel-format) destination control arguments)
       (if (null destination)
@@ -214,7 +236,7 @@ a stream, or a string with a fill pointer."
             (get-output-stream-string stream))
           (progn (apply control (if (eq destination t) *standard-output* destination)
                         arguments)
-                 nil))))
+                 nil)))))
 
 (defmacro formatter (control-string)
   "A function of a stream and arguments that writes the arguments under

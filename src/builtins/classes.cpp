@@ -24,6 +24,7 @@
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 
 namespace {
@@ -805,6 +806,10 @@ Value class_of(Value x) {
         c = FIXED_CLASS_STRING;
       else if (t == TAG_VECTOR && ht == HT_ARRAY)
         c = (heap_hdr1(x) >> 24) == 1 ? FIXED_CLASS_VECTOR : FIXED_CLASS_ARRAY;
+      else if (arr_is_header(x))
+        c = arr_rank(x) != 1          ? FIXED_CLASS_ARRAY
+            : arr_holds_characters(x) ? FIXED_CLASS_STRING
+                                      : FIXED_CLASS_VECTOR;
       break;
     }
     default:

@@ -18,6 +18,7 @@
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "object/error_hook.h"
 #include "text/chartab.h"
@@ -109,6 +110,8 @@ uint32_t complex_hash(Value v) {
   return double_hash(re) + double_hash(im);
 }
 
+uint32_t header_hash(Value h, Flavour f);
+
 // An atom, or an element of a list or vector key.  Lists are handled by the
 // caller; here a nested list contributes nothing.
 uint32_t atom_hash(Value v, Flavour f) {
@@ -135,6 +138,7 @@ uint32_t atom_hash(Value v, Flavour f) {
     case TAG_OBJECT:
       if (f != IDENTITY && is_string_raw(v))
         return bytes_hash(string_bytes(v), string_length(v), f == EQUALP);
+      if (f != IDENTITY && arr_is_header(v)) return header_hash(v, f);
       return shape_hash(v);
     default:
       return v;
@@ -162,6 +166,30 @@ uint32_t array_hash(Value v) {
   for (uint32_t k = 0; k < 8 && k < n; k++)
     h = h * 4 + atom_hash(symbol_normal(heap_word(v, n - 1 - k)), EQUALP);
   return h;
+}
+
+// An array with a fill pointer, adjustable or displaced hashes as the
+// simple array or string of its active elements would, so that it finds
+// what it is EQUAL or EQUALP to.
+uint32_t header_hash(Value h, Flavour f) {
+  bool vector = arr_is_any_vector(h);
+  uint32_t n = vector ? arr_vector_length(h) : arr_total_size(h);
+  Value storage = arr_storage(h);
+  if (storage == NIL) return shape_hash(h);
+  Value at = NIL;
+  uint32_t i = 0;
+  if (vector && is_string(storage)) {
+    if (n == 0) return bytes_hash(nullptr, 0, f == EQUALP);
+    if (!arr_locate(h, 0, &at, &i)) return 0;
+    return bytes_hash(string_bytes(at) + i, n, f == EQUALP);
+  }
+  if (f != EQUALP) return shape_hash(h);
+  uint32_t hash = (tag_of(storage) << ((heap_addr(storage)[0] + 8u) & 31)) + n;
+  for (uint32_t k = 0; k < 8 && k < n; k++) {
+    if (!arr_locate(h, n - 1 - k, &at, &i)) return 0;
+    hash = hash * 4 + atom_hash(symbol_normal(arr_ref(at, i)), EQUALP);
+  }
+  return hash;
 }
 
 uint32_t hash_in(Value key, Flavour f) {

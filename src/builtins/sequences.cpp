@@ -239,11 +239,43 @@ Value call2(Value fn, Value a, Value b) {
   return r;
 }
 
+// Vectors with a fill pointer, adjustable or displaced (array headers):
+// the functions that only read a sequence take a simple copy of its active
+// elements in its place (arr_simplify_arg); those that change it run on
+// such a copy and write it back.  `body` reads its arguments from the
+// stack.  A body that shortens its sequence (DELETE) returns the shorter
+// copy: its elements go back, the fill pointer follows, and without a fill
+// pointer the copy itself is the answer.
+using Body = Value (*)(Value, Value);
+
+Value on_copy(uint32_t k, Body body, bool shortens) {
+  Value h = arg(k);
+  root_push(&h);
+  arr_simplify_arg(k);
+  Value r = body(arg(1), arg(2));
+  Value done = shortens ? r : arg(k);
+  uint32_t n = arr_vector_length(done);
+  arr_write_back(h, done, n);
+  Value result = h;
+  if (shortens) {
+    if (arr_fill_pointer(h) >= 0)
+      heap_set_word(h, AH_FILL, make_fixnum(int32_t(n)));
+    else
+      result = done;
+  }
+  root_pop();
+  return result;
+}
+
+inline bool header_vector(Value v) { return arr_is_header(v) && arr_rank(v) == 1; }
+
+
 // ---------------------------------------------------------------------------
 // LENGTH, ELT and its store
 
 // 132
 Value bi_length(Value s, Value) {
+  if (header_vector(s)) return make_fixnum(int32_t(arr_vector_length(s)));
   Kind k = seq_arg(s);
   if (k != LIST) return make_fixnum(int32_t(heap_length(s)));
   int64_t n = 0;
@@ -253,6 +285,11 @@ Value bi_length(Value s, Value) {
 
 // 129 (sequence index): a list as NTH does.
 Value bi_elt(Value s, Value i) {
+  if (header_vector(s)) {
+    if (!is_fixnum(i) || fixnum_value(i) < 0 || uint32_t(fixnum_value(i)) >= arr_vector_length(s))
+      fail(E_WRONG_TYPE, i);
+    return arr_ref(s, uint32_t(fixnum_value(i)));
+  }
   Kind k = seq_arg(s);
   if (k != LIST) return vref(s, k, index_arg(s, i));
   int64_t n = 0;
@@ -264,6 +301,12 @@ Value bi_elt(Value s, Value i) {
 // 140 (sequence index value)
 Value bi_setelt(Value, Value) {
   Value s = arg(1), i = arg(2), x = arg(3);
+  if (header_vector(s)) {
+    if (!is_fixnum(i) || fixnum_value(i) < 0 || uint32_t(fixnum_value(i)) >= arr_vector_length(s))
+      fail(E_WRONG_TYPE, i);
+    if (!arr_set(s, uint32_t(fixnum_value(i)), x)) fail(E_WRONG_TYPE, x);
+    return x;
+  }
   Kind k = seq_arg(s);
   if (k != LIST) {
     vset(s, k, index_arg(s, i), x);
@@ -282,6 +325,7 @@ Value bi_setelt(Value, Value) {
 
 // 127
 Value bi_copy_seq(Value s, Value) {
+  if (header_vector(s)) return arr_active_copy(s);
   Kind k = seq_arg(s);
   if (k == STRING) return str_substring(s, 0, string_length(s));
   if (k == VECTOR) {
@@ -301,6 +345,7 @@ Value bi_copy_seq(Value s, Value) {
 
 // 139
 Value bi_reverse(Value s, Value) {
+  s = arr_simplify_arg(1);
   Kind k = seq_arg(s);
   root_push(&s);
   Value r = NIL;
@@ -319,6 +364,7 @@ Value bi_reverse(Value s, Value) {
 
 // 134
 Value bi_nreverse(Value s, Value) {
+  if (header_vector(s)) return on_copy(1, bi_nreverse, false);
   Kind k = seq_arg(s);
   if (k == LIST) return nreverse_list(s);
   for (uint32_t i = 0, n = heap_length(s); i < n / 2; i++) {
@@ -332,7 +378,7 @@ Value bi_nreverse(Value s, Value) {
 // 142 (sequence start [end])
 Value bi_subseq(Value, Value) {
   check_max_args(3);
-  Value s = arg(1);
+  Value s = arr_simplify_arg(1);
   Kind k = seq_arg(s);
   Range r = take_range(arg(2), arg_count() >= 3 ? arg(3) : NIL, seq_length(s, k));
   if (k != LIST) {
@@ -416,6 +462,7 @@ Value concatenate_vector(Kind result, uint32_t nargs, uint32_t total) {
 Value bi_concatenate(Value type, Value) {
   Kind result = result_kind(type);
   uint32_t nargs = arg_count();
+  for (uint32_t a = 2; a <= nargs; a++) arr_simplify_arg(a);
   uint32_t total = concatenated_length(result, nargs);
   if (result == LIST) return concatenate_list(nargs);
   return concatenate_vector(result, nargs, total);
@@ -425,6 +472,7 @@ Value bi_concatenate(Value type, Value) {
 // FILL (sequence item &key start end)
 
 Value bi_fill(Value, Value) {
+  if (header_vector(arg(1))) return on_copy(1, bi_fill, false);
   kw_parse(2, KW_START, KW_END);
   Options o = take_options();
   Value s = arg(1), item = arg(2);
@@ -465,8 +513,15 @@ Value find_or_position(bool position) {
   return found;
 }
 
-Value bi_find(Value, Value) { return find_or_position(false); }
-Value bi_position(Value, Value) { return find_or_position(true); }
+
+Value bi_find(Value, Value) {
+  arr_simplify_arg(2);
+  return find_or_position(false);
+}
+Value bi_position(Value, Value) {
+  arr_simplify_arg(2);
+  return find_or_position(true);
+}
 
 // ---------------------------------------------------------------------------
 // REMOVE, DELETE and REMOVE-IF (item-or-predicate sequence &key ... count)
@@ -569,14 +624,26 @@ Value remove_common(bool predicate, bool destructive) {
   return result;
 }
 
-Value bi_remove(Value, Value) { return remove_common(false, false); }
-Value bi_delete(Value, Value) { return remove_common(false, true); }
-Value bi_remove_if(Value, Value) { return remove_common(true, false); }
+
+Value bi_remove(Value, Value) {
+  arr_simplify_arg(2);
+  return remove_common(false, false);
+}
+Value bi_delete(Value, Value) {
+  if (header_vector(arg(2))) return on_copy(2, bi_delete, true);
+  return remove_common(false, true);
+}
+Value bi_remove_if(Value, Value) {
+  arr_simplify_arg(2);
+  return remove_common(true, false);
+}
 
 // ---------------------------------------------------------------------------
 // REPLACE (sequence1 sequence2 &key start1 end1 start2 end2)
 
 Value bi_replace(Value, Value) {
+  arr_simplify_arg(2);
+  if (header_vector(arg(1))) return on_copy(1, bi_replace, false);
   kw_parse(2, KW_START1, KW_END2);
   Value start1 = kw_value(KW_START1), end1 = kw_value(KW_END1);
   Value start2 = kw_value(KW_START2), end2 = kw_value(KW_END2);
@@ -607,6 +674,7 @@ Value bi_replace(Value, Value) {
 // REDUCE (function sequence &key key from-end start end initial-value)
 
 Value bi_reduce(Value, Value) {
+  arr_simplify_arg(2);
   static const uint8_t initial_value[] = {KW_INITIAL_VALUE, 0};
   kw_parse(2, KW_KEY, KW_END, initial_value);
   uint16_t initial = zvts->kwslots[KW_INITIAL_VALUE];
@@ -686,6 +754,7 @@ void sort_vector(const TestKey& tk, Kind k) {
 }
 
 Value bi_sort(Value, Value) {
+  if (header_vector(arg(1))) return on_copy(1, bi_sort, false);
   kw_parse(2, KW_KEY, KW_KEY);
   TestKey tk = tk_take();
   kw_clear();
@@ -706,6 +775,8 @@ Value bi_sort(Value, Value) {
 // range ran out; NIL when the ranges agree element for element.
 
 Value bi_mismatch(Value, Value) {
+  arr_simplify_arg(1);
+  arr_simplify_arg(2);
   kw_parse(2, KW_START1, KW_FROM_END);
   TestKey tk = tk_take();
   bool from_end = !nil_p(kw_value(KW_FROM_END));

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "builtins/table.h"
+#include "object/arrays.h"
 #include "builtins/test_key.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
@@ -196,6 +197,7 @@ bool take_element(uint16_t slot, uint32_t k, Value* out) {
 Value quantify(bool stop_on_nil) {
   uint16_t frame = zvts->zvform;
   uint32_t n = arg_count();
+  for (uint32_t i = 2; i <= n; i++) arr_simplify_arg(i);
   for (uint32_t i = 2; i <= n; i++) {
     Value s = value_check(arg(i));
     if (!is_list(s) && !is_rank1_vector(s) && !is_string(s)) return lisp_error(E_WRONG_TYPE, s);

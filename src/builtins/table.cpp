@@ -363,7 +363,7 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {NI, KEYS, 2},  /* 308 STRING-NOT-GREATERP */
     {NI, KEYS, 2},  /* 309 STRING-NOT-LESSP */
     {NI, KEYS, 2},  /* 310 STRING-NOT-EQUAL */
-    {NI, FIXED, 1}, /* 311 SIMPLE-STRING-P */
+    {NI, FIXED, 1}, /* 311 STRINGP */
     {NI, FIXED, 2}, /* 312 STRING-LEFT-TRIM */
     {NI, FIXED, 2}, /* 313 STRING-RIGHT-TRIM */
     {NI, FIXED, 2}, /* 314 STRING-TRIM */
@@ -537,9 +537,9 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {nullptr, FIXED, 0}, /* 462 spare */
     {nullptr, FIXED, 0}, /* 463 spare */
     {nullptr, FIXED, 0}, /* 464 spare */
-    {nullptr, FIXED, 0}, /* 465 spare */
+    {NI, FIXED, 5},      /* 465 %MAKE-ARRAY-HEADER */
     {NI, OPTREST, 2},    /* 466 %OBJECT-PART */
-    {nullptr, FIXED, 0}, /* 467 spare */
+    {NI, OPTREST, 2},    /* 467 VECTOR-PUSH-EXTEND */
     {NI, FIXED, 3},      /* 468 %MAKE-COMPOSITE-STREAM */
     {nullptr, FIXED, 0}, /* 469 spare */
     {nullptr, FIXED, 0}, /* 470 spare */

@@ -10,6 +10,7 @@
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "text/strings.h"
 #include "text/symbol_functions.h"
@@ -371,7 +372,7 @@ Value bi_null(Value a, Value) { return bool_value(is_nil(a)); }
 Value bi_always_t(Value, Value) { return T; }
 Value bi_sequencep(Value a, Value) {
   if (is_list(a)) return T;
-  return bool_value(tag_of(a) == TAG_VECTOR && (heap_hdr1(a) >> 24) == 1);
+  return bool_value(arr_is_any_vector(a));
 }
 Value bi_int64p(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_INT64); }
 Value bi_fixnump(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_FIXNUM); }
@@ -526,6 +527,11 @@ Value lisp_type_of(Value x) {
     case TAG_OBJECT: {
       uint8_t type = heap_type(x);
       if (type == HT_HASH) return sym(TS_HASH_TABLE);
+      // An array with a fill pointer, adjustable or displaced.
+      if (arr_is_header(x))
+        return sym(arr_rank(x) != 1          ? TS_ARRAY
+                   : arr_holds_characters(x) ? TS_STRING
+                                             : TS_VECTOR);
       if (type != HT_INSTANCE && type != HT_CLASS) return sym(TS_STREAM);
       // An instance is named by its class, a class by its metaclass.
       Value cls = heap_word(x, 0);

@@ -13,6 +13,7 @@
 
 #include "builtins/table.h"
 #include "eval/thread.h"
+#include "object/arrays.h"
 #include "object/error_hook.h"
 #include "text/chartab.h"
 
@@ -26,6 +27,7 @@ enum : uint16_t {
   PENDING_PAIR = 0,
   PENDING_FROM_1 = 1,  // elements 1..k remain (instances: word 0 is done)
   PENDING_FROM_0 = 2,  // elements 0..k-1 remain (arrays)
+  PENDING_ARRAY = 3,   // elements 0..k-1 remain, taken with arr_ref
 };
 
 // The outcome of comparing two atoms.
@@ -75,6 +77,11 @@ bool pop(Walk& w, Value* a, Value* b) {
     k--;
     hi.tag = static_cast<uint16_t>(k & 0xFFFF);
     hi.link = static_cast<uint16_t>(k >> 16);
+    if (lo.tag == PENDING_ARRAY) {
+      *a = arr_ref(hi.arg, i);
+      *b = arr_ref(lo.arg, i);
+      return true;
+    }
     *a = heap_word(hi.arg, i);
     *b = heap_word(lo.arg, i);
     return true;
@@ -143,8 +150,41 @@ AtomResult compare_heap(Walk& w, Value a, Value b) {
   return DIFFERENT;
 }
 
+// Arrays one of which is a header (a fill pointer, adjustable or
+// displaced).  EQUAL looks into strings only, by their active characters;
+// EQUALP into every array of the same dimensions (vectors: the same active
+// length), element by element.
+AtomResult compare_headed_arrays(Walk& w, Value a, Value b) {
+  if (!arr_is_array(a) || !arr_is_array(b)) return DIFFERENT;
+  bool va = arr_is_any_vector(a), vb = arr_is_any_vector(b);
+  if (!w.fold) {
+    if (!va || !vb || !arr_holds_characters(a) || !arr_holds_characters(b)) return DIFFERENT;
+    uint32_t n = arr_vector_length(a);
+    if (arr_vector_length(b) != n) return DIFFERENT;
+    for (uint32_t i = 0; i < n; i++)
+      if (arr_ref(a, i) != arr_ref(b, i)) return DIFFERENT;
+    return SAME;
+  }
+  uint32_t n;
+  if (va || vb) {
+    if (!va || !vb) return DIFFERENT;
+    n = arr_vector_length(a);
+    if (arr_vector_length(b) != n) return DIFFERENT;
+  } else {
+    uint32_t rank = arr_rank(a);
+    if (arr_rank(b) != rank) return DIFFERENT;
+    for (uint32_t k = 0; k < rank; k++)
+      if (arr_dimension(a, k) != arr_dimension(b, k)) return DIFFERENT;
+    n = arr_total_size(a);
+  }
+  w.style = PENDING_ARRAY;
+  w.count = n;
+  return BY_ELEMENTS;
+}
+
 // a and b are different words and a is not a cons.
 AtomResult compare_atoms(Walk& w, Value a, Value b) {
+  if (arr_is_header(a) || arr_is_header(b)) return compare_headed_arrays(w, a, b);
   uint32_t t = tag_of(a);
   if (tag_of(b) != t) return w.fold && mixed_numbers_equal(a, b) ? SAME : DIFFERENT;
   switch (t) {

@@ -13,6 +13,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/error_hook.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "text/strings.h"
 
@@ -736,6 +737,7 @@ Value bi_map(Value, Value) {
   Value type = symbol_normal(arg(1));
   if (type != NIL && type != sym(SYM_LIST) && type != sym(SYM_STRING) && type != sym(SYM_VECTOR))
     return lisp_error(E_WRONG_TYPE, arg(1));
+  for (uint32_t k = 3; k <= n; k++) arr_simplify_arg(k);
   for (uint32_t k = 3; k <= n; k++) {
     Value s = arg(k);
     if (!is_list(s) && !is_string(s) && !is_general_vector(s)) return lisp_error(E_WRONG_TYPE, s);

@@ -356,7 +356,7 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "STRING-NOT-GREATERP",  // 308
     "STRING-NOT-LESSP",     // 309
     "STRING-NOT-EQUAL",     // 310
-    "SIMPLE-STRING-P",      // 311
+    "STRINGP",              // 311
     "STRING-LEFT-TRIM",     // 312
     "STRING-RIGHT-TRIM",    // 313
     "STRING-TRIM",          // 314
@@ -526,9 +526,9 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%OBJECT-ADDRESS",      // 458
     "%MAKE-INSTANCE-FAST",  // 459
     nullptr, nullptr, nullptr, nullptr, nullptr,  // 460-464
-    nullptr,                   // 465
+    "%MAKE-ARRAY-HEADER",      // 465
     "%OBJECT-PART",            // 466
-    nullptr,                   // 467
+    "VECTOR-PUSH-EXTEND",      // 467
     "%MAKE-COMPOSITE-STREAM",  // 468
     nullptr,                   // 469
     nullptr, nullptr,          // 470-471

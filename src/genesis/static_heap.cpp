@@ -16,7 +16,7 @@
 // The built-in classes keep the number of their membership predicate in
 // word 3: T 451 (always true), CHARACTERP 162, CONSP 72, FLOATP 230,
 // FUNCTIONP 25, INTEGERP 233, COMPLEXP 378, NUMBERP 241, NULL 81, LISTP 78,
-// the sequence test 452, the simple-string test 311, SYMBOLP 59, the
+// the sequence test 452, the string test 311, SYMBOLP 59, the
 // string-or-simple-vector test 282, ARRAYP 290.
 const ClassSpec zv_static_classes[STATIC_CLASS_COUNT] = {
     {0x08, "STANDARD-CLASS", 10, 0x08, 10, {"CLASS", "STANDARD-OBJECT", "T"}},

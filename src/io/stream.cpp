@@ -13,6 +13,7 @@
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "io/console.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "text/reader.h"
 #include "text/strings.h"
@@ -881,7 +882,7 @@ Value bi_get_output_stream_string(Value s, Value) {
 Value bi_make_string_input_stream(Value, Value) {
   check_max_args(3);
   uint32_t n = arg_count();
-  Value str = arg(1);
+  Value str = arr_simplify_arg(1);
   while (!is_string(str)) str = lisp_error(E_WRONG_TYPE, str);
   root_push(&str);
   uint32_t len = string_length(str);

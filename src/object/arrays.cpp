@@ -102,15 +102,7 @@ inline bool index_ok(Value a, Value i) {
 }
 
 // A string stores plain characters only.
-bool store(Value a, uint32_t i, Value x) {
-  if (heap_type(a) == HT_ARRAY) {
-    heap_set_word(a, i, x);
-    return true;
-  }
-  if (!is_string_char(x)) return false;
-  string_bytes(a)[i] = static_cast<uint8_t>(char_code(x));
-  return true;
-}
+bool store(Value a, uint32_t i, Value x) { return arr_set(a, i, x); }
 
 // ---------------------------------------------------------------------------
 // MAKE-ARRAY
@@ -212,6 +204,7 @@ Value make_string_array(uint32_t n, bool has_elem, Value elem, bool has_contents
 // Initial contents of a rank-1 general array: a general array of the same
 // total size, a string of that length, or a proper list of that many.
 bool vector_contents_ok(Value c, uint32_t n) {
+  if (arr_is_header(c) && arr_rank(c) == 1) return arr_vector_length(c) == n;
   if (arr_is_array(c)) return arr_total_size(c) == n;
   return is_list(c) && proper_length(c) == n;
 }
@@ -260,6 +253,7 @@ Value make_general_array(const Shape& s, Value elem, bool has_contents, Value co
 Value bi_array_element_type(Value a, Value) {
   if (arr_is_general(a)) return T;
   if (is_string(a)) return make_symbol(SYM_STRING_CHAR);
+  if (arr_is_header(a)) return arr_holds_characters(a) ? make_symbol(SYM_STRING_CHAR) : T;
   return wrong_type(a);
 }
 
@@ -333,9 +327,7 @@ Value bi_vector_append(Value x, Value vec) {
 }
 
 // 282
-Value bi_vectorp(Value x, Value) {
-  return bool_value(tag_of(value_check(x)) == TAG_VECTOR && (heap_hdr1(x) >> 24) == 1);
-}
+Value bi_vectorp(Value x, Value) { return bool_value(arr_is_any_vector(x)); }
 
 // 283 (array index value), 284 (array index): faults are reported by the
 // position of the faulty argument.
@@ -400,30 +392,193 @@ Value bi_array_rank(Value a, Value) {
   return make_fixnum(int32_t(arr_rank(a)));
 }
 
-// 290, 291: every tag-0x50 object counts as an array, none is adjustable.
-Value bi_arrayp(Value x, Value) { return bool_value(tag_of(value_check(x)) == TAG_VECTOR); }
+}
 
+// 290, 291: every tag-0x50 object counts as an array, none is adjustable.
+Value bi_arrayp(Value x, Value) {
+  return bool_value(tag_of(value_check(x)) == TAG_VECTOR || arr_is_header(x));
+}
+
+// Every header is adjustable (ADJUST-ARRAY changes it in place); the
+// simple arrays are not.
 Value bi_adjustable_array_p(Value x, Value) {
+  if (arr_is_header(x)) return T;
   if (tag_of(value_check(x)) != TAG_VECTOR) return wrong_type(x);
   return NIL;
 }
 
+// ---------------------------------------------------------------------------
+// Array headers (object/arrays.h): arrays with a fill pointer, adjustable
+// and displaced arrays.
+
+// The parts of a header, checked against each other before anything is
+// stored: the dimensions fit in the data array after the offset, the fill
+// pointer (rank 1 only) within the first dimension.
+struct HeaderParts {
+  Value data, fill;
+  uint32_t offset, flags, rank;
+  uint32_t dims[ARR_MAX_RANK];
+};
+
+bool take_header_parts(Value data, Value dims, Value fill, Value offset, Value flags,
+                       HeaderParts* p) {
+  if (!arr_is_array(data)) return refuse(E_WRONG_TYPE, data);
+  Shape s;
+  if (!take_dimensions(dims, &s)) return false;
+  if (!is_fixnum(offset) || fixnum_value(offset) < 0) return refuse(E_WRONG_TYPE, offset);
+  if (!is_fixnum(flags)) return refuse(E_WRONG_TYPE, flags);
+  uint64_t end = uint64_t(s.total) + uint32_t(fixnum_value(offset));
+  if (end > arr_total_size(data)) return refuse(E_WRONG_TYPE, dims);
+  if (!nil_p(fill) &&
+      (s.rank != 1 || !is_fixnum(fill) || fixnum_value(fill) < 0 || uint32_t(fixnum_value(fill)) > s.total))
+    return refuse(E_WRONG_TYPE, fill);
+  p->data = data;
+  p->fill = fill;
+  p->offset = uint32_t(fixnum_value(offset));
+  p->flags = uint32_t(fixnum_value(flags));
+  p->rank = s.rank;
+  for (uint32_t k = 0; k < s.rank; k++) p->dims[k] = s.dims[k];
+  return true;
+}
+
+// Whether storing data into header h would make it part of its own chain.
+bool makes_loop(Value h, Value data) {
+  for (uint32_t depth = 0; depth < 64 && arr_is_header(data); depth++) {
+    if (data == h) return true;
+    data = heap_word(data, AH_DATA);
+  }
+  return data == h;
+}
+
+// 465 %MAKE-ARRAY-HEADER (data dimensions fill-pointer offset flags)
+Value bi_make_array_header(Value, Value) {
+  HeaderParts p;
+  if (!take_header_parts(arg(1), arg(2), arg(3), arg(4), arg(5), &p)) return NIL;
+  return arr_make_header(p.data, p.rank, p.dims, p.fill, p.offset, p.flags);
+}
+
+// 467 VECTOR-PUSH-EXTEND (new-element vector &optional extension): the
+// element goes in at the fill pointer, which advances; a full vector gets
+// new storage of its own, at least twice as long.  Returns the index.
+Value bi_vector_push_extend(Value x, Value v) {
+  check_max_args(3);
+  while (!arr_is_header(v) || arr_rank(v) != 1 || arr_fill_pointer(v) < 0) v = wrong_type(v);
+  uint32_t extension = 0;
+  if (arg_count() >= 3) {
+    Value e = arg(3);
+    while (!is_fixnum(e) || fixnum_value(e) < 1) e = wrong_type(e);
+    extension = uint32_t(fixnum_value(e));
+  }
+  uint32_t fill = uint32_t(arr_fill_pointer(v)), size = arr_dimension(v, 0);
+  if (fill >= size) {
+    uint64_t grown = uint64_t(size) + (extension > size ? extension : size);
+    if (grown < 16) grown = 16;
+    if (grown >= ARR_MAX_TOTAL) grown = ARR_MAX_TOTAL - 1;
+    if (grown <= size) return lisp_error(E_TOO_LARGE, make_fixnum(int32_t(size)));
+    root_push(&x);
+    root_push(&v);
+    bool chars = arr_holds_characters(v);
+    Value data = chars ? mem_alloc_string(uint32_t(grown)) : mem_alloc_vector(uint32_t(grown));
+    for (uint32_t i = 0; i < grown; i++) {
+      Value e = i < size ? arr_ref(v, i) : (chars ? make_char(' ') : NIL);
+      if (chars)
+        string_bytes(data)[i] = static_cast<uint8_t>(e & 0xFF);
+      else
+        heap_set_word(data, i, e);
+    }
+    heap_set_word(v, AH_DATA, data);
+    heap_set_word(v, AH_OFFSET, make_fixnum(0));
+    heap_set_word(v, AH_FLAGS, make_fixnum(fixnum_value(heap_word(v, AH_FLAGS)) & ~int32_t(ARR_DISPLACED)));
+    heap_set_word(v, ARR_HEADER_WORDS, make_fixnum(int32_t(grown)));
+    root_pop(2);
+  }
+  if (!arr_set(v, fill, x)) return wrong_type(x);
+  heap_set_word(v, AH_FILL, make_fixnum(int32_t(fill + 1)));
+  return make_fixnum(int32_t(fill));
+}
+
 }  // namespace
+
+// The header fields of %OBJECT-PART (builtins/object_parts.cpp): 1 the
+// data array, 2 the fill pointer, 3 the offset, 4 the flags, 5 the list of
+// dimensions.  Only the fill pointer is set alone; field 6 sets them all
+// from a list (data dimensions fill-pointer offset flags), the rank kept.
+Value array_header_part(Value h, uint32_t field, bool set, Value value) {
+  if (!set) {
+    if (field >= AH_DATA && field <= AH_FLAGS) return heap_word(h, field);
+    if (field == 5) {
+      root_push(&h);
+      Value list = NIL;
+      root_push(&list);
+      for (uint32_t k = arr_rank(h); k > 0;) {
+        --k;
+        list = cons(heap_word(h, ARR_HEADER_WORDS + k), list);
+      }
+      root_pop(2);
+      return list;
+    }
+    return wrong_type(make_fixnum(int32_t(field)));
+  }
+  if (field == AH_FILL) {
+    int32_t old = arr_fill_pointer(h);
+    if (old < 0 || !is_fixnum(value) || fixnum_value(value) < 0 ||
+        uint32_t(fixnum_value(value)) > arr_dimension(h, 0))
+      return wrong_type(value);
+    heap_set_word(h, AH_FILL, value);
+    return value;
+  }
+  if (field != 6) return wrong_type(make_fixnum(int32_t(field)));
+  Value parts[5];
+  Value l = value;
+  for (Value& part : parts) {
+    if (!cons_p(l)) return wrong_type(value);
+    part = car(l);
+    l = cdr(l);
+  }
+  HeaderParts p;
+  if (!take_header_parts(parts[0], parts[1], parts[2], parts[3], parts[4], &p)) return NIL;
+  if (p.rank != arr_rank(h)) return wrong_type(parts[1]);
+  if (makes_loop(h, p.data)) return wrong_type(p.data);
+  heap_set_word(h, AH_DATA, p.data);
+  heap_set_word(h, AH_FILL, p.fill);
+  heap_set_word(h, AH_OFFSET, make_fixnum(int32_t(p.offset)));
+  heap_set_word(h, AH_FLAGS, make_fixnum(int32_t(p.flags)));
+  for (uint32_t k = 0; k < p.rank; k++)
+    heap_set_word(h, ARR_HEADER_WORDS + k, make_fixnum(int32_t(p.dims[k])));
+  return h;
+}
+
 
 // ---------------------------------------------------------------------------
 
 uint32_t arr_rank(Value a) {
+  if (tag_of(a) == TAG_OBJECT) return heap_length(a) - ARR_HEADER_WORDS;
   if (heap_type(a) != HT_ARRAY) return 1;
   return (heap_hdr1(a) >> 25) + ((heap_hdr1(a) >> 24) & 1);
 }
 
+// A header's dimension k, and the product of them all (saturating).
+inline uint32_t header_dim(Value h, uint32_t k) {
+  Value d = heap_word(h, ARR_HEADER_WORDS + k);
+  return is_fixnum(d) && fixnum_value(d) > 0 ? uint32_t(fixnum_value(d)) : 0;
+}
+
 uint32_t arr_total_size(Value a) {
+  if (tag_of(a) == TAG_OBJECT) {
+    uint64_t total = 1;
+    for (uint32_t k = 0, r = arr_rank(a); k < r; k++) {
+      total *= header_dim(a, k);
+      if (total > 0xFFFFFFFFu) total = 0xFFFFFFFFu;
+    }
+    return uint32_t(total);
+  }
   uint32_t len = heap_length(a), raw = heap_raw_words(a);
   if (heap_type(a) != HT_ARRAY || (heap_hdr1(a) >> 24) == 1) return len;
   return raw < len ? len - raw : 0;
 }
 
 uint32_t arr_dimension(Value a, uint32_t axis) {
+  if (tag_of(a) == TAG_OBJECT) return header_dim(a, axis);
   uint32_t rank = arr_rank(a);
   if (axis + 1 < rank) return stored_dim(a, axis);
   uint64_t product = 1;
@@ -457,6 +612,119 @@ Value arr_vector_append(Value vec, Value x) {
   return w;
 }
 
+// ---------------------------------------------------------------------------
+// Array headers
+
+namespace {
+
+// Headers displaced to headers make a chain; a chain longer than this is a
+// loop of displacements.
+constexpr uint32_t MAX_CHAIN = 64;
+
+// Where element i of header h lies: the simple array and the index in it.
+// An index beyond that array (it was made smaller after h was displaced
+// to it) is an error.
+bool locate(Value h, uint32_t i, Value* array, uint32_t* index) {
+  for (uint32_t depth = 0; depth < MAX_CHAIN; depth++) {
+    Value data = heap_word(h, AH_DATA);
+    Value off = heap_word(h, AH_OFFSET);
+    uint64_t j = uint64_t(i) + (is_fixnum(off) && fixnum_value(off) > 0 ? fixnum_value(off) : 0);
+    if (!arr_is_array(data) || j >= arr_total_size(data)) break;
+    if (!arr_is_header(data)) {
+      *array = data;
+      *index = uint32_t(j);
+      return true;
+    }
+    h = data;
+    i = uint32_t(j);
+  }
+  zv_error(ERR_WRONG_TYPE, h);
+  return false;
+}
+
+}  // namespace
+
+bool arr_locate(Value h, uint32_t i, Value* array, uint32_t* index) { return locate(h, i, array, index); }
+
+Value arr_storage(Value h) {
+  for (uint32_t depth = 0; depth < MAX_CHAIN && arr_is_header(h); depth++) h = heap_word(h, AH_DATA);
+  return arr_is_header(h) ? NIL : h;
+}
+
+bool arr_holds_characters(Value a) {
+  if (arr_is_header(a)) a = arr_storage(a);
+  return is_string(a);
+}
+
+Value arr_header_ref(Value h, uint32_t i) {
+  Value a = NIL;
+  uint32_t j = 0;
+  if (!locate(h, i, &a, &j)) return NIL;
+  return arr_ref(a, j);
+}
+
+bool arr_set(Value a, uint32_t i, Value x) {
+  if (arr_is_header(a) && !locate(a, i, &a, &i)) return true;
+  if (heap_type(a) == HT_ARRAY) {
+    heap_set_word(a, i, x);
+    return true;
+  }
+  if (!is_string_char(x)) return false;
+  string_bytes(a)[i] = static_cast<uint8_t>(char_code(x));
+  return true;
+}
+
+uint32_t arr_vector_length(Value v) {
+  if (!arr_is_header(v)) return heap_length(v);
+  int32_t f = arr_fill_pointer(v);
+  return f >= 0 ? uint32_t(f) : header_dim(v, 0);
+}
+
+Value arr_active_copy(Value v) {
+  uint32_t n = arr_vector_length(v);
+  bool chars = arr_holds_characters(v);
+  root_push(&v);
+  Value c = chars ? mem_alloc_string(n) : mem_alloc_vector(n);
+  for (uint32_t i = 0; i < n; i++) {
+    Value x = arr_ref(v, i);
+    if (chars)
+      string_bytes(c)[i] = static_cast<uint8_t>(x & 0xFF);
+    else
+      heap_set_word(c, i, x);
+  }
+  root_pop();
+  return c;
+}
+
+Value arr_make_header(Value data, uint32_t rank, const uint32_t* dims, Value fill, uint32_t offset,
+                      uint32_t flags) {
+  root_push(&data);
+  root_push(&fill);
+  Value h = mem_alloc_object(ARR_HEADER_WORDS + rank, HT_OBJECT16);
+  heap_set_word(h, 0, ARR_HEADER_MARK);
+  heap_set_word(h, AH_DATA, data);
+  heap_set_word(h, AH_FILL, fill);
+  heap_set_word(h, AH_OFFSET, make_fixnum(int32_t(offset)));
+  heap_set_word(h, AH_FLAGS, make_fixnum(int32_t(flags)));
+  for (uint32_t k = 0; k < rank; k++)
+    heap_set_word(h, ARR_HEADER_WORDS + k, make_fixnum(int32_t(dims[k])));
+  root_pop(2);
+  return h;
+}
+
+void arr_write_back(Value a, Value from, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) arr_set(a, i, arr_ref(from, i));
+}
+
+Value arr_simplify_arg(uint32_t k) {
+  ThreadState* ts = zvts;
+  Value v = ts->stack[ts->zvform - k].arg;
+  if (!arr_is_header(v)) return v;
+  v = arr_active_copy(v);
+  ts->stack[ts->zvform - k].arg = v;
+  return v;
+}
+
 void bi_install_arrays() {
   bi_install(273, bi_array_element_type);
   bi_install(274, bi_array_total_size);
@@ -477,4 +745,6 @@ void bi_install_arrays() {
   bi_install(289, bi_array_rank);
   bi_install(290, bi_arrayp);
   bi_install(291, bi_adjustable_array_p);
+  bi_install(465, bi_make_array_header);
+  bi_install(467, bi_vector_push_extend);
 }

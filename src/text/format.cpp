@@ -22,6 +22,7 @@
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "io/stream.h"
+#include "object/arrays.h"
 #include "object/error_hook.h"
 #include "text/chartab.h"
 #include "text/reader.h"
@@ -802,6 +803,7 @@ Value bi_format(Value dest, Value control) {
     stream = make_string_output_stream();
   else
     stream = output_stream(dest == T ? NIL : dest);
+  if (arr_is_header(control)) control = arr_active_copy(control);
   while (!is_string(control)) control = zv_error(E_WRONG_TYPE, control);
   Fmt F{};
   F.stream = stream;

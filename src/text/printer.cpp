@@ -21,6 +21,7 @@
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "io/stream.h"
+#include "object/arrays.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
 #include "text/chartab.h"
@@ -633,7 +634,9 @@ bool is_instance(Value x) {
 constexpr Value CIRCLE_ONCE = 0x0B000000u;     // fixnum 0
 constexpr Value CIRCLE_SHARED = 0x0BFFFFFFu;   // fixnum -1
 
-bool circle_candidate(Value x) { return cons_p(x) || is_array_object(x) || is_instance(x); }
+bool circle_candidate(Value x) {
+  return cons_p(x) || is_array_object(x) || is_instance(x) || arr_is_header(x);
+}
 
 // The (table . label) of the print under way, or NIL.
 Value circle_state() {
@@ -1311,8 +1314,39 @@ void print_instance(Printer* P, Value x) {
   root_pop();
 }
 
+// An array with a fill pointer, adjustable or displaced prints as a
+// simple one of its active elements would.
+void print_header_array(Printer* P, Value h) {
+  bool text = arr_rank(h) == 1 && arr_holds_characters(h);
+  if (!text && level_reached(P)) {
+    pc_add('#');
+    return;
+  }
+  if (circle_label(h)) return;
+  root_push(&h);
+  Value copy = NIL;
+  root_push(&copy);
+  if (arr_rank(h) == 1) {
+    copy = arr_active_copy(h);
+  } else {
+    uint32_t rank = arr_rank(h), total = arr_total_size(h);
+    copy = mem_alloc_array(total, rank);
+    uint32_t len = heap_length(copy);
+    for (uint32_t k = 0; k + 1 < rank; k++) heap_set_word(copy, len - 1 - k, arr_dimension(h, k));
+    for (uint32_t i = 0; i < total; i++) heap_set_word(copy, i, arr_ref(h, i));
+  }
+  if (text)
+    print_string(P, copy);
+  else if (arr_rank(h) == 1)
+    print_vector(P, copy);
+  else
+    print_array(P, copy);
+  root_pop(2);
+}
+
 void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
   check_native_stack();
+  if (arr_is_header(x)) return print_header_array(P, x);
   if (nil_p(x)) {
     if (nil_as_list)
       pc_add("()");
@@ -1524,6 +1558,7 @@ Value bi_write_char(Value c, Value) {
 // WRITE-STRING (string &optional stream &key start end).  The keywords
 // come as plain pairs: the routine reads them itself.
 Value bi_write_string(Value str, Value) {
+  str = arr_simplify_arg(1);
   while (!is_string(str)) str = zv_error(E_WRONG_TYPE, str);
   root_push(&str);
   Value s = stream_arg(2);

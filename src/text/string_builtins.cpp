@@ -8,6 +8,7 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "text/chartab.h"
 #include "text/strings.h"
@@ -92,7 +93,21 @@ static bool valid_index(Value s, Value i) {
   return is_fixnum(i) && fixnum_value(i) >= 0 && uint32_t(fixnum_value(i)) < string_length(s);
 }
 
+// A string with a fill pointer, adjustable or displaced: through its
+// header, up to its fill pointer.
+static bool header_string(Value s) {
+  return arr_is_header(s) && arr_rank(s) == 1 && arr_holds_characters(s);
+}
+
+static bool valid_header_index(Value s, Value i) {
+  return is_fixnum(i) && fixnum_value(i) >= 0 && uint32_t(fixnum_value(i)) < arr_vector_length(s);
+}
+
 static Value bi_char(Value s, Value i) {
+  if (header_string(s)) {
+    if (!valid_header_index(s, i)) return wrong_type(i);
+    return arr_ref(s, uint32_t(fixnum_value(i)));
+  }
   if (!is_string(s)) return wrong_type(s);
   if (!valid_index(s, i)) return wrong_type(i);
   return make_char(string_bytes(s)[fixnum_value(i)]);
@@ -100,6 +115,11 @@ static Value bi_char(Value s, Value i) {
 
 static Value bi_set_char(Value, Value) {
   Value s = arg(1), i = arg(2), c = arg(3);
+  if (header_string(s)) {
+    if (!valid_header_index(s, i)) return wrong_type(i);
+    if (!arr_set(s, uint32_t(fixnum_value(i)), c)) return wrong_type(c);
+    return c;
+  }
   if (!is_string(s)) return wrong_type(s);
   if (!valid_index(s, i)) return wrong_type(i);
   if (!is_string_char(c)) return wrong_type(c);
@@ -177,7 +197,7 @@ static Value bi_string_not_greaterp(Value a, Value b) {
 static Value bi_string_not_lessp(Value a, Value b) { return compare_strings(a, b, Test::GE, true); }
 static Value bi_string_not_equal(Value a, Value b) { return compare_strings(a, b, Test::NE, true); }
 
-static Value bi_simple_string_p(Value x, Value) { return bool_value(is_string(x)); }
+static Value bi_stringp(Value x, Value) { return bool_value(is_string(x) || header_string(x)); }
 
 // 312-314: trimming.  Flag 2 trims the front, flag 1 the back.  When
 // nothing goes, the string itself is the answer.
@@ -224,7 +244,7 @@ void bi_install_strings() {
   bi_install(308, bi_string_not_greaterp);
   bi_install(309, bi_string_not_lessp);
   bi_install(310, bi_string_not_equal);
-  bi_install(311, bi_simple_string_p);
+  bi_install(311, bi_stringp);
   bi_install(312, bi_string_left_trim);
   bi_install(313, bi_string_right_trim);
   bi_install(314, bi_string_trim);

@@ -6,6 +6,7 @@
 
 #include "eval/thread.h"
 #include "object/error_hook.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "text/chartab.h"
 #include "threads/safepoint.h"
@@ -155,6 +156,9 @@ Value str_designated(Value x) {
   uint32_t t = tag_of(x);
   if (t >= TAG_SYMBOL && t <= TAG_LEXREF) return sym_name(symbol_index(x));
   if (is_string(x)) return x;
+  // A string with a fill pointer, adjustable or displaced: its active
+  // characters.
+  if (arr_is_header(x) && arr_rank(x) == 1 && arr_holds_characters(x)) return arr_active_copy(x);
   if (is_string_char(x)) {
     uint8_t c = static_cast<uint8_t>(char_code(x));
     return str_from_bytes(&c, 1);

@@ -14,6 +14,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "io/docstore.h"
+#include "object/arrays.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "text/chartab.h"
@@ -181,7 +182,7 @@ Value apropos(Value needle) {
 
 Value bi_apropos_list(Value a, Value) {
   check_max_args(2);
-  Value needle = a;
+  Value needle = arr_simplify_arg(1);
   if (!is_string(needle)) {
     SYMBOL_ARG(i, a);
     needle = sym_name(i);
@@ -241,6 +242,7 @@ Value intern_sharing(Value name) {
 
 Value bi_intern(Value name, Value) {
   check_max_args(2);
+  name = arr_simplify_arg(1);
   if (!is_string(name) || string_length(name) < 1 || string_length(name) > INTERN_MAX)
     return lisp_error(E_WRONG_TYPE, name);
   bool keyword = arg_count() > 1 && symbol_arg_index(arg(2)) == SYM_KEYWORD;
@@ -259,6 +261,7 @@ Value bi_intern(Value name, Value) {
 Value bi_keywordp(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_KEYWORD); }
 
 Value bi_make_symbol(Value a, Value) {
+  a = arr_simplify_arg(1);
   if (!is_string(a)) return lisp_error(E_WRONG_TYPE, a);
   return sym_make_from_string(a);
 }

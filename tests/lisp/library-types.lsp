@@ -90,11 +90,11 @@
    ((real 0 10) (or (integer 0 10) (float 0 10)) t t) ((member 1 2 3) (integer 0 3) t t)
    ((member 1 a) integer nil t) ((eql a) symbol t t) (null list t t) (null symbol t t)
    (list sequence t t) (string vector t t) (vector string nil t) (simple-string string t t)
-   (string simple-string t t) (vector array t t) (array vector nil t) (keyword symbol t t)
+   (string simple-string nil t) (vector array t t) (array vector nil t) (keyword symbol t t)
    (symbol keyword nil t) (boolean symbol t t) (standard-char character t t) (character base-char nil t)
    (cons atom nil t) (atom (not cons) t t) ((not cons) atom t t) (hash-table atom t t)
    ((and integer (not fixnum)) bignum t t) ((or fixnum bignum) integer t t) (nil integer t t)
-   (integer t t t) (t integer nil t) (bit-vector vector t t) ((vector t) simple-vector t t)
+   (integer t t t) (t integer nil t) (bit-vector vector t t) ((vector t) simple-vector nil t)
    ((satisfies evenp) integer nil nil) (integer (satisfies evenp) nil nil)
    (standard-class class t t) (class standard-object t t) (standard-object class nil t)))
 => NIL

@@ -48,7 +48,7 @@
 (read-from-string "#S(no-such-structure :a 1)")
 !! 5170 NO-SUCH-STRUCTURE
 
-(list (get-dispatch-macro-character #\# #\') (get-dispatch-macro-character #\# #\a)
+(list (get-dispatch-macro-character #\# #\') (get-dispatch-macro-character #\# #\z)
       (get-dispatch-macro-character #\# #\!))
 => (#<Compiled function %READ-SHARP-FUNCTION (3) 11> NIL NIL)
 
@@ -260,3 +260,14 @@
   (load "syntax.lsp")
   (list *std-percent* (symbol-name (read-from-string "%x"))))
 => ((PERCENT X) "%X")
+
+;; #nA reads an array of rank n from nested sequences, and reads back
+;; what the printer writes.
+(let ((a (read-from-string "#2A((1 2 3) (4 5 6))")))
+  (list a (array-dimensions a) (aref a 1 2) (read-from-string "#0Ax") (read-from-string "#1a\"ab\"")
+        (array-dimensions (read-from-string "#3A(((1)) ((2)))")) (array-dimensions (read-from-string "#2A(() ())"))
+        (equalp (read-from-string (prin1-to-string a)) a)))
+=> (#2A((1 2 3) (4 5 6)) (2 3) 6 #0AX #(#\a #\b) (2 1 1) (2 0) T)
+
+(read-from-string "#2A(1 2)")
+!! 12338

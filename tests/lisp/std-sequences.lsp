@@ -103,3 +103,51 @@
 
 (make-string 2 :element-type 'fixnum)
 !! 5170 FIXNUM
+
+;; Every sequence function treats a vector with a fill pointer as its
+;; active elements: each check runs on such a vector (room and junk past
+;; the fill pointer) and on a simple vector of the same elements, and
+;; names the checks whose results differ.
+(defun fill-pointer-differences (checks)
+  (let ((failures '()))
+    (dolist (check checks (nreverse failures))
+      (destructuring-bind (name elements function) check
+        (let ((v (make-array (+ 3 (length elements)) :fill-pointer (length elements)
+                             :adjustable t :initial-element 99)))
+          (replace v elements)
+          (unless (equalp (funcall function v) (funcall function (coerce elements 'vector)))
+            (push name failures)))))))
+=> FILL-POINTER-DIFFERENCES
+
+(fill-pointer-differences
+ `((length (3 1 2) ,#'length) (elt (3 1 2) ,(lambda (v) (elt v 2)))
+   (subseq (3 1 2) ,(lambda (v) (subseq v 1))) (copy-seq (3 1 2) ,#'copy-seq)
+   (fill (3 1 2) ,(lambda (v) (fill v 0 :start 1) (copy-seq v)))
+   (replace (3 1 2) ,(lambda (v) (replace v '(7 8 9 10 11)) (copy-seq v)))
+   (reverse (3 1 2) ,#'reverse) (nreverse (3 1 2) ,(lambda (v) (nreverse v) (copy-seq v)))
+   (sort (3 1 2) ,(lambda (v) (sort v #'<) (copy-seq v)))
+   (stable-sort (3 1 2) ,(lambda (v) (stable-sort v #'>) (copy-seq v)))
+   (find (3 1 2) ,(lambda (v) (list (find 2 v) (find 99 v) (find-if #'evenp v) (find 3 v :key #'1-))))
+   (position (3 1 2 2) ,(lambda (v) (list (position 99 v) (position 2 v :from-end t)
+                                          (position-if #'oddp v :start 1))))
+   (count (3 2 2) ,(lambda (v) (list (count 2 v) (count-if-not #'oddp v) (count 99 v))))
+   (remove (3 2 1 2) ,(lambda (v) (list (remove 2 v) (remove-if #'oddp v) (remove-duplicates v))))
+   (delete (3 2 1 2) ,(lambda (v) (copy-seq (delete 2 v))))
+   (delete-duplicates (3 2 1 2) ,(lambda (v) (copy-seq (delete-duplicates v))))
+   (substitute (3 2 1 2) ,(lambda (v) (substitute 0 2 v)))
+   (nsubstitute (3 2 1 2) ,(lambda (v) (nsubstitute 0 2 v) (copy-seq v)))
+   (mismatch (3 2 1 2) ,(lambda (v) (list (mismatch v #(3 2 5)) (mismatch v #(3 2 1 2)))))
+   (search (3 2 1 2) ,(lambda (v) (list (search #(1 2) v) (search v #(0 3 2 1 2 5)) (search #(99) v))))
+   (reduce (3 2 1 2) ,(lambda (v) (list (reduce #'+ v) (reduce #'list v :from-end t))))
+   (map (3 2 1 2) ,(lambda (v) (list (map 'list #'1+ v) (map 'vector #'+ v v)
+                                     (let (r) (map nil (lambda (x) (push x r)) v) r))))
+   (map-into (3 2 1 2) ,(lambda (v) (map-into v #'1+ v) (copy-seq v)))
+   (predicates (3 2 1 2) ,(lambda (v) (list (every #'plusp v) (some #'zerop v) (notany #'zerop v)
+                                            (notevery #'evenp v))))
+   (concatenate (3 2 1 2) ,(lambda (v) (concatenate 'list v v)))
+   (merge (1 2 3) ,(lambda (v) (merge 'vector (copy-seq v) (vector 0 5) #'<)))
+   (coerce (3 2 1 2) ,(lambda (v) (list (coerce v 'list) (coerce v 'simple-vector))))
+   (equalp (3 2 1 2) ,(lambda (v) (equalp v #(3 2 1 2))))
+   (loop (3 2 1 2) ,(lambda (v) (loop for x across v collect x)))
+   (printing (3 2 1 2) ,(lambda (v) (list (prin1-to-string v) (format nil "~A" v))))))
+=> NIL
