@@ -149,12 +149,40 @@ environment; NIL when SYMBOL names no macro."
 the environment to expand a macro call.")
 
 (defun macroexpand-1 (form &optional environment)
-  "Expand FORM once when it is a macro call: the expansion and T, else FORM
-and NIL."
+  "Expand FORM once when it is a macro call or a global symbol macro: the
+expansion and T, else FORM and NIL."
+  (if (and form (symbolp form) (%symbol-macro-p form))
+      (values (get form 'macro) t)
   (if (or (eq *macroexpand-hook* 'funcall) (eq *macroexpand-hook* (function funcall))
           (not (and (consp form) (symbolp (car form)) (macro-function (car form)))))
       (%kernel-macroexpand-1 form environment)
-      (values (funcall *macroexpand-hook* (macro-function (car form)) form environment) t)))
+      (values (funcall *macroexpand-hook* (macro-function (car form)) form environment) t))))
+
+;;; ------------------------------------------------------------------
+;;; Global symbol macros.  The symbol has no value and keeps its
+;;; expansion as its property MACRO; the evaluator evaluates the
+;;; expansion where the symbol is used as a variable no binding covers,
+;;; and SETQ of it becomes SETF of the expansion.
+
+(defun %symbol-macro-p (symbol)
+  (and (not (boundp symbol))
+       (do ((p (symbol-plist symbol) (cddr p)))
+           ((null p) nil)
+         (when (eq (car p) 'macro) (return t)))))
+
+(defun %define-symbol-macro (symbol expansion)
+  (when (or (null symbol) (not (symbolp symbol)) (keywordp symbol) (constantp symbol))
+    (error "~S cannot be a symbol macro" symbol))
+  (when (boundp symbol)
+    (error "~S cannot be a symbol macro: it is a variable" symbol))
+  (setf (get symbol 'macro) expansion)
+  symbol)
+
+(defmacro define-symbol-macro (symbol expansion)
+  "Make SYMBOL stand for the form EXPANSION wherever it is used as a
+variable that no binding covers; SETQ and SETF of it assign the place
+EXPANSION names."
+  (list '%define-symbol-macro (list 'quote symbol) (list 'quote expansion)))
 
 (defun macroexpand (form &optional environment)
   "Expand FORM until it is no macro call: the expansion, and T when FORM

@@ -36,7 +36,21 @@ Value env_pair(Value env, uint32_t s) {
   return NIL;
 }
 
-Value unbound(uint32_t s) { return lisp_error(E_UNBOUND, make_symbol(s)); }
+// A global symbol macro (DEFINE-SYMBOL-MACRO) is a symbol without a value
+// whose property MACRO holds its expansion; the expansion is evaluated,
+// or assigned with SETF, where the symbol is used as a variable that no
+// binding covers.  NO_VALUE when s is not one.
+Value symbol_macro_expansion(uint32_t s) {
+  for (Value p = sym_plist(s); cons_p(p) && cons_p(cdr(p)); p = cdr(cdr(p)))
+    if (tag_of(car(p)) == TAG_SYMBOL && symbol_index(car(p)) == SYM_MACRO) return car(cdr(p));
+  return NO_VALUE;
+}
+
+Value unbound(uint32_t s) {
+  Value expansion = symbol_macro_expansion(s);
+  if (!is_no_value(expansion)) return eval(cons(expansion, NIL));
+  return lisp_error(E_UNBOUND, make_symbol(s));
+}
 
 // Full lookup of symbol s for the form in `cell` (rewritten into a lexical
 // reference when the binding lies within 255 entries).
@@ -518,6 +532,24 @@ void assign_variable(Value place, Value value, Value cell) {
         set_cdr(pair, value);
         return;
       }
+    }
+  }
+  if (is_no_value(sym_value(s))) {
+    Value expansion = symbol_macro_expansion(s);
+    if (!is_no_value(expansion)) {
+      // (SETF expansion 'value)
+      Value form = NIL;
+      root_push(&expansion);
+      root_push(&form);
+      form = cons(value, NIL);
+      form = cons(make_symbol(SYM_QUOTE), form);
+      form = cons(form, NIL);
+      form = cons(expansion, form);
+      form = cons(make_symbol(SYM_SETF), form);
+      form = cons(form, NIL);
+      eval(form);
+      root_pop(2);
+      return;
     }
   }
   sym_set_value(s, value);

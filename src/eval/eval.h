@@ -24,6 +24,7 @@ enum : uint32_t {
   SYM_CLOSURE = 0x93,
   SYM_MACRO = 0x97,
   SYM_QUOTE = 0xA3,
+  SYM_SETF = 0xA7,
   SYM_DECLARE = 0xB6,
   SYM_STEP_HOOK = 0xDF,
   SYM_APPLYHOOK = 0xE0,

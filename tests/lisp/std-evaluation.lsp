@@ -133,3 +133,21 @@
   (find 'a '(a) :zz (incf n) :allow-other-keys t)
   n)
 => 1
+
+;; A global symbol macro stands for its expansion wherever the symbol is
+;; a variable no binding covers: read, assigned with SETQ, SETF, INCF and
+;; MULTIPLE-VALUE-SETQ, seen from functions; a LET of the symbol binds an
+;; ordinary variable; MACROEXPAND-1 expands it.
+(progn
+  (defvar *symbol-macro-cell* (list 1 2))
+  (define-symbol-macro cell-head (car *symbol-macro-cell*))
+  (list cell-head (let ((cell-head 5)) (setq cell-head 6) cell-head) (copy-list *symbol-macro-cell*)
+        (progn (setq cell-head 10) (copy-list *symbol-macro-cell*))
+        (progn (incf cell-head) (funcall (lambda () cell-head)))
+        (progn (multiple-value-setq (cell-head) (values 20 30)) (copy-list *symbol-macro-cell*))
+        (multiple-value-list (macroexpand-1 'cell-head)) (boundp 'cell-head)
+        (symbol-macrolet ((cell-head 3)) cell-head)))
+=> (1 6 (1 2) (10 2) 11 (20 2) ((CAR *SYMBOL-MACRO-CELL*) T) NIL 3)
+
+(define-symbol-macro *symbol-macro-cell* 3)
+!! 5170 *SYMBOL-MACRO-CELL*
