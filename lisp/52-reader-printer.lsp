@@ -172,9 +172,10 @@ SUB-CHAR, or NIL."
 (defun read (&optional stream (eof-error-p t) eof-value recursive-p)
   "Read the next object from STREAM.  At the end of the stream: an error,
 or EOF-VALUE when EOF-ERROR-P is NIL."
-  (let ((object (let ((%read-labels (if recursive-p %read-labels nil)))
-                  (%kernel-read stream eof-error-p eof-value recursive-p))))
-    (if (and *read-suppress* (not (eq object eof-value))) nil object)))
+  (if *read-suppress*
+      (%read-suppressed stream eof-error-p eof-value recursive-p)
+      (let ((%read-labels (if recursive-p %read-labels nil)))
+        (%kernel-read stream eof-error-p eof-value recursive-p))))
 
 (defun read-preserving-whitespace (&optional stream (eof-error-p t) eof-value recursive-p)
   "Read the next object from STREAM as READ does, but leave the whitespace
@@ -184,8 +185,9 @@ that ends a token in the stream."
         ;; At the end: READ reports it, or gives the EOF value.
         (read stream eof-error-p eof-value recursive-p)
         ;; A read inside an object leaves the whitespace after a token.
-        (let ((object (%kernel-read stream t nil t)))
-          (if *read-suppress* nil object)))))
+        (if *read-suppress*
+            (%read-suppressed stream t nil t)
+            (%kernel-read stream t nil t)))))
 
 (defun read-delimited-list (char &optional stream recursive-p)
   "Read objects from STREAM up to the character CHAR, and return them as a
@@ -196,7 +198,10 @@ list.  CHAR is usually a macro character, so that it ends a token."
         (when (char= c char)
           (read-char stream)
           (return (if *read-suppress* nil (nreverse objects))))
-        (setq objects (cons (%kernel-read stream t nil t) objects))))))
+        (setq objects (cons (if *read-suppress*
+                                (%read-suppressed stream t nil t)
+                                (%kernel-read stream t nil t))
+                            objects))))))
 
 ;;; ------------------------------------------------------------------
 ;;; Standard syntax

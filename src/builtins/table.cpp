@@ -541,7 +541,7 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {NI, OPTREST, 2},    /* 466 %OBJECT-PART */
     {NI, OPTREST, 2},    /* 467 VECTOR-PUSH-EXTEND */
     {NI, FIXED, 3},      /* 468 %MAKE-COMPOSITE-STREAM */
-    {nullptr, FIXED, 0}, /* 469 spare */
+    {NI, OPTREST, 0},    /* 469 %READ-SUPPRESSED */
     {nullptr, FIXED, 0}, /* 470 spare */
     {nullptr, FIXED, 0}, /* 471 spare */
     {NI, OPTREST, 0},    /* 472 %INTERNAL-TIME */

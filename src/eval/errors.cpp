@@ -24,7 +24,7 @@
 Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value* args)
     __attribute__((weak));
 void print_object(Value obj, Value stream, uint32_t flags) __attribute__((weak));
-Value read_object(Value stream, uint32_t flags) __attribute__((weak));
+Value read_listener_form(Value stream) __attribute__((weak));
 int stream_read_char(Value s) __attribute__((weak));
 void stream_unread_char(Value s, int c) __attribute__((weak));
 void console_arm_prompt() __attribute__((weak));
@@ -467,7 +467,7 @@ void default_unread_key(Value stream, int c) {
 }
 
 Value default_read_form(Value stream) {
-  if (read_object && is_stream(stream)) return read_object(stream, RD_TOP_LEVEL);
+  if (read_listener_form && is_stream(stream)) return read_listener_form(stream);
   std::printf("\nNo reader in this kernel\n");
   return NIL;
 }

@@ -530,7 +530,7 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%OBJECT-PART",            // 466
     "VECTOR-PUSH-EXTEND",      // 467
     "%MAKE-COMPOSITE-STREAM",  // 468
-    nullptr,                   // 469
+    "%READ-SUPPRESSED",        // 469
     nullptr, nullptr,          // 470-471
     "%INTERNAL-TIME",   // 472
     "%HOST-OPERATION",  // 473

@@ -796,7 +796,16 @@ Value bi_peek_char(Value, Value) {
 }
 
 Value bi_read(Value, Value) { return run_input(read_object, 1); }
-
+// 469 %READ-SUPPRESSED (&optional stream eof-error-p eof-value recursive-p):
+// READ under *READ-SUPPRESS*: NIL, or the eof value at the end.
+Value bi_read_suppressed(Value, Value) {
+  InputCall c = input_args(1);
+  Value eof = c.eof_value;
+  root_push(&eof);
+  Value x = stream_read_with(read_suppressed_object, c.stream, c.flags, c.eof_value);
+  root_pop();
+  return (c.flags & RD_EOF_VALUE) && x == eof ? x : NIL;
+}
 // READ-CHAR and READ-CHAR-NO-HANG take a window's keys one at a time, not
 // edited lines.
 Value bi_read_char(Value, Value) {
@@ -957,4 +966,5 @@ void bi_install_streams() {
   bi_install(367, bi_stream_external_format);
   bi_install(368, bi_stream_element_type);
   bi_install(468, bi_make_composite_stream);
+  bi_install(469, bi_read_suppressed);
 }

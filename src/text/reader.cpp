@@ -247,6 +247,15 @@ int token_step(int c, uint8_t a) {
 }
 
 void token_add(int c, uint8_t a) {
+  if (rd.skipping) {
+    // In a skipped form every token reads, as a symbol (a lone dot still
+    // marks a dotted list); what it says is never looked at.
+    if (rd.len >= TOKEN_MAX) return;
+    rd.state = rd.len == 0 && a != ESCAPED && role(a) == CA_DOT ? 2 : 11;
+    rd.escaped[rd.len] = a == ESCAPED;
+    rd.token[rd.len++] = uint8_t(c);
+    return;
+  }
   if (rd.len >= TOKEN_MAX) bad_token();
   rd.state = token_step(c, a);
   rd.escaped[rd.len] = a == ESCAPED;
@@ -564,6 +573,17 @@ done:
   return result;
 }
 
+Value read_suppressed_object(Value s, uint32_t flags) {
+  bool interning = rd.intern;
+  uint32_t skipping = rd.skipping;
+  rd.intern = false;
+  rd.skipping = skipping + 1;
+  Value x = read_object(s, flags);
+  rd.intern = interning;
+  rd.skipping = skipping;
+  return x;
+}
+
 Value read_from(Value s, bool eof_error_p, Value eof_value, bool recursive_p) {
   uint32_t flags = recursive_p ? 0u : uint32_t(RD_TOP_LEVEL);
   if (!eof_error_p) flags |= RD_EOF_VALUE;
@@ -597,6 +617,17 @@ void reader_restore_counters(const ReaderCounters& c) {
   rd.backquote = c.backquote;
   rd.skipping = c.skipping;
   rd.intern = c.intern;
+}
+
+// A form for the listener starts with the reader's counters afresh: a
+// break level may have been entered from within a read, say one skipping
+// a form after #+, whose state must not carry over to what is typed.
+Value read_listener_form(Value stream) {
+  ReaderCounters outer = reader_save_counters();
+  reader_restore_counters(ReaderCounters{});
+  Value form = read_object(stream, RD_TOP_LEVEL);
+  reader_restore_counters(outer);
+  return form;
 }
 
 int reader_syntax_class(int c) { return c < 0 ? SC_EOF : class_of_entry(table_entry(c)); }

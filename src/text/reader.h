@@ -72,6 +72,10 @@ Value read_object(Value stream, uint32_t flags);
 // eof_value when eof_error_p is false, else error 4163.  A recursive read
 // is one made from inside a reader macro function.
 Value read_from(Value stream, bool eof_error_p, Value eof_value, bool recursive_p);
+// Read an object as #+ skips one whose feature is absent: nothing is
+// interned, #. evaluates nothing, tokens and # syntax are not checked.
+// The object means nothing; the end of file counts as it does for READ.
+Value read_suppressed_object(Value stream, uint32_t flags);
 
 // Read one token in the given radix and return the object it denotes
 // (used by #B #O #X #R).
@@ -88,6 +92,9 @@ struct ReaderCounters {
 };
 ReaderCounters reader_save_counters();
 void reader_restore_counters(const ReaderCounters& c);
+// A top-level form for the listener, read with fresh counters; the
+// counters of a read in progress (a break level inside it) come back after.
+Value read_listener_form(Value stream);
 
 // Syntax class of a character code (-1 for the end of file).
 int reader_syntax_class(int c);

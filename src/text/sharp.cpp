@@ -7,6 +7,7 @@
 #include "eval/stack.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/chartab.h"
 #include "text/reader.h"
 
@@ -40,7 +41,7 @@ Value read_uninterned(Value s, Value sub, Value arg) {
   reader_set_interning(false);
   Value x = read_object(s, 0);
   reader_set_interning(saved);
-  if (tag_of(x) != TAG_SYMBOL) malformed(sub);
+  if (tag_of(x) != TAG_SYMBOL && !reader_skipping()) malformed(sub);
   return x;
 }
 
@@ -56,6 +57,10 @@ Value read_vector(Value s, Value sub, Value arg) {
     push_arg(x);
   }
   root_pop();
+  if (reader_skipping()) {
+    pop_to(base);
+    return NIL;
+  }
   uint32_t len = nil_p(arg) ? n : uint32_t(fixnum_value(arg));
   if (len >= VECTOR_LIMIT) {
     lisp_error(ERR_VECTOR_TOO_LONG, make_fixnum(int32_t(len)));
@@ -112,7 +117,15 @@ bool read_feature(Value s, Value sub, Value arg, Value* out) {
   uint32_t skipping = reader_skipping();
   reader_set_interning(false);
   reader_set_skipping(skipping + 1);
+  // The library's macro functions learn of the skipping from
+  // *READ-SUPPRESS*, bound to T meanwhile.
+  uint32_t limit = zvts->septr;
+  static const char kSuppress[] = "*READ-SUPPRESS*";
+  SymSearch suppress = sym_search(reinterpret_cast<const uint8_t*>(kSuppress), sizeof kSuppress - 1);
+  if (suppress.found) bind_special(suppress.index, T);
   read_object(s, 0);
+  unbind_to(limit);
+  zvts->septr = uint16_t(limit);
   reader_set_interning(interning);
   reader_set_skipping(skipping);
   root_pop();
@@ -150,9 +163,11 @@ Value read_radix(Value s, Value sub, Value arg) {
       radix = 16;
       break;
     default:
+      if (reader_skipping()) return read_object(s, 0);
       if (!is_fixnum(arg) || fixnum_value(arg) < 2 || fixnum_value(arg) > 36) malformed(sub);
       radix = uint32_t(fixnum_value(arg));
   }
+  if (reader_skipping()) return read_object(s, 0);
   if ((sub & 0xFF) != 'R') no_argument(sub, arg);
   Value x = read_integer_token(s, radix);
   if (!num_is_integer(x)) malformed(sub);
@@ -208,9 +223,13 @@ Value read_character(Value s, Value sub, Value arg) {
       stream_unread_char(s, d);
       break;
     }
-    if (n == TOKEN_MAX) malformed(sub);
+    if (n == TOKEN_MAX) {
+      if (!reader_skipping()) malformed(sub);
+      continue;
+    }
     name[n++] = uint8_t(d);
   }
+  if (reader_skipping()) return NIL;
   Value ch = n == 1 ? make_char(name[0]) : char_from_token(name, n, sub);
   if (!nil_p(arg)) {
     if (fixnum_value(arg) > 255) malformed(sub);
@@ -250,6 +269,11 @@ Value read_complex(Value s, Value sub, Value arg) {
   root_push(&re);
   Value im = re == MARK_CLOSE ? MARK_CLOSE : read_object(s, RD_IN_LIST);
   root_push(&im);
+  if (reader_skipping()) {
+    while (im != MARK_CLOSE) im = read_object(s, RD_IN_LIST);
+    root_pop(3);
+    return NIL;
+  }
   if (!num_is_real(re) || !num_is_real(im) || read_object(s, RD_IN_LIST) != MARK_CLOSE)
     malformed(sub);
   root_pop(3);
@@ -261,7 +285,7 @@ Value read_complex(Value s, Value sub, Value arg) {
 }  // namespace
 
 bool sharp_call(uint32_t builtin, Value s, Value sub, Value arg, Value* out) {
-  if (!nil_p(arg) && (!is_fixnum(arg) || fixnum_value(arg) < 0)) malformed(sub);
+  if (!nil_p(arg) && (!is_fixnum(arg) || fixnum_value(arg) < 0) && !reader_skipping()) malformed(sub);
   switch (builtin) {
     case 7:
       *out = read_uninterned(s, sub, arg);

@@ -271,3 +271,26 @@
 
 (read-from-string "#2A(1 2)")
 !! 12338
+
+;; A form skipped by #+ or #- reads whatever it holds: symbols of
+;; packages that do not exist here, tokens no number or symbol has,
+;; character names and # syntax of other systems; the library's macro
+;; characters see *READ-SUPPRESS* true meanwhile.
+(list 1 #+(or) (other-system::frob 1.2.3:x #\no-such-char #xzz #3(1 2 3 4) #c(a b) #s(no-structure))
+      #-(and) (#2A(1 2) #:123) 2)
+=> (1 2)
+
+;; READ under *READ-SUPPRESS*: NIL for each object, the end of file as
+;; always; READ-DELIMITED-LIST gives NIL too.
+(let ((*read-suppress* t))
+  (with-input-from-string (in "(pkg::x #\\bogus) 1.2.3 #.(error \"no\") [a b]")
+    (list (read in) (read in) (read in) (read in nil :end) (read in nil :end)
+          (read-delimited-list #\] (make-string-input-stream "x y]")))))
+=> (NIL NIL NIL NIL :END NIL)
+
+;; An error while a skipped form is read leaves the break level's reader
+;; interning symbols as ever.
+(read-from-string "#+(or) (a #<) 5")
+!! 8260
+(eq 'car (intern "CAR"))
+=> T
