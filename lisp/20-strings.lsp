@@ -8,12 +8,6 @@
 ;;; ------------------------------------------------------------------
 ;;; Characters
 
-;; A simple string has no fill pointer and is neither adjustable nor
-;; displaced: it is no array header (%OBJECT-PART tells those).
-(defun simple-string-p (object)
-  "True for a string that has no fill pointer and is neither adjustable nor
-displaced."
-  (and (stringp object) (null (%object-part object nil))))
 (%set-symbol-function 'schar (symbol-function 'char))
 
 (defun digit-char-p (char &optional (radix 10))

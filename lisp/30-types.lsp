@@ -37,10 +37,12 @@
 (%make-builtin-type 'long-float 230 '(float number t))
 (%make-builtin-type 'base-char 167 '(character t))  ; %STRING-CHAR-TYPE-P
 (%make-builtin-type 'string-char 167 '(character t))
-;; Every string is a base string.  The simple strings and arrays are types
-;; below (DEFTYPE): arrays with a fill pointer, adjustable or displaced
-;; ones are strings and arrays too, but not simple.
+;; Every string is a base string.  Arrays with a fill pointer, adjustable
+;; or displaced ones are strings and arrays too, but not simple.
 (%make-builtin-type 'base-string 311 '(string vector array sequence t))  ; STRINGP
+(%make-builtin-type 'simple-string 506 '(string vector array sequence t))  ; SIMPLE-STRING-P
+(%make-builtin-type 'simple-base-string 506 '(string vector array sequence t))
+(%make-builtin-type 'simple-array 505 '(array t))   ; %SIMPLE-ARRAY-P
 (%make-builtin-type 'hash-table 267 '(t))           ; HASH-TABLE-P
 (%make-builtin-type 'stream 366 '(t))               ; STREAMP
 (%make-builtin-type 'pathname 311 '(t))             ; file names are strings
@@ -48,11 +50,6 @@
 
 ;;; ------------------------------------------------------------------
 ;;; Predicates the remaining types need
-
-;; An array with a fill pointer, adjustable or displaced is an array
-;; header of the kernel (%ARRAY-HEADER-P, lisp/11-arrays.lsp).
-(defun %simple-array-p (object)
-  (and (arrayp object) (not (%array-header-p object))))
 
 (defun simple-vector-p (object)
   "True for a one-dimensional general vector (not a string) that has no
@@ -273,13 +270,6 @@ BODY computes from the arguments, as a macro would."
   (if (eq size '*)
       '(satisfies simple-vector-p)
       (%array-type '(satisfies simple-vector-p) t (list size))))
-(deftype simple-string (&optional size)
-  (if (eq size '*)
-      '(satisfies simple-string-p)
-      (%array-type '(satisfies simple-string-p) 'character (list size))))
-(deftype simple-base-string (&optional size) (list 'simple-string size))
-(deftype simple-array (&optional element-type dimensions)
-  (%array-type '(satisfies %simple-array-p) element-type dimensions))
 (deftype bit-vector (&optional size)
   (if (eq size '*)
       '(satisfies bit-vector-p)

@@ -547,6 +547,43 @@ BuiltinRecord zv_builtins[BI_CAPACITY] = {
     {NI, OPTREST, 0},    /* 472 %INTERNAL-TIME */
     {NI, OPTREST, 1},    /* 473 %HOST-OPERATION */
     {NI, OPTREST, 1},    /* 474 %PROGRAM-OUTPUT */
+    {nullptr, FIXED, 0}, /* 475 spare */
+    {nullptr, FIXED, 0}, /* 476 spare */
+    {nullptr, FIXED, 0}, /* 477 spare */
+    {nullptr, FIXED, 0}, /* 478 spare */
+    {nullptr, FIXED, 0}, /* 479 spare */
+    {nullptr, FIXED, 0}, /* 480 spare */
+    {nullptr, FIXED, 0}, /* 481 spare */
+    {nullptr, FIXED, 0}, /* 482 spare */
+    {nullptr, FIXED, 0}, /* 483 spare */
+    {nullptr, FIXED, 0}, /* 484 spare */
+    {nullptr, FIXED, 0}, /* 485 spare */
+    {nullptr, FIXED, 0}, /* 486 spare */
+    {nullptr, FIXED, 0}, /* 487 spare */
+    {nullptr, FIXED, 0}, /* 488 spare */
+    {nullptr, FIXED, 0}, /* 489 spare */
+    {nullptr, FIXED, 0}, /* 490 spare */
+    {nullptr, FIXED, 0}, /* 491 spare */
+    {nullptr, FIXED, 0}, /* 492 spare */
+    {nullptr, FIXED, 0}, /* 493 spare */
+    {nullptr, FIXED, 0}, /* 494 spare */
+    {nullptr, FIXED, 0}, /* 495 spare */
+    {nullptr, FIXED, 0}, /* 496 spare */
+    {nullptr, FIXED, 0}, /* 497 spare */
+    {nullptr, FIXED, 0}, /* 498 spare */
+    {nullptr, FIXED, 0}, /* 499 spare */
+    {nullptr, FIXED, 0}, /* 500 spare */
+    {nullptr, FIXED, 0}, /* 501 spare */
+    {nullptr, FIXED, 0}, /* 502 spare */
+    {nullptr, FIXED, 0}, /* 503 spare */
+    {nullptr, FIXED, 0}, /* 504 spare */
+    {NI, FIXED, 1},      /* 505 %SIMPLE-ARRAY-P */
+    {NI, FIXED, 1},      /* 506 SIMPLE-STRING-P */
+    {nullptr, FIXED, 0}, /* 507 spare */
+    {nullptr, FIXED, 0}, /* 508 spare */
+    {nullptr, FIXED, 0}, /* 509 spare */
+    {nullptr, FIXED, 0}, /* 510 spare */
+    {nullptr, FIXED, 0}, /* 511 spare */
 };
 
 uint16_t zv_bi_live = BI_CAPACITY;

@@ -1,4 +1,4 @@
-// The built-in function table: 475 records, 455 of them built-ins.  The
+// The built-in function table: 512 records, 455 of them built-ins.  The
 // numbering, kinds and counts are a contract with every image.
 #pragma once
 
@@ -17,7 +17,7 @@ struct BuiltinRecord {
   uint8_t count;  // required arguments
 };
 
-constexpr uint32_t BI_CAPACITY = 475;
+constexpr uint32_t BI_CAPACITY = 512;
 constexpr uint32_t BI_COUNT = 455;
 
 extern BuiltinRecord zv_builtins[BI_CAPACITY];

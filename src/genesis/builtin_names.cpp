@@ -530,9 +530,41 @@ const char* const zv_builtin_names[BI_CAPACITY] = {
     "%OBJECT-PART",            // 466
     "VECTOR-PUSH-EXTEND",      // 467
     "%MAKE-COMPOSITE-STREAM",  // 468
-    "%READ-SUPPRESSED",        // 469
+    "%READ-SUPPRESSED",     // 469
     nullptr, nullptr,          // 470-471
-    "%INTERNAL-TIME",   // 472
-    "%HOST-OPERATION",  // 473
-    "%PROGRAM-OUTPUT",  // 474
+    "%INTERNAL-TIME",          // 472
+    "%HOST-OPERATION",         // 473
+    "%PROGRAM-OUTPUT",         // 474
+    nullptr,                // 475
+    nullptr,                // 476
+    nullptr,                // 477
+    nullptr,                // 478
+    nullptr,                // 479
+    nullptr,                // 480
+    nullptr,                // 481
+    nullptr,                // 482
+    nullptr,                // 483
+    nullptr,                // 484
+    nullptr,                // 485
+    nullptr,                // 486
+    nullptr,                // 487
+    nullptr,                // 488
+    nullptr,                // 489
+    nullptr,                // 490
+    nullptr,                // 491
+    nullptr,                // 492
+    nullptr,                // 493
+    nullptr,                // 494
+    nullptr,                // 495
+    nullptr,                // 496
+    nullptr,                // 497
+    nullptr,                // 498
+    nullptr,                // 499
+    nullptr,                // 500
+    nullptr,                // 501
+    nullptr,                // 502
+    nullptr,                // 503
+    nullptr,                // 504
+    "%SIMPLE-ARRAY-P",      // 505
+    "SIMPLE-STRING-P",      // 506
 };

@@ -12,6 +12,7 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/error_hook.h"
 #include "object/memory.h"
 #include "text/strings.h"
 #include "threads/safepoint.h"
@@ -392,11 +393,14 @@ Value bi_array_rank(Value a, Value) {
   return make_fixnum(int32_t(arr_rank(a)));
 }
 
-}
-
 // 290, 291: every tag-0x50 object counts as an array, none is adjustable.
 Value bi_arrayp(Value x, Value) {
   return bool_value(tag_of(value_check(x)) == TAG_VECTOR || arr_is_header(x));
+}
+
+// 505 %SIMPLE-ARRAY-P: an array that is no header.
+Value bi_simple_array_p(Value x, Value) {
+  return bool_value(tag_of(value_check(x)) == TAG_VECTOR);
 }
 
 // Every header is adjustable (ADJUST-ARRAY changes it in place); the
@@ -747,4 +751,5 @@ void bi_install_arrays() {
   bi_install(291, bi_adjustable_array_p);
   bi_install(465, bi_make_array_header);
   bi_install(467, bi_vector_push_extend);
+  bi_install(505, bi_simple_array_p);
 }

@@ -198,6 +198,8 @@ static Value bi_string_not_lessp(Value a, Value b) { return compare_strings(a, b
 static Value bi_string_not_equal(Value a, Value b) { return compare_strings(a, b, Test::NE, true); }
 
 static Value bi_stringp(Value x, Value) { return bool_value(is_string(x) || header_string(x)); }
+// 506: a string that is no header.
+static Value bi_simple_string_p(Value x, Value) { return bool_value(is_string(x)); }
 
 // 312-314: trimming.  Flag 2 trims the front, flag 1 the back.  When
 // nothing goes, the string itself is the answer.
@@ -245,6 +247,7 @@ void bi_install_strings() {
   bi_install(309, bi_string_not_lessp);
   bi_install(310, bi_string_not_equal);
   bi_install(311, bi_stringp);
+  bi_install(506, bi_simple_string_p);
   bi_install(312, bi_string_left_trim);
   bi_install(313, bi_string_right_trim);
   bi_install(314, bi_string_trim);
