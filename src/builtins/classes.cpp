@@ -31,17 +31,6 @@ namespace {
 
 // Fixed symbols: the protocol functions and the operation names passed to
 // the missing-slot function.
-enum : uint32_t {
-  SYM_STREAM = 0x18,
-  SYM_UPDATE_OBSOLETE = 0x24,
-  SYM_HASH_TABLE = 0x72,
-  SYM_SETF = 0xA7,
-  SYM_SLOT_BOUNDP = 0xA9,
-  SYM_SLOT_MAKUNBOUND = 0xAA,
-  SYM_SLOT_MISSING = 0xAB,
-  SYM_SLOT_UNBOUND = 0xAC,
-  SYM_SLOT_VALUE = 0xAD,
-};
 
 inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
 
@@ -135,9 +124,9 @@ Value up_to_date(Value o) {
   if (!is_class(c) || !(class_flags(c) & CF_STAMPED)) return o;
   if (object_value_words(o) > IW_STAMP && heap_word(o, IW_STAMP) == word_or_nil(c, CW_NUMBER))
     return o;
-  Value fn = sym_function(SYM_UPDATE_OBSOLETE);
+  Value fn = sym_function(FS_UPDATE_OBSOLETE_INSTANCE);
   if (nil_p(fn) || is_no_value(fn)) return o;
-  Value v = call_function1(make_symbol(SYM_UPDATE_OBSOLETE), o);
+  Value v = call_function1(make_symbol(FS_UPDATE_OBSOLETE_INSTANCE), o);
   zvts->mv_count = 1;
   return is_standard_object(v) ? v : o;
 }
@@ -145,7 +134,7 @@ Value up_to_date(Value o) {
 // (class object name operation [new-value])
 Value slot_missing(Value o, Value n, uint32_t operation, Value* new_value = nullptr) {
   Value args[5] = {class_of(o), o, n, make_symbol(operation), new_value ? *new_value : NIL};
-  Value v = call_protocol(SYM_SLOT_MISSING, new_value ? 5 : 4, args);
+  Value v = call_protocol(FS_SLOT_MISSING, new_value ? 5 : 4, args);
   zvts->mv_count = 1;
   return v;
 }
@@ -153,7 +142,7 @@ Value slot_missing(Value o, Value n, uint32_t operation, Value* new_value = null
 // (class object name)
 Value slot_unbound(Value o, Value n) {
   Value args[3] = {class_of(o), o, n};
-  Value v = call_protocol(SYM_SLOT_UNBOUND, 3, args);
+  Value v = call_protocol(FS_SLOT_UNBOUND, 3, args);
   zvts->mv_count = 1;
   return v;
 }
@@ -218,6 +207,8 @@ Value check_initargs(Value cls, Value initargs) {
   root_pop(4);
   return initargs;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // The built-ins
@@ -326,6 +317,8 @@ Value bi_slot_exists_p(Value o, Value name) {
   return bool_value(is_standard_object(o) && !nil_p(find_slot_definition(own_class(o), name)));
 }
 
+namespace {
+
 // The cell of slot n of o, the instance brought up to date first; false
 // for a non-standard object or a missing slot.  o and n are rooted by the
 // caller, since the update runs Lisp.
@@ -335,6 +328,8 @@ bool slot_of(Value* o, Value* n, Value* holder, uint32_t* loc) {
   return find_cell(storage, *n, holder, loc);
 }
 
+}  // namespace
+
 // 434 (object name-or-location)
 Value bi_slot_value(Value o, Value n) {
   Value holder;
@@ -343,7 +338,7 @@ Value bi_slot_value(Value o, Value n) {
   root_push(&n);
   bool found = slot_of(&o, &n, &holder, &loc);
   root_pop(2);
-  if (!found) return slot_missing(o, n, SYM_SLOT_VALUE);
+  if (!found) return slot_missing(o, n, FS_SLOT_VALUE);
   Value v = heap_word(holder, loc);
   return is_no_value(v) ? slot_unbound(o, n) : v;
 }
@@ -357,7 +352,7 @@ Value bi_set_slot_value(Value, Value) {
   root_push(&n);
   root_push(&v);
   if (!slot_of(&o, &n, &holder, &loc)) {
-    slot_missing(o, n, SYM_SETF, &v);
+    slot_missing(o, n, FS_SETF, &v);
     root_pop(3);
     return v;
   }
@@ -374,7 +369,7 @@ Value bi_slot_boundp(Value o, Value n) {
   root_push(&n);
   bool found = slot_of(&o, &n, &holder, &loc);
   root_pop(2);
-  if (!found) return bool_value(!nil_p(slot_missing(o, n, SYM_SLOT_BOUNDP)));
+  if (!found) return bool_value(!nil_p(slot_missing(o, n, FS_SLOT_BOUNDP)));
   return bool_value(!is_no_value(heap_word(holder, loc)));
 }
 
@@ -385,7 +380,7 @@ Value bi_slot_makunbound(Value o, Value n) {
   root_push(&o);
   root_push(&n);
   if (!slot_of(&o, &n, &holder, &loc)) {
-    slot_missing(o, n, SYM_SLOT_MAKUNBOUND);
+    slot_missing(o, n, FS_SLOT_MAKUNBOUND);
     root_pop(2);
     return o;
   }
@@ -490,6 +485,8 @@ Value bi_fill_slots_from_initargs(Value, Value) {
   return o;
 }
 
+namespace {
+
 // Does the property list give :ALLOW-OTHER-KEYS, which no fixed keyword
 // names?
 bool allows_other_keys(Value plist) {
@@ -504,6 +501,8 @@ bool allows_other_keys(Value plist) {
   }
   return false;
 }
+
+}  // namespace
 
 // 459 (class-or-name initargs): MAKE-INSTANCE's quick way, for a class
 // whose word 6 holds a stamp (the object system puts one there while only
@@ -537,6 +536,8 @@ Value bi_make_instance_fast(Value cls, Value initargs) {
   return v;
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Raw words of standard objects, for the object system's own bookkeeping:
 // no slot definitions, no unbound-slot or missing-slot calls, and no update
@@ -549,6 +550,8 @@ uint32_t checked_index(Value o, Value i) {
     return wrong_type(i), UINT32_MAX;
   return uint32_t(fixnum_value(i));
 }
+
+}  // namespace
 
 // 456 (object index [unbound-value]): an unbound word reads as the third
 // argument when one is given, else as the unbound marker itself.
@@ -579,6 +582,8 @@ Value bi_object_address(Value x, Value) {
   if (t & TAG_HEAP_BIT) return make_fixnum(int32_t(heap_offset(x) & 0x7FFFFF));
   return NIL;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Dispatch caches
@@ -706,6 +711,8 @@ void cache_insert(Value cache, const Value* keys, uint32_t n, Value em) {
   heap_set_word(cache, w + n, em);
 }
 
+}  // namespace
+
 // 455 (cache arguments method): the cache with method stored under the
 // keys of the argument list; a full cache is replaced by one of twice the
 // size, which is returned.  Arguments that cannot key an entry leave the
@@ -742,8 +749,6 @@ Value bi_dispatch_cache_add(Value, Value) {
   cache_insert(cache, keys, n, em);
   return cache;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // The kernel interface
@@ -798,7 +803,7 @@ Value class_of(Value x) {
       // Hash tables and streams have the classes the library registers
       // under their type names, so methods can be specialised on them.
       if (t == TAG_OBJECT && (ht == HT_HASH || ((ht & 63) >= HT_FILE && (ht & 63) <= HT_STRING_STREAM))) {
-        Value name = make_symbol(ht == HT_HASH ? SYM_HASH_TABLE : SYM_STREAM);
+        Value name = make_symbol(ht == HT_HASH ? FS_HASH_TABLE : FS_STREAM);
         Value c = ht_get(zvm.roots[ROOT_TYPE_TABLE], name, NIL);
         if (is_class(c)) return c;
       }
@@ -841,30 +846,8 @@ Value instance_function(Value x) {
   return is_simple_vector(f) ? dispatch(f) : f;
 }
 
-void bi_install_classes() {
-  zv_instance_function = instance_function;
-  bi_install(419, bi_allocate_instance);
-  bi_install(420, bi_check_initargs);
-  bi_install(421, bi_class_name);
-  bi_install(422, bi_set_class_name);
-  bi_install(423, bi_class_of);
-  bi_install(424, bi_class_finalized_p);
-  bi_install(425, bi_default_initargs);
-  bi_install(426, bi_find_class);
-  bi_install(427, bi_set_find_class);
-  bi_install(428, bi_fill_slots_from_initargs);
-  bi_install(429, bi_object_length);
-  bi_install(430, bi_slot_boundp);
-  bi_install(431, bi_find_slot_definition);
-  bi_install(432, bi_slot_exists_p);
-  bi_install(433, bi_slot_makunbound);
-  bi_install(434, bi_slot_value);
-  bi_install(435, bi_set_slot_value);
-  bi_install(436, bi_standard_object_p);
-  bi_install(437, bi_make_into_class);
-  bi_install(455, bi_dispatch_cache_add);
-  bi_install(456, bi_instance_ref);
-  bi_install(457, bi_instance_set);
-  bi_install(458, bi_object_address);
-  bi_install(459, bi_make_instance_fast);
-}
+// The evaluator calls standard objects through this hook; it is set before
+// main runs, as the built-in table is.
+namespace {
+const bool instance_calls_hooked = (zv_instance_function = instance_function, true);
+}  // namespace

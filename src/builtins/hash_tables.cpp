@@ -21,6 +21,7 @@
 #include "object/arrays.h"
 #include "object/memory.h"
 #include "object/error_hook.h"
+#include "object/symbols.h"
 #include "text/chartab.h"
 
 namespace {
@@ -28,9 +29,7 @@ namespace {
 constexpr uint32_t E_TOO_LARGE = 0x144B;     // 5195: slot vector too large
 constexpr uint32_t E_CANNOT_GROW = 0x104B;   // 4171: table cannot grow
 constexpr uint32_t MAX_COUNT = 0xFFFF;       // the count is 16 bits
-constexpr uint32_t SYM_DEFAULT_TEST = 0x8C;  // its function: the default test
 constexpr uint32_t DEFAULT_SIZE = 12;
-constexpr uint32_t KW_SIZE = 23;
 
 inline bool live_key(Value k) { return tag_of(k) != TAG_MARKER; }
 
@@ -555,11 +554,11 @@ void hash_tables_rehash_all() {
 // The built-ins
 
 // 268 (&key test size)
-static Value bi_make_hash_table(Value, Value) {
-  static const uint8_t keys[] = {KW_TEST, KW_SIZE, 0};
+Value bi_make_hash_table(Value, Value) {
+  static const uint8_t keys[] = {FS_TEST, FS_SIZE, 0};
   kw_parse(0, 1, 0, keys);
-  Value test = kw_value(KW_TEST, sym_function(SYM_DEFAULT_TEST));
-  Value size = kw_value(KW_SIZE, make_fixnum(DEFAULT_SIZE));
+  Value test = kw_value(FS_TEST, sym_function(FS_EQL));
+  Value size = kw_value(FS_SIZE, make_fixnum(DEFAULT_SIZE));
   kw_clear();
   if (!valid_test(test)) return wrong_type(test);
   if (!is_fixnum(size)) return wrong_type(size);
@@ -568,7 +567,7 @@ static Value bi_make_hash_table(Value, Value) {
 }
 
 // 265 (key table [default]): the value and whether it was there.
-static Value bi_gethash(Value, Value) {
+Value bi_gethash(Value, Value) {
   check_max_args(3);
   if (!ht_is_table(arg(2))) return wrong_type(arg(2));
   bool found = false;
@@ -579,19 +578,19 @@ static Value bi_gethash(Value, Value) {
 }
 
 // 271 (key table value)
-static Value bi_puthash(Value, Value) {
+Value bi_puthash(Value, Value) {
   if (!ht_is_table(arg(2))) return wrong_type(arg(2));
   return ht_put(arg(2), arg(1), arg(3));
 }
 
 // 270 (key table)
-static Value bi_remhash(Value key, Value table) {
+Value bi_remhash(Value key, Value table) {
   if (!ht_is_table(table)) return wrong_type(table);
   return bool_value(ht_remove(table, key));
 }
 
 // 264
-static Value bi_clrhash(Value table, Value) {
+Value bi_clrhash(Value table, Value) {
   if (!ht_is_table(table)) return wrong_type(table);
   root_push(&table);
   ht_clear(table);
@@ -600,18 +599,18 @@ static Value bi_clrhash(Value table, Value) {
 }
 
 // 266
-static Value bi_hash_table_count(Value table, Value) {
+Value bi_hash_table_count(Value table, Value) {
   if (!ht_is_table(table)) return wrong_type(table);
   return make_fixnum(static_cast<int32_t>(ht_count(table)));
 }
 
 // 267
-static Value bi_hash_table_p(Value x, Value) { return bool_value(ht_is_table(x)); }
+Value bi_hash_table_p(Value x, Value) { return bool_value(ht_is_table(x)); }
 
 // 269 (function table): every entry, from the last slot down, of the slot
 // vector the table had when the walk began; the function may change the
 // table meanwhile.
-static Value bi_maphash(Value fn, Value table) {
+Value bi_maphash(Value fn, Value table) {
   if (!ht_is_table(table)) return wrong_type(table);
   root_push(&fn);
   root_push(&table);
@@ -630,16 +629,4 @@ static Value bi_maphash(Value fn, Value table) {
 }
 
 // 272
-static Value bi_sxhash(Value x, Value) { return make_fixnum(static_cast<int32_t>(ht_sxhash(x))); }
-
-void bi_install_hash_tables() {
-  bi_install(264, bi_clrhash);
-  bi_install(265, bi_gethash);
-  bi_install(266, bi_hash_table_count);
-  bi_install(267, bi_hash_table_p);
-  bi_install(268, bi_make_hash_table);
-  bi_install(269, bi_maphash);
-  bi_install(270, bi_remhash);
-  bi_install(271, bi_puthash);
-  bi_install(272, bi_sxhash);
-}
+Value bi_sxhash(Value x, Value) { return make_fixnum(static_cast<int32_t>(ht_sxhash(x))); }

@@ -118,6 +118,8 @@ Value cxr(Value x, const char* steps, int n) {
   return v;
 }
 
+}  // namespace
+
 #define ZV_CXR(name, steps) \
   Value bi_##name(Value x, Value) { return cxr(x, steps, sizeof(steps) - 1); }
 ZV_CXR(car, "a")
@@ -197,6 +199,8 @@ Value bi_copy_list(Value x, Value) {
   }
   return r;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Tree walks.  COPY-TREE, SUBST and SUBLIS copy the tree top down on the
@@ -295,6 +299,8 @@ Value tree_walk(const Walk& w, Value tree) {
   return result;
 }
 
+}  // namespace
+
 Value bi_copy_tree(Value x, Value) {
   Walk w{WALK_COPY, {}, 0, 0, 0};
   return tree_walk(w, x);
@@ -345,12 +351,16 @@ Value bi_endp(Value x, Value) {
 
 Value bi_list_length(Value x, Value) { return mem_make_integer(cons_count(value_check(x))); }
 
+namespace {
+
 // The tail after n cdrs (fewer when the list ends first); a negative n
 // counts as 0.
 Value nthcdr_walk(int32_t n, Value list) {
   for (; n > 0 && cons_p(list); n--) list = cdr(list);
   return list;
 }
+
+}  // namespace
 
 Value bi_nthcdr(Value n, Value list) {
   int32_t i;
@@ -415,6 +425,8 @@ Value bi_assoc(Value, Value) {
   return cons_p(cur) ? car(cur) : NIL;
 }
 
+namespace {
+
 // ASSOC-IF and ASSOC-IF-NOT: predicate(key(car)), negated for the latter.
 Value assoc_if(bool wanted) {
   TestKey tk = tk_collect(2, true);
@@ -429,6 +441,9 @@ Value assoc_if(bool wanted) {
   root_pop(1);
   return cons_p(cur) ? car(cur) : NIL;
 }
+
+}  // namespace
+
 Value bi_assoc_if(Value, Value) { return assoc_if(true); }
 Value bi_assoc_if_not(Value, Value) { return assoc_if(false); }
 
@@ -498,49 +513,4 @@ Value bi_nbutlast(Value, Value) {
   if (len <= static_cast<uint32_t>(n)) return NIL;
   set_cdr(nthcdr_walk(static_cast<int32_t>(len - n - 1), list), NIL);
   return list;
-}
-
-}  // namespace
-
-void bi_install_lists() {
-  bi_install(87, bi_acons);
-  bi_install(88, bi_append);
-  bi_install(89, bi_assoc);
-  bi_install(90, bi_assoc_if);
-  bi_install(91, bi_assoc_if_not);
-  bi_install(92, bi_assq);
-  bi_install(93, bi_car);
-  bi_install(94, bi_caar);
-  bi_install(95, bi_cadr);
-  bi_install(96, bi_cdr);
-  bi_install(97, bi_cdar);
-  bi_install(98, bi_cddr);
-  bi_install(99, bi_caaar);
-  bi_install(100, bi_caadr);
-  bi_install(101, bi_cadar);
-  bi_install(102, bi_caddr);
-  bi_install(103, bi_cdaar);
-  bi_install(104, bi_cdadr);
-  bi_install(105, bi_cddar);
-  bi_install(106, bi_cdddr);
-  bi_install(107, bi_cons);
-  bi_install(108, bi_copy_list);
-  bi_install(109, bi_copy_tree);
-  bi_install(110, bi_endp);
-  bi_install(111, bi_last);
-  bi_install(112, bi_list);
-  bi_install(113, bi_list_star);
-  bi_install(114, bi_list_length);
-  bi_install(115, bi_nconc);
-  bi_install(116, bi_nreconc);
-  bi_install(117, bi_nth);
-  bi_install(118, bi_nthcdr);
-  bi_install(119, bi_revappend);
-  bi_install(120, bi_rplaca);
-  bi_install(121, bi_rplacd);
-  bi_install(122, bi_sublis);
-  bi_install(123, bi_subst);
-  bi_install(124, bi_butlast);
-  bi_install(125, bi_nbutlast);
-  bi_install(151, bi_member_eql);
 }

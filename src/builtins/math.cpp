@@ -21,6 +21,8 @@ void check_surplus(uint32_t max) {
 
 inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Complex numbers
 
@@ -38,11 +40,15 @@ Value bi_complex(Value, Value) {
 Value bi_complexp(Value a, Value) { return bool_value(num_is_complex(a)); }
 Value bi_double_complexp(Value a, Value) { return bool_value(num_is_double_complex(a)); }
 
+namespace {
+
 Value complex_part(Value a, int imag) {
   if (!num_is_complex(a)) return wrong_type(a);
   if (heap_type(a) == HT_DOUBLE) return mem_make_double(complex_double_part(a, imag));
   return mem_make_integer(complex_int_part(a, imag));
 }
+
+}  // namespace
 
 Value bi_realpart(Value a, Value) { return complex_part(a, 0); }
 Value bi_imagpart(Value a, Value) { return complex_part(a, 1); }
@@ -68,6 +74,8 @@ Value bi_conjugate(Value a, Value) {
   return mem_make_complex_int(complex_int_part(a, 0), num_neg64(complex_int_part(a, 1)));
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Functions of a real argument taken as a double
 
@@ -86,6 +94,8 @@ double lib_sinh(double x) { return std::sinh(x); }
 double lib_sqrt(double x) { return std::sqrt(x); }
 double lib_tan(double x) { return std::tan(x); }
 double lib_tanh(double x) { return std::tanh(x); }
+
+}  // namespace
 
 Value bi_acos(Value a, Value) { return real_function(a, lib_acos); }
 Value bi_asin(Value a, Value) { return real_function(a, lib_asin); }
@@ -140,12 +150,16 @@ Value bi_isqrt(Value a, Value) {
   return mem_make_integer(static_cast<int64_t>(r));
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // The random generator.  The state is shared by all threads without a lock,
 // as the system has always done; the atomic only keeps concurrent draws
 // from being a data race.
 
 std::atomic<uint32_t> random_state{1};
+
+}  // namespace
 
 Value bi_random(Value limit, Value) {
   switch (tag_of(limit)) {
@@ -186,8 +200,6 @@ Value bi_seed_random(Value, Value) {
   return make_fixnum(static_cast<int32_t>(seed & 0xFFFFFF));
 }
 
-}  // namespace
-
 uint32_t num_random_draw() {
   uint32_t s = random_state.load(std::memory_order_relaxed) * 214013u + 2531011u;
   random_state.store(s, std::memory_order_relaxed);
@@ -196,31 +208,3 @@ uint32_t num_random_draw() {
 
 void num_random_seed(uint32_t seed) { random_state.store(seed, std::memory_order_relaxed); }
 uint32_t num_random_state() { return random_state.load(std::memory_order_relaxed); }
-
-void num_install_math() {
-  bi_install(373, bi_seed_random);
-  bi_install(374, bi_random);
-  bi_install(377, bi_complex);
-  bi_install(378, bi_complexp);
-  bi_install(379, bi_double_complexp);
-  bi_install(380, bi_realpart);
-  bi_install(381, bi_imagpart);
-  bi_install(382, bi_phase);
-  bi_install(383, bi_conjugate);
-  bi_install(384, bi_acos);
-  bi_install(385, bi_asin);
-  bi_install(386, bi_atan);
-  bi_install(387, bi_cos);
-  bi_install(388, bi_cosh);
-  bi_install(389, bi_exp);
-  bi_install(390, bi_expt_float);
-  bi_install(391, bi_isqrt);
-  bi_install(392, bi_log);
-  bi_install(393, bi_seed_random);
-  bi_install(394, bi_random);
-  bi_install(396, bi_sin);
-  bi_install(397, bi_sinh);
-  bi_install(398, bi_sqrt);
-  bi_install(399, bi_tan);
-  bi_install(400, bi_tanh);
-}

@@ -15,11 +15,11 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 namespace {
 
 constexpr uint32_t ERR_NOT_REAL_FOR_FLOAT = 0x2453;  // 9299: object and type
-constexpr uint32_t SYM_DOUBLE_FLOAT = 0x70;
 
 // A routine that takes at most `max` arguments reports the first surplus
 // one as continuable; continuing ignores the rest.  Arguments must be read
@@ -232,6 +232,8 @@ Value reciprocal(Value x) {
   return make_number(acc);
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Arithmetic built-ins
 
@@ -254,6 +256,8 @@ Value bi_divide(Value, Value) {
   return fold_args(acc, DIV, 2);
 }
 
+namespace {
+
 // 1+ and 1-: a complex number changes its real part only.
 Value add_small(Value a, int64_t d) {
   switch (tag_of(a)) {
@@ -272,6 +276,8 @@ Value add_small(Value a, int64_t d) {
       return wrong_type(a);
   }
 }
+
+}  // namespace
 
 Value bi_one_plus(Value a, Value) { return add_small(a, 1); }
 Value bi_one_minus(Value a, Value) { return add_small(a, -1); }
@@ -316,6 +322,8 @@ Value bi_rem(Value a, Value b) {
   return mem_make_double(std::fmod(num_double(a), num_double(b)));
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Comparison
 
@@ -349,6 +357,8 @@ Value compare_chain(Order how) {
   return T;
 }
 
+}  // namespace
+
 Value bi_less(Value, Value) { return compare_chain(LESS); }
 Value bi_less_eq(Value, Value) { return compare_chain(LESS_EQ); }
 Value bi_greater(Value, Value) { return compare_chain(GREATER); }
@@ -381,6 +391,8 @@ Value bi_num_ne(Value, Value) {
   return T;
 }
 
+namespace {
+
 // MAX and MIN keep the winning argument itself; once a double has taken
 // part the result is a double.
 Value extreme(int wanted) {
@@ -397,6 +409,8 @@ Value extreme(int wanted) {
   if (any_double && !num_is_double(best)) return mem_make_double(num_double(best));
   return best;
 }
+
+}  // namespace
 
 Value bi_max(Value, Value) { return extreme(1); }
 Value bi_min(Value, Value) { return extreme(-1); }
@@ -425,6 +439,8 @@ Value bi_zerop(Value a, Value) {
   }
 }
 
+namespace {
+
 Value sign_test(Value a, int wanted) {
   if (!num_is_real(a)) return wrong_type(a);
   if (num_is_integer(a)) {
@@ -434,6 +450,8 @@ Value sign_test(Value a, int wanted) {
   double d = double_value(a);  // a NaN is neither
   return bool_value(wanted > 0 ? d > 0.0 : d < 0.0);
 }
+
+}  // namespace
 
 Value bi_plusp(Value a, Value) { return sign_test(a, 1); }
 Value bi_minusp(Value a, Value) { return sign_test(a, -1); }
@@ -450,8 +468,10 @@ Value bi_oddp(Value a, Value) {
 Value bi_float(Value a, Value) {
   if (num_is_double(a)) return a;
   if (num_is_integer(a)) return mem_make_double(static_cast<double>(num_int64(a)));
-  return lisp_error(ERR_NOT_REAL_FOR_FLOAT, a, make_symbol(SYM_DOUBLE_FLOAT));
+  return lisp_error(ERR_NOT_REAL_FOR_FLOAT, a, make_symbol(FS_FLOAT));
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Bit operations
@@ -487,10 +507,14 @@ Value log_fold(LogOp op) {
   return mem_make_integer(num_wrap(acc));
 }
 
+}  // namespace
+
 Value bi_logior(Value, Value) { return log_fold(IOR); }
 Value bi_logxor(Value, Value) { return log_fold(XOR); }
 Value bi_logand(Value, Value) { return log_fold(AND); }
 Value bi_logeqv(Value, Value) { return log_fold(EQV); }
+
+namespace {
 
 // The two-argument operations work on the full 64 bits.
 enum Log2 { NAND, NOR, ANDC1, ANDC2, ORC1, ORC2, SUBSET };
@@ -525,6 +549,8 @@ Value logical2(Value a, Value b, Log2 op) {
   return mem_make_integer(num_wrap(r));
 }
 
+}  // namespace
+
 Value bi_lognand(Value a, Value b) { return logical2(a, b, NAND); }
 Value bi_lognor(Value a, Value b) { return logical2(a, b, NOR); }
 Value bi_logandc1(Value a, Value b) { return logical2(a, b, ANDC1); }
@@ -558,11 +584,15 @@ Value bi_logbitp(Value index, Value integer) {
   return bool_value((static_cast<uint64_t>(num_int64(integer)) >> bit) & 1);
 }
 
+namespace {
+
 // Counts the bits that differ from the sign.
 inline uint64_t magnitude_bits(int64_t x) {
   uint64_t u = static_cast<uint64_t>(x);
   return x < 0 ? ~u : u;
 }
+
+}  // namespace
 
 Value bi_logcount(Value a, Value) {
   if (!num_is_integer(a)) return wrong_type(a);
@@ -573,6 +603,8 @@ Value bi_integer_length(Value a, Value) {
   if (!num_is_integer(a)) return wrong_type(a);
   return make_fixnum(64 - std::countl_zero(magnitude_bits(num_int64(a))));
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Rounding divisions: TRUNCATE, FLOOR, CEILING, ROUND, with two values
@@ -677,12 +709,12 @@ Value rounding_division(Rounding how) {
   return divide_doubles(a, num_double(a), y, how);
 }
 
+}  // namespace
+
 Value bi_truncate(Value, Value) { return rounding_division(TRUNC); }
 Value bi_floor(Value, Value) { return rounding_division(FLOOR); }
 Value bi_ceiling(Value, Value) { return rounding_division(CEIL); }
 Value bi_round(Value, Value) { return rounding_division(ROUND); }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // The numeric core
@@ -744,52 +776,3 @@ bool num_equal(Value a, Value b) {
 
 // ---------------------------------------------------------------------------
 // Installation
-
-void bi_install_numbers() {
-  bi_install(224, bi_one_minus);
-  bi_install(225, bi_one_plus);
-  bi_install(226, bi_abs);
-  bi_install(227, bi_num_eq);
-  bi_install(228, bi_evenp);
-  bi_install(229, bi_float);
-  bi_install(230, bi_floatp);
-  bi_install(231, bi_greater_eq);
-  bi_install(232, bi_greater);
-  bi_install(233, bi_integerp);
-  bi_install(234, bi_less_eq);
-  bi_install(235, bi_less);
-  bi_install(236, bi_max);
-  bi_install(237, bi_min);
-  bi_install(238, bi_minus);
-  bi_install(239, bi_minusp);
-  bi_install(240, bi_num_ne);
-  bi_install(241, bi_numberp);
-  bi_install(242, bi_oddp);
-  bi_install(243, bi_plus);
-  bi_install(244, bi_plusp);
-  bi_install(245, bi_divide);
-  bi_install(246, bi_times);
-  bi_install(247, bi_zerop);
-  bi_install(248, bi_logior);
-  bi_install(249, bi_logxor);
-  bi_install(250, bi_logand);
-  bi_install(251, bi_logeqv);
-  bi_install(252, bi_ash);
-  bi_install(253, bi_logsubsetp);
-  bi_install(254, bi_logbitp);
-  bi_install(255, bi_lognot);
-  bi_install(256, bi_logcount);
-  bi_install(257, bi_integer_length);
-  bi_install(258, bi_lognand);
-  bi_install(259, bi_lognor);
-  bi_install(260, bi_logandc1);
-  bi_install(261, bi_logandc2);
-  bi_install(262, bi_logorc1);
-  bi_install(263, bi_logorc2);
-  bi_install(395, bi_rem);
-  bi_install(401, bi_truncate);
-  bi_install(402, bi_round);
-  bi_install(403, bi_floor);
-  bi_install(404, bi_ceiling);
-  num_install_math();
-}

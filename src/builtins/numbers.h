@@ -100,7 +100,3 @@ bool num_equal(Value a, Value b);
 uint32_t num_random_draw();
 void num_random_seed(uint32_t seed);
 uint32_t num_random_state();
-
-// The mathematical functions, complex numbers and the random generator
-// install their routines through the numbers family.
-void num_install_math();

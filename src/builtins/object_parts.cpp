@@ -12,6 +12,8 @@ Value array_header_part(Value h, uint32_t field, bool set, Value value);
 
 namespace {
 
+}  // namespace
+
 // 466 (object field &optional value).  Field NIL: which kind of object it
 // is: 1 for an array header, 2 for a composite stream, NIL for anything
 // else.  A composite stream's fields: 0 its kind, 1 and 2 its components
@@ -29,7 +31,3 @@ Value bi_object_part(Value object, Value field) {
   if (!is_composite_stream(object) || set || f > 2) return lisp_error(E_WRONG_TYPE, object);
   return heap_word(object, f);
 }
-
-}  // namespace
-
-void bi_install_object_parts() { bi_install(466, bi_object_part); }

@@ -17,23 +17,10 @@
 #include "eval/eval.h"
 #include "object/arrays.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/strings.h"
 
 namespace {
-
-enum : uint32_t {
-  KW_START1 = 1,
-  KW_END1 = 2,
-  KW_START2 = 3,
-  KW_END2 = 4,
-  KW_FROM_END = 8,
-  KW_START = 9,
-  KW_END = 10,
-  KW_COUNT = 11,
-  KW_INITIAL_VALUE = 12,
-};
-// Result types of CONCATENATE.
-enum : uint32_t { SYM_LIST = 0x75, SYM_STRING = 0x7C, SYM_VECTOR = 0x82 };
 
 constexpr uint32_t E_TOO_LONG = 0x104B;  // 4171
 constexpr uint32_t NO_LIMIT = 0xFFFFFFFFu;
@@ -196,10 +183,10 @@ struct Options {
 Options take_options() {
   Options o;
   o.tk = tk_take();
-  o.from_end = !nil_p(kw_value(KW_FROM_END));
-  o.start = kw_value(KW_START);
-  o.end = kw_value(KW_END);
-  o.count = kw_value(KW_COUNT);
+  o.from_end = !nil_p(kw_value(FS_FROM_END));
+  o.start = kw_value(FS_START);
+  o.end = kw_value(FS_END);
+  o.count = kw_value(FS_COUNT);
   kw_clear();
   return o;
 }
@@ -269,6 +256,8 @@ Value on_copy(uint32_t k, Body body, bool shortens) {
 
 inline bool header_vector(Value v) { return arr_is_header(v) && arr_rank(v) == 1; }
 
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // LENGTH, ELT and its store
@@ -394,13 +383,15 @@ Value bi_subseq(Value, Value) {
   return nreverse_list(acc);
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // CONCATENATE (result-type sequences...)
 
 Kind result_kind(Value type) {
-  if (type == make_symbol(SYM_LIST)) return LIST;
-  if (type == make_symbol(SYM_STRING)) return STRING;
-  if (type == make_symbol(SYM_VECTOR)) return VECTOR;
+  if (type == make_symbol(FS_LIST)) return LIST;
+  if (type == make_symbol(FS_STRING)) return STRING;
+  if (type == make_symbol(FS_VECTOR)) return VECTOR;
   fail(E_WRONG_TYPE, type);
 }
 
@@ -459,6 +450,8 @@ Value concatenate_vector(Kind result, uint32_t nargs, uint32_t total) {
   return r;
 }
 
+}  // namespace
+
 Value bi_concatenate(Value type, Value) {
   Kind result = result_kind(type);
   uint32_t nargs = arg_count();
@@ -473,7 +466,7 @@ Value bi_concatenate(Value type, Value) {
 
 Value bi_fill(Value, Value) {
   if (header_vector(arg(1))) return on_copy(1, bi_fill, false);
-  kw_parse(2, KW_START, KW_END);
+  kw_parse(2, FS_START, FS_END);
   Options o = take_options();
   Value s = arg(1), item = arg(2);
   Kind k = seq_arg(s);
@@ -488,11 +481,13 @@ Value bi_fill(Value, Value) {
   return s;
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // FIND and POSITION (item sequence &key test test-not key from-end start end)
 
 Value find_or_position(bool position) {
-  kw_parse(2, KW_TEST, KW_END);
+  kw_parse(2, FS_TEST, FS_END);
   Options o = take_options();
   Match m{o.tk, false};
   Value s = arg(2);
@@ -513,6 +508,8 @@ Value find_or_position(bool position) {
   return found;
 }
 
+}  // namespace
+
 
 Value bi_find(Value, Value) {
   arr_simplify_arg(2);
@@ -522,6 +519,8 @@ Value bi_position(Value, Value) {
   arr_simplify_arg(2);
   return find_or_position(true);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // REMOVE, DELETE and REMOVE-IF (item-or-predicate sequence &key ... count)
@@ -606,7 +605,7 @@ Value delete_marked(Value s, Kind k, uint32_t start, Value marks) {
 }
 
 Value remove_common(bool predicate, bool destructive) {
-  kw_parse(2, predicate ? KW_KEY : KW_TEST, KW_COUNT);
+  kw_parse(2, predicate ? FS_KEY : FS_TEST, FS_COUNT);
   Options o = take_options();
   Match m{o.tk, predicate};
   Value s = arg(2);
@@ -623,6 +622,8 @@ Value remove_common(bool predicate, bool destructive) {
   root_pop();
   return result;
 }
+
+}  // namespace
 
 
 Value bi_remove(Value, Value) {
@@ -644,9 +645,9 @@ Value bi_remove_if(Value, Value) {
 Value bi_replace(Value, Value) {
   arr_simplify_arg(2);
   if (header_vector(arg(1))) return on_copy(1, bi_replace, false);
-  kw_parse(2, KW_START1, KW_END2);
-  Value start1 = kw_value(KW_START1), end1 = kw_value(KW_END1);
-  Value start2 = kw_value(KW_START2), end2 = kw_value(KW_END2);
+  kw_parse(2, FS_START1, FS_END2);
+  Value start1 = kw_value(FS_START1), end1 = kw_value(FS_END1);
+  Value start2 = kw_value(FS_START2), end2 = kw_value(FS_END2);
   kw_clear();
   Value a = arg(1), b = arg(2);
   Kind ka = seq_arg(a), kb = seq_arg(b);
@@ -675,9 +676,9 @@ Value bi_replace(Value, Value) {
 
 Value bi_reduce(Value, Value) {
   arr_simplify_arg(2);
-  static const uint8_t initial_value[] = {KW_INITIAL_VALUE, 0};
-  kw_parse(2, KW_KEY, KW_END, initial_value);
-  uint16_t initial = zvts->kwslots[KW_INITIAL_VALUE];
+  static const uint8_t initial_value[] = {FS_INITIAL_VALUE, 0};
+  kw_parse(2, FS_KEY, FS_END, initial_value);
+  uint16_t initial = zvts->kwslots[FS_INITIAL_VALUE];
   Options o = take_options();
   Value s = arg(2);
   Kind k = seq_arg(s);
@@ -705,6 +706,8 @@ Value bi_reduce(Value, Value) {
   root_pop(2);
   return acc;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // SORT (sequence predicate &key key): selection sort in place, n(n-1)/2
@@ -753,9 +756,11 @@ void sort_vector(const TestKey& tk, Kind k) {
   }
 }
 
+}  // namespace
+
 Value bi_sort(Value, Value) {
   if (header_vector(arg(1))) return on_copy(1, bi_sort, false);
-  kw_parse(2, KW_KEY, KW_KEY);
+  kw_parse(2, FS_KEY, FS_KEY);
   TestKey tk = tk_take();
   kw_clear();
   Value s = arg(1);
@@ -777,11 +782,11 @@ Value bi_sort(Value, Value) {
 Value bi_mismatch(Value, Value) {
   arr_simplify_arg(1);
   arr_simplify_arg(2);
-  kw_parse(2, KW_START1, KW_FROM_END);
+  kw_parse(2, FS_START1, FS_FROM_END);
   TestKey tk = tk_take();
-  bool from_end = !nil_p(kw_value(KW_FROM_END));
-  Value start1 = kw_value(KW_START1), end1 = kw_value(KW_END1);
-  Value start2 = kw_value(KW_START2), end2 = kw_value(KW_END2);
+  bool from_end = !nil_p(kw_value(FS_FROM_END));
+  Value start1 = kw_value(FS_START1), end1 = kw_value(FS_END1);
+  Value start2 = kw_value(FS_START2), end2 = kw_value(FS_END2);
   kw_clear();
   Kind ka = seq_arg(arg(1)), kb = seq_arg(arg(2));
   Range ra = take_range(start1, end1, seq_length(arg(1), ka));
@@ -809,27 +814,4 @@ Value bi_mismatch(Value, Value) {
   walker_close();
   if (!nil_p(result) || (same == ra.e - ra.s && same == rb.e - rb.s)) return result;
   return make_fixnum(int32_t(from_end ? ra.e - same : ra.s + same));
-}
-
-}  // namespace
-
-void bi_install_sequences() {
-  bi_install(126, bi_concatenate);
-  bi_install(127, bi_copy_seq);
-  bi_install(128, bi_delete);
-  bi_install(129, bi_elt);
-  bi_install(130, bi_fill);
-  bi_install(131, bi_find);
-  bi_install(132, bi_length);
-  bi_install(134, bi_nreverse);
-  bi_install(135, bi_position);
-  bi_install(136, bi_remove);
-  bi_install(137, bi_remove_if);
-  bi_install(138, bi_replace);
-  bi_install(139, bi_reverse);
-  bi_install(140, bi_setelt);
-  bi_install(141, bi_sort);
-  bi_install(142, bi_subseq);
-  bi_install(143, bi_reduce);
-  bi_install(144, bi_mismatch);
 }

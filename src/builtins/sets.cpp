@@ -15,8 +15,6 @@
 #include "eval/eval.h"
 #include "object/memory.h"
 
-namespace {
-
 // ---------------------------------------------------------------------------
 // Membership
 
@@ -25,6 +23,8 @@ Value bi_member(Value, Value) {
   TestKey tk = tk_collect(2, false);
   return tk_member(tk, arg(1), arg(2));
 }
+
+namespace {
 
 // MEMBER-IF and MEMBER-IF-NOT: the first tail whose keyed car satisfies
 // the predicate (or does not).
@@ -39,8 +39,13 @@ Value member_if(bool wanted) {
   root_pop(1);
   return cons_p(cur) ? cur : NIL;
 }
+
+}  // namespace
+
 Value bi_member_if(Value, Value) { return member_if(true); }
 Value bi_member_if_not(Value, Value) { return member_if(false); }
+
+namespace {
 
 // Whether element x of one list is in the list that argument `against`
 // holds: the key applies to x and to every member.
@@ -49,6 +54,8 @@ bool found_in(const TestKey& tk, Value x, uint32_t against) {
   return !nil_p(tk_member(tk, y, arg(against)));
 }
 
+}  // namespace
+
 // (ADJOIN item list &key ...): the list itself when key(item) is found,
 // else a new cons of item (not its key) onto it.
 Value bi_adjoin(Value, Value) {
@@ -56,6 +63,8 @@ Value bi_adjoin(Value, Value) {
   if (found_in(tk, arg(1), 2)) return arg(2);
   return cons(arg(1), arg(2));
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Consing set operations
@@ -82,10 +91,14 @@ Value set_consing(SetKind kind) {
   return acc;
 }
 
+}  // namespace
+
 Value bi_intersection(Value, Value) { return set_consing(S_INTERSECTION); }
 Value bi_set_difference(Value, Value) { return set_consing(S_DIFFERENCE); }
 Value bi_union(Value, Value) { return set_consing(S_UNION); }
 Value bi_set_exclusive_or(Value, Value) { return set_consing(S_XOR); }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Destructive set operations: one bit per cell of the lists, set while the
@@ -145,6 +158,8 @@ Value set_destructive(SetKind kind) {
   return acc;
 }
 
+}  // namespace
+
 Value bi_nintersection(Value, Value) { return set_destructive(S_INTERSECTION); }
 Value bi_nset_difference(Value, Value) { return set_destructive(S_DIFFERENCE); }
 Value bi_nunion(Value, Value) { return set_destructive(S_UNION); }
@@ -160,6 +175,8 @@ Value bi_subsetp(Value, Value) {
   root_pop(1);
   return cons_p(cur) ? NIL : T;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Quantifiers.  Sequences are lists, strings and general vectors of rank 1
@@ -219,25 +236,7 @@ Value quantify(bool stop_on_nil) {
   }
 }
 
-Value bi_every(Value, Value) { return quantify(true); }
-Value bi_some(Value, Value) { return quantify(false); }
-
 }  // namespace
 
-void bi_install_sets() {
-  bi_install(145, bi_adjoin);
-  bi_install(146, bi_every);
-  bi_install(147, bi_intersection);
-  bi_install(148, bi_member);
-  bi_install(149, bi_member_if);
-  bi_install(150, bi_member_if_not);
-  bi_install(152, bi_nintersection);
-  bi_install(153, bi_nset_difference);
-  bi_install(154, bi_nset_exclusive_or);
-  bi_install(155, bi_nunion);
-  bi_install(156, bi_set_difference);
-  bi_install(157, bi_set_exclusive_or);
-  bi_install(158, bi_some);
-  bi_install(159, bi_subsetp);
-  bi_install(160, bi_union);
-}
+Value bi_every(Value, Value) { return quantify(true); }
+Value bi_some(Value, Value) { return quantify(false); }

@@ -4,6 +4,7 @@
 
 #include "eval/equality.h"
 #include "eval/eval.h"
+#include "object/symbols.h"
 
 namespace {
 
@@ -24,20 +25,20 @@ Value call2(uint16_t fn, Value a, Value b) {
 
 TestKey tk_take() {
   uint16_t* slot = zvts->kwslots;
-  TestKey tk{slot[KW_TEST], slot[KW_TEST_NOT], slot[KW_KEY]};
+  TestKey tk{slot[FS_TEST], slot[FS_TEST_NOT], slot[FS_KEY]};
   // Cleared now: the test and key functions may call kind-4 built-ins of
   // their own, which start from empty slots.
-  slot[KW_TEST] = slot[KW_TEST_NOT] = slot[KW_KEY] = 0;
+  slot[FS_TEST] = slot[FS_TEST_NOT] = slot[FS_KEY] = 0;
   if (tk.key && nil_p(zvts->stack[tk.key].arg)) tk.key = 0;
   return tk;
 }
 
 TestKey tk_collect(uint32_t required, bool key_only) {
-  static const uint8_t key_alone[] = {KW_KEY, 0};
+  static const uint8_t key_alone[] = {FS_KEY, 0};
   if (key_only)
     kw_parse(required, 1, 0, key_alone);
   else
-    kw_parse(required, KW_TEST, KW_KEY);
+    kw_parse(required, FS_TEST, FS_KEY);
   TestKey tk = tk_take();
   kw_clear();  // slot 0 too, where the parser parks rejected keywords
   return tk;

@@ -12,9 +12,6 @@
 
 #include "object/value.h"
 
-// Keyword numbers shared with the image.
-enum : uint32_t { KW_TEST = 5, KW_TEST_NOT = 6, KW_KEY = 7 };
-
 struct TestKey {
   uint16_t test;      // stack index of the :TEST value, 0 when absent
   uint16_t test_not;  // of :TEST-NOT

@@ -12,13 +12,11 @@
 #include "eval/eval.h"
 #include "object/arrays.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/strings.h"
 #include "text/symbol_functions.h"
 
 namespace {
-
-// Hash-table built-ins the root tables go through.
-enum : uint32_t { BI_GETHASH = 265, BI_REMHASH = 270, BI_PUTHASH = 271 };
 
 inline Value sym(uint32_t i) { return make_symbol(i); }
 inline bool is_sym_index(Value v, uint32_t i) { return symbol_normal(v) == make_symbol(i); }
@@ -28,7 +26,7 @@ inline bool is_instance_like(Value v) {
   return tag_of(v) == TAG_OBJECT && (heap_type(v) == HT_INSTANCE || heap_type(v) == HT_CLASS);
 }
 // A DEFTYPE entry, and a predefined one.
-inline bool is_expander(Value e) { return cons_p(e) && is_sym_index(car(e), SYM_MACRO); }
+inline bool is_expander(Value e) { return cons_p(e) && is_sym_index(car(e), FS_MACRO); }
 inline bool is_predefined(Value e) { return cons_p(e) && tag_of(car(e)) == TAG_BUILTIN + 2; }
 
 bool memq(Value x, Value list) {
@@ -93,24 +91,24 @@ bool compound_args(Value obj, uint32_t head, Value spec) {
   Value tail = cdr(spec);
   Value a = cons_p(tail) ? car(tail) : NIL;
   switch (head) {
-    case TS_INTEGER: {
+    case FS_INTEGER: {
       Value b = cons_p(tail) && cons_p(cdr(tail)) ? car(cdr(tail)) : NIL;
       if (!is_integer(a) || !is_integer(b)) return bad_spec(spec);
       if (!is_integer(obj)) return false;
       int64_t x = integer_value(obj);
       return integer_value(a) <= x && x <= integer_value(b);
     }
-    case TS_COMPLEX: {
+    case FS_COMPLEX: {
       uint8_t want;
-      if (is_sym_index(a, TS_INTEGER))
+      if (is_sym_index(a, FS_INTEGER))
         want = HT_INT64;
-      else if (is_sym_index(a, TS_FLOAT))
+      else if (is_sym_index(a, FS_FLOAT))
         want = HT_DOUBLE;
       else
         return bad_spec(spec);
       return tag_of(obj) == TAG_COMPLEX && heap_type(obj) == want;
     }
-    case TS_STRING:
+    case FS_STRING:
       if (!is_fixnum(a)) return bad_spec(spec);
       return is_string(obj) && int64_t(string_length(obj)) <= fixnum_value(a);
     default:
@@ -153,17 +151,17 @@ bool typep_rooted(Value* obj, Value* type) {
       name = symbol_normal(car(t));
       if (tag_of(name) != TAG_SYMBOL) return bad_spec(t);
       switch (symbol_index(name)) {
-        case TS_AND:
+        case FS_AND:
           return every_or_any(obj, cdr(t), true);
-        case TS_OR:
+        case FS_OR:
           return every_or_any(obj, cdr(t), false);
-        case TS_NOT:
+        case FS_NOT:
           return !lisp_typep(*obj, second(t));
-        case TS_EQL:
+        case FS_EQL:
           return lisp_eql(*obj, second(t));
-        case TS_MEMBER:
+        case FS_MEMBER:
           return member_eql(*obj, cdr(t));
-        case TS_SATISFIES:
+        case FS_SATISFIES:
           return call_function1(second(t), *obj) != NIL;
       }
     } else if (tag_of(t) != TAG_SYMBOL) {
@@ -341,25 +339,27 @@ Value to_character(Value x) {
 
 Value coerce(Value obj, uint32_t type) {
   switch (type) {
-    case TS_CHARACTER:
+    case FS_CHARACTER:
       return to_character(obj);
-    case TS_FLOAT:
+    case FS_FLOAT:
       if (is_integer(obj)) return mem_make_double(double(integer_value(obj)));
       return NO_VALUE;
-    case TS_LIST:
+    case FS_LIST:
       if (is_simple_vector(obj)) return mem_vector_to_list(obj, 0);
       if (is_string(obj)) return string_to_list(obj);
       return NO_VALUE;
-    case TS_STRING:
+    case FS_STRING:
       if (is_simple_vector(obj) || is_list(obj)) return chars_to_string(obj);
       return NO_VALUE;
-    case TS_VECTOR:
+    case FS_VECTOR:
       if (is_list(obj) || is_string(obj)) return to_vector(obj);
       return NO_VALUE;
     default:
       return NO_VALUE;
   }
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Built-ins
@@ -378,12 +378,17 @@ Value bi_int64p(Value a, Value) { return bool_value(tag_of(value_check(a)) == TA
 Value bi_fixnump(Value a, Value) { return bool_value(tag_of(value_check(a)) == TAG_FIXNUM); }
 
 Value bi_type_of(Value a, Value) { return lisp_type_of(a); }
+
+namespace {
+
 // Built-ins that call out to Lisp deliver one value whatever the callees
 // left behind.
 Value one_value(Value v) {
   zvts->mv_count = 1;
   return v;
 }
+
+}  // namespace
 
 Value bi_typep(Value a, Value b) { return one_value(bool_value(lisp_typep(a, b))); }
 
@@ -445,10 +450,10 @@ Value sf_deftype(Value args, Value) {
   if (old != NO_VALUE) bi_check_type_redefinition(name, old);
   Value doc = body_doc_string(cdr(def));
   if (doc != NIL) {
-    doc_record(name, TS_TYPE_DOC, doc);
+    doc_record(name, FS_TYPE, doc);
     def = cons(car(def), cdr(cdr(def)));
   }
-  def = cons(sym(SYM_MACRO), def);
+  def = cons(sym(FS_MACRO), def);
   root_table_put(ROOT_TYPE_TABLE, name, def);
   root_pop(2);
   return one_value(name);
@@ -470,8 +475,6 @@ Value sf_the(Value args, Value) {
   ts->glvalue = n ? ts->stack[base - 1].arg : NIL;
   return ts->glvalue;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -497,42 +500,37 @@ Value lisp_type_of(Value x) {
   x = symbol_normal(value_check(x));
   switch (tag_of(x)) {
     case TAG_CONS:
-      return sym(x == NIL ? TS_NULL : TS_CONS);
+      return sym(x == NIL ? FS_NULL : FS_CONS);
     case TAG_SYMBOL:
     case TAG_KEYWORD:
-      return sym(TS_SYMBOL);
+      return sym(FS_SYMBOL);
     case TAG_BUILTIN + 2:
-      return sym(TS_COMPILED_FUNCTION);
+      return sym(FS_COMPILED_FUNCTION);
     case TAG_CHAR:
-      return sym((x & 0xFFFF00) ? TS_CHARACTER : TS_STRING_CHAR);
+      return sym((x & 0xFFFF00) ? FS_CHARACTER : FS_STRING_CHAR);
     case TAG_FIXNUM:
-      return sym(TS_FIXNUM);
+      return sym(FS_FIXNUM);
     case TAG_INT64:
-      return sym(TS_BIGNUM);
+      return sym(FS_BIGNUM);
     case TAG_DOUBLE:
-      return sym(TS_FLOAT);
+      return sym(FS_FLOAT);
     case TAG_COMPLEX:
-      return sym(TS_COMPLEX);
+      return sym(FS_COMPLEX);
     case TAG_VECTOR:
       switch (heap_type(x)) {
         case HT_BYTES:
-          return sym(TS_STRING);
+          return sym(FS_STRING);
         case HT_ARRAY:
-          return sym((heap_hdr1(x) >> 24) == 1 ? TS_VECTOR : TS_ARRAY);
+          return sym((heap_hdr1(x) >> 24) == 1 ? FS_VECTOR : FS_ARRAY);
         case HT_HASH:
-          return sym(TS_HASH_TABLE);
+          return sym(FS_HASH_TABLE);
         default:
           return x;
       }
     case TAG_OBJECT: {
       uint8_t type = heap_type(x);
-      if (type == HT_HASH) return sym(TS_HASH_TABLE);
-      // An array with a fill pointer, adjustable or displaced.
-      if (arr_is_header(x))
-        return sym(arr_rank(x) != 1          ? TS_ARRAY
-                   : arr_holds_characters(x) ? TS_STRING
-                                             : TS_VECTOR);
-      if (type != HT_INSTANCE && type != HT_CLASS) return sym(TS_STREAM);
+      if (type == HT_HASH) return sym(FS_HASH_TABLE);
+      if (type != HT_INSTANCE && type != HT_CLASS) return sym(FS_STREAM);
       // An instance is named by its class, a class by its metaclass.
       Value cls = heap_word(x, 0);
       if (!is_instance_like(cls)) return cls;
@@ -552,23 +550,4 @@ bool lisp_typep(Value obj, Value type) {
   bool r = typep_rooted(&obj, &type);
   root_pop(2);
   return r;
-}
-
-void bi_install_types() {
-  bi_install(70, bi_atom);
-  bi_install(71, bi_coerce);
-  bi_install(72, bi_consp);
-  bi_install(73, sf_deftype);
-  bi_install(78, bi_listp);
-  bi_install(80, bi_nlistp);
-  bi_install(81, bi_null);
-  bi_install(82, bi_check_type_redefinition);
-  bi_install(83, bi_subtypep);
-  bi_install(84, sf_the);
-  bi_install(85, bi_type_of);
-  bi_install(86, bi_typep);
-  bi_install(451, bi_always_t);
-  bi_install(452, bi_sequencep);
-  bi_install(453, bi_int64p);
-  bi_install(454, bi_fixnump);
 }

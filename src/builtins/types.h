@@ -8,34 +8,6 @@
 
 #include "object/value.h"
 
-// Fixed symbols of the type system.
-enum : uint32_t {
-  TS_STREAM = 0x18,
-  TS_ARRAY = 0x19,
-  TS_BIGNUM = 0x69,
-  TS_CHARACTER = 0x6C,
-  TS_COMPILED_FUNCTION = 0x6D,
-  TS_CONS = 0x6E,
-  TS_FIXNUM = 0x6F,
-  TS_FLOAT = 0x70,
-  TS_HASH_TABLE = 0x72,
-  TS_INTEGER = 0x73,
-  TS_LIST = 0x75,
-  TS_NULL = 0x76,
-  TS_COMPLEX = 0x78,
-  TS_STRING = 0x7C,
-  TS_STRING_CHAR = 0x7D,
-  TS_SYMBOL = 0x7F,
-  TS_VECTOR = 0x82,
-  TS_AND = 0x87,
-  TS_EQL = 0x8C,
-  TS_MEMBER = 0x99,
-  TS_NOT = 0x9B,
-  TS_OR = 0x9D,
-  TS_SATISFIES = 0xA6,
-  TS_TYPE_DOC = 0xAF,  // documentation kind of DEFTYPE
-};
-
 // Error codes of the type system.
 enum : uint32_t {
   E_TYPE_MISMATCH = 0x104F,    // cerror: THE (4175)

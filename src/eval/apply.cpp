@@ -6,6 +6,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ void preprocess_keywords(uint32_t required) {
 Value apply_lambda(ThreadState* ts, uint16_t frame, Value fn) {
   root_push(&fn);
   uint32_t lo = ts->septr;
-  if (car(fn) == make_symbol(SYM_CLOSURE)) {
+  if (car(fn) == make_symbol(FS_LEXICAL_CLOSURE)) {
     Value env = car(cdr(fn));
     if (!nil_p(env)) lexenv_enter(push_entry(env, ST_CLOSURE_ENV, 0), frame);
   }
@@ -96,7 +97,7 @@ Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn) {
       }
       return call_builtin_routine(n);
     }
-    if (cons_p(fn) && (car(fn) == make_symbol(SYM_LAMBDA) || car(fn) == make_symbol(SYM_CLOSURE)))
+    if (cons_p(fn) && (car(fn) == make_symbol(FS_LAMBDA) || car(fn) == make_symbol(FS_LEXICAL_CLOSURE)))
       return apply_lambda(ts, frame, fn);
     if (t == TAG_OBJECT && zv_instance_function && hops < 16) {
       Value next = zv_instance_function(fn);
@@ -239,6 +240,8 @@ Value call_from_first_argument() {
   return v;
 }
 
+}  // namespace
+
 Value bi_funcall(Value, Value) { return call_from_first_argument(); }
 
 Value bi_apply(Value, Value) {
@@ -266,7 +269,7 @@ Value bi_applyhook(Value, Value) {
   check_max_args(5);
   uint16_t f = ts->zvform;
   if (arg_count() == 5 && !nil_p(arg(5))) lexenv_from_entry(arg_index(5));
-  uint32_t hooks[2] = {SYM_EVALHOOK, SYM_APPLYHOOK};
+  uint32_t hooks[2] = {FS_EVALHOOK, FS_APPLYHOOK};
   for (uint32_t k = 0; k < 2; k++) {
     uint16_t i = static_cast<uint16_t>(f - 3 - k);
     StackEntry& e = stack_entry(i);
@@ -277,7 +280,7 @@ Value bi_applyhook(Value, Value) {
     e.link = ts->zvdinenv;
     ts->zvdinenv = i;
   }
-  Value v = call_function2(make_symbol(SYM_APPLY), arg(1), arg(2));
+  Value v = call_function2(make_symbol(FS_APPLY), arg(1), arg(2));
   unbind_to(f);
   return v;
 }
@@ -289,10 +292,12 @@ Value bi_functionp(Value x, Value) {
   if (symbol_tag(t)) return bool_value(!nil_p(x));
   if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) return T;
   if (cons_p(x))
-    return bool_value(car(x) == make_symbol(SYM_LAMBDA) || car(x) == make_symbol(SYM_CLOSURE));
+    return bool_value(car(x) == make_symbol(FS_LAMBDA) || car(x) == make_symbol(FS_LEXICAL_CLOSURE));
   if (t == TAG_OBJECT && zv_instance_function) return bool_value(!nil_p(zv_instance_function(x)));
   return NIL;
 }
+
+namespace {
 
 // #'name naming a built-in: the FUNCTION form in the enclosing form is
 // replaced by the built-in itself, so the next evaluation skips the lookup.
@@ -311,6 +316,8 @@ void displace_function_form(Value fn) {
   }
 }
 
+}  // namespace
+
 Value sf_function(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
   Value x = car(args);
@@ -320,18 +327,7 @@ Value sf_function(Value args, Value) {
     if (is_builtin(fn)) displace_function_form(fn);
     return fn;
   }
-  if (cons_p(x) && car(x) == make_symbol(SYM_LAMBDA)) return make_closure(cdr(x));
+  if (cons_p(x) && car(x) == make_symbol(FS_LAMBDA)) return make_closure(cdr(x));
   if (is_builtin(x)) return x;
   return lisp_error(E_WRONG_TYPE, x);
-}
-
-}  // namespace
-
-void bi_install_apply() {
-  bi_install(16, bi_apply);
-  bi_install(17, bi_applyhook);
-  bi_install(18, bi_compiled_function_p);
-  bi_install(23, bi_funcall);
-  bi_install(24, sf_function);
-  bi_install(25, bi_functionp);
 }

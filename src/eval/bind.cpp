@@ -12,6 +12,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ inline uint32_t ll_keyword(Value v) {
   uint32_t t = tag_of(v);
   if (t != TAG_SYMBOL && t != TAG_INDEX) return 0;
   uint32_t s = symbol_index(v);
-  return s >= LL_ALLOW_OTHER_KEYS && s <= LL_WHOLE ? s : 0;
+  return s >= FS_LK_ALLOW_OTHER_KEYS && s <= FS_LK_WHOLE ? s : 0;
 }
 
 // A parameter: a symbol, a lexically annotated one, or one marked for a
@@ -302,14 +303,14 @@ bool bind_params(Value ll, uint32_t hi, uint32_t lo, bool macro, Value env) {
     Value e = car(p);
     if (uint32_t kw = ll_keyword(e)) {
       if (tag_of(e) == TAG_SYMBOL) set_car(p, (TAG_INDEX << 24) | kw);  // known as a keyword
-      if (state == KEYS && kw != LL_ALLOW_OTHER_KEYS) check_other_keys(&b);
+      if (state == KEYS && kw != FS_LK_ALLOW_OTHER_KEYS) check_other_keys(&b);
       Value sym = NIL;
       switch (kw) {
-        case LL_OPTIONAL:
+        case FS_LK_OPTIONAL:
           state = OPTIONAL;
           break;
-        case LL_REST:
-        case LL_BODY: {
+        case FS_LK_REST:
+        case FS_LK_BODY: {
           if (next_symbol(&p, &sym)) {
             failed = true;
             break;
@@ -319,25 +320,25 @@ bool bind_params(Value ll, uint32_t hi, uint32_t lo, bool macro, Value env) {
           b.rest = true;
           break;
         }
-        case LL_KEY:
+        case FS_LK_KEY:
           state = KEYS;
           b.keys = true;
           b.key_top = b.cursor;
           if (call_allows_other_keys(&b)) b.allow_other = true;
           break;
-        case LL_ALLOW_OTHER_KEYS:
+        case FS_LK_ALLOW_OTHER_KEYS:
           b.allow_other = true;
           break;
-        case LL_AUX:
+        case FS_LK_AUX:
           state = AUX;
           break;
-        case LL_WHOLE:
-        case LL_ENVIRONMENT:
+        case FS_LK_WHOLE:
+        case FS_LK_ENVIRONMENT:
           if (!macro || next_symbol(&p, &sym)) {
             failed = macro ? true : malformed(e);
             break;
           }
-          if (kw == LL_ENVIRONMENT) {
+          if (kw == FS_LK_ENVIRONMENT) {
             bind_variable(car(p), b.env);
           } else {
             // Only an inner list can have &WHOLE here: its whole is the
@@ -448,10 +449,10 @@ namespace {
 bool declared_special(Value body, uint32_t s) {
   for (; cons_p(body); body = cdr(body)) {
     Value d = car(body);
-    if (!cons_p(d) || car(d) != make_symbol(SYM_DECLARE)) return false;
+    if (!cons_p(d) || car(d) != make_symbol(FS_DECLARE)) return false;
     for (Value specs = cdr(d); cons_p(specs); specs = cdr(specs)) {
       Value spec = car(specs);
-      if (!cons_p(spec) || symbol_normal(car(spec)) != make_symbol(SYM_SPECIAL)) continue;
+      if (!cons_p(spec) || symbol_normal(car(spec)) != make_symbol(FS_SPECIAL)) continue;
       for (Value vars = cdr(spec); cons_p(vars); vars = cdr(vars)) {
         Value v = car(vars);
         if (is_var(v) && symbol_index(v) == s) return true;
@@ -475,13 +476,13 @@ void mark_lambda_list(Value body, Value ll, bool macro) {
     switch (ll_keyword(e)) {
       case 0:
         break;
-      case LL_OPTIONAL:
+      case FS_LK_OPTIONAL:
         state = OPTIONAL;
         continue;
-      case LL_KEY:
+      case FS_LK_KEY:
         state = KEYS;
         continue;
-      case LL_AUX:
+      case FS_LK_AUX:
         state = AUX;
         continue;
       default:  // &REST, &BODY, &WHOLE, &ENVIRONMENT: a variable follows
@@ -560,7 +561,7 @@ Value make_closure(Value lambda) {
   Value env = capture_environment();
   Value tail = cons(env, lambda);
   root_pop();
-  return cons(make_symbol(SYM_CLOSURE), tail);
+  return cons(make_symbol(FS_LEXICAL_CLOSURE), tail);
 }
 
 // ---------------------------------------------------------------------------
@@ -572,7 +573,7 @@ namespace {
 bool mentions_environment(Value ll) {
   for (; cons_p(ll); ll = cdr(ll)) {
     Value e = car(ll);
-    if (ll_keyword(e) == LL_ENVIRONMENT) return true;
+    if (ll_keyword(e) == FS_LK_ENVIRONMENT) return true;
     if (cons_p(e) && mentions_environment(e)) return true;
   }
   return false;
@@ -595,8 +596,8 @@ Value expand_macro(Value definition, Value form, Value env) {
   Value ll = car(definition);
   root_push(&ll);
   bool failed = false;
-  if (cons_p(ll) && ll_keyword(car(ll)) == LL_WHOLE) {
-    set_car(ll, (TAG_INDEX << 24) | LL_WHOLE);
+  if (cons_p(ll) && ll_keyword(car(ll)) == FS_LK_WHOLE) {
+    set_car(ll, (TAG_INDEX << 24) | FS_LK_WHOLE);
     Value rest = cdr(ll);
     if (!cons_p(rest) || !is_var(car(rest))) {
       failed = malformed(car(ll));

@@ -26,6 +26,8 @@ uint16_t find_guarded(uint16_t flag, Value x) {
   return 0;
 }
 
+}  // namespace
+
 Value sf_block(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
   ThreadState* ts = zvts;
@@ -109,6 +111,8 @@ Value sf_throw(Value args, Value) {
   throw_to(TC_THROW, target);
 }
 
+namespace {
+
 [[noreturn]] void return_to(uint16_t target, Value v) {
   zvts->glvalue = v;
   throw_to(TC_RETURN, target);
@@ -126,6 +130,8 @@ Value return_nil(Value args) {
   if (!target) return lisp_error(E_NO_BLOCK, NIL);
   return_to(target, v);
 }
+
+}  // namespace
 
 Value sf_return(Value args, Value) { return return_nil(args); }
 
@@ -148,6 +154,8 @@ Value sf_return_from(Value args, Value) {
   return_to(target, v);
 }
 
+namespace {
+
 // Walk a tag body from `pos`: conses are evaluated, atoms are tags.
 void walk_body(Value pos) {
   root_push(&pos);
@@ -155,6 +163,8 @@ void walk_body(Value pos) {
     if (cons_p(car(pos))) eval(pos);
   root_pop();
 }
+
+}  // namespace
 
 Value sf_tagbody(Value args, Value) {
   ThreadState* ts = zvts;
@@ -200,6 +210,8 @@ Value sf_go(Value args, Value) {
   return lisp_error(E_NO_TAG, tag);
 }
 
+namespace {
+
 // UNWIND-PROTECT: the body and cleanup forms are read from the eval frame.
 Value protected_form(void* data) {
   uint16_t frame = *static_cast<uint16_t*>(data);
@@ -210,6 +222,8 @@ void cleanup_forms(int, void* data) {
   uint16_t frame = *static_cast<uint16_t*>(data);
   progn(cdr(frame_args(frame)));
 }
+
+}  // namespace
 
 Value sf_unwind_protect(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
@@ -280,19 +294,4 @@ Value sf_retry_on_error(Value args, Value) {
   ts->mv_count = static_cast<uint16_t>(n);
   ts->mv_base = base;
   return v;
-}
-
-}  // namespace
-
-void bi_install_control() {
-  bi_install(192, sf_block);
-  bi_install(194, sf_catch);
-  bi_install(200, sf_go);
-  bi_install(213, sf_return);
-  bi_install(214, sf_return_from);
-  bi_install(215, sf_tagbody);
-  bi_install(216, sf_throw);
-  bi_install(217, sf_unwind_protect);
-  bi_install(409, sf_catch_error);
-  bi_install(410, sf_retry_on_error);
 }

@@ -224,13 +224,13 @@ bool walk(Value a, Value b, bool fold) {
   }
 }
 
+}  // namespace
+
 Value bi_eq(Value a, Value b) { return bool_value(lisp_eq(a, b)); }
 Value bi_eql(Value a, Value b) { return bool_value(lisp_eql(a, b)); }
 Value bi_equal(Value a, Value b) { return bool_value(lisp_equal(a, b)); }
 Value bi_equalp(Value a, Value b) { return bool_value(lisp_equalp(a, b)); }
 Value bi_neq(Value a, Value b) { return bool_value(!lisp_eq(a, b)); }
-
-}  // namespace
 
 bool lisp_eql(Value a, Value b) {
   a = symbol_normal(value_check(a));
@@ -245,11 +245,3 @@ bool lisp_eql(Value a, Value b) {
 
 bool lisp_equal(Value a, Value b) { return walk(a, b, false); }
 bool lisp_equalp(Value a, Value b) { return walk(a, b, true); }
-
-void bi_install_equality() {
-  bi_install(74, bi_eq);
-  bi_install(75, bi_eql);
-  bi_install(76, bi_equal);
-  bi_install(77, bi_equalp);
-  bi_install(79, bi_neq);
-}

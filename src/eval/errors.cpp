@@ -18,6 +18,7 @@
 #include "io/host.h"
 #include "io/stream.h"
 #include "object/error_hook.h"
+#include "object/symbols.h"
 
 // Services of other layers, reached weakly so that the signaller works
 // (plainly) before they exist.
@@ -33,24 +34,6 @@ Value doc_error_text(Value datum) __attribute__((weak));
 Value debugger(uint32_t flag) __attribute__((weak));
 
 namespace {
-
-// Fixed symbols of the error system.
-enum : uint32_t {
-  SYM_DOC_ERROR = 0x5E,
-  SYM_NO_NAME_FN = 0xA4,
-  SYM_BREAK_COMMANDS = 0xB7,
-  SYM_BREAK_ON_WARNINGS = 0xB8,
-  SYM_DEBUG_IO = 0xB9,
-  SYM_ERROR_OUTPUT = 0xBA,
-  SYM_PRINT_LENGTH = 0xC5,
-  SYM_PRINT_LEVEL = 0xC6,
-  SYM_PROMPT = 0xCB,
-  SYM_STANDARD_OUTPUT = 0xCF,
-  SYM_STATUS = 0xD0,
-  SYM_TERMINAL_IO = 0xD2,
-  SYM_MSG_PRINT_LENGTH = 0xE5,
-  SYM_MSG_PRINT_LEVEL = 0xE6,
-};
 
 // Colours: console attributes of the image header (see the genesis table).
 enum : uint32_t { HDR_COLOUR_ERROR = 24, HDR_COLOUR_WARNING = 26 };
@@ -96,7 +79,7 @@ void print_entries(Value stream, uint32_t lo, uint32_t hi) {
   emit_formatted(stream, v[0], n - 1, v + 1);
 }
 
-Value error_stream() { return sym_value(SYM_ERROR_OUTPUT); }
+Value error_stream() { return sym_value(FS_ERROR_OUTPUT); }
 
 // The name shown for the failing function and the kind of its function.
 struct FunctionName {
@@ -107,7 +90,7 @@ struct FunctionName {
 int function_kind(Value name) {
   Value fn = is_symbol(name) ? sym_function(symbol_index(name)) : name;
   if (is_builtin(fn)) return int(tag_of(fn)) - 5;
-  if (cons_p(fn) && car(fn) == make_symbol(SYM_MACRO)) return 1;
+  if (cons_p(fn) && car(fn) == make_symbol(FS_MACRO)) return 1;
   return 2;
 }
 
@@ -130,7 +113,7 @@ bool internal_name(Value fn) {
   if (!is_symbol(fn)) return false;
   // APPLY and FUNCALL only pass the call on.
   Value def = sym_function(symbol_index(fn));
-  if (def == bi_value(16) || def == bi_value(23)) return true;
+  if (def == bi_value(BI_APPLY) || def == bi_value(BI_FUNCALL)) return true;
   Value s = sym_name(symbol_index(fn));
   return is_string_raw(s) && string_length(s) > 1 && string_bytes(s)[0] == '%';
 }
@@ -169,9 +152,9 @@ FunctionName failing_function(uint32_t code, Value object) {
   Value name = innermost_function();
   if (zvts->zvform) name = public_caller(name, zvts->zvform);
   uint32_t msg = code & 0xFF;
-  if (msg == 48 && nil_p(name)) name = make_symbol(SYM_TOP_LEVEL_NAME);
-  if (msg == 49 && (nil_p(name) || name == object)) name = make_symbol(SYM_APPLY);
-  if ((msg == 68 || msg == 69) && nil_p(name)) name = make_symbol(SYM_NO_NAME_FN);
+  if (msg == 48 && nil_p(name)) name = make_symbol(FS_EVAL);
+  if (msg == 49 && (nil_p(name) || name == object)) name = make_symbol(FS_APPLY);
+  if ((msg == 68 || msg == 69) && nil_p(name)) name = make_symbol(FS_READ);
   return FunctionName{name, function_kind(name)};
 }
 
@@ -185,7 +168,7 @@ Value interpreted_function_name() {
     Value def = is_symbol(fn) ? sym_function(symbol_index(fn)) : fn;
     if (!is_builtin(def)) return public_caller(fn, stack_entry(f).link);
   }
-  return make_symbol(SYM_TOP_LEVEL_NAME);
+  return make_symbol(FS_EVAL);
 }
 
 void print_name_line(Value name, int kind) {
@@ -298,7 +281,7 @@ void signal_warning(uint32_t code, const Value* objects) {
   }
   uint32_t top = push_message(MSG_WARNING, HDR_COLOUR_WARNING, code, objects);
   print_entries(error_stream(), ts->septr, top);
-  if (must_break || !nil_p(sym_value(SYM_BREAK_ON_WARNINGS))) {
+  if (must_break || !nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
     break_loop(0);
   }
@@ -393,10 +376,10 @@ void print_message(uint32_t sym, uint32_t code, const Value* objects) {
   ThreadState* ts = zvts;
   uint32_t limit = ts->septr;
   if (code & 0x100) {
-    bind_special(SYM_PRINT_LEVEL, sym_value(SYM_MSG_PRINT_LEVEL));
-    bind_special(SYM_PRINT_LENGTH, sym_value(SYM_MSG_PRINT_LENGTH));
+    bind_special(FS_PRINT_LEVEL, sym_value(FS_MESSAGE_PRINT_LEVEL));
+    bind_special(FS_PRINT_LENGTH, sym_value(FS_MESSAGE_PRINT_LENGTH));
   }
-  Value stream = sym_value(sym ? sym : SYM_STANDARD_OUTPUT);
+  Value stream = sym_value(sym ? sym : FS_STANDARD_OUTPUT);
   uint32_t n = err_object_count(code);
   Value v[4] = {NIL, NIL, NIL, NIL};
   for (uint32_t k = 0; k < n && k < 4; k++) v[k] = objects[k];
@@ -513,11 +496,11 @@ void show_banner(uint16_t flags) {
   Value args[2] = {make_fixnum(zvts->break_level), bool_value(!(flags & BRK_NOT_CONTINUABLE))};
   // Without a status window the banner goes where the user is looking:
   // the terminal, when a window is attached to its stream.
-  Value stream = sym_value(SYM_STATUS);
-  Value terminal = sym_value(SYM_TERMINAL_IO);
+  Value stream = sym_value(FS_STATUS_STREAM);
+  Value terminal = sym_value(FS_TERMINAL_IO);
   // (Only when the break loop reads from the terminal: a program that reads
   // its break commands elsewhere is not watched from the terminal.)
-  if (!console_status_visible() && sym_value(SYM_DEBUG_IO) == terminal &&
+  if (!console_status_visible() && sym_value(FS_DEBUG_IO) == terminal &&
       tag_of(terminal) == TAG_OBJECT &&
       heap_type(terminal) == (HT_WINDOW | HT_STREAM_INPUT | HT_STREAM_OUTPUT) &&
       heap_word(terminal, 2) != 0)
@@ -526,12 +509,12 @@ void show_banner(uint16_t flags) {
 }
 
 // The terminal stream, read afresh at each use: reading may move it.
-inline Value debug_io() { return sym_value(SYM_DEBUG_IO); }
+inline Value debug_io() { return sym_value(FS_DEBUG_IO); }
 
 int read_key() {
   ThreadState* ts = zvts;
   uint32_t limit = ts->septr;
-  bind_special(SYM_PROMPT, message_text(MSG_BREAK_PROMPT));
+  bind_special(FS_PROMPT, message_text(MSG_BREAK_PROMPT));
   int c;
   do c = zv_listener_io.read_key(debug_io());
   while (c == '\n' || c == ' ' || c == '\r');
@@ -542,7 +525,7 @@ int read_key() {
 
 // The command table: an association list from characters to functions.
 Value find_command(int c) {
-  for (Value l = sym_value(SYM_BREAK_COMMANDS); cons_p(l); l = cdr(l)) {
+  for (Value l = sym_value(FS_BREAK_COMMANDS); cons_p(l); l = cdr(l)) {
     Value pair = car(l);
     if (cons_p(pair) && tag_of(car(pair)) == TAG_CHAR && int(car(pair) & 0xFFFF) == c)
       return cdr(pair);
@@ -551,7 +534,7 @@ Value find_command(int c) {
 }
 
 void refused(uint32_t msg) {
-  print_message(SYM_ERROR_OUTPUT, msg);
+  print_message(FS_ERROR_OUTPUT, msg);
   host_sleep_ms(75);
 }
 
@@ -566,7 +549,7 @@ void listener_eval(uint16_t cx, Value command) {
     v = call_function0(command);
   } else {
     Value form = zv_listener_io.read_form(debug_io());
-    bind_special(SYM_EVALHOOK, NIL);
+    bind_special(FS_EVALHOOK, NIL);
     v = eval_form(form);
   }
   ts->glvalue = v;
@@ -687,6 +670,8 @@ uint32_t push_lisp_message(uint32_t header, uint32_t colour_off, uint32_t first)
   return top;
 }
 
+}  // namespace
+
 Value bi_break(Value, Value) {
   ThreadState* ts = zvts;
   uint32_t top = push_lisp_message(MSG_BREAK, HDR_COLOUR_ERROR, 1);
@@ -720,8 +705,6 @@ Value bi_cerror(Value, Value) {
   return NIL;
 }
 
-Value bi_keyboard_interrupt(Value, Value);
-
 Value bi_error(Value, Value) {
   ThreadState* ts = zvts;
   clear_keyword_slots();
@@ -743,7 +726,7 @@ Value bi_warn(Value, Value) {
   clear_keyword_slots();
   uint32_t top = push_lisp_message(MSG_WARNING, HDR_COLOUR_WARNING, 1);
   print_entries(error_stream(), ts->septr, top);
-  if (!nil_p(sym_value(SYM_BREAK_ON_WARNINGS))) {
+  if (!nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
     break_loop(0);
   }
@@ -770,22 +753,12 @@ Value bi_keyboard_interrupt(Value, Value) {
   return NIL;
 }
 
-}  // namespace
-
 void keyboard_interrupt_arm() {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_interrupt;
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
-}
-
-void bi_install_errors() {
-  bi_install(405, bi_break);
-  bi_install(406, bi_cerror);
-  bi_install(407, bi_keyboard_interrupt);
-  bi_install(408, bi_error);
-  bi_install(413, bi_warn);
 }
 
 void eval_init() {

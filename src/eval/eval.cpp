@@ -11,6 +11,7 @@
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 volatile int zv_interrupt_pending = 0;
 void (*zv_console_refresh)() = nullptr;
@@ -106,7 +107,7 @@ void poll_interrupt(Value cell) {
   if ((pending & PENDING_CONSOLE) && zv_console_refresh) zv_console_refresh();
   if (!(pending & PENDING_KEYBOARD)) return;
   root_push(&cell);
-  call_function0(make_symbol(SYM_KEYBOARD_INTERRUPT));
+  call_function0(make_symbol(FS_KEYBOARD_INTERRUPT));
   root_pop();
 }
 
@@ -124,8 +125,8 @@ Value call_hook(Value h, uint32_t nargs, const Value* args) {
   ThreadState* ts = zvts;
   ts->evalhook_skip = 0;
   uint32_t limit = ts->septr;
-  bind_special(SYM_EVALHOOK, NIL);
-  bind_special(SYM_APPLYHOOK, NIL);
+  bind_special(FS_EVALHOOK, NIL);
+  bind_special(FS_APPLYHOOK, NIL);
   Value v = call_function(h, nargs, args);
   unbind_to(limit);
   ts->septr = static_cast<uint16_t>(limit);
@@ -137,7 +138,7 @@ Value call_eval_hook(Value cell) {
   root_push(&args[0]);
   args[1] = capture_environment();
   root_pop();
-  return call_hook(sym_value(SYM_EVALHOOK), 2, args);
+  return call_hook(sym_value(FS_EVALHOOK), 2, args);
 }
 
 // Built-in 22 on the argument forms of the current eval frame's form.
@@ -162,7 +163,7 @@ Value call_apply_hook(ThreadState* ts, uint16_t frame) {
   args[1] = eval_args_to_list(ts, frame);
   args[2] = capture_environment();
   root_pop(2);
-  return call_hook(sym_value(SYM_APPLYHOOK), 3, args);
+  return call_hook(sym_value(FS_APPLYHOOK), 3, args);
 }
 
 // Evaluate the argument forms of a built-in call of kind 2..4 onto the
@@ -244,7 +245,7 @@ Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) 
   }
   root_pop();
   uint32_t lo = ts->septr;
-  if (car(fn) == make_symbol(SYM_CLOSURE)) {
+  if (car(fn) == make_symbol(FS_LEXICAL_CLOSURE)) {
     Value env = car(cdr(fn));
     if (!nil_p(env)) {
       uint16_t e = push_entry(env, ST_CLOSURE_ENV, 0);
@@ -365,7 +366,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
       break;
     }
     if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
-      if (hook_set(SYM_APPLYHOOK)) {
+      if (hook_set(FS_APPLYHOOK)) {
         v = call_apply_hook(ts, frame);
         break;
       }
@@ -376,12 +377,12 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
     }
     if (cons_p(fn)) {
       Value head = car(fn);
-      if (head == make_symbol(SYM_LAMBDA) || head == make_symbol(SYM_CLOSURE)) {
-        v = hook_set(SYM_APPLYHOOK) ? call_apply_hook(ts, frame)
-                                    : eval_lambda_call(ts, frame, fn, inherit);
+      if (head == make_symbol(FS_LAMBDA) || head == make_symbol(FS_LEXICAL_CLOSURE)) {
+        v = hook_set(FS_APPLYHOOK) ? call_apply_hook(ts, frame)
+                                   : eval_lambda_call(ts, frame, fn, inherit);
         break;
       }
-      if (head == make_symbol(SYM_MACRO) && !inherit) {
+      if (head == make_symbol(FS_MACRO) && !inherit) {
         root_push(&cell);
         Value e = expand_macro(cdr(fn), form, NO_VALUE);
         root_pop();
@@ -390,7 +391,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
       }
     }
     if (t == TAG_OBJECT && zv_instance_function) {  // a generic function, say
-      v = hook_set(SYM_APPLYHOOK) ? call_apply_hook(ts, frame) : eval_object_call(ts, frame, fn);
+      v = hook_set(FS_APPLYHOOK) ? call_apply_hook(ts, frame) : eval_object_call(ts, frame, fn);
       break;
     }
     v = lisp_error(E_UNDEFINED, car(ts->stack[frame].arg));
@@ -409,7 +410,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
 
 Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
   Value lambda = cdr(fn);
-  if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+  if (car(fn) == make_symbol(FS_LEXICAL_CLOSURE)) lambda = cdr(lambda);
   Value v;
   if (!cons_p(lambda)) {
     v = lambda;
@@ -421,7 +422,7 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
     bool failed = bind_lambda_list(car(lambda), lo);
     root_pop();
     lambda = cdr(fn);
-    if (car(fn) == make_symbol(SYM_CLOSURE)) lambda = cdr(lambda);
+    if (car(fn) == make_symbol(FS_LEXICAL_CLOSURE)) lambda = cdr(lambda);
     v = failed ? ts->glvalue : progn(cdr(lambda));
   }
   unbind_to(frame);
@@ -431,7 +432,7 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
 Value eval(Value cell) {
   ThreadState* ts = zvts;
   if (zv_interrupt_pending) poll_interrupt(cell);
-  if (hook_set(SYM_EVALHOOK)) {
+  if (hook_set(FS_EVALHOOK)) {
     if (!ts->evalhook_skip) return call_eval_hook(cell);
     ts->evalhook_skip = 0;
   }
@@ -558,12 +559,10 @@ void assign_variable(Value place, Value value, Value cell) {
 // ---------------------------------------------------------------------------
 // Built-ins 19-22, 26, 27
 
-namespace {
-
 Value bi_constantp(Value x, Value) {
   if (nil_p(x)) return T;
   uint32_t t = tag_of(x);
-  if (t == TAG_CONS) return bool_value(car(x) == make_symbol(SYM_QUOTE));
+  if (t == TAG_CONS) return bool_value(car(x) == make_symbol(FS_QUOTE));
   if (symbol_tag(t)) return bool_value(sym_is_constant(symbol_index(x)));
   return T;
 }
@@ -577,7 +576,7 @@ Value bi_evalhook(Value, Value) {
   uint16_t f = ts->zvform;
   if (arg_count() == 4 && !nil_p(arg(4))) lexenv_from_entry(arg_index(4));
   // The argument entries themselves become the hook variables' bindings.
-  uint32_t hooks[2] = {SYM_EVALHOOK, SYM_APPLYHOOK};
+  uint32_t hooks[2] = {FS_EVALHOOK, FS_APPLYHOOK};
   for (uint32_t k = 0; k < 2; k++) {
     StackEntry& e = stack_entry(f - 2 - k);
     Value old = sym_value(hooks[k]);
@@ -614,15 +613,4 @@ Value sf_progn(Value body, Value) { return progn(body); }
 Value sf_quote(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
   return car(args);
-}
-
-}  // namespace
-
-void bi_install_eval() {
-  bi_install(19, bi_constantp);
-  bi_install(20, bi_eval);
-  bi_install(21, bi_evalhook);
-  bi_install(22, bi_eval_list);
-  bi_install(26, sf_progn);
-  bi_install(27, sf_quote);
 }

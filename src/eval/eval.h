@@ -10,37 +10,9 @@
 
 #include "eval/stack.h"
 #include "eval/thread.h"
+#include "object/symbols.h"
 #include "object/value.h"
 
-// Fixed symbols the evaluator names.
-enum : uint32_t {
-  SYM_SPECIAL = 0x23,  // declaration identifier
-  SYM_T = 0x80,
-  SYM_APPLY = 0x88,
-  SYM_ALLOW_OTHER_KEYS = 0x25,  // :ALLOW-OTHER-KEYS in a call
-  SYM_KEYBOARD_INTERRUPT = 0x8A,
-  SYM_TOP_LEVEL_NAME = 0x8D,
-  SYM_LAMBDA = 0x91,
-  SYM_CLOSURE = 0x93,
-  SYM_MACRO = 0x97,
-  SYM_QUOTE = 0xA3,
-  SYM_SETF = 0xA7,
-  SYM_DECLARE = 0xB6,
-  SYM_STEP_HOOK = 0xDF,
-  SYM_APPLYHOOK = 0xE0,
-  SYM_EVALHOOK = 0xE3,
-};
-// Lambda-list keywords (symbol indices).
-enum : uint32_t {
-  LL_ALLOW_OTHER_KEYS = 0x2A,
-  LL_AUX = 0x2B,
-  LL_BODY = 0x2C,
-  LL_ENVIRONMENT = 0x2D,
-  LL_KEY = 0x2E,
-  LL_OPTIONAL = 0x2F,
-  LL_REST = 0x30,
-  LL_WHOLE = 0x31,
-};
 // Symbol flag bits: constant, and the two "proclaimed special" bits.
 constexpr uint16_t SYMF_CONSTANT = 0x1;
 constexpr uint16_t SYMF_SPECIAL = 0x6;
@@ -113,7 +85,7 @@ enum DeclaredVariables : uint8_t {
 inline bool starts_with_declare(Value body) {
   if (!cons_p(body)) return false;
   Value f = car(body);
-  return cons_p(f) && car(f) == make_symbol(SYM_DECLARE);
+  return cons_p(f) && car(f) == make_symbol(FS_DECLARE);
 }
 // `doc`: a function body, where a documentation string may come first.
 void mark_declared_specials(Value body, bool doc, Value vars, DeclaredVariables shape);
@@ -125,7 +97,7 @@ inline void note_declarations(Value body, Value vars, DeclaredVariables shape) {
 inline void note_function_declarations(Value body, Value lambda_list, bool macro) {
   if (!cons_p(body)) return;
   Value f = car(body);
-  if (cons_p(f) ? car(f) == make_symbol(SYM_DECLARE) : tag_of(f) == TAG_VECTOR)
+  if (cons_p(f) ? car(f) == make_symbol(FS_DECLARE) : tag_of(f) == TAG_VECTOR)
     mark_declared_specials(body, true, lambda_list, macro ? DECL_MACRO : DECL_LAMBDA);
 }
 // The link of a pushed entry that bind_pushed is to bind dynamically (no

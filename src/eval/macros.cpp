@@ -19,14 +19,7 @@
 namespace {
 
 enum : uint32_t {
-  SYM_STORE = 0x29,     // the store variable of every expansion
-  SYM_LET_STAR = 0x92,  // sequential binding of the expansion
-  SYM_MACROEXPAND_1 = 0x98,
-  SYM_PROGN = 0xA2,
-  SYM_SETQ = 0xA8,
-  BI_SUBST = 123,
   E_NO_EXPANSION = 0x1040,  // a place nothing expands (4160)
-  W_REDEFINED = 0x201A,     // warning 8218
 };
 
 inline Value sym(uint32_t i) { return make_symbol(i); }
@@ -55,7 +48,7 @@ Value list3(Value a, Value b, Value c) {
 Value macro_definition(Value s) {
   Value f = sym_function(symbol_index(s));
   if (tag_of(f) == TAG_BUILTIN + 1) return f;
-  return head_is(f, SYM_MACRO) ? f : NIL;
+  return head_is(f, FS_MACRO) ? f : NIL;
 }
 
 bool is_macro_call(Value form) {
@@ -99,6 +92,8 @@ Value macroexpand(bool repeat) {
   return set_values(2, v);
 }
 
+}  // namespace
+
 // (DEFMACRO name lambda-list . body)
 Value sf_defmacro(Value args, Value) {
   if (!cons_p(args) || symbol_arg_index(car(args)) <= 0) return lisp_error(E_WRONG_TYPE, args);
@@ -114,7 +109,7 @@ Value sf_defmacro(Value args, Value) {
     doc_record(name, DOC_FUNCTION, doc);
     root_pop();
   }
-  def = cons(sym(SYM_MACRO), def);
+  def = cons(sym(FS_MACRO), def);
   uint32_t i = symbol_index(name);
   if ((hdr_u8(HDR_SWITCHES) & SW_WARN_REDEFINE) && sym_function(i) != NIL) {
     Value objs[2] = {make_fixnum(1), name};
@@ -126,6 +121,8 @@ Value sf_defmacro(Value args, Value) {
   return name;
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Place-expander definitions
 
@@ -133,6 +130,8 @@ Value expander_name(Value args) {
   if (!cons_p(args) || symbol_arg_index(car(args)) <= 0 || !is_list(cdr(args))) return NO_VALUE;
   return symbol_normal(car(args));
 }
+
+}  // namespace
 
 // (DEFINE-SETF-EXPANDER name [x . body]): x a symbol shares x's expander,
 // otherwise (MACRO x . body); no x removes name's expander.
@@ -158,7 +157,7 @@ Value sf_define_setf_expander(Value args, Value) {
       doc_record(name, DOC_SETF, doc);
       def = cons(car(def), cdr(cdr(def)));
     }
-    def = cons(sym(SYM_MACRO), def);
+    def = cons(sym(FS_MACRO), def);
     root_table_put(ROOT_PLACE_EXPANDERS, name, def);
     root_pop();
   }
@@ -208,6 +207,8 @@ Value sf_mark_substitutable(Value args, Value) {
   return T;
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // The place-expansion engine
 
@@ -228,7 +229,7 @@ void place_root(Place* p) {
 bool is_simple(Value a) {
   a = symbol_normal(a);
   if (a == NIL) return true;
-  if (cons_p(a)) return is_sym(car(a), SYM_QUOTE);
+  if (cons_p(a)) return is_sym(car(a), FS_QUOTE);
   if (tag_of(a) == TAG_KEYWORD) return true;
   if (tag_of(a) != TAG_SYMBOL) return true;
   return sym_is_constant(symbol_index(a));
@@ -255,7 +256,7 @@ Value call_with_store(Value op, Value xs) {
   root_push(&op);
   root_push(&xs);
   root_push(&l);
-  l = cons(sym(SYM_STORE), NIL);
+  l = cons(sym(FS_STORE), NIL);
   for (Value r = nreverse_list(xs); cons_p(r);) {
     Value next = cdr(r);
     set_cdr(r, l);
@@ -351,16 +352,16 @@ bool bind_place_parameters(Value ll, Value place, int mode, Place* p, Value* saf
   bool optional = false, ok = true;
   for (; cons_p(ll); ll = cdr(ll)) {
     int32_t pi = symbol_arg_index(car(ll));
-    if (pi == int32_t(LL_OPTIONAL)) {
+    if (pi == int32_t(FS_LK_OPTIONAL)) {
       optional = true;
       continue;
     }
-    if (pi == int32_t(LL_REST) || pi == int32_t(LL_BODY)) {
+    if (pi == int32_t(FS_LK_REST) || pi == int32_t(FS_LK_BODY)) {
       Value var = cons_p(cdr(ll)) ? symbol_normal(car(cdr(ll))) : NIL;
       bind_place_rest(var, &args, mode, p, safe);
       break;
     }
-    if (pi >= int32_t(LL_ALLOW_OTHER_KEYS) && pi <= int32_t(LL_WHOLE)) break;
+    if (pi >= int32_t(FS_LK_ALLOW_OTHER_KEYS) && pi <= int32_t(FS_LK_WHOLE)) break;
     if (tag_of(param_var(car(ll), optional)) != TAG_SYMBOL) {
       lisp_error(E_LAMBDA_LIST, car(ll));
       ok = false;
@@ -405,7 +406,7 @@ bool long_form(Value entry, Value place, int mode, Place* p) {
     if (cons_p(body) && cons_p(cdr(body)) && is_symbol_list(car(body))) {
       for (Value s = car(body); cons_p(s); s = cdr(s)) {
         root_push(&s);
-        bind_variable(symbol_normal(car(s)), sym(SYM_STORE));
+        bind_variable(symbol_normal(car(s)), sym(FS_STORE));
         root_pop();
       }
       body = cdr(cdr(entry));
@@ -443,22 +444,22 @@ bool expand_place(Value place, int mode, Place* p) {
   root_push(&place);
   bool ok = false;
   if (tag_of(place) == TAG_SYMBOL) {
-    p->stores = cons(sym(SYM_STORE), NIL);
-    p->store = list3(sym(SYM_SETQ), place, sym(SYM_STORE));
+    p->stores = cons(sym(FS_STORE), NIL);
+    p->store = list3(sym(FS_SETQ), place, sym(FS_STORE));
     p->access = mode ? place : NIL;
     ok = true;
   } else if (cons_p(place) && tag_of(symbol_normal(car(place))) == TAG_SYMBOL) {
     Value entry = root_table_get(ROOT_PLACE_EXPANDERS, car(place));
     root_push(&entry);
-    bool own_lists = !head_is(entry, SYM_MACRO);  // the engine made temps and vals
+    bool own_lists = !head_is(entry, FS_MACRO);  // the engine made temps and vals
     if (!own_lists) {
       ok = apply_expander(entry, place, p);
     } else if (tag_of(symbol_normal(entry)) == TAG_SYMBOL) {
-      p->stores = cons(sym(SYM_STORE), NIL);
+      p->stores = cons(sym(FS_STORE), NIL);
       short_form(symbol_normal(entry), place, mode, p);
       ok = true;
     } else if (cons_p(entry)) {
-      p->stores = cons(sym(SYM_STORE), NIL);
+      p->stores = cons(sym(FS_STORE), NIL);
       ok = long_form(entry, place, mode, p);
     }
     root_pop();
@@ -476,7 +477,7 @@ bool expand_place(Value place, int mode, Place* p) {
 bool expand_place_fully(Value* place, int mode, Place* p) {
   while (!expand_place(*place, mode, p)) {
     *p = Place{NIL, NIL, NIL, NIL, NIL};
-    Value e = call_function1(sym(SYM_MACROEXPAND_1), *place);
+    Value e = call_function1(sym(FS_MACROEXPAND_1), *place);
     if (mv_value(e, 1) == NIL) {
       lisp_error(E_NO_EXPANSION, *place);
       return false;
@@ -485,6 +486,8 @@ bool expand_place_fully(Value* place, int mode, Place* p) {
   }
   return true;
 }
+
+}  // namespace
 
 // (GET-SETF-EXPANSION place)
 Value bi_get_setf_expansion(Value place, Value) {
@@ -497,6 +500,8 @@ Value bi_get_setf_expansion(Value place, Value) {
   Value v[5] = {p.temps, p.vals, p.stores, p.store, p.access};
   return set_values(5, v);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // SETF
@@ -516,7 +521,7 @@ Value binding_pairs(Place* p) {
 }
 
 Value first_store(const Place* p) {
-  return cons_p(p->stores) ? symbol_normal(car(p->stores)) : sym(SYM_STORE);
+  return cons_p(p->stores) ? symbol_normal(car(p->stores)) : sym(FS_STORE);
 }
 
 // What the pairs of one SETF have produced so far.  Pieces are kept in
@@ -550,11 +555,11 @@ void add_store_pieces(SetfState* st, Value bindings, Value store) {
   root_push(&bindings);
   root_push(&store);
   if (bindings != NIL) {
-    Value forms = head_is(store, SYM_PROGN) ? cdr(store) : cons(store, NIL);
+    Value forms = head_is(store, FS_PROGN) ? cdr(store) : cons(store, NIL);
     forms = cons(bindings, forms);
-    add_piece(st, cons(sym(SYM_LET_STAR), forms));
+    add_piece(st, cons(sym(FS_LET_STAR), forms));
     st->last_setq = NIL;
-  } else if (head_is(store, SYM_SETQ)) {
+  } else if (head_is(store, FS_SETQ)) {
     if (st->last_setq != NIL) {
       join_assignment(st, store);
     } else {
@@ -563,7 +568,7 @@ void add_store_pieces(SetfState* st, Value bindings, Value store) {
       st->last_fresh = false;
     }
   } else {
-    if (head_is(store, SYM_PROGN)) {
+    if (head_is(store, FS_PROGN)) {
       for (Value f = cdr(store); cons_p(f); f = cdr(f)) {
         root_push(&f);
         add_piece(st, car(f));
@@ -608,6 +613,8 @@ bool setf_pair(Value place, Value value, SetfState* st) {
   return ok;
 }
 
+}  // namespace
+
 // (SETF place value ...): a kind-1 built-in, so the form is the argument
 // and the expansion the result.
 Value bi_setf(Value form, Value) {
@@ -627,7 +634,7 @@ Value bi_setf(Value form, Value) {
   Value pieces = nreverse_list(st.pieces);
   root_pop(3);
   if (cons_p(pieces) && cdr(pieces) == NIL) return car(pieces);
-  return cons(sym(SYM_PROGN), pieces);
+  return cons(sym(FS_PROGN), pieces);
 }
 
 // ---------------------------------------------------------------------------
@@ -650,19 +657,3 @@ Value bi_macro_function(Value s, Value) {
 
 Value bi_macroexpand(Value, Value) { return macroexpand(true); }
 Value bi_macroexpand_1(Value, Value) { return macroexpand(false); }
-
-}  // namespace
-
-void bi_install_macros() {
-  bi_install(61, sf_define_setf_expander);
-  bi_install(62, sf_defmacro);
-  bi_install(63, sf_defsetf);
-  bi_install(64, sf_mark_substitutable);
-  bi_install(65, bi_get_setf_expansion);
-  bi_install(66, bi_macro_function);
-  bi_install(67, bi_macroexpand);
-  bi_install(68, bi_macroexpand_1);
-  bi_install(69, bi_setf);
-  bi_install(222, bi_values);
-  bi_install(223, bi_values_list);
-}

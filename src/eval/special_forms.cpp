@@ -15,15 +15,12 @@
 #include "object/error_hook.h"
 #include "object/arrays.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/strings.h"
 
 namespace {
 
 enum : uint32_t {
-  SYM_OTHERWISE = 0x9E,
-  SYM_LIST = 0x75,
-  SYM_STRING = 0x7C,
-  SYM_VECTOR = 0x82,
   E_MAP_STRING = 0x244F,  // MAP: a string result given a non-character
 };
 
@@ -39,6 +36,8 @@ void leave_bindings(uint16_t frame, LexState ls) {
   unbind_to(frame);
   lexenv_restore(ls);
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Conditionals and sequencing
@@ -107,6 +106,8 @@ Value sf_cond(Value args, Value) {
   return NIL;
 }
 
+namespace {
+
 bool case_matches(Value key, Value keys) {
   if (cons_p(keys)) {
     for (; cons_p(keys); keys = cdr(keys))
@@ -114,8 +115,10 @@ bool case_matches(Value key, Value keys) {
     return false;
   }
   Value k = symbol_normal(keys);
-  return lisp_eql(key, k) || k == sym(SYM_T) || k == sym(SYM_OTHERWISE);
+  return lisp_eql(key, k) || k == sym(FS_T) || k == sym(FS_OTHERWISE);
 }
+
+}  // namespace
 
 Value sf_case(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_WRONG_TYPE, args);
@@ -153,6 +156,8 @@ Value sf_prog2(Value args, Value) {
   zvts->mv_count = 1;
   return v;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Binding forms
@@ -233,6 +238,8 @@ bool bind_sequential(Value specs, Value* err) {
   return ok;
 }
 
+}  // namespace
+
 Value sf_let(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
   ThreadState* ts = zvts;
@@ -277,7 +284,7 @@ Value sf_labels(Value args, Value) {
       unbind_functions_to(frame);
       return lisp_error(E_WRONG_TYPE, def);
     }
-    Value fn = cons(sym(SYM_LAMBDA), cdr(def));
+    Value fn = cons(sym(FS_LAMBDA), cdr(def));
     bind_function(symbol_index(symbol_normal(car(car(defs)))), fn);
   }
   root_pop();
@@ -285,6 +292,8 @@ Value sf_labels(Value args, Value) {
   unbind_functions_to(frame);
   return v;
 }
+
+namespace {
 
 // Copies the values of the last evaluation below the frame and tags the
 // k-th with the k-th variable; variables beyond the values get NIL.
@@ -309,6 +318,8 @@ int32_t tag_values(Value vars, Value first, uint16_t base, Value* err) {
   if (uint32_t(k) < n) pop_to(static_cast<uint16_t>(base - k));
   return k;
 }
+
+}  // namespace
 
 Value sf_multiple_value_bind(Value args, Value) {
   if (!cons_p(args) || !cons_p(cdr(args))) return lisp_error(E_WRONG_TYPE, args);
@@ -382,6 +393,8 @@ Value sf_multiple_value_prog1(Value args, Value) {
   ts->mv_base = base;
   return n ? ts->stack[base - 1].arg : NIL;
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Loops
@@ -632,6 +645,8 @@ void do_star_step(Loop* lp) {
 bool loop_setup(Loop*) { return true; }
 bool loop_next(Loop*) { return true; }
 
+}  // namespace
+
 Value sf_dolist(Value, Value) {
   Loop lp{0, 0, 0, {}, dolist_setup, dolist_next, nullptr, body_after_spec};
   return run_loop(&lp);
@@ -652,6 +667,8 @@ Value sf_loop(Value, Value) {
   Loop lp{0, 0, 0, {}, loop_setup, loop_next, nullptr, loop_args};
   return run_loop(&lp);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Mapping functions: (function list . more-lists)
@@ -687,10 +704,14 @@ Value map_lists(bool cars, bool collect) {
   return collect ? nreverse_list(result) : first;
 }
 
+}  // namespace
+
 Value bi_mapc(Value, Value) { return map_lists(true, false); }
 Value bi_mapcar(Value, Value) { return map_lists(true, true); }
 Value bi_mapl(Value, Value) { return map_lists(false, false); }
 Value bi_maplist(Value, Value) { return map_lists(false, true); }
+
+namespace {
 
 // MAP: (result-type function sequence . more)
 bool is_general_vector(Value v) { return tag_of(v) == TAG_VECTOR && heap_type(v) == HT_ARRAY; }
@@ -730,12 +751,14 @@ Value list_to_vector(Value list) {
   return v;
 }
 
+}  // namespace
+
 Value bi_map(Value, Value) {
   ThreadState* ts = zvts;
   uint16_t f = ts->zvform;
   uint32_t n = arg_count();
   Value type = symbol_normal(arg(1));
-  if (type != NIL && type != sym(SYM_LIST) && type != sym(SYM_STRING) && type != sym(SYM_VECTOR))
+  if (type != NIL && type != sym(FS_LIST) && type != sym(FS_STRING) && type != sym(FS_VECTOR))
     return lisp_error(E_WRONG_TYPE, arg(1));
   for (uint32_t k = 3; k <= n; k++) arr_simplify_arg(k);
   for (uint32_t k = 3; k <= n; k++) {
@@ -760,7 +783,7 @@ Value bi_map(Value, Value) {
     // The call frame is innermost now: the arguments are read by index.
     type = symbol_normal(ts->stack[f - 1].arg);
     if (type == NIL) continue;
-    if (type == sym(SYM_STRING) && !is_string_char(v)) {
+    if (type == sym(FS_STRING) && !is_string_char(v)) {
       lisp_error(E_MAP_STRING, type, v);
       continue;
     }
@@ -769,40 +792,11 @@ Value bi_map(Value, Value) {
   pop_frame();
   result = nreverse_list(result);
   type = symbol_normal(arg(1));
-  if (type == sym(SYM_STRING))
+  if (type == sym(FS_STRING))
     result = list_to_string(result);
-  else if (type == sym(SYM_VECTOR))
+  else if (type == sym(FS_VECTOR))
     result = list_to_vector(result);
   root_pop();
   ts->mv_count = 1;
   return result;
-}
-
-}  // namespace
-
-void bi_install_special_forms() {
-  bi_install(191, sf_and);
-  bi_install(193, sf_case);
-  bi_install(195, sf_cond);
-  bi_install(196, sf_do);
-  bi_install(197, sf_do_star);
-  bi_install(198, sf_dolist);
-  bi_install(199, sf_dotimes);
-  bi_install(201, sf_if);
-  bi_install(202, sf_labels);
-  bi_install(203, sf_let);
-  bi_install(204, sf_let_star);
-  bi_install(205, sf_loop);
-  bi_install(206, bi_mapc);
-  bi_install(207, bi_mapcar);
-  bi_install(208, bi_mapl);
-  bi_install(209, bi_maplist);
-  bi_install(210, sf_or);
-  bi_install(211, sf_prog1);
-  bi_install(212, sf_prog2);
-  bi_install(218, sf_multiple_value_bind);
-  bi_install(219, sf_multiple_value_call);
-  bi_install(220, sf_multiple_value_prog1);
-  bi_install(221, sf_multiple_value_setq);
-  bi_install(133, bi_map);
 }

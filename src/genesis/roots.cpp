@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t BI_EQL = 75;  // the default test, function of EQL
 constexpr uint32_t NON_TERMINATING = 0x80000000u;
 
 // Reader syntax classes stored as fixnums.

@@ -54,9 +54,15 @@ struct RoleFunction {
   uint16_t builtin;
 };
 const RoleFunction role_functions[] = {
-    {FS_APPLY, 16},         {FS_CLOSE, 356}, {FS_KEYBOARD_INTERRUPT, 407},
-    {FS_EQL, 75},           {FS_EVAL, 20},   {FS_LOAD, 360},
-    {FS_MACROEXPAND_1, 68}, {FS_OPEN, 364},  {FS_STEP_HOOK, 412},
+    {FS_APPLY, BI_APPLY},
+    {FS_CLOSE, BI_CLOSE},
+    {FS_KEYBOARD_INTERRUPT, BI_KEYBOARD_INTERRUPT},
+    {FS_EQL, BI_EQL},
+    {FS_EVAL, BI_EVAL},
+    {FS_LOAD, BI_LOAD},
+    {FS_MACROEXPAND_1, BI_MACROEXPAND_1},
+    {FS_OPEN, BI_OPEN},
+    {FS_STEP_HOOK, BI_STEP_HOOK},
 };
 
 // The world starts empty: default header and memory block, areas, a free
@@ -127,7 +133,7 @@ Value features_list() {
 // Every fixed symbol starts unbound; these are the ones with a value.
 void set_values(const char* image_name) {
   sym_set_value(FS_T, T);
-  sym_set_value(FS_RIGHT_MARGIN, make_fixnum(RIGHT_MARGIN));
+  sym_set_value(FS_PRINT_RIGHT_MARGIN, make_fixnum(RIGHT_MARGIN));
   sym_set_value(FS_PRINT_BASE, make_fixnum(10));
   sym_set_value(FS_READ_BASE, make_fixnum(10));
   sym_set_value(FS_PRINT_CASE, make_keyword(FS_UPCASE));
@@ -143,7 +149,7 @@ void set_values(const char* image_name) {
         FS_BREAK_COMMANDS, FS_TOP_LEVEL_COMMANDS, FS_DEBUG_COMMANDS, FS_STEP_COMMANDS,
         FS_PACKAGE_NAMES, FS_READTABLE, FS_PRINT_CIRCLE, FS_PRINT_READABLY, FS_PRINT_CIRCLE_TABLE})
     sym_set_value(s, NIL);
-  for (uint16_t s = 212; s <= 221; s++) sym_set_value(s, NIL);  // the histories
+  for (uint32_t s = FS_HISTORY_FORM; s <= FS_HISTORY_VALUES_3; s++) sym_set_value(s, NIL);  // the histories
   sym_set_value(FS_PROMPT, string_value(PROMPT));
   sym_set_value(FS_IMAGE_NAME, string_value(image_name));
   sym_set_value(FS_FEATURES, features_list());
@@ -154,8 +160,8 @@ void set_values(const char* image_name) {
 bool bind_builtins() {
   for (uint32_t n = 0; n < BI_CAPACITY; n++) {
     const char* name = zv_builtin_names[n];
-    if (n >= BI_COUNT && !zv_builtins[n].fn && !name) continue;  // a spare record
-    if (!name || !*name) return gen_fail("built-in %u has no name", n);
+    if (!name) continue;  // a spare record
+    if (!*name) return gen_fail("built-in %u has no name", n);
     Value s = sym_intern_cstr(name);
     if (s == NIL) return gen_fail("built-in %u is named NIL", n);
     uint32_t i = symbol_index(s);

@@ -31,29 +31,6 @@
 
 namespace {
 
-// Fixed symbols of the top level.
-constexpr uint32_t kSymLoad = 0x96;     // loads the start-up file
-constexpr uint32_t kSymStartup = 0xAE;  // start-up feature, action and file name
-constexpr uint32_t kSymDebugIo = 185;
-constexpr uint32_t kSymErrorOutput = 186;
-constexpr uint32_t kSymFeatures = 187;
-constexpr uint32_t kSymCommands = 188;  // alist: character . function
-constexpr uint32_t kSymQueryIo = 201;
-constexpr uint32_t kSymPrompt = 203;
-constexpr uint32_t kSymInput = 206;
-constexpr uint32_t kSymOutput = 207;
-constexpr uint32_t kSymStatus = 208;
-constexpr uint32_t kSymTerminal = 210;
-constexpr uint32_t kSymTraceOutput = 211;
-constexpr uint32_t kSymForms = 212;       // 212..214: the last three forms read
-constexpr uint32_t kSymForm = 215;        // the form being evaluated
-constexpr uint32_t kSymValues1 = 216;     // 216..218: the last three primary values
-constexpr uint32_t kSymValueLists = 219;  // 219..221: the last three lists of values
-constexpr uint32_t kSymApplyhook = 224;
-constexpr uint32_t kSymEvalhook = 227;
-constexpr uint32_t kSymLambda = 0x91;
-constexpr uint32_t kSymClosure = 0x93;
-
 constexpr uint32_t kMsgValues = 0x2001;     // message 1: NIL, the number of values
 constexpr uint32_t kMsgBanner = 0x1004;     // message 4: the status colour
 constexpr uint32_t kErrBadPrompt = 0x104D;  // 4173: the prompt symbol
@@ -129,12 +106,12 @@ bool has_function(uint32_t sym) {
 // The start-up action of the image: the function of the start-up symbol,
 // or else the file named after it in the working directory.
 void run_startup_action() {
-  if (!memq(make_symbol(kSymStartup), sym_value(kSymFeatures))) return;
-  if (has_function(kSymStartup)) {
-    call_function0(make_symbol(kSymStartup));
+  if (!memq(make_symbol(FS_STARTUP), sym_value(FS_FEATURES))) return;
+  if (has_function(FS_STARTUP)) {
+    call_function0(make_symbol(FS_STARTUP));
     return;
   }
-  Value name = sym_name(kSymStartup);
+  Value name = sym_name(FS_STARTUP);
   char file[ZV_PATH_SIZE];
   uint32_t n = is_string(name) ? string_length(name) : 0;
   if (n + 5 > sizeof file) return;
@@ -146,7 +123,7 @@ void run_startup_action() {
   char path[3 * ZV_PATH_SIZE];
   std::snprintf(path, sizeof path, "%s%s%s", zv_current_drive, zv_current_dir, file);
   Value p = str_from_cstr(path);
-  call_function3(make_symbol(kSymLoad), p, make_keyword(18), NIL);
+  call_function3(make_symbol(FS_LOAD), p, make_keyword(FS_IF_DOES_NOT_EXIST), NIL);
 }
 
 // ---------------------------------------------------------------------------
@@ -171,13 +148,13 @@ void reset_to_listener(const Context* cx) {
   kw_clear();
 }
 
-Value output() { return output_stream(sym_value(kSymOutput)); }
+Value output() { return output_stream(sym_value(FS_STANDARD_OUTPUT)); }
 
 // The prompt written by the driver itself, for input that is not a window
 // (a window writes it when it next needs a line).  NIL shows nothing, as
 // in a window.
 void write_prompt(Value out) {
-  Value p = sym_value(kSymPrompt);
+  Value p = sym_value(FS_PROMPT);
   if (nil_p(p) || is_no_value(p)) return;
   root_push(&out);
   if (tag_of(p) == TAG_CHAR) {
@@ -186,7 +163,7 @@ void write_prompt(Value out) {
   } else {
     if (is_symbol(p)) p = sym_name(symbol_index(p));
     if (!is_string(p)) {
-      lisp_error(kErrBadPrompt, make_symbol(kSymPrompt));
+      lisp_error(kErrBadPrompt, make_symbol(FS_PROMPT));
     } else {
       root_push(&p);
       if (stream_column(out) != 0) stream_write_char(out, '\n');
@@ -206,7 +183,7 @@ void arm_prompt(Value in) {
 }
 
 void print_banner() {
-  print_message(kSymStatus, kMsgBanner, make_fixnum(hdr_u16(HDR_ATTR_STATUS)));
+  print_message(FS_STATUS_STREAM, kMsgBanner, make_fixnum(hdr_u16(HDR_ATTR_STATUS)));
 }
 
 // First character of the next form, past line ends and blanks; -1 at the
@@ -220,13 +197,13 @@ int next_char(Value in) {
 
 bool is_function(Value f) {
   if (tag_of(f) >= TAG_BUILTIN + 2 && tag_of(f) <= TAG_BUILTIN + 4) return true;
-  if (cons_p(f)) return car(f) == make_symbol(kSymLambda) || car(f) == make_symbol(kSymClosure);
+  if (cons_p(f)) return car(f) == make_symbol(FS_LAMBDA) || car(f) == make_symbol(FS_LEXICAL_CLOSURE);
   return tag_of(f) == TAG_SYMBOL && has_function(symbol_index(f));
 }
 
 // The function of command character c, or NIL.
 Value find_command(int c) {
-  for (Value l = sym_value(kSymCommands); cons_p(l); l = cdr(l)) {
+  for (Value l = sym_value(FS_TOP_LEVEL_COMMANDS); cons_p(l); l = cdr(l)) {
     Value e = car(l);
     if (!cons_p(e) || tag_of(car(e)) != TAG_CHAR) continue;
     if ((car(e) & 0xFFFF) == uint32_t(c) && is_function(cdr(e))) return cdr(e);
@@ -249,13 +226,13 @@ void finish_pass(Value first) {
   if (hdr_u8(HDR_SWITCHES) & SW_ALERTS) host_sleep_ms(75);
   Value values = args_to_list(ts->septr, top);
   root_push(&values);
-  shift(kSymForms, sym_value(kSymForm));
-  shift(kSymValues1, cons_p(values) ? car(values) : NIL);
-  shift(kSymValueLists, values);
+  shift(FS_HISTORY_FORM, sym_value(FS_CURRENT_FORM));
+  shift(FS_HISTORY_VALUE, cons_p(values) ? car(values) : NIL);
+  shift(FS_HISTORY_VALUES, values);
   Value out = output();
   root_push(&out);
   driver_print_values(values, out);
-  print_message(kSymStatus, kMsgValues, NIL, make_fixnum(int32_t(n)));
+  print_message(FS_STATUS_STREAM, kMsgValues, NIL, make_fixnum(int32_t(n)));
   root_pop(2);
   pop_to(top);
   if (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS) gc_status_line(0, ' ');
@@ -267,7 +244,7 @@ void run_passes(const Context* cx) {
   bool armed = true;  // the first pass arms the prompt
   for (;;) {
     reset_to_listener(cx);
-    Value in = input_stream(sym_value(kSymInput));
+    Value in = input_stream(sym_value(FS_STANDARD_INPUT));
     root_push(&in);
     if (armed) arm_prompt(in);
     int c = next_char(in);
@@ -295,7 +272,7 @@ void run_passes(const Context* cx) {
       stream_unread_char(in, c);
       Value form = read_from(in, false, kEofMark, false);
       if (form == kEofMark) return;
-      sym_set_value(kSymForm, form);
+      sym_set_value(FS_CURRENT_FORM, form);
       set_car(zvts->eval_slot, form);
       first = eval(zvts->eval_slot);
     }
@@ -313,9 +290,9 @@ struct DriverRun {
 // start-up, whatever the world was bound to when it was saved.
 void set_standard_streams() {
   console_attach_standard_windows();
-  Value terminal = sym_value(kSymTerminal);
-  const uint32_t standard[] = {kSymOutput,      kSymInput,   kSymQueryIo,
-                               kSymErrorOutput, kSymDebugIo, kSymTraceOutput};
+  Value terminal = sym_value(FS_TERMINAL_IO);
+  const uint32_t standard[] = {FS_STANDARD_OUTPUT,      FS_STANDARD_INPUT,   FS_QUERY_IO,
+                               FS_ERROR_OUTPUT, FS_DEBUG_IO, FS_TRACE_OUTPUT};
   for (uint32_t s : standard) sym_set_value(s, terminal);
 }
 
@@ -326,8 +303,8 @@ bool driver_initialised() { return initialised; }
 // What a world is given before its first pass: no hooks, the reserves of
 // its areas, the colours of its header, the standard streams.
 void setup_world() {
-  sym_set_value(kSymApplyhook, NIL);
-  sym_set_value(kSymEvalhook, NIL);
+  sym_set_value(FS_APPLYHOOK, NIL);
+  sym_set_value(FS_EVALHOOK, NIL);
   driver_set_reserves();
   console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
   console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);

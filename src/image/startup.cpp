@@ -34,16 +34,6 @@ char zv_image_name[ZV_PATH_SIZE];
 
 DriverFn zv_driver = driver_top_level;
 
-// Fixed symbols written at start-up.
-enum : uint32_t {
-  SYM_FEATURES = 187,
-  SYM_IMAGE_NAME = 204,
-  SYM_ARGUMENTS = 205,
-  SYM_TERMINAL_STREAM = 210,
-  SYM_EXIT_CODE = 181,
-  SYM_PROGRAM = 39,  // non-NIL in a delivered program image
-};
-
 // Messages of start-up and exit.
 constexpr uint32_t MSG_MEMORY = 0x7000 | 40;       // seven arguments
 constexpr uint32_t MSG_COLLECTIONS = 0x4000 | 41;  // four arguments
@@ -175,7 +165,7 @@ static void report_memory_at_start() {
     // The text first: looking it up may allocate.
     Value text = message_text(MSG_MEMORY & 0xFF);
     root_push(&text);
-    emit_formatted(sym_value(SYM_TERMINAL_STREAM), text, 7, args);
+    emit_formatted(sym_value(FS_TERMINAL_IO), text, 7, args);
     root_pop(5);
   }
   context_pop(&cx);
@@ -185,7 +175,7 @@ static void report_collections_at_exit() {
   if (!(hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS)) return;
   Value args[4] = {make_fixnum(int32_t(zv_gc.cons)), make_fixnum(int32_t(zv_gc.heap)),
                    make_fixnum(int32_t(zv_gc.symbol)), make_fixnum(int32_t(zv_gc.full))};
-  print_message(SYM_TERMINAL_STREAM, MSG_COLLECTIONS, args);
+  print_message(FS_TERMINAL_IO, MSG_COLLECTIONS, args);
 }
 
 // Open files are owned by file streams; the file layer closes them.
@@ -222,11 +212,11 @@ static bool apply_feature(const char* arg) {
   upcase_in_place(name);
   Value sym = sym_intern((const uint8_t*)name, (uint32_t)strlen(name));
   root_push(&sym);
-  Value features = sym_value(SYM_FEATURES);
+  Value features = sym_value(FS_FEATURES);
   if (op == '-')
-    sym_set_value(SYM_FEATURES, delete_eq(sym, features));
+    sym_set_value(FS_FEATURES, delete_eq(sym, features));
   else if (!memq(sym, features))
-    sym_set_value(SYM_FEATURES, cons(sym, features));
+    sym_set_value(FS_FEATURES, cons(sym, features));
   root_pop();
   return true;
 }
@@ -238,7 +228,7 @@ static Value make_string(const char* s) { return mem_make_string(s, (uint32_t)st
 static const char* take_arguments(int first, int argc, char** argv) {
   Value list = NIL;
   root_push(&list);
-  sym_set_value(SYM_ARGUMENTS, NIL);
+  sym_set_value(FS_COMMAND_LINE, NIL);
   for (int i = first; i < argc; i++) {
     if (argv[i][0] == '#') {
       if (!apply_feature(argv[i])) {
@@ -255,7 +245,7 @@ static const char* take_arguments(int first, int argc, char** argv) {
   if (!self[0]) self = argc > 0 && argv[0] ? argv[0] : "";
   Value s = make_string(self);
   list = cons(s, list);
-  sym_set_value(SYM_ARGUMENTS, list);
+  sym_set_value(FS_COMMAND_LINE, list);
   root_pop();
   return nullptr;
 }
@@ -296,14 +286,14 @@ static bool quiet_start(int argc, char** argv, const char* image) {
   for (int i = first; i < argc; i++)
     if (argv[i][0] != '#') return true;
   Value program = NIL;
-  return img_peek_symbol_value(image, SYM_PROGRAM, &program) && !nil_p(program) &&
+  return img_peek_symbol_value(image, FS_PROGRAM, &program) && !nil_p(program) &&
          !is_no_value(program);
 }
 
 // The exit code the world asked for (%EXIT-CODE): a fixnum 0..255; 0
 // for anything else.
 static int requested_exit_code() {
-  Value v = sym_value(SYM_EXIT_CODE);
+  Value v = sym_value(FS_EXIT_CODE);
   if (!is_fixnum(v)) return 0;
   int32_t n = fixnum_value(v);
   return n >= 0 && n <= 255 ? n : 0;
@@ -336,7 +326,7 @@ int zorva_main(int argc, char** argv) {
   for (;;) {
     if (img_load(zv_image_name, 1) != IMG_OK) return bad_start(shown);
     attach_console_windows();
-    sym_set_value(SYM_IMAGE_NAME, make_string(zv_image_name));
+    sym_set_value(FS_IMAGE_NAME, make_string(zv_image_name));
     if (!quiet) report_memory_at_start();
     const char* bad = take_arguments(first, argc, argv);
     if (bad) return bad_start(bad);

@@ -33,16 +33,6 @@ namespace {
 constexpr uint16_t TC_EXIT = 6;
 constexpr uint16_t TC_RESTART_KERNEL = 10;
 
-// Fixed symbols.
-constexpr uint32_t kSymClose = 0x89;
-constexpr uint32_t kSymOpen = 0x9C;
-constexpr uint32_t kSymImageName = 204;
-constexpr uint32_t kSymUnsignedByte = 0x81;
-
-// Keywords of OPEN and CLOSE.
-constexpr uint32_t kKwElementType = 15, kKwDirection = 16, kKwIfExists = 17, kKwAbort = 0x16;
-constexpr uint32_t kKwOutput = 0x5B, kKwRename = 0x60;
-
 // Error codes.
 constexpr uint32_t kErrWrite = 0x201F;      // 8223: image name, the host's text
 constexpr uint32_t kMsgRetry = 32;          // its continuation
@@ -74,7 +64,7 @@ Value string_of(const char* s) { return str_from_cstr(s); }
 // type .ROL when it has none; NIL or no argument is the image the world
 // came from (symbol 204).  False when the argument names no file.
 bool image_name(Value a, char* out) {
-  if (nil_p(a) || is_no_value(a)) a = sym_value(kSymImageName);
+  if (nil_p(a) || is_no_value(a)) a = sym_value(FS_IMAGE_NAME);
   if (is_symbol(a)) a = sym_name(symbol_index(a));
   if (!is_string(a) || string_length(a) >= ZV_PATH_SIZE) return false;
   char given[ZV_PATH_SIZE];
@@ -141,7 +131,7 @@ Value save_body(void* data) {
 // file and puts the backup of the old image back under its name.
 void save_cleanup(int abnormal, void* data) {
   SaveRun* run = static_cast<SaveRun*>(data);
-  call_function3(make_symbol(kSymClose), run->stream, make_keyword(kKwAbort),
+  call_function3(make_symbol(FS_CLOSE), run->stream, make_keyword(FS_ABORT),
                  bool_value(abnormal));
 }
 
@@ -149,7 +139,7 @@ void save_cleanup(int abnormal, void* data) {
 // Loading
 
 void close_after_failure(Value stream) {
-  call_function3(make_symbol(kSymClose), stream, make_keyword(kKwAbort), T);
+  call_function3(make_symbol(FS_CLOSE), stream, make_keyword(FS_ABORT), T);
 }
 
 }  // namespace
@@ -160,7 +150,7 @@ void image_install_pending() {
   if (!st) return;
   img_install(st);
   std::memcpy(zv_image_name, pending_name, ZV_PATH_SIZE);
-  sym_set_value(kSymImageName, string_of(pending_name));
+  sym_set_value(FS_IMAGE_NAME, string_of(pending_name));
 }
 
 void image_discard_pending() {
@@ -174,8 +164,8 @@ bool image_has_pending() { return pending != nullptr; }
 // through the image's OPEN, by default with a backup of the old file.
 Value bi_save_image(Value, Value) {
   uint32_t n = arg_count(), k = 1;
-  Value name_arg = NIL, if_exists = make_keyword(kKwRename);
-  auto is_key = [](Value v) { return v == make_keyword(kKwIfExists); };
+  Value name_arg = NIL, if_exists = make_keyword(FS_RENAME);
+  auto is_key = [](Value v) { return v == make_keyword(FS_IF_EXISTS); };
   if (k <= n && !is_key(arg(k))) name_arg = arg(k++);
   if (k <= n && !is_key(arg(k))) {
     lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, arg(k));
@@ -194,19 +184,19 @@ Value bi_save_image(Value, Value) {
   Value file = string_of(name);
   root_pop();
   Value args[7] = {file,
-                   make_keyword(kKwDirection),
-                   make_keyword(kKwOutput),
-                   make_keyword(kKwElementType),
-                   make_symbol(kSymUnsignedByte),
-                   make_keyword(kKwIfExists),
+                   make_keyword(FS_DIRECTION),
+                   make_keyword(FS_OUTPUT),
+                   make_keyword(FS_ELEMENT_TYPE),
+                   make_symbol(FS_UNSIGNED_BYTE),
+                   make_keyword(FS_IF_EXISTS),
                    if_exists};
-  Value stream = call_function(make_symbol(kSymOpen), 7, args);
+  Value stream = call_function(make_symbol(FS_OPEN), 7, args);
   if (!is_file_stream(stream) || !stream_is_output(stream)) return stream;
   SaveRun run{stream, name};
   root_push(&run.stream);
   establish_cleanup(save_body, save_cleanup, 0, &run);
   root_pop();
-  sym_set_value(kSymImageName, string_of(name));
+  sym_set_value(FS_IMAGE_NAME, string_of(name));
   zvts->mv_count = 1;
   return T;
 }
@@ -220,8 +210,8 @@ Value bi_load_image(Value, Value) {
   refuse_if_shared("load image");
   char name[ZV_PATH_SIZE];
   if (!image_name(name_arg, name)) return lisp_error(E_WRONG_TYPE, name_arg);
-  Value args[3] = {string_of(name), make_keyword(kKwElementType), make_symbol(kSymUnsignedByte)};
-  Value stream = call_function(make_symbol(kSymOpen), 3, args);
+  Value args[3] = {string_of(name), make_keyword(FS_ELEMENT_TYPE), make_symbol(FS_UNSIGNED_BYTE)};
+  Value stream = call_function(make_symbol(FS_OPEN), 3, args);
   if (!is_file_stream(stream)) return stream;
   root_push(&stream);
 
@@ -232,7 +222,7 @@ Value bi_load_image(Value, Value) {
     root_pop();
     return two_strings(r == IMG_BUILTINS ? kErrForeign : kErrRead, name, img_error_text());
   }
-  call_function3(make_symbol(kSymClose), stream, make_keyword(kKwAbort), NIL);
+  call_function3(make_symbol(FS_CLOSE), stream, make_keyword(FS_ABORT), NIL);
   root_pop();
 
   if (!img_staged_fits(st)) {
@@ -262,8 +252,6 @@ Value bi_load_image(Value, Value) {
   return T;
 }
 
-namespace {
-
 // 439: abort to top level.
 Value bi_abort_to_top_level(Value, Value) {
   throw_to_outermost(TC_LISTENER);
@@ -274,13 +262,4 @@ Value bi_abort_to_top_level(Value, Value) {
 Value bi_exit(Value, Value) {
   throw_to_outermost(TC_EXIT);
   return NIL;
-}
-
-}  // namespace
-
-void bi_install_image() {
-  bi_install(439, bi_abort_to_top_level);
-  bi_install(440, bi_load_image);
-  bi_install(441, bi_save_image);
-  bi_install(450, bi_exit);
 }

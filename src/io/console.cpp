@@ -24,19 +24,16 @@
 #include "io/terminal.h"
 #include "object/error_hook.h"
 #include "object/gc.h"
+#include "object/symbols.h"
 #include "text/reader.h"
 #include "text/strings.h"
 
 namespace {
 
-constexpr uint32_t SYM_PROMPT = 0xCB;
-constexpr uint32_t SYM_HELP = 0x8F;
-constexpr uint32_t SYM_COMPLETE = 0x90;
 constexpr uint32_t E_BAD_PROMPT = 0x104D;  // 4173
 constexpr uint32_t MSG_MORE = 8;           // status: output paused after a screenful
 constexpr uint32_t MSG_LEAVE = 9;          // status: leave the system?
 constexpr uint32_t MSG_HELP_ON = 0x1000 | 23;  // status while F1 looks up help: the word
-constexpr uint32_t BI_ABORT = 439, BI_EXIT = 450;
 constexpr uint16_t KC_SCROLL_LOCK = KC_CONTROL | 'S';  // control-S stands in for Scroll Lock
 constexpr int kIndicatorColumns = 26;
 
@@ -288,7 +285,7 @@ void fresh_line(Window* w) {
 
 // The prompt value: a character, a string or a symbol's name.
 void show_prompt(Window* w) {
-  Value p = sym_value(SYM_PROMPT);
+  Value p = sym_value(FS_PROMPT);
   if (nil_p(p) || is_no_value(p)) return;
   if (tag_of(p) == TAG_CHAR) {
     fresh_line(w);
@@ -297,7 +294,7 @@ void show_prompt(Window* w) {
   }
   if (tag_of(p) >= TAG_SYMBOL && tag_of(p) <= TAG_LEXREF) p = sym_name(symbol_index(p));
   if (!is_string(p)) {
-    lisp_error(E_BAD_PROMPT, make_symbol(SYM_PROMPT));
+    lisp_error(E_BAD_PROMPT, make_symbol(FS_PROMPT));
     return;
   }
   fresh_line(w);
@@ -400,13 +397,13 @@ bool has_function(uint32_t sym) {
 // return its completion.
 void complete(Window* w) {
   uint32_t start, end;
-  if (!has_function(SYM_COMPLETE) || !edit_word(w, &start, &end)) {
+  if (!has_function(FS_COMPLETE) || !edit_word(w, &start, &end)) {
     con.device->beep();
     return;
   }
   Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
   Value word = str_from_bytes(w->line + start, end - start);
-  Value r = call_with_reader_saved(make_symbol(SYM_COMPLETE), 1, word);
+  Value r = call_with_reader_saved(make_symbol(FS_COMPLETE), 1, word);
   resume_line(w, keep);  // Lisp may have read lines of its own into the window
   if (is_string(r)) {
     uint32_t n = string_length(r);
@@ -441,7 +438,7 @@ Value read_word(const uint8_t* p, uint32_t n) {
 // with the default topic in its place, F1 on an empty line could not be
 // told from F1 on that symbol.)
 void help(Window* w) {
-  if (!has_function(SYM_HELP)) {
+  if (!has_function(FS_HELP)) {
     con.device->beep();
     return;
   }
@@ -450,7 +447,7 @@ void help(Window* w) {
   Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
   console_status_save();
   if (!word) {
-    call_with_reader_saved(make_symbol(SYM_HELP), 0, NIL);
+    call_with_reader_saved(make_symbol(FS_HELP), 0, NIL);
   } else {
     Value text = str_from_bytes(w->line + start, end - start);
     root_push(&text);
@@ -458,7 +455,7 @@ void help(Window* w) {
     Value topic = read_word(w->line + start, end - start);
     if (topic == NO_VALUE) topic = text;
     root_pop();
-    call_with_reader_saved(make_symbol(SYM_HELP), 1, topic);
+    call_with_reader_saved(make_symbol(FS_HELP), 1, topic);
   }
   console_status_restore();
   resume_line(w, keep);
@@ -533,7 +530,7 @@ int screen_read_line(Window* w) {
       case EDIT_ABORT:
         edit_finish(w);
         w->line_length = 0;
-        zv_builtins[BI_ABORT].fn(NIL, NIL);
+        zv_builtins[BI_ABORT_TO_TOP_LEVEL].fn(NIL, NIL);
         continue;
       case EDIT_LEAVE:
         if (ask_leave()) {

@@ -42,6 +42,8 @@ Value pair(int32_t a, int32_t b) {
   return v;
 }
 
+}  // namespace
+
 // 343 (window-stream position): the cursor moves only to a position
 // inside the window or on its bottom or right border; the console cursor
 // follows the window's cursor either way.
@@ -210,24 +212,4 @@ Value bi_clipboard_text(Value, Value) {
   for (uint32_t i = 0; i < n; i++)
     if (p[i] != '\r') *out++ = p[i];
   return str;
-}
-
-}  // namespace
-
-void bi_install_console() {
-  bi_install(343, bi_set_window_cursor);
-  bi_install(344, bi_window_cursor);
-  bi_install(345, bi_cursor_shape);
-  bi_install(346, bi_set_window_attribute);
-  bi_install(347, bi_window_attribute);
-  bi_install(348, bi_clear_window);
-  bi_install(349, bi_resize_window);
-  bi_install(350, bi_window_size);
-  bi_install(351, bi_move_window);
-  bi_install(352, bi_window_origin);
-  bi_install(353, bi_make_window_stream);
-  bi_install(354, bi_save_window_screen);
-  bi_install(355, bi_restore_window_screen);
-  bi_install(448, bi_clipboard_copy);
-  bi_install(449, bi_clipboard_text);
 }

@@ -44,10 +44,6 @@ constexpr uint32_t E_TOO_LARGE = 0x144B;  // 5195: the unpacked text
 constexpr uint32_t E_IO = 0x201F;         // 8223: file name, error text
 constexpr uint32_t MSG_RETRY = 32;        // its continuation
 
-constexpr uint32_t SYM_ERROR = 0x5E;  // second key of numbered error texts
-constexpr uint32_t SYM_RUSSIAN = 0xA5;
-constexpr uint32_t SYM_FEATURES = 0xBB;
-
 constexpr uint8_t PACK_BLANKS = 9;    // blank run: count of blanks
 constexpr uint8_t PACK_NEWLINE = 11;  // line feed and blanks: count of both
 constexpr unsigned PACK_MAX = 255;
@@ -93,11 +89,11 @@ bool started() { return zv_program_path[0] != 0; }
 bool symbol_exists(uint32_t i) { return zvm.symtab && i < zvm.sym_count; }
 
 bool russian() {
-  if (!symbol_exists(SYM_FEATURES)) return false;
-  for (Value l = sym_value(SYM_FEATURES); cons_p(l); l = cdr(l)) {
+  if (!symbol_exists(FS_FEATURES)) return false;
+  for (Value l = sym_value(FS_FEATURES); cons_p(l); l = cdr(l)) {
     Value f = car(l);
     if (!nil_p(f) && tag_of(f) >= TAG_SYMBOL && tag_of(f) <= TAG_LEXREF &&
-        (f & 0xFFFFFF) == SYM_RUSSIAN)
+        (f & 0xFFFFFF) == FS_RUSSIAN)
       return true;
   }
   return false;
@@ -756,6 +752,8 @@ Value store(Value key1, Value key2, Value text, bool quiet) {
   return r == DONE ? text : NIL;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Built-ins 415-418
 
@@ -763,8 +761,6 @@ Value bi_doc_lookup(Value a, Value b) { return doc_lookup(a, b); }
 Value bi_doc_pack(Value a, Value) { return doc_pack(a); }
 Value bi_doc_store(Value, Value) { return doc_store(arg(1), arg(2), arg(3)); }
 Value bi_doc_unpack(Value a, Value) { return doc_unpack(a); }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Public interface
@@ -862,7 +858,7 @@ Value doc_message_text(uint32_t n) {
 
 Value doc_error_text(Value datum) {
   if (!is_fixnum(datum)) return datum;
-  Value t = symbol_exists(SYM_ERROR) ? lookup(datum, make_symbol(SYM_ERROR), true) : NIL;
+  Value t = symbol_exists(FS_ERROR) ? lookup(datum, make_symbol(FS_ERROR), true) : NIL;
   if (!nil_p(t)) return t;
   int32_t code = fixnum_value(datum);
   // Messages 31 and up are error texts; those below are the system's own
@@ -883,11 +879,4 @@ bool doc_clear_system_pair() {
   for (const char* f : {p.ind, p.hll})
     if (std::remove(f) != 0 && errno != ENOENT) ok = false;
   return ok;
-}
-
-void bi_install_documentation() {
-  bi_install(415, bi_doc_lookup);
-  bi_install(416, bi_doc_pack);
-  bi_install(417, bi_doc_store);
-  bi_install(418, bi_doc_unpack);
 }

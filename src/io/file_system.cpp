@@ -311,9 +311,3 @@ Value bi_host_operation(Value, Value) {
   }
   return op_on_names(fixnum_value(op), a, b);
 }
-
-void bi_install_file_system() {
-  bi_install(444, bi_current_directory);
-  bi_install(445, bi_directory);
-  bi_install(473, bi_host_operation);
-}

@@ -23,6 +23,7 @@
 #include "io/host.h"
 #include "io/stream.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/printer.h"
 #include "text/reader.h"
 #include "text/strings.h"
@@ -30,18 +31,6 @@
 namespace {
 
 constexpr size_t kNameSize = 260;  // names of 260 characters or more are refused
-
-// Fixed symbols.
-constexpr uint32_t kSymClose = 0x89;         // closing function of LOAD
-constexpr uint32_t kSymOpen = 0x9C;          // opening function of LOAD
-constexpr uint32_t kSymLoadPathname = 0xBE;  // the name LOAD merged
-constexpr uint32_t kSymLoadVerbose = 0xBF;   // default of :VERBOSE
-constexpr uint32_t kSymStandardOutput = 0xCF;
-constexpr uint32_t kSymStringChar = 125;  // element types: characters
-constexpr uint32_t kSymCharacter = 0x6C;
-constexpr uint32_t kSymUnsignedByte = 129;  // element type: bytes
-constexpr uint32_t kPosStart = 0x09;        // file position designators
-constexpr uint32_t kPosEnd = 0x0A;
 
 // Error codes.
 constexpr uint32_t kWrongType = 0x1432;    // 5170
@@ -240,11 +229,11 @@ bool names_symbol(Value v, uint32_t index) {
 // Element size code: 0 characters, 1/2/3 for elements of 1/2/4 bytes; -1
 // for no element type.
 int element_size_code(Value v) {
-  if (names_symbol(v, kSymStringChar) || names_symbol(v, FKW_DEFAULT) ||
-      names_symbol(v, kSymCharacter))
+  if (names_symbol(v, FS_STRING_CHAR) || names_symbol(v, FS_DEFAULT) ||
+      names_symbol(v, FS_CHARACTER))
     return 0;
-  if (names_symbol(v, kSymUnsignedByte)) return 1;
-  if (!cons_p(v) || !names_symbol(car(v), kSymUnsignedByte)) return -1;
+  if (names_symbol(v, FS_UNSIGNED_BYTE)) return 1;
+  if (!cons_p(v) || !names_symbol(car(v), FS_UNSIGNED_BYTE)) return -1;
   Value rest = cdr(v);
   if (!cons_p(rest) || !nil_p(cdr(rest)) || !is_fixnum(car(rest))) return -1;
   switch (fixnum_value(car(rest))) {
@@ -266,31 +255,31 @@ struct OpenArgs {
 // Reads the keyword slots; returns NO_VALUE, or the first value that is
 // not acceptable.
 Value decode_open_args(OpenArgs* o) {
-  Value v = kw_value(FKW_DIRECTION, make_keyword(FKW_INPUT));
-  if (!keyword_in(v, FKW_INPUT, FKW_PROBE)) return v;
+  Value v = kw_value(FS_DIRECTION, make_keyword(FS_INPUT));
+  if (!keyword_in(v, FS_INPUT, FS_PROBE)) return v;
   o->direction = symbol_index(v);
-  v = kw_value(FKW_ELEMENT_TYPE, make_symbol(kSymStringChar));
+  v = kw_value(FS_ELEMENT_TYPE, make_symbol(FS_STRING_CHAR));
   o->size_code = element_size_code(v);
   if (o->size_code < 0) return v;
-  v = kw_value(FKW_IF_EXISTS, make_keyword(FKW_ERROR));
-  if (!nil_p(v) && !keyword_in(v, FKW_ERROR, FKW_APPEND)) return v;
+  v = kw_value(FS_IF_EXISTS, make_keyword(FS_ERROR));
+  if (!nil_p(v) && !keyword_in(v, FS_ERROR, FS_APPEND)) return v;
   o->if_exists = nil_p(v) ? 0 : symbol_index(v);
   o->if_does_not_exist = file_default_if_does_not_exist(o->direction, o->if_exists);
-  if (kw_given(FKW_IF_DOES_NOT_EXIST)) {
-    v = kw_value(FKW_IF_DOES_NOT_EXIST);
-    if (!nil_p(v) && !keyword_in(v, FKW_ERROR, FKW_ERROR) && !keyword_in(v, FKW_CREATE, FKW_CREATE))
+  if (kw_given(FS_IF_DOES_NOT_EXIST)) {
+    v = kw_value(FS_IF_DOES_NOT_EXIST);
+    if (!nil_p(v) && !keyword_in(v, FS_ERROR, FS_ERROR) && !keyword_in(v, FS_CREATE, FS_CREATE))
       return v;
     o->if_does_not_exist = nil_p(v) ? 0 : symbol_index(v);
   }
-  v = kw_value(FKW_EXTERNAL_FORMAT, make_keyword(FKW_DEFAULT));
-  if (!keyword_in(v, FKW_DEFAULT, FKW_CP866)) return v;
+  v = kw_value(FS_EXTERNAL_FORMAT, make_keyword(FS_DEFAULT));
+  if (!keyword_in(v, FS_DEFAULT, FS_CP866)) return v;
   o->format = symbol_index(v);
   return NO_VALUE;
 }
 
 uint8_t stream_type_for(uint32_t direction) {
-  if (direction == FKW_INPUT) return STREAM_FILE_IN;
-  return direction == FKW_OUTPUT ? STREAM_FILE_OUT : STREAM_FILE_IO;
+  if (direction == FS_INPUT) return STREAM_FILE_IN;
+  return direction == FS_OUTPUT ? STREAM_FILE_OUT : STREAM_FILE_IO;
 }
 
 void create_empty(const char* path, const char* shown) {
@@ -298,13 +287,15 @@ void create_empty(const char* path, const char* shown) {
   fclose(f);
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Built-ins
 
 // 364 (name &key element-type direction if-exists if-does-not-exist
 // external-format)
 Value bi_open(Value a, Value) {
-  kw_parse(1, FKW_ELEMENT_TYPE, FKW_EXTERNAL_FORMAT);
+  kw_parse(1, FS_ELEMENT_TYPE, FS_EXTERNAL_FORMAT);
   OpenArgs o{};
   Value bad = decode_open_args(&o);
   kw_clear();
@@ -343,10 +334,10 @@ Value bi_open(Value a, Value) {
       FILE* f = open_retrying(path, plan.mode, name);
       note_open(f);
       uint16_t flags = uint16_t(o.size_code << 1);
-      if (o.format == FKW_CP866) flags |= FSF_OEM;
+      if (o.format == FS_CP866) flags |= FSF_OEM;
       if (!exists) flags |= FSF_CREATED;
       if (plan.backup)
-        flags |= o.if_exists == FKW_RENAME_AND_DELETE ? uint16_t(FSF_BACKUP) : FSF_BACKUP_KEPT;
+        flags |= o.if_exists == FS_RENAME_AND_DELETE ? uint16_t(FSF_BACKUP) : FSF_BACKUP_KEPT;
       result = make_file_stream(stream_type_for(o.direction), shown, f, flags);
       break;
     }
@@ -354,6 +345,8 @@ Value bi_open(Value a, Value) {
   root_pop();
   return result;
 }
+
+namespace {
 
 // The standard windows stay open; a window the user made gives its handle
 // back and its record (with any saved screen) is freed.
@@ -366,10 +359,12 @@ Value close_window(Value s) {
   return T;
 }
 
+}  // namespace
+
 // 356 (stream &key abort)
 Value bi_close(Value a, Value) {
-  kw_parse(1, FKW_ABORT, FKW_ABORT);
-  bool abort = !nil_p(kw_value(FKW_ABORT));
+  kw_parse(1, FS_ABORT, FS_ABORT);
+  bool abort = !nil_p(kw_value(FS_ABORT));
   kw_clear();
   if (is_window_stream(a)) return close_window(a);
   if (!is_file_stream(a)) return lisp_error(kWrongType, a);
@@ -408,9 +403,9 @@ Value bi_file_position(Value a, Value) {
     to = fixnum_value(pos);
   else if (tag_of(pos) == TAG_INT64)
     to = off_t(int64_value(pos));
-  else if (keyword_in(pos, kPosEnd, kPosEnd))
+  else if (keyword_in(pos, FS_END, FS_END))
     whence = SEEK_END;
-  else if (!keyword_in(pos, kPosStart, kPosStart))
+  else if (!keyword_in(pos, FS_START, FS_START))
     return lisp_error(kWrongType, pos);
   return bool_value(to >= 0 && fseeko(f, to, whence) == 0);
 }
@@ -437,6 +432,8 @@ Value bi_merge_pathnames(Value a, Value) {
   if (!name_text(a, name) || !file_merge_names(name, defaults, out, sizeof out)) return a;
   return str_from_cstr(out);
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // LOAD
@@ -489,21 +486,23 @@ void load_cleanup(int abnormal, void* data) {
     zvm.header[HDR_SWITCHES] = uint8_t((zvm.header[HDR_SWITCHES] & ~SW_READER) | run->echo_saved);
   // A stream handed to LOAD belongs to the caller, who closes it.
   if (run->opened)
-    call_function3(make_symbol(kSymClose), run->stream, make_keyword(FKW_ABORT),
+    call_function3(make_symbol(FS_CLOSE), run->stream, make_keyword(FS_ABORT),
                    bool_value(abnormal));
 }
 
 bool true_value(Value v) { return !nil_p(v) && !is_no_value(v); }
 
+}  // namespace
+
 // 360 (name-or-stream &key if-does-not-exist external-format print verbose)
 Value bi_load(Value a, Value) {
-  kw_parse(1, FKW_IF_DOES_NOT_EXIST, FKW_VERBOSE);
-  bool quiet_missing = kw_given(FKW_IF_DOES_NOT_EXIST) && nil_p(kw_value(FKW_IF_DOES_NOT_EXIST));
-  bool format_given = kw_given(FKW_EXTERNAL_FORMAT);
-  Value format = kw_value(FKW_EXTERNAL_FORMAT);
-  bool print = true_value(kw_value(FKW_PRINT));
-  bool verbose_given = kw_given(FKW_VERBOSE);
-  bool verbose = true_value(kw_value(FKW_VERBOSE));
+  kw_parse(1, FS_IF_DOES_NOT_EXIST, FS_VERBOSE);
+  bool quiet_missing = kw_given(FS_IF_DOES_NOT_EXIST) && nil_p(kw_value(FS_IF_DOES_NOT_EXIST));
+  bool format_given = kw_given(FS_EXTERNAL_FORMAT);
+  Value format = kw_value(FS_EXTERNAL_FORMAT);
+  bool print = true_value(kw_value(FS_PRINT));
+  bool verbose_given = kw_given(FS_VERBOSE);
+  bool verbose = true_value(kw_value(FS_VERBOSE));
   kw_clear();
 
   LoadRun run{a, NIL, print, false, verbose_given, 0};
@@ -520,11 +519,11 @@ Value bi_load(Value a, Value) {
     char text[kNameSize], merged[kNameSize];
     bool ok = name_text(a, text) && file_merge_type(text, "LSP", merged, sizeof merged);
     name = ok ? str_from_cstr(merged) : a;  // OPEN reports a bad name
-    sym_set_value(kSymLoadPathname, name);
-    Value args[5] = {name, make_keyword(FKW_IF_DOES_NOT_EXIST),
-                     quiet_missing ? NIL : make_keyword(FKW_ERROR),
-                     make_keyword(FKW_EXTERNAL_FORMAT), format};
-    run.stream = call_function(make_symbol(kSymOpen), format_given ? 5 : 3, args);
+    sym_set_value(FS_LOAD_PATHNAME, name);
+    Value args[5] = {name, make_keyword(FS_IF_DOES_NOT_EXIST),
+                     quiet_missing ? NIL : make_keyword(FS_ERROR), make_keyword(FS_EXTERNAL_FORMAT),
+                     format};
+    run.stream = call_function(make_symbol(FS_OPEN), format_given ? 5 : 3, args);
     if (!is_stream(run.stream)) {
       Value result = run.stream;
       root_pop(4);
@@ -538,42 +537,40 @@ Value bi_load(Value a, Value) {
                                                : zvm.header[HDR_SWITCHES] & ~SW_READER);
   }
   establish_cleanup(load_body, load_cleanup, 0x60, &run);
-  if (verbose || (!verbose_given && true_value(sym_value(kSymLoadVerbose))))
-    print_message(kSymStandardOutput, kLoaded, name);
+  if (verbose || (!verbose_given && true_value(sym_value(FS_LOAD_VERBOSE))))
+    print_message(FS_STANDARD_OUTPUT, kLoaded, name);
   Value result = run.last;
   root_pop(4);
   zvts->mv_count = 1;
   return result;
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // The plan and the names, shared with the tests
 
 uint32_t file_default_if_does_not_exist(uint32_t direction, uint32_t if_exists) {
   switch (direction) {
-    case FKW_INPUT:
-      return FKW_ERROR;
-    case FKW_PROBE:
+    case FS_INPUT:
+      return FS_ERROR;
+    case FS_PROBE:
       return 0;
   }
-  return if_exists == FKW_OVERWRITE || if_exists == FKW_APPEND ? FKW_ERROR : FKW_CREATE;
+  return if_exists == FS_OVERWRITE || if_exists == FS_APPEND ? FS_ERROR : FS_CREATE;
 }
 
 OpenPlan file_open_plan(uint32_t direction, bool exists, uint32_t if_exists,
                         uint32_t if_does_not_exist) {
   OpenPlan p{OPEN_STREAM, nullptr, false, false};
-  bool io = direction == FKW_IO;
+  bool io = direction == FS_IO;
   if (!exists) {
     if (if_does_not_exist == 0) {
       p.action = OPEN_WARN_MISSING;
-    } else if (if_does_not_exist == FKW_ERROR) {
+    } else if (if_does_not_exist == FS_ERROR) {
       p.action = OPEN_ERROR_MISSING;
-    } else if (direction == FKW_PROBE) {
+    } else if (direction == FS_PROBE) {
       p.action = OPEN_PROBE_TRUE;
       p.create_first = true;
-    } else if (direction == FKW_INPUT) {
+    } else if (direction == FS_INPUT) {
       // "r+" needs the file, so it is made first.
       p.mode = "r+";
       p.create_first = true;
@@ -582,11 +579,11 @@ OpenPlan file_open_plan(uint32_t direction, bool exists, uint32_t if_exists,
     }
     return p;
   }
-  if (direction == FKW_INPUT) {
+  if (direction == FS_INPUT) {
     p.mode = "r";
     return p;
   }
-  if (direction == FKW_PROBE) {
+  if (direction == FS_PROBE) {
     p.action = OPEN_PROBE_TRUE;
     return p;
   }
@@ -594,16 +591,16 @@ OpenPlan file_open_plan(uint32_t direction, bool exists, uint32_t if_exists,
     case 0:
       p.action = OPEN_WARN_EXISTS;
       break;
-    case FKW_ERROR:
+    case FS_ERROR:
       p.action = OPEN_ERROR_EXISTS;
       break;
     // Overwriting writes over the old bytes in place; truncating ("w+")
     // would lose what is not written again.
-    case FKW_OVERWRITE:
+    case FS_OVERWRITE:
       p.mode = "r+";
       break;
-    case FKW_RENAME:
-    case FKW_RENAME_AND_DELETE:
+    case FS_RENAME:
+    case FS_RENAME_AND_DELETE:
       p.backup = true;
       p.mode = io ? "w+" : "w";
       break;
@@ -638,13 +635,4 @@ void files_close_all() {
   std::lock_guard<std::mutex> hold(open_files_lock);
   for (FILE* f : open_files) fclose(f);
   open_files.clear();
-}
-
-void bi_install_files() {
-  bi_install(356, bi_close);
-  bi_install(357, bi_file_position);
-  bi_install(358, bi_file_size);
-  bi_install(360, bi_load);
-  bi_install(363, bi_merge_pathnames);
-  bi_install(364, bi_open);
 }

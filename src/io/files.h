@@ -12,32 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "object/symbols.h"
 #include "object/value.h"
-
-// Keyword numbers (symbol indices) of OPEN's options and values.
-enum : uint32_t {
-  FKW_ELEMENT_TYPE = 15,
-  FKW_DIRECTION = 16,
-  FKW_IF_EXISTS = 17,
-  FKW_IF_DOES_NOT_EXIST = 18,
-  FKW_EXTERNAL_FORMAT = 19,
-  FKW_PRINT = 20,
-  FKW_VERBOSE = 21,
-  FKW_ABORT = 22,
-  FKW_INPUT = 90,
-  FKW_OUTPUT = 91,
-  FKW_IO = 92,
-  FKW_PROBE = 93,
-  FKW_ERROR = 94,
-  FKW_OVERWRITE = 95,
-  FKW_RENAME = 96,
-  FKW_RENAME_AND_DELETE = 97,
-  FKW_APPEND = 98,
-  FKW_CREATE = 99,
-  FKW_DEFAULT = 100,
-  FKW_CP1251 = 101,
-  FKW_CP866 = 102,
-};
 
 // File-stream flags of this module, beside those of io/stream.h: the file
 // did not exist before this open; a backup was made and stays after a
@@ -45,7 +21,7 @@ enum : uint32_t {
 constexpr uint16_t FSF_CREATED = 0x10;
 constexpr uint16_t FSF_BACKUP_KEPT = 0x20;
 
-// What OPEN does, from the mode table: the direction (FKW_INPUT..FKW_PROBE),
+// What OPEN does, from the mode table: the direction (FS_INPUT..FS_PROBE),
 // whether the file exists and the two options (0 for NIL).
 enum OpenAction : uint8_t {
   OPEN_STREAM,         // open with `mode`

@@ -6,6 +6,7 @@
 
 #include "eval/thread.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "object/value.h"
 
 namespace {
@@ -15,7 +16,7 @@ uint8_t* slot_bytes(int slot) { return zvm.history + 2 + HISTORY_SLOT_BYTES * ui
 // The vector of long lines, or NIL when there is none (or the value is
 // something else).
 Value long_lines() {
-  Value v = sym_value(SYM_CONSOLE_HISTORY);
+  Value v = sym_value(FS_CONSOLE_HISTORY);
   if (is_simple_vector(v) && heap_length(v) == HISTORY_LINES) return v;
   return NIL;
 }
@@ -77,7 +78,7 @@ void history_add(const uint8_t* p, uint32_t n) {
     v = mem_alloc_vector(HISTORY_LINES);
     root_pop();
     for (uint32_t i = 0; i < HISTORY_LINES; i++) heap_set_word(v, i, NIL);
-    sym_set_value(SYM_CONSOLE_HISTORY, v);
+    sym_set_value(FS_CONSOLE_HISTORY, v);
   }
   heap_set_word(v, uint32_t(slot), s);
 }

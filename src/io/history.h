@@ -15,7 +15,6 @@
 
 constexpr int HISTORY_LINES = 20;
 constexpr uint32_t HISTORY_SLOT_BYTES = 256;
-constexpr uint32_t SYM_CONSOLE_HISTORY = 38;
 
 // The newest line's slot.
 int history_index();

@@ -20,14 +20,13 @@
 #include "eval/eval.h"
 #include "io/host.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 namespace {
 
 enum : uint32_t {
-  SYM_STATUS_STREAM = 0xD0,
-  SYM_TRACE_OUTPUT = 0xD3,
-  MSG_TIMING = 21,         // status while a form is timed
-  MSG_ELAPSED = 0x2016,    // 8214: elapsed seconds
+  MSG_TIMING = 21,       // status while a form is timed
+  MSG_ELAPSED = 0x2016,  // 8214: elapsed seconds
 };
 
 // Years are counted from 1900 in the fields; any year up to 9999 is taken.
@@ -79,6 +78,8 @@ Value decode(Value time, Value zone) {
   return decoded(tm, false, zone);
 }
 
+}  // namespace
+
 // 369 (time &optional time-zone)
 Value bi_decode_time(Value a, Value) {
   check_max_args(2);
@@ -129,7 +130,7 @@ Value sf_time(Value args, Value) {
   ThreadState* ts = zvts;
   uint16_t base = ts->septr;
   root_push(&args);
-  print_message(SYM_STATUS_STREAM, MSG_TIMING);
+  print_message(FS_STATUS_STREAM, MSG_TIMING);
   Clock::time_point start = Clock::now();
   Value first = eval(args);
   Clock::time_point end = Clock::now();
@@ -138,7 +139,7 @@ Value sf_time(Value args, Value) {
   uint32_t n = values_push(first);
   int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
   Value seconds = mem_make_double(double(ms) / 1000.0);
-  print_message(SYM_TRACE_OUTPUT, MSG_ELAPSED, seconds);
+  print_message(FS_TRACE_OUTPUT, MSG_ELAPSED, seconds);
   ts->septr = static_cast<uint16_t>(base - n);
   ts->mv_count = static_cast<uint16_t>(n);
   ts->mv_base = base;
@@ -171,7 +172,11 @@ Value bi_sleep(Value a, Value) {
   return NIL;
 }
 
-Clock::time_point real_time_origin;
+namespace {
+
+// Real time counts from the kernel's start, so that it stays a small number
+// and never jumps when the world is replaced.
+const Clock::time_point real_time_origin = Clock::now();
 
 }  // namespace
 
@@ -188,19 +193,4 @@ Value bi_internal_time(Value, Value) {
   return mem_make_integer(
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - real_time_origin)
           .count());
-}
-
-void bi_install_host_time() {
-  // Counted from the first installation, so real times stay small numbers
-  // and never jump at a restart.
-  static bool started = false;
-  if (!started) real_time_origin = Clock::now();
-  started = true;
-  bi_install(369, bi_decode_time);
-  bi_install(370, bi_encode_time);
-  bi_install(371, bi_get_decoded_time);
-  bi_install(372, bi_get_time);
-  bi_install(375, sf_time);
-  bi_install(376, bi_sleep);
-  bi_install(472, bi_internal_time);
 }

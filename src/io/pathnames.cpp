@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kKwAbsolute = 0x67;
-constexpr uint32_t kKwRelative = 0x68;
 
 // A component ends at the next separator.
 size_t component_end(const char* s, size_t i, size_t n) {
@@ -154,7 +152,7 @@ Value bi_pathname_directory(Value a, Value) {
     Value s = part_string(p, p.parts.dir[k - 1]);
     list = cons(s, list);
   }
-  list = cons(make_keyword(p.parts.absolute ? kKwAbsolute : kKwRelative), list);
+  list = cons(make_keyword(p.parts.absolute ? FS_ABSOLUTE : FS_RELATIVE), list);
   root_pop();
   return list;
 }
@@ -170,13 +168,3 @@ Value bi_pathname_version(Value a, Value) { return NIL; }
 
 // 321 (object): every simple string is a namestring
 Value bi_pathnamep(Value a, Value) { return bool_value(is_string(a)); }
-
-void bi_install_pathnames() {
-  bi_install(315, bi_pathname_host);
-  bi_install(316, bi_pathname_device);
-  bi_install(317, bi_pathname_directory);
-  bi_install(318, bi_pathname_name);
-  bi_install(319, bi_pathname_type);
-  bi_install(320, bi_pathname_version);
-  bi_install(321, bi_pathnamep);
-}

@@ -43,18 +43,8 @@ constexpr uint32_t kHostFailed = 0x244C;  // 9292: what, the host's text
 constexpr uint32_t kMaxProgramArgs = 10;
 
 // Fixed symbols.
-constexpr uint32_t kSymClose = 0x89;
-constexpr uint32_t kSymEditFile = 139;  // value: the temporary file of the last edit
-constexpr uint32_t kSymOpen = 0x9C;
-constexpr uint32_t kSymPrintLength = 197;
-constexpr uint32_t kSymPrintLevel = 198;
-constexpr uint32_t kSymPrintPretty = 0xC7;
-constexpr uint32_t kSymRunEditor = 0xDE;
-constexpr uint32_t kSymEditor = 226;  // value: handed to the editor function
 
 // Keywords of OPEN.
-constexpr uint32_t kKwDirection = 16, kKwIfExists = 17, kKwOutput = 0x5B, kKwOverwrite = 0x5F;
-constexpr uint32_t kKwAbort = 0x16;
 
 // The arguments of a program: texts of at most this many bytes altogether
 // are collected from the Lisp objects before anything starts.  The host's
@@ -166,17 +156,17 @@ struct EditRun {
 
 Value open_file(const char* file, bool output) {
   Value name = str_from_cstr(file);
-  if (!output) return call_function1(make_symbol(kSymOpen), name);
-  Value args[5] = {name, make_keyword(kKwDirection), make_keyword(kKwOutput),
-                   make_keyword(kKwIfExists), make_keyword(kKwOverwrite)};
-  return call_function(make_symbol(kSymOpen), 5, args);
+  if (!output) return call_function1(make_symbol(FS_OPEN), name);
+  Value args[5] = {name, make_keyword(FS_DIRECTION), make_keyword(FS_OUTPUT),
+                   make_keyword(FS_IF_EXISTS), make_keyword(FS_OVERWRITE)};
+  return call_function(make_symbol(FS_OPEN), 5, args);
 }
 
 void close_stream(EditRun* run, bool abort) {
   Value s = run->stream;
   run->stream = NIL;
   if (is_stream(s))
-    call_function3(make_symbol(kSymClose), s, make_keyword(kKwAbort), bool_value(abort));
+    call_function3(make_symbol(FS_CLOSE), s, make_keyword(FS_ABORT), bool_value(abort));
 }
 
 Value edit_body(void* data) {
@@ -186,10 +176,10 @@ Value edit_body(void* data) {
   run->stream = open_file(run->file, true);
   if (!is_stream(run->stream)) return lisp_error(E_WRONG_TYPE, run->stream);
   uint16_t mark = ts->septr;
-  bind_special(kSymPrintLevel, NIL);
-  bind_special(kSymPrintLength, NIL);
+  bind_special(FS_PRINT_LEVEL, NIL);
+  bind_special(FS_PRINT_LENGTH, NIL);
   // Laid out for reading: an editor is no place for one long line.
-  bind_special(kSymPrintPretty, T);
+  bind_special(FS_PRINT_PRETTY, T);
   print_object(run->object, run->stream, PRINT_ESCAPE);
   stream_write_char(run->stream, '\n');
   unbind_to(mark);
@@ -197,7 +187,7 @@ Value edit_body(void* data) {
   close_stream(run, false);
 
   Value name = str_from_cstr(run->file);
-  call_function2(make_symbol(kSymRunEditor), sym_value(kSymEditor), name);
+  call_function2(make_symbol(FS_RUN_EDITOR), sym_value(FS_EDITOR), name);
 
   run->reading = true;
   run->stream = open_file(run->file, false);
@@ -389,16 +379,10 @@ Value bi_edit_object(Value a, Value) {
   root_push(&run.stream);
   root_push(&run.result);
   Value name = str_from_cstr(run.file);
-  sym_set_value(kSymEditFile, name);
+  sym_set_value(FS_ED, name);
   establish_cleanup(edit_body, edit_cleanup, 0, &run);
   Value result = run.result;
   root_pop(3);
   zvts->mv_count = 1;
   return result;
-}
-
-void bi_install_programs() {
-  bi_install(442, bi_run_program);
-  bi_install(443, bi_edit_object);
-  bi_install(474, bi_program_output);
 }

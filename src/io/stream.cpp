@@ -15,6 +15,7 @@
 #include "io/console.h"
 #include "object/arrays.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/reader.h"
 #include "text/strings.h"
 
@@ -149,7 +150,7 @@ int file_read_char(Value s) {
     if (c != EOF) {
       if (c >= 128 && oem(s)) c = code_pages.to1251[c];
       if ((hdr_u8(HDR_SWITCHES) & SW_READER) && last_read != 0)
-        stream_write_char(sym_value(STREAM_SYM_TERMINAL), c);
+        stream_write_char(sym_value(FS_TERMINAL_IO), c);
       last_read = c;
       return c;
     }
@@ -424,17 +425,17 @@ Value string_output_contents(Value s) {
 
 Value input_stream(Value d) {
   if (nil_p(d))
-    d = sym_value(STREAM_SYM_STANDARD_INPUT);
+    d = sym_value(FS_STANDARD_INPUT);
   else if (d == T)
-    d = sym_value(STREAM_SYM_TERMINAL);
+    d = sym_value(FS_TERMINAL_IO);
   return check_stream(d, true);
 }
 
 Value output_stream(Value d) {
   if (nil_p(d))
-    d = sym_value(STREAM_SYM_STANDARD_OUTPUT);
+    d = sym_value(FS_STANDARD_OUTPUT);
   else if (d == T)
-    d = sym_value(STREAM_SYM_TERMINAL);
+    d = sym_value(FS_TERMINAL_IO);
   return check_stream(d, false);
 }
 
@@ -573,7 +574,7 @@ void stream_set_window_attribute(Value s, uint32_t attribute) {
 
 uint32_t stream_right_margin(Value s) {
   if (stream_breaks_lines(s)) return window_width(open_window(stream_output_target(s)));
-  Value m = sym_value(STREAM_SYM_RIGHT_MARGIN);
+  Value m = sym_value(FS_PRINT_RIGHT_MARGIN);
   return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : 78;
 }
 
@@ -625,11 +626,6 @@ void stream_end_of_file(Value stream, uint32_t flags) {
 // Built-ins
 
 namespace {
-
-constexpr uint32_t SYM_CHARACTER = 0x6C;
-constexpr uint32_t SYM_UNSIGNED_BYTE = 0x81;
-constexpr uint32_t KW_CP1251 = 0x65;
-constexpr uint32_t KW_CP866 = 0x66;
 
 // What to skip before PEEK-CHAR stops: per thread, like the reader scratch.
 enum : int { PEEK_NONE = -1, PEEK_WHITESPACE = -2 };
@@ -758,6 +754,8 @@ Value stream_arg(Value s) {
   while (!is_stream(s)) s = lisp_error(E_WRONG_TYPE, s);
   return s;
 }
+
+}  // namespace
 
 // 322 CLEAR-INPUT.  A file keeps its buffered input: dropping it would
 // lose data of a disk file, and a file has no type-ahead to discard.
@@ -920,18 +918,18 @@ Value bi_stream_external_format(Value s, Value) {
   s = stream_arg(s);
   if (stream_kind(s) == HT_FILE && element_bytes(s)) return NIL;
   if (stream_kind(s) == HT_WINDOW || (stream_kind(s) == HT_FILE && oem(s)))
-    return make_keyword(KW_CP866);
-  return make_keyword(KW_CP1251);
+    return make_keyword(FS_CP866);
+  return make_keyword(FS_CP1251);
 }
 
 // 368 STREAM-ELEMENT-TYPE
 Value bi_stream_element_type(Value s, Value) {
   s = stream_arg(s);
   uint32_t size = stream_kind(s) == HT_FILE ? element_bytes(s) : 0;
-  if (size == 0) return make_symbol(SYM_CHARACTER);
-  if (size == 1) return make_symbol(SYM_UNSIGNED_BYTE);
+  if (size == 0) return make_symbol(FS_CHARACTER);
+  if (size == 1) return make_symbol(FS_UNSIGNED_BYTE);
   Value bits = cons(make_fixnum(int32_t(8 * size)), NIL);
-  return cons(make_symbol(SYM_UNSIGNED_BYTE), bits);
+  return cons(make_symbol(FS_UNSIGNED_BYTE), bits);
 }
 
 // 468 %MAKE-COMPOSITE-STREAM (kind a b): kind 1 synonym (a the symbol), 2
@@ -945,26 +943,3 @@ Value bi_make_composite_stream(Value, Value) {
   return make_composite_stream(uint32_t(fixnum_value(kind)), arg(2), arg(3));
 }
 
-}  // namespace
-
-void bi_install_streams() {
-  bi_install(322, bi_clear_input);
-  bi_install(324, bi_listen);
-  bi_install(325, bi_peek_char);
-  bi_install(326, bi_read);
-  bi_install(327, bi_read_char);
-  bi_install(328, bi_read_char_no_hang);
-  bi_install(329, bi_read_line);
-  bi_install(332, bi_unread_char);
-  bi_install(333, bi_read_byte);
-  bi_install(342, bi_write_byte);
-  bi_install(359, bi_get_output_stream_string);
-  bi_install(361, bi_make_string_input_stream);
-  bi_install(362, bi_make_string_output_stream);
-  bi_install(365, bi_stream_position);
-  bi_install(366, bi_streamp);
-  bi_install(367, bi_stream_external_format);
-  bi_install(368, bi_stream_element_type);
-  bi_install(468, bi_make_composite_stream);
-  bi_install(469, bi_read_suppressed);
-}

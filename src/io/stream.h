@@ -35,12 +35,12 @@ enum : uint16_t {
 
 // Fixed symbols whose values are streams.
 enum : uint32_t {
-  STREAM_SYM_STANDARD_INPUT = 0xCE,
-  STREAM_SYM_STANDARD_OUTPUT = 0xCF,
-  STREAM_SYM_STATUS_WINDOW = 0xD0,
-  STREAM_SYM_INDICATOR_WINDOW = 0xD1,
-  STREAM_SYM_TERMINAL = 0xD2,
-  STREAM_SYM_RIGHT_MARGIN = 0xBD,  // line width for non-window streams
+  FS_STANDARD_INPUT = 0xCE,
+  FS_STANDARD_OUTPUT = 0xCF,
+  FS_STATUS_STREAM = 0xD0,
+  FS_INDICATOR_STREAM = 0xD1,
+  FS_TERMINAL_IO = 0xD2,
+  FS_PRINT_RIGHT_MARGIN = 0xBD,  // line width for non-window streams
 };
 
 // ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "eval/eval.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/strings.h"
 #include "threads/safepoint.h"
 
@@ -23,12 +24,6 @@ constexpr uint32_t E_FEW_SUBSCRIPTS = 0x1433;   // 5171
 constexpr uint32_t E_MANY_SUBSCRIPTS = 0x1434;  // 5172
 constexpr uint32_t E_TOO_LARGE = 0x144B;        // 5195
 constexpr uint32_t E_TOO_LONG = 0x104B;         // 4171
-
-enum : uint32_t {
-  SYM_STRING_CHAR = 0x7D,  // element type of strings
-  SYM_FILL_ARRAY = 179,    // fills nested initial contents
-};
-enum : uint32_t { KW_INITIAL_ELEMENT = 13, KW_INITIAL_CONTENTS = 14, KW_ELEMENT_TYPE = 15 };
 
 // The signaller returns only with a replacement value for the call.
 inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
@@ -228,7 +223,7 @@ Value make_general_array(const Shape& s, Value elem, bool has_contents, Value co
   // Rank 0 takes its one element as its contents.
   if (has_contents && s.rank == 1 && !vector_contents_ok(contents, s.total))
     return wrong_type(contents);
-  if (has_contents && s.rank > 1 && !has_function(SYM_FILL_ARRAY)) return wrong_type(contents);
+  if (has_contents && s.rank > 1 && !has_function(FS_FILL_ARRAY)) return wrong_type(contents);
   root_push(&elem);
   root_push(&contents);
   Value a = mem_alloc_array(s.total, s.rank);
@@ -239,7 +234,7 @@ Value make_general_array(const Shape& s, Value elem, bool has_contents, Value co
   if (has_contents && s.rank == 1) copy_vector_contents(a, contents);
   if (has_contents && s.rank > 1) {
     root_push(&a);
-    call_function3(make_symbol(SYM_FILL_ARRAY), make_fixnum(int32_t(s.rank)), contents, a);
+    call_function3(make_symbol(FS_FILL_ARRAY), make_fixnum(int32_t(s.rank)), contents, a);
     zvts->mv_count = 1;
     root_pop();
   }
@@ -247,14 +242,16 @@ Value make_general_array(const Shape& s, Value elem, bool has_contents, Value co
   return a;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // The built-ins
 
 // 273
 Value bi_array_element_type(Value a, Value) {
   if (arr_is_general(a)) return T;
-  if (is_string(a)) return make_symbol(SYM_STRING_CHAR);
-  if (arr_is_header(a)) return arr_holds_characters(a) ? make_symbol(SYM_STRING_CHAR) : T;
+  if (is_string(a)) return make_symbol(FS_STRING_CHAR);
+  if (arr_is_header(a)) return arr_holds_characters(a) ? make_symbol(FS_STRING_CHAR) : T;
   return wrong_type(a);
 }
 
@@ -266,16 +263,16 @@ Value bi_array_total_size(Value a, Value) {
 
 // 275 (dimensions &key initial-element initial-contents element-type)
 Value bi_make_array(Value, Value) {
-  kw_parse(1, KW_INITIAL_ELEMENT, KW_ELEMENT_TYPE);
-  kw_exclusive(KW_INITIAL_ELEMENT, KW_INITIAL_CONTENTS);
-  bool has_elem = kw_given(KW_INITIAL_ELEMENT), has_contents = kw_given(KW_INITIAL_CONTENTS);
-  bool has_type = kw_given(KW_ELEMENT_TYPE);
-  Value elem = kw_value(KW_INITIAL_ELEMENT), contents = kw_value(KW_INITIAL_CONTENTS);
-  Value type = kw_value(KW_ELEMENT_TYPE);
+  kw_parse(1, FS_INITIAL_ELEMENT, FS_ELEMENT_TYPE);
+  kw_exclusive(FS_INITIAL_ELEMENT, FS_INITIAL_CONTENTS);
+  bool has_elem = kw_given(FS_INITIAL_ELEMENT), has_contents = kw_given(FS_INITIAL_CONTENTS);
+  bool has_type = kw_given(FS_ELEMENT_TYPE);
+  Value elem = kw_value(FS_INITIAL_ELEMENT), contents = kw_value(FS_INITIAL_CONTENTS);
+  Value type = kw_value(FS_ELEMENT_TYPE);
   kw_clear();
   Shape s;
   if (!take_dimensions(arg(1), &s)) return NIL;
-  if (has_type && type == make_symbol(SYM_STRING_CHAR) && s.rank == 1)
+  if (has_type && type == make_symbol(FS_STRING_CHAR) && s.rank == 1)
     return make_string_array(s.total, has_elem, elem, has_contents, contents);
   if (has_type && type != T) return wrong_type(type);
   return make_general_array(s, elem, has_contents, contents);
@@ -501,7 +498,6 @@ Value bi_vector_push_extend(Value x, Value v) {
   return make_fixnum(int32_t(fill));
 }
 
-}  // namespace
 
 // The header fields of %OBJECT-PART (builtins/object_parts.cpp): 1 the
 // data array, 2 the fill pointer, 3 the offset, 4 the flags, 5 the list of
@@ -551,7 +547,6 @@ Value array_header_part(Value h, uint32_t field, bool set, Value value) {
     heap_set_word(h, ARR_HEADER_WORDS + k, make_fixnum(int32_t(p.dims[k])));
   return h;
 }
-
 
 // ---------------------------------------------------------------------------
 
@@ -727,29 +722,4 @@ Value arr_simplify_arg(uint32_t k) {
   v = arr_active_copy(v);
   ts->stack[ts->zvform - k].arg = v;
   return v;
-}
-
-void bi_install_arrays() {
-  bi_install(273, bi_array_element_type);
-  bi_install(274, bi_array_total_size);
-  bi_install(275, bi_make_array);
-  bi_install(276, bi_set_row_major_aref);
-  bi_install(277, bi_row_major_aref);
-  bi_install(278, bi_aset);
-  bi_install(279, bi_aref);
-  bi_install(280, bi_vector);
-  bi_install(281, bi_vector_append);
-  bi_install(282, bi_vectorp);
-  bi_install(283, bi_set_svref);
-  bi_install(284, bi_svref);
-  bi_install(285, bi_array_row_major_index);
-  bi_install(286, bi_array_in_bounds_p);
-  bi_install(287, bi_array_dimensions);
-  bi_install(288, bi_array_dimension);
-  bi_install(289, bi_array_rank);
-  bi_install(290, bi_arrayp);
-  bi_install(291, bi_adjustable_array_p);
-  bi_install(465, bi_make_array_header);
-  bi_install(467, bi_vector_push_extend);
-  bi_install(505, bi_simple_array_p);
 }

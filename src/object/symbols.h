@@ -6,6 +6,21 @@
 
 #include "object/value.h"
 
+// FS_<ID>: the index of each fixed symbol of object/symbols.def.
+#define FS(i, id, name, cls, role) constexpr uint32_t FS_##id = i;
+#include "object/symbols.def"
+#undef FS
+
+// The fixed symbols are indices 0..FIXED_SYMBOL_COUNT-1, every one listed
+// (the genesis refuses a gap).
+constexpr uint32_t FIXED_SYMBOL_COUNT = [] {
+  uint32_t n = 0;
+#define FS(i, id, name, cls, role) n++;
+#include "object/symbols.def"
+#undef FS
+  return n;
+}();
+
 constexpr uint16_t HASH_SLOT_EMPTY = 0x8000;
 constexpr uint16_t HASH_SLOT_DELETED = 0x8001;
 

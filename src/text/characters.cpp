@@ -45,7 +45,7 @@ void check_all_chars() {
 
 // 161: a character from a character, a one-character string or a symbol
 // whose name has one character.
-static Value bi_character(Value x, Value) {
+Value bi_character(Value x, Value) {
   for (;;) {
     if (is_char(x)) return x;
     Value s = str_designated(x);
@@ -54,10 +54,10 @@ static Value bi_character(Value x, Value) {
   }
 }
 
-static Value bi_characterp(Value x, Value) { return bool_value(is_char(x)); }
+Value bi_characterp(Value x, Value) { return bool_value(is_char(x)); }
 
 // 163
-static Value bi_char_equal(Value, Value) {
+Value bi_char_equal(Value, Value) {
   check_all_chars();
   Value first = upcase(arg(1));
   for (uint32_t k = 2, n = arg_count(); k <= n; k++)
@@ -67,7 +67,7 @@ static Value bi_char_equal(Value, Value) {
 
 // 164: the name as a fresh string, so that changing it cannot rename the
 // symbol that holds it.
-static Value bi_char_name(Value c, Value) {
+Value bi_char_name(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   if (c & 0xFFFE00u) return NIL;  // modifiers or a font
   char name[32];
@@ -76,7 +76,7 @@ static Value bi_char_name(Value c, Value) {
 }
 
 // 165: (char &optional bits font)
-static Value bi_make_char(Value c, Value) {
+Value bi_make_char(Value c, Value) {
   check_max_args(3);
   uint32_t n = arg_count();
   Value bits = n >= 2 ? arg(2) : make_fixnum(0);
@@ -90,7 +90,7 @@ static Value bi_make_char(Value c, Value) {
 }
 
 // 166: the character a name denotes, or NIL.
-static Value bi_name_char(Value x, Value) {
+Value bi_name_char(Value x, Value) {
   if (is_char(x)) return wrong_type(x);
   Value s = str_designated(x);
   if (is_no_value(s)) return wrong_type(x);
@@ -98,35 +98,35 @@ static Value bi_name_char(Value x, Value) {
   return is_no_value(c) ? NIL : c;
 }
 
-static Value bi_string_char_type_p(Value x, Value) { return bool_value(is_string_char(x)); }
+Value bi_string_char_type_p(Value x, Value) { return bool_value(is_string_char(x)); }
 
-static Value bi_string_char_p(Value c, Value) {
+Value bi_string_char_p(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return bool_value(is_string_char(c));
 }
 
-static Value bi_graphic_char_p(Value c, Value) {
+Value bi_graphic_char_p(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return bool_value(char_bits(c) == 0 && char_code(c) >= 32);
 }
 
-static Value bi_alpha_char_p(Value c, Value) {
+Value bi_alpha_char_p(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return bool_value(letter(c));
 }
 
-static Value bi_upper_case_p(Value c, Value) {
+Value bi_upper_case_p(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return bool_value(!special_key(c) && char_is_upper(char_code(c)));
 }
 
-static Value bi_lower_case_p(Value c, Value) {
+Value bi_lower_case_p(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return bool_value(!special_key(c) && char_is_lower(char_code(c)));
 }
 
 // 174: (char &optional radix); answers T, not the digit's weight.
-static Value bi_digit_char_p(Value c, Value) {
+Value bi_digit_char_p(Value c, Value) {
   check_max_args(2);
   Value radix = arg_count() >= 2 ? arg(2) : make_fixnum(10);
   if (!is_char(c)) return wrong_type(c);
@@ -137,7 +137,7 @@ static Value bi_digit_char_p(Value c, Value) {
   return bool_value(w >= 0 && w < fixnum_value(radix));
 }
 
-static Value bi_alphanumericp(Value c, Value) {
+Value bi_alphanumericp(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   uint32_t code = char_code(c);
   return bool_value(letter(c) || (!special_key(c) && code >= '0' && code <= '9'));
@@ -178,24 +178,24 @@ static Value compare_chars(Order o) {
   return T;
 }
 
-static Value bi_char_eq(Value, Value) { return compare_chars(Order::EQ); }
-static Value bi_char_ne(Value, Value) { return compare_chars(Order::NE); }
-static Value bi_char_lt(Value, Value) { return compare_chars(Order::LT); }
-static Value bi_char_gt(Value, Value) { return compare_chars(Order::GT); }
-static Value bi_char_le(Value, Value) { return compare_chars(Order::LE); }
-static Value bi_char_ge(Value, Value) { return compare_chars(Order::GE); }
+Value bi_char_eq(Value, Value) { return compare_chars(Order::EQ); }
+Value bi_char_ne(Value, Value) { return compare_chars(Order::NE); }
+Value bi_char_lt(Value, Value) { return compare_chars(Order::LT); }
+Value bi_char_gt(Value, Value) { return compare_chars(Order::GT); }
+Value bi_char_le(Value, Value) { return compare_chars(Order::LE); }
+Value bi_char_ge(Value, Value) { return compare_chars(Order::GE); }
 
-static Value bi_char_code(Value c, Value) {
+Value bi_char_code(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return make_fixnum(int32_t(char_code(c)));
 }
 
-static Value bi_char_bits(Value c, Value) {
+Value bi_char_bits(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return make_fixnum(int32_t(char_bits(c)));
 }
 
-static Value bi_char_font(Value c, Value) {
+Value bi_char_font(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return make_fixnum(int32_t(char_font(c)));
 }
@@ -203,7 +203,7 @@ static Value bi_char_font(Value c, Value) {
 // 185: (code &optional bits font).  The code keeps its low 12 bits (the
 // byte, the special-key bit and modifiers); bit 12 and up are the reader's
 // own markers and no character made here may carry them.
-static Value bi_code_char(Value code, Value) {
+Value bi_code_char(Value code, Value) {
   check_max_args(3);
   uint32_t n = arg_count();
   Value bits = n >= 2 ? arg(2) : make_fixnum(0);
@@ -217,18 +217,18 @@ static Value bi_code_char(Value code, Value) {
   return make_char(c | (b << CHAR_MODIFIER_SHIFT) | (f << 16));
 }
 
-static Value bi_char_upcase(Value c, Value) {
+Value bi_char_upcase(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return upcase(c);
 }
 
-static Value bi_char_downcase(Value c, Value) {
+Value bi_char_downcase(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return downcase(c);
 }
 
 // 188: (weight &optional radix font)
-static Value bi_digit_char(Value weight, Value) {
+Value bi_digit_char(Value weight, Value) {
   check_max_args(3);
   uint32_t n = arg_count();
   Value radix = n >= 2 ? arg(2) : make_fixnum(10);
@@ -243,14 +243,14 @@ static Value bi_digit_char(Value weight, Value) {
 }
 
 // 189: the low 24 bits; a font of 0x80 or more makes it a boxed integer.
-static Value bi_char_int(Value c, Value) {
+Value bi_char_int(Value c, Value) {
   if (!is_char(c)) return wrong_type(c);
   return mem_make_integer(c & 0xFFFFFF);
 }
 
 // 190: the inverse of 189.  It takes back the boxed integers 189 makes,
 // and gives NIL for the reader's marker bits as for any other top byte.
-static Value bi_int_char(Value x, Value) {
+Value bi_int_char(Value x, Value) {
   int64_t n;
   if (is_fixnum(x))
     n = fixnum_value(x);
@@ -260,37 +260,4 @@ static Value bi_int_char(Value x, Value) {
     return wrong_type(x);
   if (n < 0 || n > 0xFFFFFF || (n & 0xF000)) return NIL;
   return make_char(uint32_t(n));
-}
-
-void bi_install_characters() {
-  bi_install(161, bi_character);
-  bi_install(162, bi_characterp);
-  bi_install(163, bi_char_equal);
-  bi_install(164, bi_char_name);
-  bi_install(165, bi_make_char);
-  bi_install(166, bi_name_char);
-  bi_install(167, bi_string_char_type_p);
-  bi_install(168, bi_string_char_p);
-  bi_install(169, bi_graphic_char_p);
-  bi_install(170, bi_alpha_char_p);
-  bi_install(171, bi_upper_case_p);
-  bi_install(172, bi_lower_case_p);
-  bi_install(173, bi_alpha_char_p);  // both-case-p: every letter has both cases
-  bi_install(174, bi_digit_char_p);
-  bi_install(175, bi_alphanumericp);
-  bi_install(176, bi_char_eq);
-  bi_install(177, bi_char_ne);
-  bi_install(178, bi_char_lt);
-  bi_install(179, bi_char_gt);
-  bi_install(180, bi_char_le);
-  bi_install(181, bi_char_ge);
-  bi_install(182, bi_char_code);
-  bi_install(183, bi_char_bits);
-  bi_install(184, bi_char_font);
-  bi_install(185, bi_code_char);
-  bi_install(186, bi_char_upcase);
-  bi_install(187, bi_char_downcase);
-  bi_install(188, bi_digit_char);
-  bi_install(189, bi_char_int);
-  bi_install(190, bi_int_char);
 }

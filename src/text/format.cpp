@@ -24,6 +24,7 @@
 #include "io/stream.h"
 #include "object/arrays.h"
 #include "object/error_hook.h"
+#include "object/symbols.h"
 #include "text/chartab.h"
 #include "text/reader.h"
 #include "text/printer.h"
@@ -552,12 +553,12 @@ int fmt_case(Fmt* F, const Directive& d) {
   if (e.index != D_RPAREN) return FMT_BRACKET;
   uint32_t after = F->pos;
   F->pos = start;
-  Value pcase = colon(d) && atsign(d) ? make_keyword(KW_UPCASE)
-                : colon(d)            ? make_keyword(KW_CAPITALIZE)
-                : atsign(d)           ? sym_value(SYM_PRINT_CASE)
-                                      : make_keyword(KW_DOWNCASE);
+  Value pcase = colon(d) && atsign(d) ? make_keyword(FS_UPCASE)
+                : colon(d)            ? make_keyword(FS_CAPITALIZE)
+                : atsign(d)           ? sym_value(FS_PRINT_CASE)
+                                      : make_keyword(FS_DOWNCASE);
   uint16_t mark = zvts->septr;
-  bind_special(SYM_PRINT_CASE, pcase);
+  bind_special(FS_PRINT_CASE, pcase);
   int r;
   if (given(d, 0) && stream_breaks_lines(F->stream)) {
     Coloured c{F, t, stream_window_attribute(F->stream), 0};
@@ -793,6 +794,8 @@ void run(Fmt* F) {
   interpret(F, F->len);
 }
 
+}  // namespace
+
 // FORMAT (destination control-string &rest arguments)
 Value bi_format(Value dest, Value control) {
   root_push(&dest);
@@ -817,8 +820,6 @@ Value bi_format(Value dest, Value control) {
   return result;
 }
 
-}  // namespace
-
 Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value* args) {
   root_push(&control);
   Fmt F{};
@@ -835,5 +836,3 @@ Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value*
   root_pop(3);
   return NIL;
 }
-
-void bi_install_format() { bi_install(335, bi_format); }

@@ -24,6 +24,7 @@
 #include "object/arrays.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/chartab.h"
 #include "text/reader.h"
 #include "text/strings.h"
@@ -33,13 +34,11 @@ namespace {
 constexpr uint32_t E_NOT_OUTPUT = 0x1021;  // 4129
 constexpr uint32_t E_NOT_NUMBER = 0x1032;  // 4146
 constexpr uint32_t E_PRINT_BASE = 0x104D;  // 4173
-constexpr uint32_t E_WRONG_TYPE = 0x1432;  // 5170
 constexpr uint32_t E_MALFORMED = 0x1433;   // 5171
 constexpr uint32_t E_NOT_READABLE = 0x1064;  // 4196: message 100
 constexpr uint32_t DEFAULT_MARGIN = 79;
 constexpr uint32_t NO_LIMIT = 0xFFFFFFFFu;
 constexpr uint32_t NO_MARGIN = 0x40000000u;
-constexpr uint32_t SYM_MODIFIER_NAMES = 84;  // 84..86: modifier bits 1, 2, 4
 constexpr uint32_t MAX_ARRAY_RANK = 130;
 
 // ---------------------------------------------------------------------------
@@ -122,17 +121,17 @@ inline bool switch_on(uint32_t i) {
 }
 // *PRINT-READABLY*: every object prints with escapes, in full, or not at
 // all (an error for those that would not read back).
-inline bool readably() { return switch_on(SYM_PRINT_READABLY); }
-inline bool escaping() { return readably() || !nil_p(sym_val(SYM_PRINT_ESCAPE)); }
-inline bool print_arrays() { return readably() || !nil_p(sym_val(SYM_PRINT_ARRAY)); }
+inline bool readably() { return switch_on(FS_PRINT_READABLY); }
+inline bool escaping() { return readably() || !nil_p(sym_val(FS_PRINT_ESCAPE)); }
+inline bool print_arrays() { return readably() || !nil_p(sym_val(FS_PRINT_ARRAY)); }
 // The error is reported (and its break loop runs) with *PRINT-READABLY*
 // NIL, so that its message can show the object.
 void not_readable(Value x) {
   if (!readably()) return;
-  bind_special(SYM_PRINT_READABLY, NIL);
+  bind_special(FS_PRINT_READABLY, NIL);
   lisp_fatal_error(E_NOT_READABLE, x);
 }
-inline bool pretty() { return !nil_p(sym_val(SYM_PRINT_PRETTY)); }
+inline bool pretty() { return !nil_p(sym_val(FS_PRINT_PRETTY)); }
 
 // A printer limit: a fixnum or a one-word integer, else none.
 uint32_t limit_of(Value v) {
@@ -147,25 +146,25 @@ uint32_t limit_of(Value v) {
   return n >= NO_LIMIT ? NO_LIMIT - 1 : uint32_t(n);
 }
 inline uint32_t print_length() {
-  return readably() ? NO_LIMIT : limit_of(sym_val(SYM_PRINT_LENGTH));
+  return readably() ? NO_LIMIT : limit_of(sym_val(FS_PRINT_LENGTH));
 }
 
 // The print base, 2..36.  A bad base is reported once with the base bound
 // to 10 meanwhile, so that the message and the break loop can print
 // numbers; continuing prints in base 10.
 uint32_t print_base() {
-  Value b = sym_val(SYM_PRINT_BASE);
+  Value b = sym_val(FS_PRINT_BASE);
   if (is_fixnum(b) && fixnum_value(b) >= 2 && fixnum_value(b) <= 36) return fixnum_value(b);
   uint16_t mark = zvts->septr;
-  bind_special(SYM_PRINT_BASE, make_fixnum(10));
-  zv_error(E_PRINT_BASE, make_symbol(SYM_PRINT_BASE));
+  bind_special(FS_PRINT_BASE, make_fixnum(10));
+  zv_error(E_PRINT_BASE, make_symbol(FS_PRINT_BASE));
   unbind_to(mark);
   pop_to(mark);
   return 10;
 }
 // The base as the symbol printer's escape test sees it: never an error.
 uint32_t quiet_base() {
-  Value b = sym_val(SYM_PRINT_BASE);
+  Value b = sym_val(FS_PRINT_BASE);
   return is_fixnum(b) && fixnum_value(b) >= 2 && fixnum_value(b) <= 36 ? fixnum_value(b) : 10;
 }
 
@@ -331,8 +330,8 @@ bool needs_escape(uint8_t c, uint32_t i, uint32_t base) {
 // Case of the written name: the print case applies to characters written
 // without an escape only, so the name reads back as it is.
 uint8_t cased(uint8_t c, uint32_t i, Value pcase) {
-  if (pcase == make_keyword(KW_DOWNCASE)) return char_downcase(c);
-  if (pcase == make_keyword(KW_CAPITALIZE) && i > 0) return char_downcase(c);
+  if (pcase == make_keyword(FS_DOWNCASE)) return char_downcase(c);
+  if (pcase == make_keyword(FS_CAPITALIZE) && i > 0) return char_downcase(c);
   return c;
 }
 
@@ -344,7 +343,7 @@ void pc_name(Value name, bool escape) {
   }
   uint32_t n = string_length(name);
   const uint8_t* s = string_bytes(name);  // nothing allocates below
-  Value pcase = sym_val(SYM_PRINT_CASE);
+  Value pcase = sym_val(FS_PRINT_CASE);
   if (!escape) {
     pc_reserve(n);
     for (uint32_t i = 0; i < n; i++) pb.p[pb.len++] = char(cased(s[i], i, pcase));
@@ -359,7 +358,7 @@ void pc_name(Value name, bool escape) {
   for (uint32_t i = 0; i < n; i++) count += needs_escape(s[i], i, base);
   bool first_numeric = !needs_escape(s[0], 0, base) && reads_as_number(s, n, base);
   count += first_numeric;
-  if (count && pcase == make_keyword(KW_UPCASE) && 2 * count > n) {
+  if (count && pcase == make_keyword(FS_UPCASE) && 2 * count > n) {
     // Between bars; a bar or backslash inside still needs its escape.
     pc_reserve(2 * n + 2);
     pb.p[pb.len++] = '|';
@@ -388,7 +387,7 @@ void pc_symbol(Value x) {
   if (tag_of(x) == TAG_KEYWORD) {
     pc_add(':');
   } else if (escape && !(sym_flags(idx) & SYMF_INTERNED) &&
-             (readably() || !nil_p(sym_val(SYM_PRINT_GENSYM)))) {
+             (readably() || !nil_p(sym_val(FS_PRINT_GENSYM)))) {
     pc_add("#:");
   }
   pc_name(sym_name(idx), escape);
@@ -399,7 +398,7 @@ void pc_symbol(Value x) {
 
 void pc_integer(int64_t n) {
   uint32_t base = print_base();
-  bool radix = !nil_p(sym_val(SYM_PRINT_RADIX));
+  bool radix = !nil_p(sym_val(FS_PRINT_RADIX));
   if (radix) {
     if (base == 2)
       pc_add("#b");
@@ -499,7 +498,7 @@ void pc_char(Value ch, bool escape) {
   bool named_mod = false;
   for (uint32_t m = 0; m < 3; m++) {
     if (!(mods & (1u << m))) continue;
-    pc_name(sym_name(SYM_MODIFIER_NAMES + m), false);
+    pc_name(sym_name(FS_CONTROL + m), false);
     pc_add('-');
     named_mod = true;
   }
@@ -609,7 +608,7 @@ void pc_stream(Printer* P, Value x) {
 
 // Vectors, arrays and lists have components: the print level applies.
 bool level_reached(Printer* P) {
-  Value lv = sym_val(SYM_PRINT_LEVEL);
+  Value lv = sym_val(FS_PRINT_LEVEL);
   if (nil_p(lv) || is_no_value(lv) || readably()) return false;
   return P->depth >= limit_of(lv);
 }
@@ -640,7 +639,7 @@ bool circle_candidate(Value x) {
 
 // The (table . label) of the print under way, or NIL.
 Value circle_state() {
-  Value st = sym_val(SYM_PRINT_CIRCLE_TABLE);
+  Value st = sym_val(FS_PRINT_CIRCLE_TABLE);
   return cons_p(st) ? st : NIL;
 }
 
@@ -876,8 +875,8 @@ uint32_t atom_width(Printer* P, Value x) {
 // Width of x printed flat, or a number above limit once it passes it.
 uint32_t flat_width(Printer* P, Value x, uint32_t limit, uint32_t depth) {
   check_native_stack();
-  Value lv = sym_val(SYM_PRINT_LEVEL);
-  bool compound = cons_p(x) || (is_array_object(x) && !nil_p(sym_val(SYM_PRINT_ARRAY)));
+  Value lv = sym_val(FS_PRINT_LEVEL);
+  bool compound = cons_p(x) || (is_array_object(x) && !nil_p(sym_val(FS_PRINT_ARRAY)));
   if (!compound) return atom_width(P, x);
   if (!nil_p(lv) && !is_no_value(lv) && depth >= limit_of(lv)) return 1;
   if (is_array_object(x)) {
@@ -1294,7 +1293,7 @@ void pc_instance(Value x) {
 }
 
 void print_instance(Printer* P, Value x) {
-  Value fn = zvm.sym_count > SYM_PRINT_INSTANCE ? sym_function(SYM_PRINT_INSTANCE) : NIL;
+  Value fn = zvm.sym_count > FS_PRINT_INSTANCE ? sym_function(FS_PRINT_INSTANCE) : NIL;
   if (nil_p(fn) || P->measuring) {
     pc_instance(x);
     return;
@@ -1379,7 +1378,7 @@ void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
 
 uint32_t right_margin(Value s) {
   if (stream_breaks_lines(s)) return stream_right_margin(s);
-  Value m = sym_val(STREAM_SYM_RIGHT_MARGIN);
+  Value m = sym_val(FS_PRINT_RIGHT_MARGIN);
   return is_fixnum(m) && fixnum_value(m) > 0 ? uint32_t(fixnum_value(m)) : DEFAULT_MARGIN;
 }
 
@@ -1411,16 +1410,16 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   pr.margin = stream_breaks_lines(stream) || pretty() ? right_margin(stream) : NO_MARGIN;
   uint16_t mark = zvts->septr;
   if (flags & PRINT_ESCAPE)
-    bind_special(SYM_PRINT_ESCAPE, T);
+    bind_special(FS_PRINT_ESCAPE, T);
   else if (flags & PRINT_NO_ESCAPE)
-    bind_special(SYM_PRINT_ESCAPE, NIL);
-  if (switch_on(SYM_PRINT_CIRCLE) && nil_p(circle_state()) && circle_candidate(obj)) {
+    bind_special(FS_PRINT_ESCAPE, NIL);
+  if (switch_on(FS_PRINT_CIRCLE) && nil_p(circle_state()) && circle_candidate(obj)) {
     Value table = circle_scan(obj);
     if (!nil_p(table)) {
       root_push(&table);
       Value st = cons(table, make_fixnum(0));
       root_pop();
-      bind_special(SYM_PRINT_CIRCLE_TABLE, st);
+      bind_special(FS_PRINT_CIRCLE_TABLE, st);
     }
   }
   pr_active = {&pr, slot};
@@ -1470,6 +1469,8 @@ namespace {
 // An output stream argument: NIL, T or a stream (5170 otherwise).
 Value stream_arg(uint32_t k) { return output_stream(arg_count() >= k ? arg(k) : NIL); }
 
+}  // namespace
+
 // %SET-PRINT-LAYOUT (symbol fixnum), a special form: the layout byte is
 // the high byte of the symbol's flags.
 Value bi_set_print_layout(Value args, Value) {
@@ -1505,12 +1506,16 @@ Value bi_print(Value obj, Value) {
   return obj;
 }
 
+namespace {
+
 // Binds the printer variables given as keywords 25..33 (WRITE and
 // WRITE-TO-STRING); the keyword slots are cleared before anything prints.
 void bind_print_keywords() {
   for (uint32_t k = 25; k <= 33; k++)
-    if (kw_given(k)) bind_special(SYM_PRINT_ARRAY + (k - 25), kw_value(k));
+    if (kw_given(k)) bind_special(FS_PRINT_ARRAY + (k - 25), kw_value(k));
 }
+
+}  // namespace
 
 // WRITE (object &key stream array base case escape gensym length level
 // pretty radix)
@@ -1565,7 +1570,7 @@ Value bi_write_string(Value str, Value) {
   root_push(&s);
   Value start = NIL, end = NIL;
   uint32_t n = arg_count();
-  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  Value aok = make_keyword(FS_ALLOW_OTHER_KEYS);
   bool allowed = false;
   for (uint32_t k = 3; k < n; k += 2)
     if (arg(k) == aok) {
@@ -1578,9 +1583,9 @@ Value bi_write_string(Value str, Value) {
       lisp_cerror(MSG_CONT_IGNORE_KEY, E_KEY_NO_VALUE, key);
       break;
     }
-    if (key == make_keyword(9))
+    if (key == make_keyword(FS_START))
       start = nil_p(start) ? arg(k + 1) : start;
-    else if (key == make_keyword(10))
+    else if (key == make_keyword(FS_END))
       end = nil_p(end) ? arg(k + 1) : end;
     else if (!allowed && key != aok)
       lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
@@ -1603,17 +1608,4 @@ Value bi_write_string(Value str, Value) {
 Value bi_machine_integer(Value x, Value) {
   if (tag_of(x) == TAG_INT64) return mem_make_integer(int64_value(x));
   return x;
-}
-
-}  // namespace
-
-void bi_install_printer() {
-  bi_install(334, bi_set_print_layout);
-  bi_install(336, bi_fresh_line);
-  bi_install(337, bi_print);
-  bi_install(338, bi_write);
-  bi_install(339, bi_write_char);
-  bi_install(340, bi_write_string);
-  bi_install(341, bi_write_to_string);
-  bi_install(446, bi_machine_integer);
 }

@@ -21,27 +21,6 @@ enum : uint32_t {
   PRINT_NIL_AS_LIST = 0x4000  // NIL prints as ()
 };
 
-// Fixed symbols read by the printer.
-enum : uint32_t {
-  SYM_PRINT_ARRAY = 0xC0,
-  SYM_PRINT_BASE = 0xC1,
-  SYM_PRINT_CASE = 0xC2,
-  SYM_PRINT_ESCAPE = 0xC3,
-  SYM_PRINT_GENSYM = 0xC4,
-  SYM_PRINT_LENGTH = 0xC5,
-  SYM_PRINT_LEVEL = 0xC6,
-  SYM_PRINT_PRETTY = 0xC7,
-  SYM_PRINT_RADIX = 0xC8,
-  SYM_PRINT_CIRCLE = 0xEE,
-  SYM_PRINT_READABLY = 0xEF,
-  SYM_PRINT_CIRCLE_TABLE = 0xF0,  // (table . last label) while a circular print runs
-  // Its function, when defined, prints structure and class instances:
-  // called with (object stream).
-  SYM_PRINT_INSTANCE = 0xB4,
-};
-// Keyword values of *PRINT-CASE*.
-enum : uint32_t { KW_CAPITALIZE = 0x57, KW_DOWNCASE = 0x58, KW_UPCASE = 0x59 };
-
 // Print obj on an output stream (a stream object, not a designator; error
 // 4129 otherwise).
 void print_object(Value obj, Value stream, uint32_t flags);

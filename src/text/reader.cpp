@@ -21,17 +21,17 @@ namespace {
 
 // Fixed symbols the reader builds forms with.
 enum : uint32_t {
-  SYM_APPEND = 0x62,
+  FS_APPEND = 0x62,
   SYM_FUNCTION = 0x71,
-  SYM_LIST = 0x75,
-  SYM_VECTOR = 0x82,
-  SYM_APPLY_ = 0x88,
-  SYM_LIST_STAR = 0x95,
-  SYM_NCONC = 0x9A,
-  SYM_QUOTE_ = 0xA3,
-  SYM_READ_BASE = 0xCA,
-  SYM_PACKAGE_NAMES = 0xEC,
-  SYM_READTABLE = 0xED,
+  FS_LIST = 0x75,
+  FS_VECTOR = 0x82,
+  FS_APPLY = 0x88,
+  FS_LIST_STAR = 0x95,
+  FS_NCONC = 0x9A,
+  FS_QUOTE = 0xA3,
+  FS_READ_BASE = 0xCA,
+  FS_PACKAGE_NAMES = 0xEC,
+  FS_READTABLE = 0xED,
 };
 
 constexpr uint32_t MAX_BRACES = 16;
@@ -133,7 +133,7 @@ Value at_end_of_file(Value s, uint32_t flags) {
 // Tokens
 
 uint32_t current_read_base() {
-  Value b = sym_value(SYM_READ_BASE);
+  Value b = sym_value(FS_READ_BASE);
   return is_fixnum(b) ? uint32_t(fixnum_value(b)) : 0;
 }
 
@@ -341,7 +341,7 @@ Value token_float() {
 // 0 none, 1 an ordinary package, 2 the package of keywords.  The names are
 // those of the value of %PACKAGE-NAMES, a list of (name . keyword-p).
 int known_package(const uint8_t* p, uint32_t n) {
-  for (Value l = sym_value(SYM_PACKAGE_NAMES); cons_p(l); l = cdr(l)) {
+  for (Value l = sym_value(FS_PACKAGE_NAMES); cons_p(l); l = cdr(l)) {
     Value e = car(l);
     if (!cons_p(e) || !is_string(car(e))) continue;
     Value name = car(e);
@@ -378,7 +378,7 @@ Value finish_token() {
     case 3: {
       uint32_t base = rd.radix ? rd.radix : current_read_base();
       while (base < 2 || base > 36) {
-        lisp_error(E_READ_BASE, make_symbol(SYM_READ_BASE));
+        lisp_error(E_READ_BASE, make_symbol(FS_READ_BASE));
         base = current_read_base();
       }
       if (uint32_t(rd.largest) >= base) return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
@@ -669,8 +669,9 @@ void reader_default_table() {
 namespace {
 
 const uint8_t named_codes[6] = {8, 9, 10, 12, 13, 27};
-constexpr uint32_t NAME_FIRST = 50, NAME_NUL = 56, KEY_FIRST = 57, KEY_LAST = 83, KEY_END = 10;
-constexpr uint32_t MODIFIER_FIRST = 84;
+constexpr uint32_t NAME_FIRST = FS_BACKSPACE, NAME_NUL = FS_NUL;
+constexpr uint32_t KEY_FIRST = FS_F1, KEY_LAST = FS_KEY_53, KEY_END = FS_END;
+constexpr uint32_t MODIFIER_FIRST = FS_CONTROL;
 
 // Names of characters that have no fixed symbol.
 const struct {
@@ -810,7 +811,7 @@ Value read_close(Value s, Value ch) {
   return MARK_CLOSE;
 }
 
-Value read_quote(Value s) { return list2(SYM_QUOTE_, read_object(s, 0)); }
+Value read_quote(Value s) { return list2(FS_QUOTE, read_object(s, 0)); }
 
 // "...": a backslash takes the next character; backslash zero is NUL.
 Value read_string(Value s, Value ch) {
@@ -898,14 +899,14 @@ Value backquote_list(Value x) {
   root_push(&x);
   ListBuilder b;
   b.open();
-  uint32_t op = SYM_LIST;
+  uint32_t op = FS_LIST;
   Value last = NO_VALUE;
   root_push(&last);
   for (;; x = cdr(x)) {
     if (nil_p(x)) break;
-    op = SYM_LIST_STAR;
+    op = FS_LIST_STAR;
     if (!cons_p(x)) {
-      last = list2(SYM_QUOTE_, x);
+      last = list2(FS_QUOTE, x);
       break;
     }
     Value e = car(x);
@@ -917,13 +918,13 @@ Value backquote_list(Value x) {
     if (is_splice(e)) {
       last = second(e);
       if (!nil_p(cdr(x))) {
-        uint32_t join = car(e) == MARK_COMMA_AT ? SYM_APPEND : SYM_NCONC;
+        uint32_t join = car(e) == MARK_COMMA_AT ? FS_APPEND : FS_NCONC;
         Value rest = backquote_expand(cdr(x));
         last = list3(join, last, rest);
       }
       break;
     }
-    op = SYM_LIST;
+    op = FS_LIST;
     b.add(backquote_expand(e));
   }
   Value result;
@@ -943,11 +944,11 @@ Value backquote_expand(Value x) {
   if (tag_of(x) == TAG_VECTOR && is_simple_vector(x)) {
     Value e = backquote_list(mem_vector_to_list(x, 0));
     root_push(&e);
-    Value fn = list2(SYM_FUNCTION, make_symbol(SYM_VECTOR));
+    Value fn = list2(FS_FUNCTION, make_symbol(FS_VECTOR));
     root_pop();
-    return list3(SYM_APPLY_, fn, e);
+    return list3(FS_APPLY, fn, e);
   }
-  if (!cons_p(x)) return list2(SYM_QUOTE_, x);
+  if (!cons_p(x)) return list2(FS_QUOTE, x);
   if (car(x) == MARK_COMMA) return second(x);
   return backquote_list(x);
 }
@@ -988,6 +989,8 @@ Value standard_macro_routine(uint32_t n, Value s, Value ch) {
   return x;
 }
 
+}  // namespace
+
 Value bi_read_backquote(Value s, Value ch) { return standard_macro_routine(0, s, ch); }
 Value bi_read_comma(Value s, Value ch) { return standard_macro_routine(1, s, ch); }
 Value bi_read_semicolon(Value s, Value ch) { return standard_macro_routine(2, s, ch); }
@@ -995,6 +998,8 @@ Value bi_read_left_paren(Value s, Value ch) { return standard_macro_routine(3, s
 Value bi_read_quote(Value s, Value ch) { return standard_macro_routine(4, s, ch); }
 Value bi_read_right_paren(Value s, Value ch) { return standard_macro_routine(5, s, ch); }
 Value bi_read_string(Value s, Value ch) { return standard_macro_routine(6, s, ch); }
+
+namespace {
 
 // What the macro table may hold as a function: a built-in, an interpreted
 // function or closure, or a symbol that names a function.
@@ -1017,7 +1022,7 @@ namespace {
 // The syntax vector of the readtable in *READTABLE*, or NIL for the root
 // words.
 Value current_syntax(Value* rt_out = nullptr) {
-  Value rt = sym_value(SYM_READTABLE);
+  Value rt = sym_value(FS_READTABLE);
   if (tag_of(rt) != TAG_OBJECT || heap_type(rt) != HT_INSTANCE ||
       object_value_words_at(heap_addr(rt)) < 3)
     return NIL;
@@ -1067,8 +1072,6 @@ int syntax_class_of(int c) {
   return (e & NON_TERMINATING_BIT) ? SC_NON_TERMINATING : SC_TERMINATING;
 }
 
-namespace {
-
 // 323 GET-MACRO-CHARACTER (char): the function and whether it is
 // non-terminating.
 Value bi_get_macro_character(Value ch, Value) {
@@ -1102,12 +1105,17 @@ Value bi_set_dispatch_macro_character(Value, Value) {
   return T;
 }
 
+namespace {
+
 // Built-ins 7..15 called as functions: (stream sub-character argument).
 Value sharp_routine(uint32_t n) {
   Value x = NIL;
   if (!sharp_call(n, arg(1), arg(2), arg(3), &x)) return set_values(0, nullptr);
   return x;
 }
+
+}  // namespace
+
 Value bi_sharp_7(Value, Value) { return sharp_routine(7); }
 Value bi_sharp_8(Value, Value) { return sharp_routine(8); }
 Value bi_sharp_9(Value, Value) { return sharp_routine(9); }
@@ -1117,27 +1125,3 @@ Value bi_sharp_12(Value, Value) { return sharp_routine(12); }
 Value bi_sharp_13(Value, Value) { return sharp_routine(13); }
 Value bi_sharp_14(Value, Value) { return sharp_routine(14); }
 Value bi_sharp_15(Value, Value) { return sharp_routine(15); }
-
-}  // namespace
-
-void bi_install_reader() {
-  bi_install(0, bi_read_backquote);
-  bi_install(1, bi_read_comma);
-  bi_install(2, bi_read_semicolon);
-  bi_install(3, bi_read_left_paren);
-  bi_install(4, bi_read_quote);
-  bi_install(5, bi_read_right_paren);
-  bi_install(6, bi_read_string);
-  bi_install(7, bi_sharp_7);
-  bi_install(8, bi_sharp_8);
-  bi_install(9, bi_sharp_9);
-  bi_install(10, bi_sharp_10);
-  bi_install(11, bi_sharp_11);
-  bi_install(12, bi_sharp_12);
-  bi_install(13, bi_sharp_13);
-  bi_install(14, bi_sharp_14);
-  bi_install(15, bi_sharp_15);
-  bi_install(323, bi_get_macro_character);
-  bi_install(330, bi_set_dispatch_macro_character);
-  bi_install(331, bi_set_macro_character);
-}

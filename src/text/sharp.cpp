@@ -13,13 +13,6 @@
 
 namespace {
 
-enum : uint32_t {
-  SYM_FUNCTION = 0x71,
-  SYM_AND = 0x87,
-  SYM_NOT = 0x9B,
-  SYM_OR = 0x9D,
-  SYM_FEATURES = 0xBB,
-};
 constexpr uint32_t VECTOR_LIMIT = 0x400000;
 
 // Malformed # syntax: the reader state starts afresh, then the error.
@@ -78,7 +71,7 @@ Value read_vector(Value s, Value sub, Value arg) {
 // Feature expressions: a symbol is on the feature list, or AND, OR, NOT
 // of expressions.  A keyword stands for the symbol of its name.
 bool feature_present(Value name) {
-  for (Value l = sym_value(SYM_FEATURES); cons_p(l); l = cdr(l)) {
+  for (Value l = sym_value(FS_FEATURES); cons_p(l); l = cdr(l)) {
     Value f = car(l);
     if (is_symbol(f) && symbol_index(f) == symbol_index(name)) return true;
   }
@@ -91,14 +84,14 @@ bool feature_true(Value e, Value sub) {
   if (!cons_p(e) || tag_of(car(e)) != TAG_SYMBOL) malformed(sub);
   uint32_t op = symbol_index(car(e));
   Value args = cdr(e);
-  if (op == SYM_NOT) {
+  if (op == FS_NOT) {
     if (!cons_p(args) || !nil_p(cdr(args))) malformed(sub);
     return !feature_true(car(args), sub);
   }
-  if (op != SYM_AND && op != SYM_OR) malformed(sub);
+  if (op != FS_AND && op != FS_OR) malformed(sub);
   for (; cons_p(args); args = cdr(args))
-    if (feature_true(car(args), sub) != (op == SYM_AND)) return op != SYM_AND;
-  return op == SYM_AND;
+    if (feature_true(car(args), sub) != (op == FS_AND)) return op != FS_AND;
+  return op == FS_AND;
 }
 
 // #+feature form and #-feature form.  A form left out is read without
@@ -146,7 +139,7 @@ Value read_function(Value s, Value sub, Value arg) {
   root_push(&x);
   Value tail = cons(x, NIL);
   root_pop();
-  return cons(make_symbol(SYM_FUNCTION), tail);
+  return cons(make_symbol(FS_FUNCTION), tail);
 }
 
 // #B #O #X #nR

@@ -18,19 +18,6 @@ namespace {
 constexpr uint32_t ERR_TOO_LONG = 0x144B;  // 5195: size of a string
 
 // Keyword numbers.
-namespace key {
-enum : uint8_t {
-  START1 = 1,
-  END1 = 2,
-  START2 = 3,
-  END2 = 4,
-  START = 9,
-  END = 10,
-  INITIAL_ELEMENT = 13,
-  ELEMENT_TYPE = 15,
-};
-}  // namespace key
-
 Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
 
 struct Range {
@@ -54,10 +41,10 @@ Value string_arg(Value x) {
 
 // 292: (size &key initial-element).  Without an initial element the string
 // is filled with spaces.
-static Value bi_make_string(Value size, Value) {
-  static const uint8_t keys[] = {key::INITIAL_ELEMENT, key::ELEMENT_TYPE, 0};
+Value bi_make_string(Value size, Value) {
+  static const uint8_t keys[] = {FS_INITIAL_ELEMENT, FS_ELEMENT_TYPE, 0};
   kw_parse(1, 1, 0, keys);
-  Value fill = kw_value(key::INITIAL_ELEMENT, make_char(' '));
+  Value fill = kw_value(FS_INITIAL_ELEMENT, make_char(' '));
   kw_clear();
   if (!is_fixnum(size) || fixnum_value(size) < 0) return wrong_type(size);
   if (uint32_t(fixnum_value(size)) >= STR_MAX_LENGTH) return lisp_error(ERR_TOO_LONG, size);
@@ -72,8 +59,8 @@ static Value bi_make_string(Value size, Value) {
 using CaseFn = void (*)(uint8_t*, uint32_t);
 
 static Value convert_case_copy(Value x, CaseFn convert) {
-  kw_parse(1, key::START, key::END);
-  Value start = kw_value(key::START), end = kw_value(key::END);
+  kw_parse(1, FS_START, FS_END);
+  Value start = kw_value(FS_START), end = kw_value(FS_END);
   kw_clear();
   Value s = string_arg(x);
   Range r = take_range(start, end, string_length(s));
@@ -82,11 +69,9 @@ static Value convert_case_copy(Value x, CaseFn convert) {
   return copy;
 }
 
-static Value bi_string_capitalize(Value x, Value) {
-  return convert_case_copy(x, str_capitalize_bytes);
-}
-static Value bi_string_downcase(Value x, Value) { return convert_case_copy(x, str_downcase_bytes); }
-static Value bi_string_upcase(Value x, Value) { return convert_case_copy(x, str_upcase_bytes); }
+Value bi_string_capitalize(Value x, Value) { return convert_case_copy(x, str_capitalize_bytes); }
+Value bi_string_downcase(Value x, Value) { return convert_case_copy(x, str_downcase_bytes); }
+Value bi_string_upcase(Value x, Value) { return convert_case_copy(x, str_upcase_bytes); }
 
 // 296, 297: element access of a simple string; a bad index is 5170.
 static bool valid_index(Value s, Value i) {
@@ -103,7 +88,7 @@ static bool valid_header_index(Value s, Value i) {
   return is_fixnum(i) && fixnum_value(i) >= 0 && uint32_t(fixnum_value(i)) < arr_vector_length(s);
 }
 
-static Value bi_char(Value s, Value i) {
+Value bi_char(Value s, Value i) {
   if (header_string(s)) {
     if (!valid_header_index(s, i)) return wrong_type(i);
     return arr_ref(s, uint32_t(fixnum_value(i)));
@@ -113,7 +98,7 @@ static Value bi_char(Value s, Value i) {
   return make_char(string_bytes(s)[fixnum_value(i)]);
 }
 
-static Value bi_set_char(Value, Value) {
+Value bi_set_char(Value, Value) {
   Value s = arg(1), i = arg(2), c = arg(3);
   if (header_string(s)) {
     if (!valid_header_index(s, i)) return wrong_type(i);
@@ -128,16 +113,16 @@ static Value bi_set_char(Value, Value) {
 }
 
 // 298
-static Value bi_string(Value x, Value) { return str_coerce(x, make_symbol(0x7C)); }
+Value bi_string(Value x, Value) { return str_coerce(x, make_symbol(FS_STRING)); }
 
 // 299-310: comparisons over two ranges.  The answer is the index in the
 // first string where the two first differ (its end when it ran out).
 enum class Test { EQ, LT, GT, LE, GE, NE };
 
 static Value compare_strings(Value a, Value b, Test test, bool fold) {
-  kw_parse(2, key::START1, key::END2);
-  Value start1 = kw_value(key::START1), end1 = kw_value(key::END1);
-  Value start2 = kw_value(key::START2), end2 = kw_value(key::END2);
+  kw_parse(2, FS_START1, FS_END2);
+  Value start1 = kw_value(FS_START1), end1 = kw_value(FS_END1);
+  Value start2 = kw_value(FS_START2), end2 = kw_value(FS_END2);
   kw_clear();
   root_push(&a);
   root_push(&b);
@@ -182,24 +167,22 @@ static Value compare_strings(Value a, Value b, Test test, bool fold) {
   return yes ? make_fixnum(int32_t(i)) : NIL;
 }
 
-static Value bi_string_eq(Value a, Value b) { return compare_strings(a, b, Test::EQ, false); }
-static Value bi_string_lt(Value a, Value b) { return compare_strings(a, b, Test::LT, false); }
-static Value bi_string_gt(Value a, Value b) { return compare_strings(a, b, Test::GT, false); }
-static Value bi_string_le(Value a, Value b) { return compare_strings(a, b, Test::LE, false); }
-static Value bi_string_ge(Value a, Value b) { return compare_strings(a, b, Test::GE, false); }
-static Value bi_string_ne(Value a, Value b) { return compare_strings(a, b, Test::NE, false); }
-static Value bi_string_equal(Value a, Value b) { return compare_strings(a, b, Test::EQ, true); }
-static Value bi_string_lessp(Value a, Value b) { return compare_strings(a, b, Test::LT, true); }
-static Value bi_string_greaterp(Value a, Value b) { return compare_strings(a, b, Test::GT, true); }
-static Value bi_string_not_greaterp(Value a, Value b) {
-  return compare_strings(a, b, Test::LE, true);
-}
-static Value bi_string_not_lessp(Value a, Value b) { return compare_strings(a, b, Test::GE, true); }
-static Value bi_string_not_equal(Value a, Value b) { return compare_strings(a, b, Test::NE, true); }
+Value bi_string_eq(Value a, Value b) { return compare_strings(a, b, Test::EQ, false); }
+Value bi_string_lt(Value a, Value b) { return compare_strings(a, b, Test::LT, false); }
+Value bi_string_gt(Value a, Value b) { return compare_strings(a, b, Test::GT, false); }
+Value bi_string_le(Value a, Value b) { return compare_strings(a, b, Test::LE, false); }
+Value bi_string_ge(Value a, Value b) { return compare_strings(a, b, Test::GE, false); }
+Value bi_string_ne(Value a, Value b) { return compare_strings(a, b, Test::NE, false); }
+Value bi_string_equal(Value a, Value b) { return compare_strings(a, b, Test::EQ, true); }
+Value bi_string_lessp(Value a, Value b) { return compare_strings(a, b, Test::LT, true); }
+Value bi_string_greaterp(Value a, Value b) { return compare_strings(a, b, Test::GT, true); }
+Value bi_string_not_greaterp(Value a, Value b) { return compare_strings(a, b, Test::LE, true); }
+Value bi_string_not_lessp(Value a, Value b) { return compare_strings(a, b, Test::GE, true); }
+Value bi_string_not_equal(Value a, Value b) { return compare_strings(a, b, Test::NE, true); }
 
-static Value bi_stringp(Value x, Value) { return bool_value(is_string(x) || header_string(x)); }
+Value bi_stringp(Value x, Value) { return bool_value(is_string(x) || header_string(x)); }
 // 506: a string that is no header.
-static Value bi_simple_string_p(Value x, Value) { return bool_value(is_string(x)); }
+Value bi_simple_string_p(Value x, Value) { return bool_value(is_string(x)); }
 
 // 312-314: trimming.  Flag 2 trims the front, flag 1 the back.  When
 // nothing goes, the string itself is the answer.
@@ -222,33 +205,6 @@ static Value trim(Value bag, Value x, int flags) {
   return str_substring(x, start, end);
 }
 
-static Value bi_string_left_trim(Value bag, Value x) { return trim(bag, x, 2); }
-static Value bi_string_right_trim(Value bag, Value x) { return trim(bag, x, 1); }
-static Value bi_string_trim(Value bag, Value x) { return trim(bag, x, 3); }
-
-void bi_install_strings() {
-  bi_install(292, bi_make_string);
-  bi_install(293, bi_string_capitalize);
-  bi_install(294, bi_string_downcase);
-  bi_install(295, bi_string_upcase);
-  bi_install(296, bi_char);
-  bi_install(297, bi_set_char);
-  bi_install(298, bi_string);
-  bi_install(299, bi_string_eq);
-  bi_install(300, bi_string_lt);
-  bi_install(301, bi_string_gt);
-  bi_install(302, bi_string_le);
-  bi_install(303, bi_string_ge);
-  bi_install(304, bi_string_ne);
-  bi_install(305, bi_string_equal);
-  bi_install(306, bi_string_lessp);
-  bi_install(307, bi_string_greaterp);
-  bi_install(308, bi_string_not_greaterp);
-  bi_install(309, bi_string_not_lessp);
-  bi_install(310, bi_string_not_equal);
-  bi_install(311, bi_stringp);
-  bi_install(506, bi_simple_string_p);
-  bi_install(312, bi_string_left_trim);
-  bi_install(313, bi_string_right_trim);
-  bi_install(314, bi_string_trim);
-}
+Value bi_string_left_trim(Value bag, Value x) { return trim(bag, x, 2); }
+Value bi_string_right_trim(Value bag, Value x) { return trim(bag, x, 1); }
+Value bi_string_trim(Value bag, Value x) { return trim(bag, x, 3); }

@@ -23,7 +23,6 @@
 namespace {
 
 enum : uint32_t {
-  SYM_KEYWORD = 0x74,
   E_NO_VALUE_FORM = 0x1033,  // cerror 4147: a place without its form
   W_REDEFINED = 0x201A,      // warning 8218
   INTERN_MAX = 132,          // longest name INTERN accepts
@@ -180,6 +179,8 @@ Value apropos(Value needle) {
   int32_t i = symbol_arg_index(v); \
   if (i < 0) return lisp_error(E_WRONG_TYPE, v)
 
+}  // namespace
+
 Value bi_apropos_list(Value a, Value) {
   check_max_args(2);
   Value needle = arr_simplify_arg(1);
@@ -224,6 +225,8 @@ Value bi_getf(Value, Value) {
   return cell != NIL ? car(cell) : (arg_count() > 2 ? arg(3) : NIL);
 }
 
+namespace {
+
 // A new interned symbol named by the string object itself.
 Value intern_sharing(Value name) {
   Value s = sym_make_from_string(name);  // may collect: the hash is searched after
@@ -240,12 +243,14 @@ Value intern_sharing(Value name) {
   return s;
 }
 
+}  // namespace
+
 Value bi_intern(Value name, Value) {
   check_max_args(2);
   name = arr_simplify_arg(1);
   if (!is_string(name) || string_length(name) < 1 || string_length(name) > INTERN_MAX)
     return lisp_error(E_WRONG_TYPE, name);
-  bool keyword = arg_count() > 1 && symbol_arg_index(arg(2)) == SYM_KEYWORD;
+  bool keyword = arg_count() > 1 && symbol_arg_index(arg(2)) == FS_KEYWORD;
   SymSearch s = sym_search(string_bytes(name), string_length(name));
   Value v[2] = {NIL, T};
   if (s.found) {
@@ -368,6 +373,8 @@ Value bi_unintern(Value a, Value) {
   return T;
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Defining forms
 
@@ -394,6 +401,8 @@ Value define_global(Value args, Value name, uint16_t variable_class) {
   zvts->mv_count = 1;
   return name;
 }
+
+}  // namespace
 
 // (DEFCONSTANT name form [documentation])
 Value sf_defconstant(Value args, Value) {
@@ -458,7 +467,7 @@ Value sf_defun(Value args, Value) {
     doc_record(name, DOC_FUNCTION, doc);
     root_pop();
   }
-  Value fn = zvts->zvlexenv ? make_closure(lambda) : cons(sym(SYM_LAMBDA), lambda);
+  Value fn = zvts->zvlexenv ? make_closure(lambda) : cons(sym(FS_LAMBDA), lambda);
   root_push(&fn);
   i = symbol_index(name);
   if ((hdr_u8(HDR_SWITCHES) & SW_WARN_REDEFINE) && sym_function(i) != NIL) {
@@ -552,44 +561,6 @@ Value sf_progv(Value args, Value) {
   return v;
 }
 
-}  // namespace
-
 // Quietly: a definition does not fail because its documentation cannot be
 // written.
 void doc_record(Value key, uint32_t kind, Value text) { doc_store_quietly(key, sym(kind), text); }
-
-void bi_install_definitions() {
-  bi_install(28, bi_apropos_list);
-  bi_install(29, bi_boundp);
-  bi_install(30, sf_defconstant);
-  bi_install(31, sf_defparameter);
-  bi_install(32, sf_defun);
-  bi_install(33, sf_defvar);
-  bi_install(34, bi_fboundp);
-  bi_install(35, bi_fmakunbound);
-  bi_install(36, bi_gensym);
-  bi_install(37, bi_gentemp);
-  bi_install(38, bi_get);
-  bi_install(39, bi_getf);
-  bi_install(40, bi_intern);
-  bi_install(41, bi_keywordp);
-  bi_install(42, bi_make_symbol);
-  bi_install(43, bi_makunbound);
-  bi_install(44, sf_progv);
-  bi_install(45, sf_psetq);
-  bi_install(46, bi_putf);
-  bi_install(47, bi_putprop);
-  bi_install(48, bi_remprop);
-  bi_install(49, bi_set);
-  bi_install(50, bi_set_symbol_function);
-  bi_install(51, bi_set_symbol_plist);
-  bi_install(52, bi_remf);
-  bi_install(53, sf_setq);
-  bi_install(54, bi_special_operator_p);
-  bi_install(55, bi_symbol_function);
-  bi_install(56, bi_symbol_name);
-  bi_install(57, bi_symbol_plist);
-  bi_install(58, bi_symbol_value);
-  bi_install(59, bi_symbolp);
-  bi_install(60, bi_unintern);
-}

@@ -2,14 +2,13 @@
 // share with them.
 #pragma once
 
+#include "object/symbols.h"
 #include "object/value.h"
 
 // Documentation kinds (second keys of the documentation store).
-enum : uint32_t {
-  DOC_FUNCTION = 0x71,  // functions and macros
-  DOC_SETF = 0xA7,      // place expanders
-  DOC_VARIABLE = 0xB2,  // variables and constants
-};
+constexpr uint32_t DOC_FUNCTION = FS_FUNCTION;  // functions and macros
+constexpr uint32_t DOC_SETF = FS_SETF;          // place expanders
+constexpr uint32_t DOC_VARIABLE = FS_VARIABLE;  // variables and constants
 
 // Record `text` as the documentation of (key, kind) in the documentation
 // store.  Quietly: a definition never fails because its documentation

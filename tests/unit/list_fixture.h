@@ -226,7 +226,6 @@ class ListTest : public ::testing::Test {
   void SetUp() override { start(WorldParams(), true); }
   void start(const WorldParams& p, bool stress) {
     test_world_init(p);
-    bi_install_all();
     ErrorTrap::install();
     ErrorTrap::target = nullptr;
     ballast = NIL;

@@ -349,8 +349,8 @@ TEST_F(Class, BoundpAndMakunbound) {
 TEST_F(Class, ProtocolFunctionsMissing) {
   make_point();
   set_g("*P*", ev("(allocate-instance point)"));
-  sym_set_function(0xAB, NIL);
-  sym_set_function(0xAC, NIL);
+  sym_set_function(FS_SLOT_MISSING, NIL);
+  sym_set_function(FS_SLOT_UNBOUND, NIL);
   EXPECT_EQ(catching("(slot-value *p* 'x)"), E_UNDEFINED);
   EXPECT_EQ(show(last_object), "SLOT-UNBOUND");
   EXPECT_EQ(catching("(slot-value *p* 'nope)"), E_UNDEFINED);

@@ -74,7 +74,7 @@ class Console : public ::testing::Test {
     std::memset(zvm.history, 0, sizeof zvm.history);
     sym_set_value(SYM_CONSOLE_HISTORY, NIL);
     term_ = &keep(sym_value(STREAM_SYM_TERMINAL));
-    sym_set_value(0xCB, lisp_string("> "));
+    sym_set_value(FS_PROMPT, lisp_string("> "));
     gc_stress_init_from_env();
   }
   void TearDown() override {
@@ -170,7 +170,7 @@ TEST_F(Console, AFontIsTheAttributeOfOneCharacter) {
   // the font is part of the text.
   Value c = make_char('c') | (0x1E << 16);
   print_object(c, term(), PRINT_NO_ESCAPE);
-  call(339, {make_char('d') | (0x2F << 16), term()});
+  call(BI_WRITE_CHAR, {make_char('d') | (0x2F << 16), term()});
   print_object(c, term(), PRINT_ESCAPE);
   EXPECT_EQ(row(0), "abcd#30\\c");
   EXPECT_EQ(dev()->cell(0, 2).attr, 0x1E);
@@ -182,110 +182,110 @@ TEST_F(Console, AFontIsTheAttributeOfOneCharacter) {
 // Window built-ins
 
 TEST_F(Console, MakeWindowStreamChecksItsRectangle) {
-  Value& w = keep(call(353, {vec({2, 3, 4, 12}), make_fixnum(0x1E)}));
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({2, 3, 4, 12}), make_fixnum(0x1E)}));
   ASSERT_TRUE(is_window_stream(w));
-  EXPECT_EQ(pair_of(call(350, {w})), P(3, 10));
-  EXPECT_EQ(pair_of(call(352, {w})), P(2, 3));
-  EXPECT_EQ(pair_of(call(344, {w})), P(0, 0));
-  EXPECT_EQ(pair_of(call(350, {NIL})), P(ROWS, COLS));
-  EXPECT_EQ(call(347, {w}), make_fixnum(0x1E));
-  EXPECT_EQ(TRAP(call(353, {vec({-1, 0, 3, 3}), make_fixnum(7)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(353, {vec({3, 0, 2, 3}), make_fixnum(7)})), E_TYPE);      // no rows
-  EXPECT_EQ(TRAP(call(353, {vec({0, 0, ROWS, 3}), make_fixnum(7)})), E_TYPE);  // too tall
-  EXPECT_EQ(TRAP(call(353, {vec({0, 0, 1}), make_fixnum(7)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(353, {vec({0, 0, 1, 1}), NIL})), E_TYPE);
-  EXPECT_EQ(TRAP(call(344, {make_fixnum(1)})), E_TYPE);
-  EXPECT_EQ(call(356, {w}), T);  // closed: its record is gone
-  EXPECT_EQ(TRAP(call(344, {w})), E_TYPE);
+  EXPECT_EQ(pair_of(call(BI_WINDOW_SIZE, {w})), P(3, 10));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_ORIGIN, {w})), P(2, 3));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(0, 0));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_SIZE, {NIL})), P(ROWS, COLS));
+  EXPECT_EQ(call(BI_WINDOW_ATTRIBUTE, {w}), make_fixnum(0x1E));
+  EXPECT_EQ(TRAP(call(BI_MAKE_WINDOW_STREAM, {vec({-1, 0, 3, 3}), make_fixnum(7)})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_MAKE_WINDOW_STREAM, {vec({3, 0, 2, 3}), make_fixnum(7)})), E_TYPE);      // no rows
+  EXPECT_EQ(TRAP(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, ROWS, 3}), make_fixnum(7)})), E_TYPE);  // too tall
+  EXPECT_EQ(TRAP(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 1}), make_fixnum(7)})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 1, 1}), NIL})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_WINDOW_CURSOR, {make_fixnum(1)})), E_TYPE);
+  EXPECT_EQ(call(BI_CLOSE, {w}), T);  // closed: its record is gone
+  EXPECT_EQ(TRAP(call(BI_WINDOW_CURSOR, {w})), E_TYPE);
 }
 
 TEST_F(Console, TextInAWindowWrapsScrollsAndIsCutOnOneRow) {
-  Value& w = keep(call(353, {vec({1, 2, 2, 6}), make_fixnum(0x1E)}));
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({1, 2, 2, 6}), make_fixnum(0x1E)}));
   stream_write_cstr(w, "abcdefgh\nij");
   EXPECT_EQ(row(1), "  fgh");
   EXPECT_EQ(row(2), "  ij");
   EXPECT_EQ(dev()->cell(1, 2).attr, 0x1E);
   EXPECT_EQ(row(3), "");
-  Value& one = keep(call(353, {vec({5, 0, 5, 3}), make_fixnum(7)}));
+  Value& one = keep(call(BI_MAKE_WINDOW_STREAM, {vec({5, 0, 5, 3}), make_fixnum(7)}));
   stream_write_cstr(one, "abcdefg");
   EXPECT_EQ(row(5), "abcd");
-  EXPECT_EQ(pair_of(call(344, {one})), P(0, 4));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {one})), P(0, 4));
   // Clearing fills the rectangle with the window's attribute.
-  EXPECT_EQ(call(348, {w}), NIL);
+  EXPECT_EQ(call(BI_CLEAR_WINDOW, {w}), NIL);
   EXPECT_EQ(row(1), "");
   EXPECT_EQ(dev()->cell(2, 6).attr, 0x1E);
   EXPECT_EQ(dev()->cell(2, 7).attr, console_window(WIN_TERMINAL)->attribute);
 }
 
 TEST_F(Console, TheCursorMovesOnlyInsideOrOntoTheBorder) {
-  Value& w = keep(call(353, {vec({0, 0, 3, 9}), make_fixnum(7)}));  // 4 rows, 10 columns
-  EXPECT_EQ(pair_of(call(343, {w, vec({4, 10})})), P(0, 0));  // both bounds inclusive
-  EXPECT_EQ(pair_of(call(344, {w})), P(4, 10));
-  EXPECT_EQ(pair_of(call(343, {w, vec({5, 0})})), P(4, 10));  // refused: unchanged
-  EXPECT_EQ(pair_of(call(343, {w, vec({0, -1})})), P(4, 10));
-  EXPECT_EQ(pair_of(call(344, {w})), P(4, 10));
-  call(343, {w, vec({1, 2})});
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 3, 9}), make_fixnum(7)}));  // 4 rows, 10 columns
+  EXPECT_EQ(pair_of(call(BI_SET_WINDOW_CURSOR, {w, vec({4, 10})})), P(0, 0));  // both bounds inclusive
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(4, 10));
+  EXPECT_EQ(pair_of(call(BI_SET_WINDOW_CURSOR, {w, vec({5, 0})})), P(4, 10));  // refused: unchanged
+  EXPECT_EQ(pair_of(call(BI_SET_WINDOW_CURSOR, {w, vec({0, -1})})), P(4, 10));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(4, 10));
+  call(BI_SET_WINDOW_CURSOR, {w, vec({1, 2})});
   EXPECT_EQ(dev()->cursor_abs_row(), 1);
   EXPECT_EQ(dev()->cursor_abs_col(), 2);
-  EXPECT_EQ(TRAP(call(343, {w, vec({1})})), E_TYPE);
-  EXPECT_EQ(TRAP(call(343, {w, NIL})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_SET_WINDOW_CURSOR, {w, vec({1})})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_SET_WINDOW_CURSOR, {w, NIL})), E_TYPE);
 }
 
 TEST_F(Console, ResizingClampsTheCursorAndDropsTheSavedScreen) {
-  Value& w = keep(call(353, {vec({0, 0, 5, 9}), make_fixnum(7)}));
-  call(343, {w, vec({6, 10})});
-  call(354, {w});
-  EXPECT_EQ(pair_of(call(349, {w, vec({3, 4})})), P(6, 10));
-  EXPECT_EQ(pair_of(call(344, {w})), P(3, 3));  // row at most the rows, column inside
-  EXPECT_EQ(TRAP(call(355, {w})), E_TYPE);     // the saved screen is gone
-  EXPECT_EQ(pair_of(call(349, {w, vec({ROWS, COLS})})), P(3, 4));
-  EXPECT_EQ(TRAP(call(349, {w, vec({ROWS + 1, 1})})), E_TYPE);
-  EXPECT_EQ(TRAP(call(349, {w, vec({1, -1})})), E_TYPE);
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 5, 9}), make_fixnum(7)}));
+  call(BI_SET_WINDOW_CURSOR, {w, vec({6, 10})});
+  call(BI_SAVE_WINDOW_SCREEN, {w});
+  EXPECT_EQ(pair_of(call(BI_RESIZE_WINDOW, {w, vec({3, 4})})), P(6, 10));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(3, 3));  // row at most the rows, column inside
+  EXPECT_EQ(TRAP(call(BI_RESTORE_WINDOW_SCREEN, {w})), E_TYPE);     // the saved screen is gone
+  EXPECT_EQ(pair_of(call(BI_RESIZE_WINDOW, {w, vec({ROWS, COLS})})), P(3, 4));
+  EXPECT_EQ(TRAP(call(BI_RESIZE_WINDOW, {w, vec({ROWS + 1, 1})})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_RESIZE_WINDOW, {w, vec({1, -1})})), E_TYPE);
 }
 
 TEST_F(Console, MovingHasNoUpperBoundButNoNegativeOrigin) {
-  Value& w = keep(call(353, {vec({0, 0, 1, 1}), make_fixnum(7)}));
-  EXPECT_EQ(pair_of(call(351, {w, vec({100, 200})})), P(0, 0));
-  EXPECT_EQ(pair_of(call(352, {w})), P(100, 200));
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 1, 1}), make_fixnum(7)}));
+  EXPECT_EQ(pair_of(call(BI_MOVE_WINDOW, {w, vec({100, 200})})), P(0, 0));
+  EXPECT_EQ(pair_of(call(BI_WINDOW_ORIGIN, {w})), P(100, 200));
   stream_write_cstr(w, "off the screen");  // nothing to see, nothing overrun
-  EXPECT_EQ(TRAP(call(351, {w, vec({-1, 0})})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_MOVE_WINDOW, {w, vec({-1, 0})})), E_TYPE);
 }
 
 TEST_F(Console, SaveAndRestoreTheScreenUnderAWindow) {
   stream_write_cstr(term(), "under\nneath");
-  Value& w = keep(call(353, {vec({0, 1, 1, 3}), make_fixnum(0x4F)}));
-  EXPECT_EQ(call(354, {w}), NIL);
-  EXPECT_EQ(TRAP(call(354, {w})), E_TYPE);  // one saved screen at a time
-  call(348, {w});
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 1, 1, 3}), make_fixnum(0x4F)}));
+  EXPECT_EQ(call(BI_SAVE_WINDOW_SCREEN, {w}), NIL);
+  EXPECT_EQ(TRAP(call(BI_SAVE_WINDOW_SCREEN, {w})), E_TYPE);  // one saved screen at a time
+  call(BI_CLEAR_WINDOW, {w});
   stream_write_cstr(w, "XYZ");
   EXPECT_EQ(row(0), "uXYZr");
-  EXPECT_EQ(call(355, {w}), NIL);
+  EXPECT_EQ(call(BI_RESTORE_WINDOW_SCREEN, {w}), NIL);
   EXPECT_EQ(row(0), "under");
   EXPECT_EQ(row(1), "neath");
   EXPECT_EQ(dev()->cell(0, 1).attr, console_window(WIN_TERMINAL)->attribute);
-  EXPECT_EQ(TRAP(call(355, {w})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_RESTORE_WINDOW_SCREEN, {w})), E_TYPE);
 }
 
 TEST_F(Console, AttributesAndTheCursorShape) {
-  Value& w = keep(call(353, {vec({0, 0, 1, 1}), make_fixnum(7)}));
-  EXPECT_EQ(call(346, {w, make_fixnum(-2)}), make_fixnum(7));
-  EXPECT_EQ(call(347, {w}), make_fixnum(-2));  // sign-extended from 24 bits
-  EXPECT_EQ(TRAP(call(346, {w, NIL})), E_TYPE);
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 1, 1}), make_fixnum(7)}));
+  EXPECT_EQ(call(BI_SET_WINDOW_ATTRIBUTE, {w, make_fixnum(-2)}), make_fixnum(7));
+  EXPECT_EQ(call(BI_WINDOW_ATTRIBUTE, {w}), make_fixnum(-2));  // sign-extended from 24 bits
+  EXPECT_EQ(TRAP(call(BI_SET_WINDOW_ATTRIBUTE, {w, NIL})), E_TYPE);
   dev()->set_cursor_visible(true);
-  EXPECT_EQ(call(345, {NIL}), T);
+  EXPECT_EQ(call(BI_CURSOR_SHAPE, {NIL}), T);
   EXPECT_FALSE(dev()->cursor_visible());
-  EXPECT_EQ(call(345, {T}), NIL);
+  EXPECT_EQ(call(BI_CURSOR_SHAPE, {T}), NIL);
   EXPECT_TRUE(dev()->cursor_visible());
   int was = dev()->cursor_size();
-  EXPECT_EQ(call(345, {make_fixnum(40)}), make_fixnum(was));
+  EXPECT_EQ(call(BI_CURSOR_SHAPE, {make_fixnum(40)}), make_fixnum(was));
   EXPECT_EQ(dev()->cursor_size(), 40);
 }
 
 TEST_F(Console, TheClipboardHoldsTextWithoutReturns) {
-  EXPECT_EQ(text_of(call(449, {})), "");
-  EXPECT_EQ(call(448, {lisp_string("a\r\nb")}), T);
-  EXPECT_EQ(text_of(call(449, {})), "a\nb");
-  EXPECT_EQ(TRAP(call(448, {make_fixnum(3)})), E_TYPE);
+  EXPECT_EQ(text_of(call(BI_CLIPBOARD_TEXT, {})), "");
+  EXPECT_EQ(call(BI_CLIPBOARD_COPY, {lisp_string("a\r\nb")}), T);
+  EXPECT_EQ(text_of(call(BI_CLIPBOARD_TEXT, {})), "a\nb");
+  EXPECT_EQ(TRAP(call(BI_CLIPBOARD_COPY, {make_fixnum(3)})), E_TYPE);
 }
 
 // ---------------------------------------------------------------------------
@@ -409,8 +409,8 @@ TEST_F(Console, FunctionKeysEndAnEmptyLineAsTheirKeyCodes) {
 TEST_F(Console, ReadCharTakesKeysOneAtATime) {
   type("q");
   press(SC_UP);
-  EXPECT_EQ(call(327, {term()}), make_char('q'));
-  Value up = call(327, {term()});
+  EXPECT_EQ(call(BI_READ_CHAR, {term()}), make_char('q'));
+  Value up = call(BI_READ_CHAR, {term()});
   EXPECT_EQ(char_code(up), 0x46u);
   EXPECT_EQ((up >> 8) & 0xFF, 1u);  // a special key
 }
@@ -521,7 +521,7 @@ Value read_string(const std::string& s) {
 }
 
 TEST_F(Console, TabReplacesTheWordByWhatTheCompletionReturns) {
-  sym_set_function(0x90, bi_value(295));  // STRING-UPCASE stands in for completion
+  sym_set_function(0x90, bi_value(BI_STRING_UPCASE));  // STRING-UPCASE stands in for completion
   type("(car abc)");
   press(SC_LEFT);
   press(SC_LEFT);

@@ -108,9 +108,9 @@ TEST_F(Declare, DoLoopsAndMacroLambdaLists) {
 }
 
 TEST_F(Declare, ConstantsAndOddDeclarationsAreLeftAlone) {
-  uint16_t before = sym_flags(SYM_T);
+  uint16_t before = sym_flags(FS_T);
   EXPECT_EQ(show(ev("(let () (declare (special t) (special . 3) 7) 'ok)")), "OK");
-  EXPECT_EQ(sym_flags(SYM_T), before);
+  EXPECT_EQ(sym_flags(FS_T), before);
   EXPECT_EQ(catching("(let ((t 1)) (declare (special t)) t)"), E_BIND_CONSTANT);
   // A body that is only a declaration gives NIL; a string alone is the
   // value of a function body, not its documentation.

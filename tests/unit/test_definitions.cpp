@@ -16,7 +16,7 @@ TEST_F(Definitions, DefunMakesFunctionsAndClosures) {
   EXPECT_EQ(show(sym_function(idx("twice"))), "(LAMBDA (X) (T+ X X))");
   // Inside a lexical environment the function is a closure over it.
   ev("(let ((k 10)) (defun add-k (x) (t+ x k)))");
-  EXPECT_EQ(car(sym_function(idx("add-k"))), make_symbol(SYM_CLOSURE));
+  EXPECT_EQ(car(sym_function(idx("add-k"))), make_symbol(FS_LEXICAL_CLOSURE));
   EXPECT_EQ(show(ev("(add-k 1)")), "11");
   // A leading string with forms behind it is documentation, a lone
   // string is the body.
@@ -282,7 +282,7 @@ TEST_F(Definitions, SetfOnVariables) {
   EXPECT_EQ(show_values(v), "NIL NIL (%STORE) (SETQ VAR %STORE) VAR");
 }
 
-bool hash_tables_present() { return zv_builtins[265].fn != bi_not_implemented; }
+bool hash_tables_present() { return zv_builtins[BI_GETHASH].fn != bi_not_implemented; }
 
 TEST_F(Definitions, PlaceExpandersFromTheTable) {
   if (!hash_tables_present()) GTEST_SKIP() << "hash tables are not in this kernel yet";
@@ -308,7 +308,7 @@ TEST_F(Definitions, PlaceExpandersFromTheTable) {
             "(SET-MY-CAR (CDR (QUOTE (1))) 4)");
   // A variable is not simple: it is bound to a temporary first...
   v = ev("(macroexpand-1 '(setf (my-second y) 4))");
-  EXPECT_EQ(car(v), make_symbol(0x92));
+  EXPECT_EQ(car(v), make_symbol(FS_LET_STAR));
   EXPECT_EQ(show(car(cdr(car(car(cdr(v)))))), "Y");
   // ...unless the parameter is marked substitutable.
   ev("(%mark-substitutable lst)");

@@ -371,7 +371,7 @@ TEST(DocStoreWorld, FixnumDataOfErrorFindTheirTexts) {
   doc_set_user_dir(root.c_str());
   doc_set_system_dir(root.c_str());
   Value error = sym_intern_cstr("ERROR");
-  ASSERT_EQ(error, make_symbol(0x5E));
+  ASSERT_EQ(error, make_symbol(FS_ERROR));
   Value text = str_from_cstr("Disk ~A is full");
   root_push(&text);
   doc_set_store_to_system(true);

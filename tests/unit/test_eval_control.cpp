@@ -197,7 +197,7 @@ TEST_F(EvalTest, SignallingFromLisp) {
 TEST_F(EvalTest, KeyboardInterruptIsPolled) {
   defspecial("*interrupted*", NIL);
   defun("(on-interrupt () (t-setq *interrupted* t))");
-  sym_set_function(0x8A, sym_function(idx("on-interrupt")));
+  sym_set_function(FS_KEYBOARD_INTERRUPT, sym_function(idx("on-interrupt")));
   zv_interrupt_pending = 1;
   EXPECT_EQ(ev("(t+ 1 2)"), make_fixnum(3));
   EXPECT_EQ(sym_value(idx("*interrupted*")), T);
@@ -208,7 +208,7 @@ TEST_F(EvalTest, WarningsBreakOnlyWhenAsked) {
   Value objects[2] = {make_fixnum(0), sym("x")};
   lisp_warn(0x201A, objects);
   EXPECT_EQ(Script::loops, 0);
-  sym_set_value(0xB8, T);
+  sym_set_value(FS_BREAK_ON_WARNINGS, T);
   lisp_warn(0x201A, make_fixnum(0));
   EXPECT_EQ(Script::loops, 1);
   EXPECT_NE(error_output().find("Warning"), std::string::npos);

@@ -85,7 +85,7 @@ inline Value read_form(const char*& p) {
   if (*p == '\'') {
     p++;
     Value x = read_form(p);
-    return list2(make_symbol(SYM_QUOTE), x);
+    return list2(make_symbol(FS_QUOTE), x);
   }
   if (p[0] == '#' && p[1] == '\'') {
     p += 2;
@@ -131,7 +131,7 @@ inline Value ev(const char* text) { return eval_form(form(text)); }
 inline void defun(const char* text) {
   Value f = form(text);
   root_push(&f);
-  Value lambda = cons(make_symbol(SYM_LAMBDA), cdr(f));
+  Value lambda = cons(make_symbol(FS_LAMBDA), cdr(f));
   sym_set_function(symbol_index(car(f)), lambda);
   root_pop();
 }
@@ -139,7 +139,7 @@ inline void defun(const char* text) {
 inline void defmacro(const char* text) {
   Value f = form(text);
   root_push(&f);
-  Value m = cons(make_symbol(SYM_MACRO), cdr(f));
+  Value m = cons(make_symbol(FS_MACRO), cdr(f));
   sym_set_function(symbol_index(car(f)), m);
   root_pop();
 }
@@ -332,9 +332,9 @@ class EvalTest : public ::testing::Test {
     }
     // Messages go to string streams the tests can read.
     Value out = make_string_output_stream();
-    sym_set_value(0xBA, out);
+    sym_set_value(FS_ERROR_OUTPUT, out);
     Value status = make_string_output_stream();
-    sym_set_value(0xD0, status);
+    sym_set_value(FS_STATUS_STREAM, status);
     gc_stress_init_from_env();
   }
 
@@ -350,7 +350,7 @@ class EvalTest : public ::testing::Test {
 
   // What the error output received since the last call.
   std::string error_output() {
-    Value s = string_output_contents(sym_value(0xBA));
+    Value s = string_output_contents(sym_value(FS_ERROR_OUTPUT));
     return std::string(reinterpret_cast<char*>(string_bytes(s)), string_length(s));
   }
 };

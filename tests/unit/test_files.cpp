@@ -21,8 +21,8 @@ struct Row {
   bool create_first;
 };
 
-constexpr uint32_t IN = FKW_INPUT, OUT = FKW_OUTPUT, IO = FKW_IO, PROBE = FKW_PROBE;
-constexpr uint32_t ERR = FKW_ERROR, CREATE = FKW_CREATE;
+constexpr uint32_t IN = FS_INPUT, OUT = FS_OUTPUT, IO = FS_IO, PROBE = FS_PROBE;
+constexpr uint32_t ERR = FS_ERROR, CREATE = FS_CREATE;
 
 TEST(FilesPlan, EveryRowOfTheModeTable) {
   const Row rows[] = {
@@ -32,18 +32,18 @@ TEST(FilesPlan, EveryRowOfTheModeTable) {
       {IN, false, ERR, ERR, OPEN_ERROR_MISSING, nullptr, false, false},
       {IN, false, ERR, CREATE, OPEN_STREAM, "r+", false, true},
       // Output over an existing file; overwriting keeps the old bytes.
-      {OUT, true, FKW_OVERWRITE, ERR, OPEN_STREAM, "r+", false, false},
-      {OUT, true, FKW_RENAME, CREATE, OPEN_STREAM, "w", true, false},
-      {OUT, true, FKW_RENAME_AND_DELETE, CREATE, OPEN_STREAM, "w", true, false},
-      {OUT, true, FKW_APPEND, ERR, OPEN_STREAM, "a", false, false},
+      {OUT, true, FS_OVERWRITE, ERR, OPEN_STREAM, "r+", false, false},
+      {OUT, true, FS_RENAME, CREATE, OPEN_STREAM, "w", true, false},
+      {OUT, true, FS_RENAME_AND_DELETE, CREATE, OPEN_STREAM, "w", true, false},
+      {OUT, true, FS_APPEND, ERR, OPEN_STREAM, "a", false, false},
       {OUT, true, 0, CREATE, OPEN_WARN_EXISTS, nullptr, false, false},
       {OUT, true, ERR, CREATE, OPEN_ERROR_EXISTS, nullptr, false, false},
       {OUT, false, ERR, CREATE, OPEN_STREAM, "w", false, false},
-      {OUT, false, FKW_APPEND, ERR, OPEN_ERROR_MISSING, nullptr, false, false},
+      {OUT, false, FS_APPEND, ERR, OPEN_ERROR_MISSING, nullptr, false, false},
       // Input and output.
-      {IO, true, FKW_OVERWRITE, ERR, OPEN_STREAM, "r+", false, false},
-      {IO, true, FKW_RENAME, CREATE, OPEN_STREAM, "w+", true, false},
-      {IO, true, FKW_APPEND, ERR, OPEN_STREAM, "a+", false, false},
+      {IO, true, FS_OVERWRITE, ERR, OPEN_STREAM, "r+", false, false},
+      {IO, true, FS_RENAME, CREATE, OPEN_STREAM, "w+", true, false},
+      {IO, true, FS_APPEND, ERR, OPEN_STREAM, "a+", false, false},
       {IO, true, 0, CREATE, OPEN_WARN_EXISTS, nullptr, false, false},
       {IO, false, ERR, CREATE, OPEN_STREAM, "w+", false, false},
       // Probe.
@@ -71,9 +71,9 @@ TEST(FilesPlan, DefaultOfIfDoesNotExist) {
   EXPECT_EQ(file_default_if_does_not_exist(IN, ERR), ERR);
   EXPECT_EQ(file_default_if_does_not_exist(PROBE, ERR), 0u);
   EXPECT_EQ(file_default_if_does_not_exist(OUT, ERR), CREATE);
-  EXPECT_EQ(file_default_if_does_not_exist(OUT, FKW_RENAME), CREATE);
-  EXPECT_EQ(file_default_if_does_not_exist(OUT, FKW_OVERWRITE), ERR);
-  EXPECT_EQ(file_default_if_does_not_exist(IO, FKW_APPEND), ERR);
+  EXPECT_EQ(file_default_if_does_not_exist(OUT, FS_RENAME), CREATE);
+  EXPECT_EQ(file_default_if_does_not_exist(OUT, FS_OVERWRITE), ERR);
+  EXPECT_EQ(file_default_if_does_not_exist(IO, FS_APPEND), ERR);
 }
 
 std::string backup(const char* path, size_t cap = 260) {

@@ -37,7 +37,7 @@ struct Arg {
   Arg(Ref r) : held(r.i) {}
 };
 Value format_call(Value dest, const std::string& control, std::initializer_list<Arg> args) {
-  Call c(335);
+  Call c(BI_FORMAT);
   c.a(dest);
   c.a(str(control));
   for (const Arg& a : args) {
@@ -161,7 +161,7 @@ TEST_F(FormatTest, IntegersInTheirRadixes) {
         return z;
       }());
   EXPECT_EQ(fmt("~D", {"FOO"}), "FOO");  // not an integer: as ~A
-  sym_set_value(SYM_PRINT_BASE, fx(16));
+  sym_set_value(FS_PRINT_BASE, fx(16));
   EXPECT_EQ(fmt("~D", {"20"}), "20");  // the directive's radix, not the print base
 }
 
@@ -255,9 +255,9 @@ TEST_F(FormatTest, CaseConversionTouchesPrintedSymbols) {
   EXPECT_EQ(fmt("~:(~A~)", {"FOO-BAR"}), "Foo-bar");
   EXPECT_EQ(fmt("~(ABC ~A~)", {"FOO"}), "ABC foo");  // literal text as it is
   EXPECT_EQ(fmt("~@(~A~)", {"FOO"}), "FOO");
-  sym_set_value(SYM_PRINT_CASE, make_keyword(KW_DOWNCASE));
+  sym_set_value(FS_PRINT_CASE, make_keyword(FS_DOWNCASE));
   EXPECT_EQ(fmt("~:@(~A~) ~A", {"FOO", "BAR"}), "FOO bar");
-  EXPECT_EQ(sym_value(SYM_PRINT_CASE), make_keyword(KW_DOWNCASE));
+  EXPECT_EQ(sym_value(FS_PRINT_CASE), make_keyword(FS_DOWNCASE));
   EXPECT_EQ(fmt("~3@(~A~)", {"X"}), "x");  // an attribute only matters on windows
 }
 
@@ -334,7 +334,7 @@ TEST_F(FormatTest, DestinationsAndControlStrings) {
   EXPECT_EQ(format_call(out, "~A-~A", {"1", "2"}), NIL);
   EXPECT_EQ(text(string_output_contents(out)), "1-2");
   EXPECT_EQ(LIST_ERROR(format_call(fx(3), "x", {})), 5170u);
-  EXPECT_EQ(LIST_ERROR(Call(335).a(NIL).a(fx(3)).run()), 5170u);
+  EXPECT_EQ(LIST_ERROR(Call(BI_FORMAT).a(NIL).a(fx(3)).run()), 5170u);
   Ref in = hold(make_string_input_stream(str("x"), 0, 1));
   EXPECT_EQ(LIST_ERROR(format_call(in, "x", {})), 5170u);
   pop_to(mark);

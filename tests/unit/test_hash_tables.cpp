@@ -15,27 +15,9 @@ using namespace listfx;
 
 namespace {
 
-enum : uint32_t {
-  CLRHASH = 264,
-  GETHASH = 265,
-  COUNT = 266,
-  HASH_TABLE_P = 267,
-  MAKE = 268,
-  MAPHASH = 269,
-  REMHASH = 270,
-  PUTHASH = 271,
-  SXHASH = 272,
-  B_EQ = 74,
-  B_EQL = 75,
-  B_EQUAL = 76,
-  B_EQUALP = 77,
-  B_CAR = 93,
-  B_LIST = 112,
-};
-enum : uint16_t { K_TEST = 5, K_SIZE = 23 };
 constexpr uint32_t E_TOO_LARGE = 0x144B, E_CANNOT_GROW = 0x104B;
 
-// MAPHASH's function: records (key . value) pairs, last call first.
+// BI_MAPHASH's function: records (key . value) pairs, last call first.
 Value seen;
 Value record_pair(Value k, Value v) {
   seen = cons(cons(k, v), seen);
@@ -54,33 +36,34 @@ class HashTables : public ListTest {
     begin();
   }
   void begin() {
-    sym_set_function(0x8C, bi_value(B_EQL));  // the default test
-    saved[0] = zv_builtins[455];
-    saved[1] = zv_builtins[456];
-    zv_builtins[455] = BuiltinRecord{record_pair, 2, 2};
-    zv_builtins[456] = BuiltinRecord{same_mod_100, 2, 2};
+    sym_set_function(FS_EQL, bi_value(BI_EQL));  // the default test
+    saved[0] = zv_builtins[BORROWED_A];
+    saved[1] = zv_builtins[BORROWED_B];
+    zv_builtins[BORROWED_A] = BuiltinRecord{record_pair, 2, 2};
+    zv_builtins[BORROWED_B] = BuiltinRecord{same_mod_100, 2, 2};
     seen = NIL;
     root_push(&seen);
   }
   void TearDown() override {
     root_pop();
-    zv_builtins[455] = saved[0];
-    zv_builtins[456] = saved[1];
+    zv_builtins[BORROWED_A] = saved[0];
+    zv_builtins[BORROWED_B] = saved[1];
     ListTest::TearDown();
   }
   static Ref table(uint32_t test, int size = 12) {
-    return hold(Call(MAKE).kw(K_TEST, bi_value(test)).kw(K_SIZE, make_fixnum(size)).run());
+    return hold(
+        Call(BI_MAKE_HASH_TABLE).kw(FS_TEST, bi_value(test)).kw(FS_SIZE, make_fixnum(size)).run());
   }
-  static Value put(Value t, Value k, Value v) { return Call(PUTHASH).a(k).a(t).a(v).run(); }
+  static Value put(Value t, Value k, Value v) { return Call(BI_PUTHASH).a(k).a(t).a(v).run(); }
   static Value put(Value t, const char* k, const char* v) {
-    return Call(PUTHASH).a(k).a(t).a(v).run();
+    return Call(BI_PUTHASH).a(k).a(t).a(v).run();
   }
   static std::string get(Value t, const char* k) {
-    Value v = Call(GETHASH).a(k).a(t).run();
+    Value v = Call(BI_GETHASH).a(k).a(t).run();
     return show(v) + " " + show(mv_value(v, 1));
   }
   static std::string get(Value t, Value k) {
-    Value v = Call(GETHASH).a(k).a(t).run();
+    Value v = Call(BI_GETHASH).a(k).a(t).run();
     return show(v) + " " + show(mv_value(v, 1));
   }
   static uint32_t slot_of(Value t, Value key) {
@@ -107,103 +90,106 @@ TEST_F(HashTables, PrimeCapacities) {
 }
 
 TEST_F(HashTables, MakeHashTableArguments) {
-  Ref dflt = hold(Call(MAKE).run());
-  EXPECT_EQ(ht_test(dflt), B_EQL);
+  Ref dflt = hold(Call(BI_MAKE_HASH_TABLE).run());
+  EXPECT_EQ(ht_test(dflt), BI_EQL);
   EXPECT_EQ(ht_capacity(dflt), 13u);
   EXPECT_EQ(heap_length(ht_slots(dflt)), 26u);
-  EXPECT_EQ(ht_capacity(table(B_EQUAL, 0)), 5u);
-  EXPECT_EQ(ht_capacity(table(B_EQUAL, -7)), 5u);
+  EXPECT_EQ(ht_capacity(table(BI_EQUAL, 0)), 5u);
+  EXPECT_EQ(ht_capacity(table(BI_EQUAL, -7)), 5u);
   EXPECT_EQ(heap_hdr1(dflt), 0x02000002u);  // word 1 is raw
-  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_SIZE, T).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAKE_HASH_TABLE).kw(FS_SIZE, T).run()), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, T);
-  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, bi_value(B_CAR)).run()), E_WRONG_TYPE);
-  EXPECT_EQ(ErrorTrap::object, bi_value(B_CAR));
-  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, bi_value(B_LIST)).run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_TEST, sym_intern_cstr("EQUAL")).run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(MAKE).kw(K_SIZE, make_fixnum(3000000)).run()), E_TOO_LARGE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAKE_HASH_TABLE).kw(FS_TEST, bi_value(BI_CAR)).run()), E_WRONG_TYPE);
+  EXPECT_EQ(ErrorTrap::object, bi_value(BI_CAR));
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAKE_HASH_TABLE).kw(FS_TEST, bi_value(BI_LIST)).run()),
+            E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAKE_HASH_TABLE).kw(FS_TEST, sym_intern_cstr("EQUAL")).run()),
+            E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAKE_HASH_TABLE).kw(FS_SIZE, make_fixnum(3000000)).run()),
+            E_TOO_LARGE);
   EXPECT_EQ(show(ErrorTrap::object), std::to_string(2 * ht_prime_capacity(3000000)));
 }
 
 TEST_F(HashTables, GrowsOnTheTwelfthKey) {
-  Ref t = table(B_EQL);
+  Ref t = table(BI_EQL);
   for (int k = 1; k <= 11; k++) put(t, make_fixnum(k * 7), make_fixnum(k));
   EXPECT_EQ(ht_capacity(t), 13u);
   put(t, make_fixnum(12 * 7), make_fixnum(12));
   EXPECT_EQ(ht_capacity(t), 17u);
-  EXPECT_EQ(show(Call(COUNT).a(t).run()), "12");
+  EXPECT_EQ(show(Call(BI_HASH_TABLE_COUNT).a(t).run()), "12");
   for (int k = 1; k <= 12; k++) EXPECT_EQ(get(t, make_fixnum(k * 7)), std::to_string(k) + " T");
   // Storing under a present key changes nothing else.
   put(t, make_fixnum(7), make_fixnum(0));
-  EXPECT_EQ(show(Call(COUNT).a(t).run()), "12");
+  EXPECT_EQ(show(Call(BI_HASH_TABLE_COUNT).a(t).run()), "12");
   EXPECT_EQ(get(t, make_fixnum(7)), "0 T");
 }
 
 // Fixnums hash to themselves: 1, 14 and 27 all start at slot 1 of a
 // capacity-13 table and step by (h mod 11) + 1.
 TEST_F(HashTables, DeletedSlotsAreReused) {
-  Ref t = table(B_EQL);
+  Ref t = table(BI_EQL);
   put(t, "1", "A");
   put(t, "14", "B");
   EXPECT_EQ(slot_of(t, make_fixnum(1)), 1u);
   EXPECT_EQ(slot_of(t, make_fixnum(14)), 5u);
-  EXPECT_EQ(show(Call(REMHASH).a("1").a(t).run()), "T");
-  EXPECT_EQ(show(Call(REMHASH).a("1").a(t).run()), "NIL");
+  EXPECT_EQ(show(Call(BI_REMHASH).a("1").a(t).run()), "T");
+  EXPECT_EQ(show(Call(BI_REMHASH).a("1").a(t).run()), "NIL");
   EXPECT_EQ(heap_word(ht_slots(t), 1), HASH_DELETED);
   EXPECT_EQ(get(t, "14"), "B T");  // the search goes on past the deleted slot
   put(t, "27", "C");
   EXPECT_EQ(slot_of(t, make_fixnum(27)), 1u);
-  EXPECT_EQ(show(Call(REMHASH).a("27").a(t).run()), "T");
+  EXPECT_EQ(show(Call(BI_REMHASH).a("27").a(t).run()), "T");
   put(t, "1", "D");
   EXPECT_EQ(slot_of(t, make_fixnum(1)), 1u);
-  EXPECT_EQ(show(Call(COUNT).a(t).run()), "2");
+  EXPECT_EQ(show(Call(BI_HASH_TABLE_COUNT).a(t).run()), "2");
 }
 
 TEST_F(HashTables, GethashValues) {
-  Ref t = table(B_EQL);
+  Ref t = table(BI_EQL);
   put(t, "5", "NIL");
   EXPECT_EQ(get(t, "5"), "NIL T");
   EXPECT_EQ(get(t, "6"), "NIL NIL");
-  Value v = Call(GETHASH).a("6").a(t).a("7").run();
+  Value v = Call(BI_GETHASH).a("6").a(t).a("7").run();
   EXPECT_EQ(show(v) + " " + show(mv_value(v, 1)), "7 NIL");
   // A fourth argument is reported and ignored when continued.
-  EXPECT_EQ(LIST_ERROR(Call(GETHASH).a("5").a(t).a("7").a("8").run()), 0u);
+  EXPECT_EQ(LIST_ERROR(Call(BI_GETHASH).a("5").a(t).a("7").a("8").run()), 0u);
   EXPECT_EQ(ErrorTrap::warning_code, E_MANY_ARGS);
   EXPECT_EQ(show(put(t, "9", "X")), "X");
 }
 
 TEST_F(HashTables, ClrhashKeepsTheCapacity) {
-  Ref t = table(B_EQL, 40);
+  Ref t = table(BI_EQL, 40);
   for (int k = 0; k < 30; k++) put(t, make_fixnum(k), T);
-  EXPECT_EQ(Call(CLRHASH).a(t).run(), Value(t));
+  EXPECT_EQ(Call(BI_CLRHASH).a(t).run(), Value(t));
   EXPECT_EQ(ht_capacity(t), 41u);
-  EXPECT_EQ(show(Call(COUNT).a(t).run()), "0");
+  EXPECT_EQ(show(Call(BI_HASH_TABLE_COUNT).a(t).run()), "0");
   EXPECT_EQ(get(t, "3"), "NIL NIL");
   for (uint32_t i = 0; i < 41; i++) EXPECT_EQ(heap_word(ht_slots(t), i), HASH_EMPTY);
 }
 
 TEST_F(HashTables, NonTablesAreRefused) {
   Ref v = push_datum("#(1 2)");
-  EXPECT_EQ(LIST_ERROR(Call(GETHASH).a("1").a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_GETHASH).a("1").a(v).run()), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, Value(v));
-  EXPECT_EQ(LIST_ERROR(Call(PUTHASH).a("1").a(v).a("2").run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(REMHASH).a("1").a(v).run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(CLRHASH).a(v).run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(COUNT).a("NIL").run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(MAPHASH).a(bi_value(B_CAR)).a(v).run()), E_WRONG_TYPE);
-  EXPECT_EQ(run(HASH_TABLE_P, "#(1 2)"), "NIL");
-  EXPECT_EQ(show(Call(HASH_TABLE_P).a(table(B_EQ)).run()), "T");
+  EXPECT_EQ(LIST_ERROR(Call(BI_PUTHASH).a("1").a(v).a("2").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_REMHASH).a("1").a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_CLRHASH).a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_HASH_TABLE_COUNT).a("NIL").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_MAPHASH).a(bi_value(BI_CAR)).a(v).run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(BI_HASH_TABLE_P, "#(1 2)"), "NIL");
+  EXPECT_EQ(show(Call(BI_HASH_TABLE_P).a(table(BI_EQ)).run()), "T");
 }
 
-// MAPHASH walks from the last slot down; the recorder conses, so the
+// BI_MAPHASH walks from the last slot down; the recorder conses, so the
 // record reads from slot 0 up.
 TEST_F(HashTables, MaphashOrder) {
-  Ref t = table(B_EQL);
-  EXPECT_EQ(show(Call(MAPHASH).a(make_builtin(2, 455)).a(t).run()), "NIL");
+  Ref t = table(BI_EQL);
+  EXPECT_EQ(show(Call(BI_MAPHASH).a(make_builtin(2, BORROWED_A)).a(t).run()), "NIL");
   EXPECT_EQ(show(seen), "NIL");
   put(t, "12", "A");
   put(t, "1", "B");
   put(t, "40", "C");  // 40 mod 13 = 1: probes on to slot 9
-  EXPECT_EQ(show(Call(MAPHASH).a(make_builtin(2, 455)).a(t).run()), "NIL");
+  EXPECT_EQ(show(Call(BI_MAPHASH).a(make_builtin(2, BORROWED_A)).a(t).run()), "NIL");
   EXPECT_EQ(show(seen), "((1 . B) (40 . C) (12 . A))");
 }
 
@@ -211,7 +197,7 @@ TEST_F(HashTables, MaphashOrder) {
 // The hash follows the test
 
 TEST_F(HashTables, EqualpFoldsCaseAndComparesNumbersByValue) {
-  Ref t = table(B_EQUALP);
+  Ref t = table(BI_EQUALP);
   put(t, "\"Hello\"", "1");
   put(t, "2", "2");
   put(t, "3000000000", "3");
@@ -229,7 +215,7 @@ TEST_F(HashTables, EqualpFoldsCaseAndComparesNumbersByValue) {
 }
 
 TEST_F(HashTables, EqualSeesContentsOfStringsAndLists) {
-  Ref t = table(B_EQUAL);
+  Ref t = table(BI_EQUAL);
   put(t, "\"abc\"", "1");
   put(t, "(1 (2 \"x\") . 3)", "2");
   put(t, "-0.0", "3");
@@ -247,7 +233,7 @@ TEST_F(HashTables, EqualSeesContentsOfStringsAndLists) {
 // Under EQ and EQL a key is the object itself: changing its elements must
 // not lose it.
 TEST_F(HashTables, IdentityKeysFoundAfterTheirElementsChange) {
-  Ref t = table(B_EQL);
+  Ref t = table(BI_EQL);
   Ref v = push_datum("#(1 2 3)"), s = push_datum("\"key\""), l = push_datum("(A B)");
   put(t, v, make_fixnum(1));
   put(t, s, make_fixnum(2));
@@ -264,7 +250,7 @@ TEST_F(HashTables, IdentityKeysFoundAfterTheirElementsChange) {
   EXPECT_EQ(get(t, "(A B)"), "NIL NIL");
   EXPECT_EQ(get(t, l), "3 T");
   // A keyword and the symbol of the same name are different keys.
-  Ref e = table(B_EQ);
+  Ref e = table(BI_EQ);
   Value sym = sym_intern_cstr("NAME");
   put(e, sym, make_fixnum(1));
   EXPECT_EQ(get(e, make_keyword(symbol_index(sym))), "NIL NIL");
@@ -274,7 +260,7 @@ TEST_F(HashTables, IdentityKeysFoundAfterTheirElementsChange) {
 // A test the hash does not know sends every key down one probe sequence,
 // so equal keys are always found.
 TEST_F(HashTables, UnknownTestsStillFindEqualKeys) {
-  Ref t = hold(ht_make(12, 456));
+  Ref t = hold(ht_make(12, BORROWED_B));
   for (int k = 0; k < 40; k++) ht_put(t, make_fixnum(k), make_fixnum(k));
   EXPECT_EQ(ht_count(t), 40u);
   EXPECT_EQ(get(t, "117"), "17 T");
@@ -282,17 +268,17 @@ TEST_F(HashTables, UnknownTestsStillFindEqualKeys) {
 }
 
 TEST_F(HashTables, Sxhash) {
-  EXPECT_EQ(run(SXHASH, "\"AB\""), std::to_string((65 * 4 + 66) * 12));
+  EXPECT_EQ(run(BI_SXHASH, "\"AB\""), std::to_string((65 * 4 + 66) * 12));
   uint32_t h6 = 0;
   for (char c : std::string("ABCDEF")) h6 = h6 * 4 + uint8_t(c);
-  EXPECT_EQ(run(SXHASH, "\"ABCDEF\""), std::to_string(h6 & 0x7FFFFF));
-  EXPECT_EQ(run(SXHASH, "-1"), std::to_string(0x7FFFFF));
-  EXPECT_EQ(run(SXHASH, "(1 2 3 4 5 6 7 8)"), run(SXHASH, "(1 2 3 4 5 6 7 9 10)"));
-  EXPECT_NE(run(SXHASH, "(1 2 3 4 5 6 8)"), run(SXHASH, "(1 2 3 4 5 6 7)"));
-  EXPECT_EQ(run(SXHASH, "(\"ab\" 2.5)"), run(SXHASH, "(\"ab\" 2.5)"));
-  EXPECT_EQ(run(SXHASH, "(1 . 2)"), std::to_string(1 * 2 + 2));
+  EXPECT_EQ(run(BI_SXHASH, "\"ABCDEF\""), std::to_string(h6 & 0x7FFFFF));
+  EXPECT_EQ(run(BI_SXHASH, "-1"), std::to_string(0x7FFFFF));
+  EXPECT_EQ(run(BI_SXHASH, "(1 2 3 4 5 6 7 8)"), run(BI_SXHASH, "(1 2 3 4 5 6 7 9 10)"));
+  EXPECT_NE(run(BI_SXHASH, "(1 2 3 4 5 6 8)"), run(BI_SXHASH, "(1 2 3 4 5 6 7)"));
+  EXPECT_EQ(run(BI_SXHASH, "(\"ab\" 2.5)"), run(BI_SXHASH, "(\"ab\" 2.5)"));
+  EXPECT_EQ(run(BI_SXHASH, "(1 . 2)"), std::to_string(1 * 2 + 2));
   Value sym = sym_intern_cstr("AB");
-  EXPECT_EQ(show(Call(SXHASH).a(sym).run()), std::to_string((65 * 4 + 66) * 12 + 256));
+  EXPECT_EQ(show(Call(BI_SXHASH).a(sym).run()), std::to_string((65 * 4 + 66) * 12 + 256));
 }
 
 // ---------------------------------------------------------------------------
@@ -300,7 +286,7 @@ TEST_F(HashTables, Sxhash) {
 
 // No hash depends on where an object lies, so moving the keys loses none.
 TEST_F(HashTables, KeysSurviveCollections) {
-  Ref t = table(B_EQUAL);
+  Ref t = table(BI_EQUAL);
   for (int k = 0; k < 200; k++) {
     std::string key = "(\"k" + std::to_string(k) + "\" " + std::to_string(k) + ".5 " +
                       std::to_string(int64_t(k) << 33) + ")";
@@ -323,7 +309,7 @@ TEST_F(HashTables, CountStopsBelow65536) {
   p.heap_bytes = 4 << 20;
   start(p, false);
   begin();
-  Ref t = hold(ht_make(70000, B_EQL));
+  Ref t = hold(ht_make(70000, BI_EQL));
   for (int k = 0; k < 65535; k++) ht_put(t, make_fixnum(k), T);
   EXPECT_EQ(ht_count(t), 65535u);
   EXPECT_EQ(LIST_ERROR(put(t, make_fixnum(-1), T)), E_CANNOT_GROW);
@@ -331,7 +317,7 @@ TEST_F(HashTables, CountStopsBelow65536) {
   EXPECT_EQ(get(t, "-1"), "NIL NIL");
   put(t, make_fixnum(5), NIL);  // a present key can still be stored
   EXPECT_EQ(get(t, "5"), "NIL T");
-  EXPECT_EQ(show(Call(REMHASH).a("5").a(t).run()), "T");
+  EXPECT_EQ(show(Call(BI_REMHASH).a("5").a(t).run()), "T");
   put(t, make_fixnum(-1), T);
   EXPECT_EQ(get(t, "-1"), "T T");
 }
@@ -351,7 +337,6 @@ class HashImages : public ::testing::Test {
     p.cons_cells = 1 << 16;
     p.symbol_capacity = 8000;
     test_world_init(p);
-    bi_install_all();
     ErrorTrap::install();
     ErrorTrap::target = nullptr;
     // The loader wants the 40 message texts of a static prefix.
@@ -376,7 +361,7 @@ class HashImages : public ::testing::Test {
 // whose keys were placed by another hash is put right by the rehash.
 TEST_F(HashImages, TablesSurviveSaveAndLoad) {
   const int n = 3000;
-  zvm.roots[ROOT_PLACE_EXPANDERS] = ht_make(12, B_EQUAL);
+  zvm.roots[ROOT_PLACE_EXPANDERS] = ht_make(12, BI_EQUAL);
   for (int k = 0; k < n; k++) {
     Value key = NIL, s = NIL;
     root_push(&key);
@@ -401,14 +386,14 @@ TEST_F(HashImages, TablesSurviveSaveAndLoad) {
   }
   // A table as a kernel with another hash would have left it: every key at
   // the end of its wrong probe sequence.
-  Value odd = ht_make(40, B_EQL);
+  Value odd = ht_make(40, BI_EQL);
   zvm.roots[ROOT_TYPE_TABLE] = odd;
   Value slots = ht_slots(odd);
   for (int k = 0; k < 20; k++) {
     heap_set_word(slots, uint32_t(40 - k), make_fixnum(k));
     heap_set_word(slots, uint32_t(41 + 40 - k), make_fixnum(-k));
   }
-  heap_set_word(odd, 1, (20u << 16) | B_EQL);
+  heap_set_word(odd, 1, (20u << 16) | BI_EQL);
 
   save_and_load();
   Value t = zvm.roots[ROOT_PLACE_EXPANDERS];
@@ -448,7 +433,7 @@ TEST_F(HashImages, TablesSurviveSaveAndLoad) {
 
 // A world saved by this kernel loads unchanged: no table is touched.
 TEST_F(HashImages, WellPlacedTablesAreLeftAlone) {
-  zvm.roots[ROOT_TYPE_TABLE] = ht_make(12, B_EQL);
+  zvm.roots[ROOT_TYPE_TABLE] = ht_make(12, BI_EQL);
   for (int k = 0; k < 9; k++) ht_put(zvm.roots[ROOT_TYPE_TABLE], make_fixnum(k * 13), NIL);
   ht_remove(zvm.roots[ROOT_TYPE_TABLE], make_fixnum(0));
   ASSERT_EQ(img_write_file(path.c_str()), 0);
@@ -464,7 +449,7 @@ TEST_F(HashImages, WellPlacedTablesAreLeftAlone) {
 // A slot vector no probe sequence can run on (too short, or not prime) is
 // rebuilt at the table's first use, keeping its entries.
 TEST_F(HashImages, DamagedSlotVectorsAreRebuiltOnUse) {
-  Value t = ht_make(12, B_EQL);
+  Value t = ht_make(12, BI_EQL);
   root_push(&t);
   Value bad = mem_alloc_vector(18);  // capacity 9: not prime
   for (uint32_t i = 0; i < 9; i++) heap_set_word(bad, i, HASH_EMPTY);
@@ -472,7 +457,7 @@ TEST_F(HashImages, DamagedSlotVectorsAreRebuiltOnUse) {
   heap_set_word(bad, 3, make_fixnum(3));
   heap_set_word(bad, 12, T);
   heap_set_word(t, 0, bad);
-  heap_set_word(t, 1, (1u << 16) | B_EQL);
+  heap_set_word(t, 1, (1u << 16) | BI_EQL);
   hash_tables_rehash_all();
   EXPECT_EQ(ht_slots(t), bad);  // left alone at the load
   bool found = false;

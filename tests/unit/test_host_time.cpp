@@ -107,9 +107,9 @@ TEST_F(HostTime, CurrentTime) {
 
 TEST_F(HostTime, TimeReportsOnTheTraceOutputAndKeepsTheValues) {
   Value trace = make_string_output_stream();
-  sym_set_value(0xD3, trace);
+  sym_set_value(FS_TRACE_OUTPUT, trace);
   EXPECT_EQ(values("(time (t-values 1 2 3))"), "1 2 3");
-  Value text = string_output_contents(sym_value(0xD3));
+  Value text = string_output_contents(sym_value(FS_TRACE_OUTPUT));
   std::string s(reinterpret_cast<char*>(string_bytes(text)), string_length(text));
   EXPECT_NE(s.find("Elapsed time: 0"), std::string::npos) << s;
   EXPECT_EQ(values("(time (t-values))"), "");
@@ -134,7 +134,7 @@ TEST_F(HostTime, SleepWaitsAboutAsLongAsAsked) {
 TEST_F(HostTime, SleepGivesWayToAKeyboardInterrupt) {
   auto start = std::chrono::steady_clock::now();
   zv_interrupt_pending = 1;
-  Value v = zv_builtins[376].fn(make_fixnum(30), NIL);
+  Value v = zv_builtins[BI_SLEEP].fn(make_fixnum(30), NIL);
   zv_interrupt_pending = 0;
   EXPECT_EQ(v, NIL);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));

@@ -108,7 +108,7 @@ void build_world() {
   root_pop();
   uint32_t bar = symbol_named("BAR");
   sym_set_plist(bar, plist);
-  sym_set_function(bar, bi_value(93));
+  sym_set_function(bar, bi_value(BI_CAR));
 
   defglobal("VEC", filled_vector(8, NIL));
   set_element("VEC", 0, mem_make_string("hello", 5));
@@ -149,8 +149,8 @@ void build_world() {
   heap_set_word(table, 1, 75);
   zvm.roots[ROOT_TYPE_TABLE] = table;
   heap_set_word(heap_word(table, 0), 0, global("VEC"));
-  zvm.roots[40] = cons(bi_value(0), NIL) | MARK_BIT;
-  zvm.roots[41] = bi_value(1);
+  zvm.roots[40] = cons(bi_value(BI_READ_BACKQUOTE), NIL) | MARK_BIT;
+  zvm.roots[41] = bi_value(BI_READ_COMMA);
   zvm.roots[ROOT_PLACE_EXPANDERS] = make_symbol(symbol_named("FOO")) | MARK_BIT;
 }
 
@@ -237,7 +237,7 @@ TEST_F(ImageTest, RoundTripKeepsTheWorld) {
   EXPECT_EQ(load_u32(bytes.data() + IMG_HEADER + MB_BUILTIN_COUNT), zv_bi_live);
   // Function words are written as 0; kind and count are the kernel's.
   EXPECT_EQ(load_u32(bytes.data() + l.records + 6 * 93), 0u);
-  EXPECT_EQ(bytes[l.records + 6 * 93 + 4], zv_builtins[93].kind);
+  EXPECT_EQ(bytes[l.records + 6 * 93 + 4], zv_builtins[BI_CAR].kind);
 
   ASSERT_EQ(load(path), IMG_OK);
   EXPECT_EQ(describe_world(), saved_world);
@@ -296,7 +296,7 @@ TEST_F(ImageTest, RelocationToAnotherConsBase) {
   Value r = zvm.roots[40];
   EXPECT_TRUE(r & MARK_BIT);
   EXPECT_TRUE(in_cons_area(r & ~MARK_BIT));
-  EXPECT_EQ(car(r & ~MARK_BIT), bi_value(0));
+  EXPECT_EQ(car(r & ~MARK_BIT), bi_value(BI_READ_BACKQUOTE));
   // Heap and symbol Values are not cons addresses and stay as they were.
   uint32_t foo = symbol_named("FOO");
   EXPECT_EQ(zvm.roots[ROOT_PLACE_EXPANDERS], make_symbol(foo) | MARK_BIT);
@@ -379,9 +379,9 @@ TEST_F(ImageTest, BuiltinTableMismatchRefusesTheImage) {
   EXPECT_EQ(out, "");
 
   // A kernel whose record changed refuses an untouched image.
-  zv_builtins[93].count++;
+  zv_builtins[BI_CAR].count++;
   EXPECT_EQ(load_patched(bytes), IMG_BUILTINS);
-  zv_builtins[93].count--;
+  zv_builtins[BI_CAR].count--;
   EXPECT_EQ(load_patched(bytes), IMG_OK);
 
   // More records than this kernel has.
@@ -649,7 +649,7 @@ TEST_F(ImageTest, SavedValuesAreTheGlobalOnesNotTheBound) {
   uint16_t mark = zvts->septr;
   bind_special(foo, make_fixnum(1));
   bind_special(foo, make_fixnum(2));  // nested: the outermost saved value wins
-  bind_function(bar, bi_value(94));
+  bind_function(bar, bi_value(BI_CAAR));
   std::string file = path + ".bound";
   ASSERT_EQ(img_write_file(file.c_str()), 0);
   EXPECT_EQ(sym_value(foo), make_fixnum(2));  // the running world keeps its bindings

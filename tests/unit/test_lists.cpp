@@ -8,17 +8,6 @@ using namespace listfx;
 
 namespace {
 
-// clang-format off
-enum : uint32_t {
-  ACONS = 87, APPEND = 88, ASSOC = 89, ASSOC_IF = 90, ASSOC_IF_NOT = 91, ASSQ = 92, CAR = 93,
-  CADDR = 102, CONS = 107, COPY_LIST = 108, COPY_TREE = 109, ENDP = 110, LAST = 111, LIST = 112,
-  LIST_STAR = 113, LIST_LENGTH = 114, NCONC = 115, NRECONC = 116, NTH = 117, NTHCDR = 118,
-  REVAPPEND = 119, RPLACA = 120, RPLACD = 121, SUBLIS = 122, SUBST = 123, BUTLAST = 124,
-  NBUTLAST = 125, MEMBER_EQL = 151, CONSP = 72, EQ = 74, EQL = 75, LESS = 235,
-};
-// clang-format on
-enum : uint16_t { K_TEST = 5, K_TEST_NOT = 6, K_KEY = 7 };
-
 // True when some cons reachable from a is also reachable from b (both
 // walked through cars and cdrs; the trees here are small).
 bool shares_cons(Value a, Value b) {
@@ -47,123 +36,125 @@ TEST_F(Lists, Accessors) {
               {102, "5"},    {104, "(4)"},  {105, "NIL"},  {106, "(6)"}};
   for (const Row& r : rows) EXPECT_EQ(run(r.n, tree), r.expect) << "built-in " << r.n;
   for (uint32_t n = 93; n <= 106; n++) EXPECT_EQ(run(n, "NIL"), "NIL") << "built-in " << n;
-  EXPECT_EQ(LIST_ERROR(Call(CAR).a("5").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_CAR).a("5").run()), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, make_fixnum(5));
-  EXPECT_EQ(LIST_ERROR(Call(CADDR).a("(1 . 2)").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_CADDR).a("(1 . 2)").run()), E_WRONG_TYPE);
   EXPECT_EQ(show(ErrorTrap::object), "(1 . 2)");
-  EXPECT_EQ(LIST_ERROR(Call(103).a("((1 2) 3)").run()), E_WRONG_TYPE);  // CDAAR
+  EXPECT_EQ(LIST_ERROR(Call(BI_CDAAR).a("((1 2) 3)").run()), E_WRONG_TYPE);  // CDAAR
   EXPECT_EQ(show(ErrorTrap::object), "((1 2) 3)");
-  EXPECT_EQ(run(ENDP, "NIL"), "T");
-  EXPECT_EQ(run(ENDP, "(1)"), "NIL");
-  EXPECT_EQ(LIST_ERROR(Call(ENDP).a("A").run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(BI_ENDP, "NIL"), "T");
+  EXPECT_EQ(run(BI_ENDP, "(1)"), "NIL");
+  EXPECT_EQ(LIST_ERROR(Call(BI_ENDP).a("A").run()), E_WRONG_TYPE);
 }
 
 // ---------------------------------------------------------------------------
 // Constructors and copiers
 
 TEST_F(Lists, Constructors) {
-  EXPECT_EQ(show(Call(LIST).run()), "NIL");
-  EXPECT_EQ(run(LIST, "1", "(2)", "C"), "(1 (2) C)");
-  EXPECT_EQ(run(LIST_STAR, "1", "2", "(3 4)"), "(1 2 3 4)");
+  EXPECT_EQ(show(Call(BI_LIST).run()), "NIL");
+  EXPECT_EQ(run(BI_LIST, "1", "(2)", "C"), "(1 (2) C)");
+  EXPECT_EQ(run(BI_LIST_STAR, "1", "2", "(3 4)"), "(1 2 3 4)");
   Ref x = push_datum("(A B)");
-  EXPECT_EQ(Call(LIST_STAR).a(x).run(), x);  // one argument is returned as it is
-  EXPECT_EQ(run(ACONS, "K", "V", "((A . 1))"), "((K . V) (A . 1))");
-  EXPECT_EQ(run(CONS, "1", "2"), "(1 . 2)");
+  EXPECT_EQ(Call(BI_LIST_STAR).a(x).run(), x);  // one argument is returned as it is
+  EXPECT_EQ(run(BI_ACONS, "K", "V", "((A . 1))"), "((K . V) (A . 1))");
+  EXPECT_EQ(run(BI_CONS, "1", "2"), "(1 . 2)");
 }
 
 // Every argument but the last is copied; the last is shared.
 TEST_F(Lists, AppendAndCopyList) {
   Ref first = push_datum("(1 2)");
   Ref last = push_datum("(3)");
-  Value r = Call(APPEND).a(first).a("NIL").a(last).run();
+  Value r = Call(BI_APPEND).a(first).a("NIL").a(last).run();
   EXPECT_EQ(show(r), "(1 2 3)");
   EXPECT_NE(r, first);
   EXPECT_EQ(cdr(cdr(r)), last);
-  EXPECT_EQ(run(APPEND, "(1)", "A"), "(1 . A)");
-  EXPECT_EQ(run(APPEND, "(1 . 2)", "(3)"), "(1 3)");  // the walk ends at the dotted tail
-  EXPECT_EQ(show(Call(APPEND).run()), "NIL");
-  EXPECT_EQ(LIST_ERROR(Call(APPEND).a("A").a("(1)").run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(BI_APPEND, "(1)", "A"), "(1 . A)");
+  EXPECT_EQ(run(BI_APPEND, "(1 . 2)", "(3)"), "(1 3)");  // the walk ends at the dotted tail
+  EXPECT_EQ(show(Call(BI_APPEND).run()), "NIL");
+  EXPECT_EQ(LIST_ERROR(Call(BI_APPEND).a("A").a("(1)").run()), E_WRONG_TYPE);
   EXPECT_EQ(show(ErrorTrap::object), "A");
   Ref d = push_datum("(1 2 . 3)");
-  Value c = Call(COPY_LIST).a(d).run();
+  Value c = Call(BI_COPY_LIST).a(d).run();
   EXPECT_EQ(show(c), "(1 2 . 3)");
   EXPECT_NE(cdr(c), cdr(d));
-  EXPECT_EQ(run(COPY_LIST, "A"), "A");
+  EXPECT_EQ(run(BI_COPY_LIST, "A"), "A");
 }
 
 TEST_F(Lists, RevappendAndNreconc) {
   Ref x = push_datum("(1 2 3)");
-  EXPECT_EQ(show(Call(REVAPPEND).a(x).a("(4)").run()), "(3 2 1 4)");
+  EXPECT_EQ(show(Call(BI_REVAPPEND).a(x).a("(4)").run()), "(3 2 1 4)");
   EXPECT_EQ(show(x), "(1 2 3)");
   Ref third = hold(cdr(cdr(x)));
-  Value r = Call(NRECONC).a(x).a("(4)").run();
+  Value r = Call(BI_NRECONC).a(x).a("(4)").run();
   EXPECT_EQ(show(r), "(3 2 1 4)");
   EXPECT_EQ(r, third);  // the cells are reused
-  EXPECT_EQ(LIST_ERROR(Call(REVAPPEND).a("5").a("NIL").run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(NRECONC).a("5").a("NIL").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_REVAPPEND).a("5").a("NIL").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_NRECONC).a("5").a("NIL").run()), E_WRONG_TYPE);
 }
 
 // ---------------------------------------------------------------------------
 // Queries
 
 TEST_F(Lists, LengthNthNthcdr) {
-  EXPECT_EQ(run(LIST_LENGTH, "(1 2 . 3)"), "2");
-  EXPECT_EQ(run(LIST_LENGTH, "T"), "0");
-  EXPECT_EQ(run(NTH, "5", "(A B)"), "NIL");
-  EXPECT_EQ(run(NTH, "-1", "(A B)"), "A");
-  EXPECT_EQ(run(NTH, "1099511627776", "(A B)"), "NIL");  // 2^40: beyond the list
-  EXPECT_EQ(run(NTHCDR, "1", "(A B . C)"), "(B . C)");
-  EXPECT_EQ(run(NTHCDR, "9", "(A B . C)"), "C");
-  EXPECT_EQ(LIST_ERROR(Call(NTH).a("A").a("(1)").run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(BI_LIST_LENGTH, "(1 2 . 3)"), "2");
+  EXPECT_EQ(run(BI_LIST_LENGTH, "T"), "0");
+  EXPECT_EQ(run(BI_NTH, "5", "(A B)"), "NIL");
+  EXPECT_EQ(run(BI_NTH, "-1", "(A B)"), "A");
+  EXPECT_EQ(run(BI_NTH, "1099511627776", "(A B)"), "NIL");  // 2^40: beyond the list
+  EXPECT_EQ(run(BI_NTHCDR, "1", "(A B . C)"), "(B . C)");
+  EXPECT_EQ(run(BI_NTHCDR, "9", "(A B . C)"), "C");
+  EXPECT_EQ(LIST_ERROR(Call(BI_NTH).a("A").a("(1)").run()), E_WRONG_TYPE);
   EXPECT_EQ(show(ErrorTrap::object), "A");
-  EXPECT_EQ(LIST_ERROR(Call(NTHCDR).a("0").a("5").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_NTHCDR).a("0").a("5").run()), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, make_fixnum(5));
 }
 
 TEST_F(Lists, Last) {
   Ref x = push_datum("(1 2 3)");
-  EXPECT_EQ(show(Call(LAST).a(x).run()), "(3)");
-  EXPECT_EQ(show(Call(LAST).a(x).a("2").run()), "(2 3)");
-  EXPECT_EQ(show(Call(LAST).a(x).a("0").run()), "NIL");
-  EXPECT_EQ(Call(LAST).a(x).a("10").run(), x);
-  EXPECT_EQ(run(LAST, "(1 2 . 3)"), "(2 . 3)");
-  EXPECT_EQ(run(LAST, "NIL"), "NIL");
-  EXPECT_EQ(LIST_ERROR(Call(LAST).a("5").run()), E_BAD_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(LAST).a(x).a("Z").run()), E_WRONG_TYPE);
+  EXPECT_EQ(show(Call(BI_LAST).a(x).run()), "(3)");
+  EXPECT_EQ(show(Call(BI_LAST).a(x).a("2").run()), "(2 3)");
+  EXPECT_EQ(show(Call(BI_LAST).a(x).a("0").run()), "NIL");
+  EXPECT_EQ(Call(BI_LAST).a(x).a("10").run(), x);
+  EXPECT_EQ(run(BI_LAST, "(1 2 . 3)"), "(2 . 3)");
+  EXPECT_EQ(run(BI_LAST, "NIL"), "NIL");
+  EXPECT_EQ(LIST_ERROR(Call(BI_LAST).a("5").run()), E_BAD_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_LAST).a(x).a("Z").run()), E_WRONG_TYPE);
   EXPECT_EQ(show(ErrorTrap::object), "Z");
   // A third argument is reported; continuing ignores it.
   ErrorTrap::warnings = 0;
-  EXPECT_EQ(show(Call(LAST).a("(1 2 3)").a("2").a("Q").run()), "(2 3)");
+  EXPECT_EQ(show(Call(BI_LAST).a("(1 2 3)").a("2").a("Q").run()), "(2 3)");
   EXPECT_EQ(ErrorTrap::warning_code, E_MANY_ARGS);
-  EXPECT_EQ(show(Call(BUTLAST).a("(1 2 3)").a("1").a("Q").run()), "(1 2)");
+  EXPECT_EQ(show(Call(BI_BUTLAST).a("(1 2 3)").a("1").a("Q").run()), "(1 2)");
   EXPECT_EQ(ErrorTrap::warnings, 2);
 }
 
 TEST_F(Lists, MembershipAndAssociationWithoutKeywords) {
-  EXPECT_EQ(run(MEMBER_EQL, "1.5", "(1 1.5)"), "(1.5)");  // EQL compares doubles by value
-  EXPECT_EQ(run(MEMBER_EQL, "4", "(1 2 . 4)"), "NIL");
-  EXPECT_EQ(run(ASSOC, "2", "((1 . A) X (2 . B))"), "(2 . B)");
-  EXPECT_EQ(run(ASSOC, "4294967296", "((4294967296 . BIG))"), "(4294967296 . BIG)");
-  EXPECT_EQ(run(ASSQ, "B", "(A (A . 1) (B . 2))"), "(B . 2)");
-  EXPECT_EQ(run(ASSQ, "1.5", "((1.5 . X))"), "NIL");  // identity, not value
+  EXPECT_EQ(run(BI_MEMBER_EQL, "1.5", "(1 1.5)"), "(1.5)");  // BI_EQL compares doubles by value
+  EXPECT_EQ(run(BI_MEMBER_EQL, "4", "(1 2 . 4)"), "NIL");
+  EXPECT_EQ(run(BI_ASSOC, "2", "((1 . A) X (2 . B))"), "(2 . B)");
+  EXPECT_EQ(run(BI_ASSOC, "4294967296", "((4294967296 . BIG))"), "(4294967296 . BIG)");
+  EXPECT_EQ(run(BI_ASSQ, "B", "(A (A . 1) (B . 2))"), "(B . 2)");
+  EXPECT_EQ(run(BI_ASSQ, "1.5", "((1.5 . X))"), "NIL");  // identity, not value
 }
 
 // test(item, key(car)) in that order: with <, the first car above 2.
 TEST_F(Lists, AssocWithKeywords) {
   const char* alist = "((1 . A) X (3 . B))";
-  EXPECT_EQ(show(Call(ASSOC).a("2").a(alist).kw(K_TEST, bi_value(LESS)).run()), "(3 . B)");
-  EXPECT_EQ(show(Call(ASSOC).a("2").a("((1 . A) X (2 . B))").kw(K_TEST_NOT, bi_value(EQL)).run()),
-            "(1 . A)");
-  EXPECT_EQ(show(Call(ASSOC).a("1").a("(((2) . A) ((1) . B))").kw(K_KEY, bi_value(CAR)).run()),
-            "((1) . B)");
-  EXPECT_EQ(show(Call(ASSOC).a("3").a(alist).kw(K_KEY, NIL).run()), "(3 . B)");  // :KEY NIL
+  EXPECT_EQ(show(Call(BI_ASSOC).a("2").a(alist).kw(FS_TEST, bi_value(BI_NUM_LT)).run()), "(3 . B)");
+  EXPECT_EQ(
+      show(Call(BI_ASSOC).a("2").a("((1 . A) X (2 . B))").kw(FS_TEST_NOT, bi_value(BI_EQL)).run()),
+      "(1 . A)");
+  EXPECT_EQ(
+      show(Call(BI_ASSOC).a("1").a("(((2) . A) ((1) . B))").kw(FS_KEY, bi_value(BI_CAR)).run()),
+      "((1) . B)");
+  EXPECT_EQ(show(Call(BI_ASSOC).a("3").a(alist).kw(FS_KEY, NIL).run()), "(3 . B)");  // :KEY NIL
   // :TEST with :TEST-NOT: reported, and the one given later is ignored.
   ErrorTrap::warnings = 0;
-  EXPECT_EQ(show(Call(ASSOC)
+  EXPECT_EQ(show(Call(BI_ASSOC)
                      .a("2")
                      .a(alist)
-                     .kw(K_TEST, bi_value(LESS))
-                     .kw(K_TEST_NOT, bi_value(LESS))
+                     .kw(FS_TEST, bi_value(BI_NUM_LT))
+                     .kw(FS_TEST_NOT, bi_value(BI_NUM_LT))
                      .run()),
             "(3 . B)");
   EXPECT_EQ(ErrorTrap::warnings, 1);
@@ -173,14 +164,18 @@ TEST_F(Lists, AssocWithKeywords) {
 
 TEST_F(Lists, AssocIfTakesOnlyKey) {
   const char* alist = "((1 . A) 7 ((2) . B))";
-  EXPECT_EQ(show(Call(ASSOC_IF).a(bi_value(CONSP)).a(alist).run()), "((2) . B)");
-  EXPECT_EQ(show(Call(ASSOC_IF_NOT).a(bi_value(CONSP)).a(alist).run()), "(1 . A)");
-  EXPECT_EQ(
-      show(Call(ASSOC_IF_NOT).a(bi_value(CONSP)).a("(((1) . A))").kw(K_KEY, bi_value(CAR)).run()),
-      "((1) . A)");
+  EXPECT_EQ(show(Call(BI_ASSOC_IF).a(bi_value(BI_CONSP)).a(alist).run()), "((2) . B)");
+  EXPECT_EQ(show(Call(BI_ASSOC_IF_NOT).a(bi_value(BI_CONSP)).a(alist).run()), "(1 . A)");
+  EXPECT_EQ(show(Call(BI_ASSOC_IF_NOT)
+                     .a(bi_value(BI_CONSP))
+                     .a("(((1) . A))")
+                     .kw(FS_KEY, bi_value(BI_CAR))
+                     .run()),
+            "((1) . A)");
   ErrorTrap::warnings = 0;
-  EXPECT_EQ(show(Call(ASSOC_IF).a(bi_value(CONSP)).a(alist).kw(K_TEST, bi_value(EQ)).run()),
-            "((2) . B)");
+  EXPECT_EQ(
+      show(Call(BI_ASSOC_IF).a(bi_value(BI_CONSP)).a(alist).kw(FS_TEST, bi_value(BI_EQ)).run()),
+      "((2) . B)");
   EXPECT_EQ(ErrorTrap::warning_code, E_BAD_KEYWORD);
 }
 
@@ -189,43 +184,43 @@ TEST_F(Lists, AssocIfTakesOnlyKey) {
 
 TEST_F(Lists, NconcJoinsInPlace) {
   Ref a = push_datum("(1)");
-  Value r = Call(NCONC).a("NIL").a(a).a("NIL").a("(2)").run();
+  Value r = Call(BI_NCONC).a("NIL").a(a).a("NIL").a("(2)").run();
   EXPECT_EQ(show(r), "(1 2)");
   EXPECT_EQ(r, a);
-  EXPECT_EQ(run(NCONC, "NIL", "NIL", "X"), "X");
-  EXPECT_EQ(show(Call(NCONC).run()), "NIL");
+  EXPECT_EQ(run(BI_NCONC, "NIL", "NIL", "X"), "X");
+  EXPECT_EQ(show(Call(BI_NCONC).run()), "NIL");
   // A bad argument stops the join, and what was joined before it stays.
   Ref b = push_datum("(1)");
-  EXPECT_EQ(LIST_ERROR(Call(NCONC).a(b).a("(2)").a("Q").a("(3)").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_NCONC).a(b).a("(2)").a("Q").a("(3)").run()), E_WRONG_TYPE);
   EXPECT_EQ(show(ErrorTrap::object), "Q");
   EXPECT_EQ(show(b), "(1 2)");
   Ref c = push_datum("(1 . 2)");
-  EXPECT_EQ(Call(RPLACA).a(c).a("A").run(), c);
-  EXPECT_EQ(Call(RPLACD).a(c).a("B").run(), c);
+  EXPECT_EQ(Call(BI_RPLACA).a(c).a("A").run(), c);
+  EXPECT_EQ(Call(BI_RPLACD).a(c).a("B").run(), c);
   EXPECT_EQ(show(c), "(A . B)");
-  EXPECT_EQ(LIST_ERROR(Call(RPLACA).a("NIL").a("1").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_RPLACA).a("NIL").a("1").run()), E_WRONG_TYPE);
 }
 
 TEST_F(Lists, Butlast) {
   Ref x = push_datum("(1 2 3)");
-  EXPECT_EQ(show(Call(BUTLAST).a(x).run()), "(1 2)");
-  EXPECT_EQ(show(Call(BUTLAST).a(x).a("3").run()), "NIL");
-  Value c = Call(BUTLAST).a(x).a("0").run();
+  EXPECT_EQ(show(Call(BI_BUTLAST).a(x).run()), "(1 2)");
+  EXPECT_EQ(show(Call(BI_BUTLAST).a(x).a("3").run()), "NIL");
+  Value c = Call(BI_BUTLAST).a(x).a("0").run();
   EXPECT_EQ(show(c), "(1 2 3)");
   EXPECT_NE(c, x);
   EXPECT_EQ(show(x), "(1 2 3)");
-  EXPECT_EQ(run(BUTLAST, "(1 2 . 3)"), "(1)");
-  EXPECT_EQ(LIST_ERROR(Call(BUTLAST).a("A").run()), E_WRONG_TYPE);
+  EXPECT_EQ(run(BI_BUTLAST, "(1 2 . 3)"), "(1)");
+  EXPECT_EQ(LIST_ERROR(Call(BI_BUTLAST).a("A").run()), E_WRONG_TYPE);
 }
 
 TEST_F(Lists, NbutlastCutsInPlace) {
   Ref x = push_datum("(1 2 3 4)");
-  EXPECT_EQ(Call(NBUTLAST).a(x).a("0").run(), x);
-  EXPECT_EQ(Call(NBUTLAST).a(x).a("2").run(), x);
+  EXPECT_EQ(Call(BI_NBUTLAST).a(x).a("0").run(), x);
+  EXPECT_EQ(Call(BI_NBUTLAST).a(x).a("2").run(), x);
   EXPECT_EQ(show(x), "(1 2)");
-  EXPECT_EQ(show(Call(NBUTLAST).a(x).a("2").run()), "NIL");
+  EXPECT_EQ(show(Call(BI_NBUTLAST).a(x).a("2").run()), "NIL");
   EXPECT_EQ(show(x), "(1 2)");
-  EXPECT_EQ(LIST_ERROR(Call(NBUTLAST).a(x).a("1.5").run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_NBUTLAST).a(x).a("1.5").run()), E_WRONG_TYPE);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,55 +228,60 @@ TEST_F(Lists, NbutlastCutsInPlace) {
 
 TEST_F(Lists, SubstReplacesMatchesInFreshCells) {
   Ref tree = push_datum("(A (B A) . A)");
-  Value r = Call(SUBST).a("X").a("A").a(tree).run();
+  Value r = Call(BI_SUBST).a("X").a("A").a(tree).run();
   EXPECT_EQ(show(r), "(X (B X) . X)");
   EXPECT_FALSE(shares_cons(r, tree));
-  // An equal but distinct list is not EQL to any subtree: an unchanged
+  // An equal but distinct list is not BI_EQL to any subtree: an unchanged
   // copy, still fresh.
   Ref t2 = push_datum("(A (A) B)");
-  Value r2 = Call(SUBST).a("X").a("(A)").a(t2).run();
+  Value r2 = Call(BI_SUBST).a("X").a("(A)").a(t2).run();
   EXPECT_EQ(show(r2), "(A (A) B)");
   EXPECT_FALSE(shares_cons(r2, t2));
   // A matched cons is replaced whole: the very cell inside the tree.
   Ref t3 = push_datum("(1 (2 3) 4)");
   Ref inner = hold(car(cdr(t3)));
-  EXPECT_EQ(show(Call(SUBST).a("Y").a(inner).a(t3).run()), "(1 Y 4)");
-  EXPECT_EQ(run(SUBST, "X", "NIL", "(1 2)"), "(1 2 . X)");
+  EXPECT_EQ(show(Call(BI_SUBST).a("Y").a(inner).a(t3).run()), "(1 Y 4)");
+  EXPECT_EQ(run(BI_SUBST, "X", "NIL", "(1 2)"), "(1 2 . X)");
 }
 
 TEST_F(Lists, SublisTakesTheFirstMatchingPair) {
-  EXPECT_EQ(run(SUBLIS, "((A . 1) (B . 2) (A . 3))", "(A (B C) . A)"), "(1 (2 C) . 1)");
-  EXPECT_EQ(run(SUBLIS, "(Z (C . 9))", "(C D)"), "(9 D)");  // atoms in the alist are skipped
+  EXPECT_EQ(run(BI_SUBLIS, "((A . 1) (B . 2) (A . 3))", "(A (B C) . A)"), "(1 (2 C) . 1)");
+  EXPECT_EQ(run(BI_SUBLIS, "(Z (C . 9))", "(C D)"), "(9 D)");  // atoms in the alist are skipped
   Ref tree = push_datum("((P) Q)");
-  Value r = Call(SUBLIS).a("NIL").a(tree).run();
+  Value r = Call(BI_SUBLIS).a("NIL").a(tree).run();
   EXPECT_EQ(show(r), "((P) Q)");
   EXPECT_FALSE(shares_cons(r, tree));
 }
 
-// SUBST calls test(old, subtree), SUBLIS test(subtree, alist key): with
-// %MEMBER-EQL as the test only the right order finds anything.
+// BI_SUBST calls test(old, subtree), BI_SUBLIS test(subtree, alist key): with
+// %MEMBER-BI_EQL as the test only the right order finds anything.
 TEST_F(Lists, TreeWalkTestOrderAndKey) {
-  EXPECT_EQ(show(Call(SUBST).a("X").a("A").a("((A B) C)").kw(K_TEST, bi_value(MEMBER_EQL)).run()),
-            "(X C)");
-  EXPECT_EQ(show(Call(SUBLIS).a("(((A B) . 1))").a("(A C)").kw(K_TEST, bi_value(MEMBER_EQL)).run()),
-            "(1 C)");
+  EXPECT_EQ(
+      show(Call(BI_SUBST).a("X").a("A").a("((A B) C)").kw(FS_TEST, bi_value(BI_MEMBER_EQL)).run()),
+      "(X C)");
+  EXPECT_EQ(
+      show(
+          Call(BI_SUBLIS).a("(((A B) . 1))").a("(A C)").kw(FS_TEST, bi_value(BI_MEMBER_EQL)).run()),
+      "(1 C)");
   // The key sees every subtree, atoms and NIL included.
-  EXPECT_EQ(show(Call(SUBST).a("X").a("NIL").a("(A (B))").kw(K_KEY, bi_value(CONSP)).run()),
+  EXPECT_EQ(show(Call(BI_SUBST).a("X").a("NIL").a("(A (B))").kw(FS_KEY, bi_value(BI_CONSP)).run()),
             "(X (X . X) . X)");
   // A matching cons is replaced whole, the root included.
-  EXPECT_EQ(show(Call(SUBST).a("X").a("A").a("(A B)").kw(K_TEST_NOT, bi_value(EQL)).run()), "X");
+  EXPECT_EQ(show(Call(BI_SUBST).a("X").a("A").a("(A B)").kw(FS_TEST_NOT, bi_value(BI_EQL)).run()),
+            "X");
   // An error in the key passes through.
-  EXPECT_EQ(LIST_ERROR(Call(SUBST).a("X").a("1").a("((1) 2)").kw(K_KEY, bi_value(CAR)).run()),
-            E_WRONG_TYPE);
+  EXPECT_EQ(
+      LIST_ERROR(Call(BI_SUBST).a("X").a("1").a("((1) 2)").kw(FS_KEY, bi_value(BI_CAR)).run()),
+      E_WRONG_TYPE);
 }
 
 TEST_F(Lists, CopyTreeSharesAtomsOnly) {
   Ref tree = push_datum("((1 . \"s\") #(2) (3 (4)) . 5)");
-  Value c = Call(COPY_TREE).a(tree).run();
+  Value c = Call(BI_COPY_TREE).a(tree).run();
   EXPECT_EQ(show(c), show(tree));
   EXPECT_FALSE(shares_cons(c, tree));
   EXPECT_EQ(cdr(car(c)), cdr(car(tree)));  // the string is shared
-  EXPECT_EQ(run(COPY_TREE, "7"), "7");
+  EXPECT_EQ(run(BI_COPY_TREE, "7"), "7");
 }
 
 // Lists long enough that stress mode collects several times inside each
@@ -295,17 +295,17 @@ TEST_F(Lists, CopiesOfLongerLists) {
     nested += "(" + std::to_string(i) + ") ";
   }
   std::string list = "(" + items + ")", tree = "(" + nested + ". " + items.substr(0, 1) + ")";
-  EXPECT_EQ(run(COPY_LIST, list.c_str()), list);
-  EXPECT_EQ(run(APPEND, list.c_str(), "(X)"), "(" + items + " X)");
-  EXPECT_EQ(run(BUTLAST, list.c_str()), "(" + items.substr(0, items.rfind(' ')) + ")");
-  EXPECT_EQ(run(REVAPPEND, list.c_str(), "NIL"), "(" + reversed + ")");
-  EXPECT_EQ(run(COPY_TREE, tree.c_str()), tree);
+  EXPECT_EQ(run(BI_COPY_LIST, list.c_str()), list);
+  EXPECT_EQ(run(BI_APPEND, list.c_str(), "(X)"), "(" + items + " X)");
+  EXPECT_EQ(run(BI_BUTLAST, list.c_str()), "(" + items.substr(0, items.rfind(' ')) + ")");
+  EXPECT_EQ(run(BI_REVAPPEND, list.c_str(), "NIL"), "(" + reversed + ")");
+  EXPECT_EQ(run(BI_COPY_TREE, tree.c_str()), tree);
   std::string substituted = tree;
   for (size_t at = 0; (at = substituted.find("(0)", at)) != std::string::npos;)
     substituted.replace(at + 1, 1, "Z");
   substituted.replace(substituted.rfind('0'), 1, "Z");
-  EXPECT_EQ(run(SUBST, "Z", "0", tree.c_str()), substituted);
-  EXPECT_EQ(run(SUBLIS, "((0 . Z))", tree.c_str()), substituted);
+  EXPECT_EQ(run(BI_SUBST, "Z", "0", tree.c_str()), substituted);
+  EXPECT_EQ(run(BI_SUBLIS, "((0 . Z))", tree.c_str()), substituted);
 }
 
 // Stack use of the walks on big data.  No stress mode here: a collection
@@ -334,12 +334,12 @@ class BigLists : public ListTest {
 TEST_F(BigLists, LongListsNeedNoStack) {
   Ref x = hold(build(100000, false));
   uint16_t sp = zvts->septr;
-  Ref c = hold(Call(COPY_TREE).a(x).run());
-  EXPECT_EQ(show(Call(LIST_LENGTH).a(c).run()), "100000");
-  EXPECT_EQ(show(Call(NTH).a(make_fixnum(99999)).a(c).run()), "0");
-  Ref s = hold(Call(SUBST).a(make_fixnum(-1)).a(make_fixnum(99994)).a(x).run());
-  EXPECT_EQ(show(Call(NTH).a(make_fixnum(5)).a(s).run()), "-1");
-  EXPECT_EQ(show(Call(NTH).a(make_fixnum(6)).a(s).run()), "99993");
+  Ref c = hold(Call(BI_COPY_TREE).a(x).run());
+  EXPECT_EQ(show(Call(BI_LIST_LENGTH).a(c).run()), "100000");
+  EXPECT_EQ(show(Call(BI_NTH).a(make_fixnum(99999)).a(c).run()), "0");
+  Ref s = hold(Call(BI_SUBST).a(make_fixnum(-1)).a(make_fixnum(99994)).a(x).run());
+  EXPECT_EQ(show(Call(BI_NTH).a(make_fixnum(5)).a(s).run()), "-1");
+  EXPECT_EQ(show(Call(BI_NTH).a(make_fixnum(6)).a(s).run()), "99993");
   EXPECT_EQ(zvts->septr, sp - 2);
 }
 
@@ -358,7 +358,7 @@ TEST_F(BigLists, DeepNestingIsStackOverflow) {
     std::longjmp(jb, 1);
   };
   if (setjmp(jb) == 0) {
-    Call(COPY_TREE).a(deep).run();
+    Call(BI_COPY_TREE).a(deep).run();
     ADD_FAILURE() << "no error";
   }
   zvts->septr = sp;
@@ -367,7 +367,7 @@ TEST_F(BigLists, DeepNestingIsStackOverflow) {
   EXPECT_EQ(ErrorTrap::code, E_STACK);
   EXPECT_EQ(septr_at_signal, sp - 2);  // only the frame and the argument remain
   // A nesting that fits goes through.
-  Value c = Call(COPY_TREE).a(build(1500, true)).run();
+  Value c = Call(BI_COPY_TREE).a(build(1500, true)).run();
   uint32_t depth = 0;
   for (; cons_p(c); c = car(c)) depth++;
   EXPECT_EQ(depth, 1500u);

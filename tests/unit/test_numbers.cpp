@@ -13,25 +13,12 @@
 #include "builtins/table.h"
 #include "world_fixture.h"
 
-void bi_install_numbers();
-
 namespace {
 
 constexpr int64_t MIN64 = std::numeric_limits<int64_t>::min();
 constexpr int64_t MAX64 = std::numeric_limits<int64_t>::max();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double INF = std::numeric_limits<double>::infinity();
-
-// clang-format off
-enum : uint32_t {
-  ONE_MINUS = 224, ONE_PLUS, ABS, EQ, EVENP, FLOAT, FLOATP, GE, GT, INTEGERP, LE, LT, MAX, MIN,
-  MINUS, MINUSP, NE, NUMBERP, ODDP, PLUS, PLUSP, DIV, TIMES, ZEROP, LOGIOR, LOGXOR, LOGAND, LOGEQV,
-  ASH, LOGSUBSETP, LOGBITP, LOGNOT, LOGCOUNT, INTEGER_LENGTH, LOGNAND, LOGNOR, LOGANDC1, LOGANDC2,
-  LOGORC1, LOGORC2, SEED_ALIAS = 373, RANDOM_ALIAS, COMPLEX = 377, COMPLEXP, DCOMPLEXP, REALPART,
-  IMAGPART, PHASE, CONJUGATE, ACOS, ASIN, ATAN, COS, COSH, EXP, EXPT, ISQRT, LOG, SEED, RANDOM,
-  REM, SIN, SINH, SQRT, TAN, TANH, TRUNCATE, ROUND, FLOOR, CEILING,
-};
-// clang-format on
 
 // A number described by value and made only when it is pushed, so every
 // heap number already pushed is rooted by the Lisp stack while the next
@@ -171,7 +158,6 @@ class Numbers : public ::testing::Test {
 
   void SetUp() override {
     test_world_init();
-    bi_install_numbers();
     thread_reset_stacks(zvts);
     ErrorTrap::install();
     gc_stress_init_from_env();
@@ -187,15 +173,15 @@ class Numbers : public ::testing::Test {
 TEST_F(Numbers, NormalisationAndWrapping) {
   // clang-format off
   check({
-      {PLUS, {I(8388607), I(1)}, I(8388608)},        {MINUS, {I(-8388608), I(1)}, I(-8388609)},
-      {PLUS, {I(8388608), I(-1)}, I(8388607)},       {ONE_PLUS, {I(8388607)}, I(8388608)},
-      {ABS, {I(-8388608)}, I(8388608)},              {MINUS, {I(-8388608)}, I(8388608)},
-      {PLUS, {}, I(0)},                              {TIMES, {}, I(1)},
-      {TIMES, {I(4294967296), I(4294967296)}, I(0)}, {PLUS, {I(MAX64), I(1)}, I(MIN64)},
-      {ONE_MINUS, {I(MIN64)}, I(MAX64)},             {MINUS, {I(MIN64)}, I(MIN64)},
-      {ABS, {I(MIN64)}, I(MIN64)},                   {TIMES, {I(MIN64), I(-1)}, I(MIN64)},
-      {DIV, {I(MIN64), I(-1)}, I(MIN64)},            {REM, {I(MIN64), I(-1)}, I(0)},
-      {TIMES, {CI(MAX64, 1), I(2)}, CI(-2, 2)},
+      {BI_PLUS, {I(8388607), I(1)}, I(8388608)},        {BI_MINUS, {I(-8388608), I(1)}, I(-8388609)},
+      {BI_PLUS, {I(8388608), I(-1)}, I(8388607)},       {BI_ONE_PLUS, {I(8388607)}, I(8388608)},
+      {BI_ABS, {I(-8388608)}, I(8388608)},              {BI_MINUS, {I(-8388608)}, I(8388608)},
+      {BI_PLUS, {}, I(0)},                              {BI_TIMES, {}, I(1)},
+      {BI_TIMES, {I(4294967296), I(4294967296)}, I(0)}, {BI_PLUS, {I(MAX64), I(1)}, I(MIN64)},
+      {BI_ONE_MINUS, {I(MIN64)}, I(MAX64)},             {BI_MINUS, {I(MIN64)}, I(MIN64)},
+      {BI_ABS, {I(MIN64)}, I(MIN64)},                   {BI_TIMES, {I(MIN64), I(-1)}, I(MIN64)},
+      {BI_DIVIDE, {I(MIN64), I(-1)}, I(MIN64)},            {BI_REM, {I(MIN64), I(-1)}, I(0)},
+      {BI_TIMES, {CI(MAX64, 1), I(2)}, CI(-2, 2)},
   });
   // clang-format on
 }
@@ -205,15 +191,15 @@ TEST_F(Numbers, NormalisationAndWrapping) {
 TEST_F(Numbers, FixnumWorkAllocatesNothing) {
   uint32_t fill = zvm.heap_fill, free_cells = zvm.free_count;
   for (int i = 0; i < 100; i++) {
-    call(PLUS, {I(i), I(1000), I(-3)});
-    call(TIMES, {I(i), I(i)});
-    call(MINUS, {I(i)});
-    call(DIV, {I(i * 6), I(3)});
-    call(LT, {I(1), I(i + 2)});
-    call(MAX, {I(i), I(7)});
-    call(ROUND, {I(i), I(-4)});
-    call(ASH, {I(i), I(3)});
-    call(LOGAND, {I(i), I(0x55)});
+    call(BI_PLUS, {I(i), I(1000), I(-3)});
+    call(BI_TIMES, {I(i), I(i)});
+    call(BI_MINUS, {I(i)});
+    call(BI_DIVIDE, {I(i * 6), I(3)});
+    call(BI_NUM_LT, {I(1), I(i + 2)});
+    call(BI_MAX, {I(i), I(7)});
+    call(BI_ROUND, {I(i), I(-4)});
+    call(BI_ASH, {I(i), I(3)});
+    call(BI_LOGAND, {I(i), I(0x55)});
   }
   EXPECT_EQ(zvm.heap_fill, fill);
   EXPECT_EQ(zvm.free_count, free_cells);
@@ -223,18 +209,18 @@ TEST_F(Numbers, FixnumWorkAllocatesNothing) {
 TEST_F(Numbers, ContagionAndComplexNumbers) {
   // clang-format off
   check({
-      {PLUS, {I(1), D(2.0)}, D(3.0)},            {TIMES, {I(3), D(0.5), I(4)}, D(6.0)},
-      {PLUS, {CI(1, 2), CI(3, -2)}, I(4)},       {TIMES, {CI(0, 1), CI(0, 1)}, I(-1)},
-      {PLUS, {CI(1, 2), D(0.5)}, CD(1.5, 2.0)},  {PLUS, {CD(1, 1), CD(1, -1)}, CD(2, 0)},
-      {TIMES, {CD(1, 2), CI(3, 4)}, CD(-5, 10)}, {TIMES, {D(2.0), D(INF)}, D(INF)},
-      {ONE_PLUS, {CI(1, 2)}, CI(2, 2)},          {ONE_MINUS, {CD(1.5, -2)}, CD(0.5, -2)},
-      {COMPLEX, {I(7), I(0)}, I(7)},             {COMPLEX, {I(1), I(-2)}, CI(1, -2)},
-      {COMPLEX, {D(1.5)}, CD(1.5, 0)},           {IMAGPART, {CI(1, 8388608)}, I(8388608)},
-      {REALPART, {CD(-1, 5)}, D(-1.0)},          {PHASE, {CI(0, 1)}, D(std::atan2(1, 0))},
-      {CONJUGATE, {CI(1, MIN64)}, CI(1, MIN64)}, {CONJUGATE, {CD(1, 2)}, CD(1, -2)},
-      {CONJUGATE, {I(5)}, I(5)},                 {ABS, {CI(3, 4)}, D(5.0)},
-      {ABS, {CD(3e300, 4e300)}, D(5e300)},       {COMPLEXP, {CI(1, 1)}, V(T)},
-      {DCOMPLEXP, {CI(1, 1)}, V(NIL)},           {DCOMPLEXP, {CD(1, 0)}, V(T)},
+      {BI_PLUS, {I(1), D(2.0)}, D(3.0)},            {BI_TIMES, {I(3), D(0.5), I(4)}, D(6.0)},
+      {BI_PLUS, {CI(1, 2), CI(3, -2)}, I(4)},       {BI_TIMES, {CI(0, 1), CI(0, 1)}, I(-1)},
+      {BI_PLUS, {CI(1, 2), D(0.5)}, CD(1.5, 2.0)},  {BI_PLUS, {CD(1, 1), CD(1, -1)}, CD(2, 0)},
+      {BI_TIMES, {CD(1, 2), CI(3, 4)}, CD(-5, 10)}, {BI_TIMES, {D(2.0), D(INF)}, D(INF)},
+      {BI_ONE_PLUS, {CI(1, 2)}, CI(2, 2)},          {BI_ONE_MINUS, {CD(1.5, -2)}, CD(0.5, -2)},
+      {BI_COMPLEX, {I(7), I(0)}, I(7)},             {BI_COMPLEX, {I(1), I(-2)}, CI(1, -2)},
+      {BI_COMPLEX, {D(1.5)}, CD(1.5, 0)},           {BI_IMAGPART, {CI(1, 8388608)}, I(8388608)},
+      {BI_REALPART, {CD(-1, 5)}, D(-1.0)},          {BI_PHASE, {CI(0, 1)}, D(std::atan2(1, 0))},
+      {BI_CONJUGATE, {CI(1, MIN64)}, CI(1, MIN64)}, {BI_CONJUGATE, {CD(1, 2)}, CD(1, -2)},
+      {BI_CONJUGATE, {I(5)}, I(5)},                 {BI_ABS, {CI(3, 4)}, D(5.0)},
+      {BI_ABS, {CD(3e300, 4e300)}, D(5e300)},       {BI_COMPLEXP, {CI(1, 1)}, V(T)},
+      {BI_DOUBLE_COMPLEX_P, {CI(1, 1)}, V(NIL)},           {BI_DOUBLE_COMPLEX_P, {CD(1, 0)}, V(T)},
   });
   // clang-format on
 }
@@ -242,14 +228,14 @@ TEST_F(Numbers, ContagionAndComplexNumbers) {
 TEST_F(Numbers, DivisionIsExactUntilAStepIsNot) {
   // clang-format off
   check({
-      {DIV, {I(6), I(3)}, I(2)},              {DIV, {I(7), I(2)}, D(3.5)},
-      {DIV, {I(60), I(2), I(3)}, I(10)},      {DIV, {I(1), I(4), I(2)}, D(0.125)},
-      {DIV, {D(1.0), D(0.0)}, D(INF)},        {DIV, {I(2)}, D(0.5)},
-      {DIV, {I(-1)}, I(-1)},                  {DIV, {CI(0, 1)}, CI(0, -1)},
-      {DIV, {CI(4, 6), I(2)}, CI(2, 3)},      {DIV, {CI(1, 1), I(2)}, CD(0.5, 0.5)},
-      {DIV, {CI(5, 5), CI(1, 2)}, CI(3, -1)}, {DIV, {I(1), CI(1, 1)}, CD(0.5, -0.5)},
-      {REM, {I(-7), I(2)}, I(-1)},            {REM, {I(7), I(-2)}, I(1)},
-      {REM, {D(-5.5), I(2)}, D(-1.5)},
+      {BI_DIVIDE, {I(6), I(3)}, I(2)},              {BI_DIVIDE, {I(7), I(2)}, D(3.5)},
+      {BI_DIVIDE, {I(60), I(2), I(3)}, I(10)},      {BI_DIVIDE, {I(1), I(4), I(2)}, D(0.125)},
+      {BI_DIVIDE, {D(1.0), D(0.0)}, D(INF)},        {BI_DIVIDE, {I(2)}, D(0.5)},
+      {BI_DIVIDE, {I(-1)}, I(-1)},                  {BI_DIVIDE, {CI(0, 1)}, CI(0, -1)},
+      {BI_DIVIDE, {CI(4, 6), I(2)}, CI(2, 3)},      {BI_DIVIDE, {CI(1, 1), I(2)}, CD(0.5, 0.5)},
+      {BI_DIVIDE, {CI(5, 5), CI(1, 2)}, CI(3, -1)}, {BI_DIVIDE, {I(1), CI(1, 1)}, CD(0.5, -0.5)},
+      {BI_REM, {I(-7), I(2)}, I(-1)},            {BI_REM, {I(7), I(-2)}, I(1)},
+      {BI_REM, {D(-5.5), I(2)}, D(-1.5)},
   });
   // clang-format on
 }
@@ -265,29 +251,29 @@ TEST_F(Numbers, RoundingDivisionsGiveQuotientAndDifference) {
   };
   // clang-format off
   const Row rows[] = {
-      {ROUND, D(2.5), I(1), 2, D(0.5)},                {ROUND, D(3.5), I(1), 4, D(-0.5)},
-      {ROUND, D(-2.5), I(1), -2, D(-0.5)},             {FLOOR, D(-1.5), I(1), -2, D(0.5)},
-      {CEILING, D(1.25), I(1), 2, D(-0.75)},           {TRUNCATE, D(-1.5), I(1), -1, D(-0.5)},
-      {FLOOR, I(3), D(4.0), 0, D(3.0)},                {FLOOR, D(7.0), D(-2.0), -4, D(-1.0)},
-      {FLOOR, D(-9223372036854775808.0), I(1), MIN64, D(0)}, {FLOOR, I(-7), I(2), -4, I(1)},
-      {CEILING, I(7), I(2), 4, I(-1)},                 {TRUNCATE, I(-7), I(2), -3, I(-1)},
-      {ROUND, I(7), I(2), 4, I(-1)},                   {ROUND, I(-5), I(2), -2, I(-1)},
-      {ROUND, I(-8), I(3), -3, I(1)},                  {TRUNCATE, I(MIN64), I(-1), MIN64, I(0)},
-      {ROUND, I(MAX64), I(MIN64), -1, I(-1)},
-      {FLOOR, I(MIN64), I(MAX64), -2, I(MAX64 - 1)},
+      {BI_ROUND, D(2.5), I(1), 2, D(0.5)},                {BI_ROUND, D(3.5), I(1), 4, D(-0.5)},
+      {BI_ROUND, D(-2.5), I(1), -2, D(-0.5)},             {BI_FLOOR, D(-1.5), I(1), -2, D(0.5)},
+      {BI_CEILING, D(1.25), I(1), 2, D(-0.75)},           {BI_TRUNCATE, D(-1.5), I(1), -1, D(-0.5)},
+      {BI_FLOOR, I(3), D(4.0), 0, D(3.0)},                {BI_FLOOR, D(7.0), D(-2.0), -4, D(-1.0)},
+      {BI_FLOOR, D(-9223372036854775808.0), I(1), MIN64, D(0)}, {BI_FLOOR, I(-7), I(2), -4, I(1)},
+      {BI_CEILING, I(7), I(2), 4, I(-1)},                 {BI_TRUNCATE, I(-7), I(2), -3, I(-1)},
+      {BI_ROUND, I(7), I(2), 4, I(-1)},                   {BI_ROUND, I(-5), I(2), -2, I(-1)},
+      {BI_ROUND, I(-8), I(3), -3, I(1)},                  {BI_TRUNCATE, I(MIN64), I(-1), MIN64, I(0)},
+      {BI_ROUND, I(MAX64), I(MIN64), -1, I(-1)},
+      {BI_FLOOR, I(MIN64), I(MAX64), -2, I(MAX64 - 1)},
   };
   // clang-format on
   for (const Row& row : rows) {
     EXPECT_TRUE(Is(call(row.op, {row.a, row.b}), I(row.q))) << row.op << " " << row.a.x;
     EXPECT_TRUE(Is(second_value(), row.r)) << row.op << " " << row.a.x;
   }
-  EXPECT_TRUE(Is(call(ROUND, {D(2.5)}), I(2)));  // the divisor defaults to 1
+  EXPECT_TRUE(Is(call(BI_ROUND, {D(2.5)}), I(2)));  // the divisor defaults to 1
   EXPECT_TRUE(Is(second_value(), D(0.5)));
 }
 
 // No NaN, infinity or double beyond 64 bits reaches an integer conversion.
 TEST_F(Numbers, WrongTypesZeroDivisorsAndHugeQuotients) {
-  for (uint32_t op : {TRUNCATE, ROUND, FLOOR, CEILING}) {
+  for (uint32_t op : {BI_TRUNCATE, BI_ROUND, BI_FLOOR, BI_CEILING}) {
     check_errors({{op, {D(1.0e30)}, D(1.0e30)},
                   {op, {D(9223372036854775808.0)}, D(9223372036854775808.0)},
                   {op, {D(NaN)}, D(NaN)},
@@ -298,30 +284,30 @@ TEST_F(Numbers, WrongTypesZeroDivisorsAndHugeQuotients) {
   }
   // clang-format off
   check_errors({
-      {DIV, {I(1), I(2), I(0)}, I(0)},           {DIV, {D(1.0), I(0)}, I(0)},
-      {DIV, {I(0)}, I(0)},                       {REM, {I(5), I(0)}, I(0)},
-      {RANDOM, {I(0)}, I(0)},                    {PLUS, {I(1), V(T)}, V(T)},
-      {LT, {I(1), I(2), V(T)}, V(T)},            {LT, {CI(1, 2)}, CI(1, 2)},
-      {EQ, {V(T)}, V(T)},                        {MAX, {I(1), CI(1, 1)}, CI(1, 1)},
-      {ZEROP, {V(T)}, V(T)},                     {PLUSP, {CI(1, 1)}, CI(1, 1)},
-      {EVENP, {D(2.0)}, D(2.0)},                 {LOGIOR, {V(NO_VALUE)}, V(NO_VALUE)},
-      {LOGBITP, {I(-1), I(1)}, I(-1)},           {LOGBITP, {I(8388608), I(1)}, I(8388608)},
-      {ISQRT, {I(-1)}, I(-1)},                   {ISQRT, {D(4.0)}, D(4.0)},
-      {SIN, {CD(1, 1)}, CD(1, 1)},               {ATAN, {I(1), V(T)}, V(T)},
-      {COMPLEX, {I(1), CI(1, 1)}, CI(1, 1)},     {REALPART, {I(5)}, I(5)},
-      {CONJUGATE, {V(T)}, V(T)},
+      {BI_DIVIDE, {I(1), I(2), I(0)}, I(0)},           {BI_DIVIDE, {D(1.0), I(0)}, I(0)},
+      {BI_DIVIDE, {I(0)}, I(0)},                       {BI_REM, {I(5), I(0)}, I(0)},
+      {BI_RANDOM, {I(0)}, I(0)},                    {BI_PLUS, {I(1), V(T)}, V(T)},
+      {BI_NUM_LT, {I(1), I(2), V(T)}, V(T)},            {BI_NUM_LT, {CI(1, 2)}, CI(1, 2)},
+      {BI_NUM_EQ, {V(T)}, V(T)},                        {BI_MAX, {I(1), CI(1, 1)}, CI(1, 1)},
+      {BI_ZEROP, {V(T)}, V(T)},                     {BI_PLUSP, {CI(1, 1)}, CI(1, 1)},
+      {BI_EVENP, {D(2.0)}, D(2.0)},                 {BI_LOGIOR, {V(NO_VALUE)}, V(NO_VALUE)},
+      {BI_LOGBITP, {I(-1), I(1)}, I(-1)},           {BI_LOGBITP, {I(8388608), I(1)}, I(8388608)},
+      {BI_ISQRT, {I(-1)}, I(-1)},                   {BI_ISQRT, {D(4.0)}, D(4.0)},
+      {BI_SIN, {CD(1, 1)}, CD(1, 1)},               {BI_ATAN, {I(1), V(T)}, V(T)},
+      {BI_COMPLEX, {I(1), CI(1, 1)}, CI(1, 1)},     {BI_REALPART, {I(5)}, I(5)},
+      {BI_CONJUGATE, {V(T)}, V(T)},
   });
   // clang-format on
-  EXPECT_EQ(error_of(FLOAT, {CI(1, 1)}), 0x2453u);  // with the object and DOUBLE-FLOAT
+  EXPECT_EQ(error_of(BI_FLOAT, {CI(1, 1)}), 0x2453u);  // with the object and DOUBLE-BI_FLOAT
   // Arguments after the first failing pair are not examined.
-  EXPECT_TRUE(Is(call(LT, {I(2), I(1), V(T)}), V(NIL)));
+  EXPECT_TRUE(Is(call(BI_NUM_LT, {I(2), I(1), V(T)}), V(NIL)));
 }
 
 TEST_F(Numbers, SurplusArgumentIsContinuableAndIgnored) {
-  check({{FLOOR, {I(7), I(2), I(99)}, I(3)},
-         {COMPLEX, {I(1), I(2), I(3)}, CI(1, 2)},
-         {LOG, {D(8.0), I(2), I(3)}, D(3.0)},
-         {SEED, {I(5), I(6)}, I(5)}});
+  check({{BI_FLOOR, {I(7), I(2), I(99)}, I(3)},
+         {BI_COMPLEX, {I(1), I(2), I(3)}, CI(1, 2)},
+         {BI_LOG, {D(8.0), I(2), I(3)}, D(3.0)},
+         {BI_SEED_RANDOM, {I(5), I(6)}, I(5)}});
   EXPECT_EQ(ErrorTrap::warnings, 4);
   EXPECT_EQ(ErrorTrap::warning_code, ERR_TOO_MANY_ARGS);
 }
@@ -330,25 +316,25 @@ TEST_F(Numbers, SurplusArgumentIsContinuableAndIgnored) {
 TEST_F(Numbers, ComparisonsAndPredicates) {
   // clang-format off
   check({
-      {EQ, {I(1), D(1.0)}, V(T)},                     {EQ, {CD(1, 0), I(1)}, V(T)},
-      {EQ, {CI(1, 2), CD(1, 2)}, V(T)},               {EQ, {D(NaN), D(NaN)}, V(NIL)},
-      {NE, {I(1), I(2), I(1)}, V(NIL)},               {NE, {I(1), I(2), I(3)}, V(T)},
-      {LT, {I(1), I(2), I(2)}, V(NIL)},               {LT, {I(1), D(1.5), I(8388608)}, V(T)},
-      {GT, {I(MAX64), I(MIN64)}, V(T)},               {GE, {D(NaN), I(1)}, V(NIL)},
-      {LE, {I(1), I(1), D(1.0)}, V(T)},               {LT, {I(5)}, V(T)},
-      {MAX, {I(3), D(2.0)}, D(3.0)},                  {MIN, {D(2.0), I(1)}, D(1.0)},
-      {MAX, {I(3), I(8388608), I(-1)}, I(8388608)},   {NUMBERP, {V(NO_VALUE)}, V(NIL)},
-      {NUMBERP, {V(HASH_DELETED)}, V(NIL)},           {INTEGERP, {V(HASH_EMPTY)}, V(NIL)},
-      {NUMBERP, {CI(1, 1)}, V(T)},                    {INTEGERP, {I(MIN64)}, V(T)},
-      {FLOATP, {I(1)}, V(NIL)},                       {ZEROP, {D(-0.0)}, V(T)},
-      {ZEROP, {CD(0, 0)}, V(T)},                      {ZEROP, {CD(0, 1)}, V(NIL)},
-      {PLUSP, {D(NaN)}, V(NIL)},                      {MINUSP, {D(-0.0)}, V(NIL)},
-      {MINUSP, {I(MIN64)}, V(T)},                     {EVENP, {I(MIN64)}, V(T)},
-      {ODDP, {I(-3)}, V(T)},
-      {FLOAT, {I(MIN64)}, D(-9223372036854775808.0)},
+      {BI_NUM_EQ, {I(1), D(1.0)}, V(T)},                     {BI_NUM_EQ, {CD(1, 0), I(1)}, V(T)},
+      {BI_NUM_EQ, {CI(1, 2), CD(1, 2)}, V(T)},               {BI_NUM_EQ, {D(NaN), D(NaN)}, V(NIL)},
+      {BI_NUM_NE, {I(1), I(2), I(1)}, V(NIL)},               {BI_NUM_NE, {I(1), I(2), I(3)}, V(T)},
+      {BI_NUM_LT, {I(1), I(2), I(2)}, V(NIL)},               {BI_NUM_LT, {I(1), D(1.5), I(8388608)}, V(T)},
+      {BI_NUM_GT, {I(MAX64), I(MIN64)}, V(T)},               {BI_NUM_GE, {D(NaN), I(1)}, V(NIL)},
+      {BI_NUM_LE, {I(1), I(1), D(1.0)}, V(T)},               {BI_NUM_LT, {I(5)}, V(T)},
+      {BI_MAX, {I(3), D(2.0)}, D(3.0)},                  {BI_MIN, {D(2.0), I(1)}, D(1.0)},
+      {BI_MAX, {I(3), I(8388608), I(-1)}, I(8388608)},   {BI_NUMBERP, {V(NO_VALUE)}, V(NIL)},
+      {BI_NUMBERP, {V(HASH_DELETED)}, V(NIL)},           {BI_INTEGERP, {V(HASH_EMPTY)}, V(NIL)},
+      {BI_NUMBERP, {CI(1, 1)}, V(T)},                    {BI_INTEGERP, {I(MIN64)}, V(T)},
+      {BI_FLOATP, {I(1)}, V(NIL)},                       {BI_ZEROP, {D(-0.0)}, V(T)},
+      {BI_ZEROP, {CD(0, 0)}, V(T)},                      {BI_ZEROP, {CD(0, 1)}, V(NIL)},
+      {BI_PLUSP, {D(NaN)}, V(NIL)},                      {BI_MINUSP, {D(-0.0)}, V(NIL)},
+      {BI_MINUSP, {I(MIN64)}, V(T)},                     {BI_EVENP, {I(MIN64)}, V(T)},
+      {BI_ODDP, {I(-3)}, V(T)},
+      {BI_FLOAT, {I(MIN64)}, D(-9223372036854775808.0)},
   });
   // clang-format on
-  Value d = call(FLOAT, {D(2.5)});
+  Value d = call(BI_FLOAT, {D(2.5)});
   EXPECT_EQ(d, zvts->stack[zvts->septr - 2].arg);  // a double is returned itself
 }
 
@@ -356,24 +342,24 @@ TEST_F(Numbers, BitOperations) {
   // clang-format off
   check({
       // Any number of arguments: all 64 bits too.
-      {LOGAND, {}, I(-1)},                     {LOGIOR, {}, I(0)},
-      {LOGEQV, {}, I(-1)},                     {LOGAND, {I(-1), I(5)}, I(5)},
-      {LOGEQV, {I(12), I(10)}, I(~6)},         {LOGIOR, {I(0x100000001)}, I(0x100000001)},
-      {LOGXOR, {I(0x80000000)}, I(0x80000000)},    {LOGAND, {I(MIN64), I(-1)}, I(MIN64)},
+      {BI_LOGAND, {}, I(-1)},                     {BI_LOGIOR, {}, I(0)},
+      {BI_LOGEQV, {}, I(-1)},                     {BI_LOGAND, {I(-1), I(5)}, I(5)},
+      {BI_LOGEQV, {I(12), I(10)}, I(~6)},         {BI_LOGIOR, {I(0x100000001)}, I(0x100000001)},
+      {BI_LOGXOR, {I(0x80000000)}, I(0x80000000)},    {BI_LOGAND, {I(MIN64), I(-1)}, I(MIN64)},
       // Two arguments: all 64 bits.
-      {LOGNAND, {I(0), I(0)}, I(-1)},                  {LOGNOR, {I(MIN64), I(0)}, I(MAX64)},
-      {LOGANDC1, {I(12), I(10)}, I(2)},                {LOGANDC2, {I(12), I(10)}, I(4)},
-      {LOGORC1, {I(-1), I(1LL << 32)}, I(1LL << 32)},  {LOGORC2, {I(0), I(-1)}, I(0)},
-      {LOGNOT, {I(MAX64)}, I(MIN64)},
-      {LOGSUBSETP, {I(1LL << 32), I(0xFFFFFFFF)}, V(NIL)},
-      {ASH, {I(3), I(62)}, I(MIN64 + (1LL << 62))},    {ASH, {I(1), I(64)}, I(0)},
-      {ASH, {I(-1), I(MAX64)}, I(0)},                  {ASH, {I(-8), I(-1)}, I(-4)},
-      {ASH, {I(-1), I(-64)}, I(-1)},                   {ASH, {I(MAX64), I(-64)}, I(0)},
-      {ASH, {I(-5), I(MIN64)}, I(-1)},                 {LOGBITP, {I(40), I(1LL << 40)}, V(T)},
-      {LOGBITP, {I(1000), I(-1)}, V(T)},               {LOGBITP, {I(63), I(MAX64)}, V(NIL)},
-      {LOGCOUNT, {I(-8)}, I(3)},                       {LOGCOUNT, {I(MIN64)}, I(63)},
-      {INTEGER_LENGTH, {I(-256)}, I(8)},               {INTEGER_LENGTH, {I(-1)}, I(0)},
-      {INTEGER_LENGTH, {I(MIN64)}, I(63)},
+      {BI_LOGNAND, {I(0), I(0)}, I(-1)},                  {BI_LOGNOR, {I(MIN64), I(0)}, I(MAX64)},
+      {BI_LOGANDC1, {I(12), I(10)}, I(2)},                {BI_LOGANDC2, {I(12), I(10)}, I(4)},
+      {BI_LOGORC1, {I(-1), I(1LL << 32)}, I(1LL << 32)},  {BI_LOGORC2, {I(0), I(-1)}, I(0)},
+      {BI_LOGNOT, {I(MAX64)}, I(MIN64)},
+      {BI_LOGSUBSETP, {I(1LL << 32), I(0xFFFFFFFF)}, V(NIL)},
+      {BI_ASH, {I(3), I(62)}, I(MIN64 + (1LL << 62))},    {BI_ASH, {I(1), I(64)}, I(0)},
+      {BI_ASH, {I(-1), I(MAX64)}, I(0)},                  {BI_ASH, {I(-8), I(-1)}, I(-4)},
+      {BI_ASH, {I(-1), I(-64)}, I(-1)},                   {BI_ASH, {I(MAX64), I(-64)}, I(0)},
+      {BI_ASH, {I(-5), I(MIN64)}, I(-1)},                 {BI_LOGBITP, {I(40), I(1LL << 40)}, V(T)},
+      {BI_LOGBITP, {I(1000), I(-1)}, V(T)},               {BI_LOGBITP, {I(63), I(MAX64)}, V(NIL)},
+      {BI_LOGCOUNT, {I(-8)}, I(3)},                       {BI_LOGCOUNT, {I(MIN64)}, I(63)},
+      {BI_INTEGER_LENGTH, {I(-256)}, I(8)},               {BI_INTEGER_LENGTH, {I(-1)}, I(0)},
+      {BI_INTEGER_LENGTH, {I(MIN64)}, I(63)},
   });
   // clang-format on
 }
@@ -382,44 +368,45 @@ TEST_F(Numbers, BitOperations) {
 TEST_F(Numbers, MathematicalFunctions) {
   // clang-format off
   check({
-      {SQRT, {I(-1)}, D(NaN)},                         {LOG, {I(0)}, D(-INF)},
-      {LOG, {I(8), I(2)}, D(3.0)},
-      {ATAN, {I(1), I(1)}, D(std::atan2(1.0, 1.0))},
-      {EXPT, {I(2), I(10)}, D(1024)},                  {EXP, {I(1000)}, D(INF)},
-      {ISQRT, {I(17)}, I(4)},
-      {ISQRT, {I((1LL << 62) - 1)}, I((1LL << 31) - 1)},
-      {ISQRT, {I(MAX64)}, I(3037000499)},
-      {ISQRT, {I(3037000499LL * 3037000499LL - 1)}, I(3037000498)},
+      {BI_SQRT, {I(-1)}, D(NaN)},                         {BI_LOG, {I(0)}, D(-INF)},
+      {BI_LOG, {I(8), I(2)}, D(3.0)},
+      {BI_ATAN, {I(1), I(1)}, D(std::atan2(1.0, 1.0))},
+      {BI_EXPT_FLOAT, {I(2), I(10)}, D(1024)},                  {BI_EXP, {I(1000)}, D(INF)},
+      {BI_ISQRT, {I(17)}, I(4)},
+      {BI_ISQRT, {I((1LL << 62) - 1)}, I((1LL << 31) - 1)},
+      {BI_ISQRT, {I(MAX64)}, I(3037000499)},
+      {BI_ISQRT, {I(3037000499LL * 3037000499LL - 1)}, I(3037000498)},
   });
   // clang-format on
 }
 
 TEST_F(Numbers, RandomFollowsTheRecurrence) {
-  EXPECT_TRUE(Is(call(SEED, {}), I(1)));
+  EXPECT_TRUE(Is(call(BI_SEED_RANDOM, {}), I(1)));
   for (int32_t e : {41, 18467, 6334, 26500, 19169, 15724})
-    EXPECT_TRUE(Is(call(RANDOM, {I(32768)}), I(e)));
-  call(SEED_ALIAS, {V(NIL)});  // both numbers of each pair share one state
-  EXPECT_TRUE(Is(call(RANDOM_ALIAS, {I(32768)}), I(41)));
-  EXPECT_TRUE(Is(call(RANDOM, {I(100)}), I(18467 % 100)));
+    EXPECT_TRUE(Is(call(BI_RANDOM, {I(32768)}), I(e)));
+  call(BI_SEED_RANDOM_ALIAS, {V(NIL)});  // both numbers of each pair share one state
+  EXPECT_TRUE(Is(call(BI_RANDOM_ALIAS, {I(32768)}), I(41)));
+  EXPECT_TRUE(Is(call(BI_RANDOM, {I(100)}), I(18467 % 100)));
   for (int i = 0; i < 200; i++) {
-    Value r = call(RANDOM, {I(100000)});
+    Value r = call(BI_RANDOM, {I(100000)});
     ASSERT_TRUE(is_fixnum(r) && fixnum_value(r) >= 0 && fixnum_value(r) <= 32767);
-    r = call(RANDOM, {D(2.0)});
+    r = call(BI_RANDOM, {D(2.0)});
     ASSERT_TRUE(num_is_double(r) && double_value(r) >= 0.0 && double_value(r) < 2.0);
   }
-  check(
-      {{SEED, {I(0x12345678)}, I(0x345678)}, {SEED, {I(MAX64)}, I(-1)}, {SEED, {D(-3.7)}, I(-3)}});
+  check({{BI_SEED_RANDOM, {I(0x12345678)}, I(0x345678)},
+         {BI_SEED_RANDOM, {I(MAX64)}, I(-1)},
+         {BI_SEED_RANDOM, {D(-3.7)}, I(-3)}});
   EXPECT_EQ(num_random_state(), 0xFFFFFFFDu);
-  check_errors({{SEED, {D(NaN)}, D(NaN)},
-                {SEED, {D(1.0e30)}, D(1.0e30)},
-                {SEED, {V(make_char('a'))}, V(make_char('a'))}});
+  check_errors({{BI_SEED_RANDOM, {D(NaN)}, D(NaN)},
+                {BI_SEED_RANDOM, {D(1.0e30)}, D(1.0e30)},
+                {BI_SEED_RANDOM, {V(make_char('a'))}, V(make_char('a'))}});
   EXPECT_EQ(num_random_state(), 0xFFFFFFFDu);
 }
 
 // A value returned from the break loop of error 5170 is the result.
 TEST_F(Numbers, ReplacementValueIsTheResult) {
   zv_error_fn = [](uint32_t, const Value*) -> Value { return make_fixnum(42); };
-  check({{PLUS, {I(1), V(T), I(2)}, I(42)}, {FLOOR, {D(1e300)}, I(42)}});
+  check({{BI_PLUS, {I(1), V(T), I(2)}, I(42)}, {BI_FLOOR, {D(1e300)}, I(42)}});
   EXPECT_EQ(zvts->mv_count, 1u);
 }
 
@@ -445,10 +432,10 @@ TEST_F(Numbers, BoxedResultsSurviveCollections) {
   for (int i = 0; i < 40; i++) {
     double x = 1.0e12 + i;
     int64_t q = static_cast<int64_t>(std::floor(x / 7.0));
-    ASSERT_TRUE(Is(call(FLOOR, {D(x), D(7.0)}), I(q)));
+    ASSERT_TRUE(Is(call(BI_FLOOR, {D(x), D(7.0)}), I(q)));
     ASSERT_TRUE(Is(second_value(), D(x - static_cast<double>(q) * 7.0)));
-    ASSERT_TRUE(Is(call(PLUS, {CD(1.0, i), D(0.5), CI(1, 1)}), CD(2.5, i + 1.0)));
-    ASSERT_TRUE(Is(call(TRUNCATE, {I(1LL << 40), I(3)}), I((1LL << 40) / 3)));
+    ASSERT_TRUE(Is(call(BI_PLUS, {CD(1.0, i), D(0.5), CI(1, 1)}), CD(2.5, i + 1.0)));
+    ASSERT_TRUE(Is(call(BI_TRUNCATE, {I(1LL << 40), I(3)}), I((1LL << 40) / 3)));
     ASSERT_TRUE(Is(second_value(), I((1LL << 40) % 3)));
   }
 }

@@ -42,7 +42,7 @@ std::string pr(const char* datum, uint32_t flags = PRINT_ESCAPE) {
 Value set_layout(const char* args) {
   uint16_t mark = zvts->septr;
   Ref r = push_datum(args);
-  Value v = zv_builtins[334].fn(r, NIL);
+  Value v = zv_builtins[BI_SET_PRINT_LAYOUT].fn(r, NIL);
   pop_to(mark);
   return v;
 }
@@ -89,7 +89,7 @@ TEST_F(PrinterTest, SymbolEscapesAndBars) {
   EXPECT_EQ(pr(named("P:Q")), "P\\:Q");
   EXPECT_EQ(pr(named("a|b")), "|a\\|b|");  // a bar inside bars keeps its escape
   EXPECT_EQ(pr(named("")), "||");
-  set(SYM_PRINT_CASE, kw(KW_DOWNCASE));
+  set(FS_PRINT_CASE, kw(FS_DOWNCASE));
   EXPECT_EQ(pr(named("foo")), "\\f\\o\\o");
 }
 
@@ -101,21 +101,21 @@ TEST_F(PrinterTest, SymbolsThatWouldReadAsNumbers) {
   EXPECT_EQ(pr(named("+")), "+");
   EXPECT_EQ(pr(named("-")), "-");
   EXPECT_EQ(pr(named("A1")), "A1");
-  set(SYM_PRINT_BASE, fx(2));
+  set(FS_PRINT_BASE, fx(2));
   EXPECT_EQ(pr(named("2X")), "2X");
   EXPECT_EQ(pr(named("1X")), "\\1X");
-  set(SYM_PRINT_BASE, fx(16));
+  set(FS_PRINT_BASE, fx(16));
   EXPECT_EQ(pr(named("FACE")), "\\FACE");
   EXPECT_EQ(pr(named("GATE")), "GATE");
 }
 
 TEST_F(PrinterTest, PrintCaseLeavesEscapedCharactersAlone) {
-  set(SYM_PRINT_CASE, kw(KW_DOWNCASE));
+  set(FS_PRINT_CASE, kw(FS_DOWNCASE));
   EXPECT_EQ(pr("FOO-BAR"), "foo-bar");
   EXPECT_EQ(pr(named("ABc")), "ab\\c");
-  set(SYM_PRINT_BASE, fx(16));
+  set(FS_PRINT_BASE, fx(16));
   EXPECT_EQ(pr(named("FACE")), "\\Face");  // reads back as FACE
-  set(SYM_PRINT_CASE, kw(KW_CAPITALIZE));
+  set(FS_PRINT_CASE, kw(FS_CAPITALIZE));
   EXPECT_EQ(pr("HELLO-WORLD"), "Hello-world");
 }
 
@@ -125,7 +125,7 @@ TEST_F(PrinterTest, KeywordsUninternedAndSpecialTags) {
   Value g = sym_make(reinterpret_cast<const uint8_t*>("G12"), 3);
   EXPECT_EQ(pr(g), "#:G12");
   EXPECT_EQ(pr(g, PRINT_NO_ESCAPE), "G12");
-  set(SYM_PRINT_GENSYM, NIL);
+  set(FS_PRINT_GENSYM, NIL);
   EXPECT_EQ(pr(g), "G12");
   EXPECT_EQ(pr(0x02000000 | 0x91), "LAMBDA");  // annotated lambda-list keyword
   EXPECT_EQ(pr(0x04000000 | 0x91), "LAMBDA");  // cached lexical reference
@@ -153,25 +153,25 @@ TEST_F(PrinterTest, IntegersInBasesWithRadixMarks) {
   EXPECT_EQ(pr("-8388608"), "-8388608");
   EXPECT_EQ(pr("123456789012"), "123456789012");
   EXPECT_EQ(pr(mem_make_int64_raw(INT64_MIN)), "-9223372036854775808");
-  set(SYM_PRINT_BASE, fx(16));
+  set(FS_PRINT_BASE, fx(16));
   EXPECT_EQ(pr("255"), "ff");
   EXPECT_EQ(pr("-255"), "-ff");
-  set(SYM_PRINT_RADIX, T);
+  set(FS_PRINT_RADIX, T);
   EXPECT_EQ(pr("16"), "#x10");
-  set(SYM_PRINT_BASE, fx(10));
+  set(FS_PRINT_BASE, fx(10));
   EXPECT_EQ(pr("10"), "10.");
-  set(SYM_PRINT_BASE, fx(3));
+  set(FS_PRINT_BASE, fx(3));
   EXPECT_EQ(pr("10"), "#3r101");
-  set(SYM_PRINT_BASE, fx(2));
+  set(FS_PRINT_BASE, fx(2));
   EXPECT_EQ(pr("5"), "#b101");
-  set(SYM_PRINT_BASE, fx(8));
+  set(FS_PRINT_BASE, fx(8));
   EXPECT_EQ(pr("8"), "#o10");
-  set(SYM_PRINT_BASE, fx(36));
+  set(FS_PRINT_BASE, fx(36));
   EXPECT_EQ(pr("35"), "#36rz");
 }
 
 TEST_F(PrinterTest, BadPrintBaseIsReportedWithBaseTenMeanwhile) {
-  set(SYM_PRINT_BASE, fx(1));
+  set(FS_PRINT_BASE, fx(1));
   uint16_t sp = zvts->septr;
   Value seen = NIL;
   ErrorTrap::install();
@@ -179,15 +179,15 @@ TEST_F(PrinterTest, BadPrintBaseIsReportedWithBaseTenMeanwhile) {
   zv_error_fn = [](uint32_t code, const Value* o) -> Value {
     ErrorTrap::code = code;
     ErrorTrap::object = o[0];
-    ErrorTrap::warnings = fixnum_value(sym_value(SYM_PRINT_BASE));
+    ErrorTrap::warnings = fixnum_value(sym_value(FS_PRINT_BASE));
     return NIL;
   };
   std::string s = pr("12");
   EXPECT_EQ(ErrorTrap::code, E_BASE);
-  EXPECT_EQ(ErrorTrap::object, make_symbol(SYM_PRINT_BASE));
+  EXPECT_EQ(ErrorTrap::object, make_symbol(FS_PRINT_BASE));
   EXPECT_EQ(ErrorTrap::warnings, 10);
   EXPECT_EQ(s, "12");
-  EXPECT_EQ(sym_value(SYM_PRINT_BASE), fx(1));
+  EXPECT_EQ(sym_value(FS_PRINT_BASE), fx(1));
   EXPECT_EQ(zvts->septr, sp);
   (void)seen;
   // Symbols never need the base to be right.
@@ -210,7 +210,7 @@ TEST_F(PrinterTest, FloatsReadBackAsFloats) {
   EXPECT_EQ(pr(mem_make_double(-HUGE_VAL)), "#<Float -Infinity>");
   EXPECT_EQ(pr(mem_make_double(NAN)), "#<Float NaN>");
   // Floats do not take the print base.
-  set(SYM_PRINT_BASE, fx(16));
+  set(FS_PRINT_BASE, fx(16));
   EXPECT_EQ(pr(mem_make_double(10.5)), "10.5");
 }
 
@@ -235,7 +235,7 @@ TEST_F(PrinterTest, CharactersWithFontsAndModifiers) {
   EXPECT_EQ(pr(make_char('\n')), "#\\NEWLINE");
   EXPECT_EQ(pr(make_char(0)), "#\\NUL");
   EXPECT_EQ(pr(make_char(0x100 | 57)), "#\\F1");  // special key
-  set(SYM_PRINT_CASE, kw(KW_DOWNCASE));
+  set(FS_PRINT_CASE, kw(FS_DOWNCASE));
   EXPECT_EQ(pr(make_char('\t')), "#\\tab");
 }
 
@@ -252,20 +252,21 @@ TEST_F(PrinterTest, Strings) {
 // Other atoms
 
 TEST_F(PrinterTest, BuiltInForms) {
-  EXPECT_EQ(pr(bi_value(81)), "#<Compiled function NULL (1) 81>");
-  EXPECT_EQ(pr(bi_value(192)), "#<Special form 192 BLOCK>");
-  EXPECT_EQ(pr(bi_value(23)), "#<Compiled function FUNCALL (1&o&r) 23>");
-  EXPECT_EQ(pr(bi_value(268)), "#<Compiled function MAKE-HASH-TABLE (0&k) 268>");
+  EXPECT_EQ(pr(bi_value(BI_NULL)), "#<Compiled function NULL (1) 81>");
+  EXPECT_EQ(pr(bi_value(BI_BLOCK)), "#<Special form 192 BLOCK>");
+  EXPECT_EQ(pr(bi_value(BI_FUNCALL)), "#<Compiled function FUNCALL (1&o&r) 23>");
+  EXPECT_EQ(pr(bi_value(BI_MAKE_HASH_TABLE)), "#<Compiled function MAKE-HASH-TABLE (0&k) 268>");
   // A function cell that is no built-in never names one.
-  sym_set_function(symbol_index(sym("DECOY")), 0x07000000 | 470);
+  sym_set_function(symbol_index(sym("DECOY")), 0x07000000 | BORROWED_A);
   sym_set_function(symbol_index(sym("DECOY")), NIL);
-  EXPECT_EQ(pr(make_builtin(2, 470)), "#<Compiled function (0) 470>");
+  EXPECT_EQ(pr(make_builtin(2, BORROWED_A)),
+            "#<Compiled function (0) " + std::to_string(BORROWED_A) + ">");
 }
 
 TEST_F(PrinterTest, StreamsHashTablesAndMarkers) {
   Value out = make_string_output_stream();
   EXPECT_EQ(pr(out), "#<Output-string-stream \"\">");
-  EXPECT_EQ(pr(sym_value(0xD2)), "#<IO-window-stream NIL>");
+  EXPECT_EQ(pr(sym_value(FS_TERMINAL_IO)), "#<IO-window-stream NIL>");
   Value in = make_string_input_stream(mem_make_string("xy", 2), 0, 2);
   EXPECT_EQ(pr(in, PRINT_NO_ESCAPE), "#<Input-string-stream xy>");
   EXPECT_EQ(pr(zvm.roots[ROOT_TYPE_TABLE]).rfind("#<Hash-table ", 0), 0u);
@@ -292,9 +293,9 @@ TEST_F(PrinterTest, InstancesUseTheImagesPrintFunction) {
   zvts->stack[list.i].arg = cons(obj, NIL);
   EXPECT_EQ(pr(list), "(#<Unprintable>)");
   Ref fn = push_datum("(LAMBDA (X S) (WRITE-STRING \"#S(THING)\" S))");
-  sym_set_function(SYM_PRINT_INSTANCE, fn);
+  sym_set_function(FS_PRINT_INSTANCE, fn);
   EXPECT_EQ(pr(list), "(#S(THING))");
-  sym_set_function(SYM_PRINT_INSTANCE, NIL);
+  sym_set_function(FS_PRINT_INSTANCE, NIL);
   pop_to(mark);
 }
 
@@ -310,22 +311,22 @@ TEST_F(PrinterTest, PlainLists) {
 }
 
 TEST_F(PrinterTest, PrintLengthAndLevel) {
-  set(SYM_PRINT_LENGTH, fx(2));
+  set(FS_PRINT_LENGTH, fx(2));
   EXPECT_EQ(pr("(1 2 3)"), "(1 2 ...)");
   EXPECT_EQ(pr("(1 2)"), "(1 2)");
   EXPECT_EQ(pr("#(1 2 3)"), "#(1 2 ...)");
-  set(SYM_PRINT_LENGTH, fx(0));
+  set(FS_PRINT_LENGTH, fx(0));
   EXPECT_EQ(pr("(1 2 3)"), "(...)");
-  set(SYM_PRINT_LENGTH, mem_make_int64_raw(1));  // a one-word integer object
+  set(FS_PRINT_LENGTH, mem_make_int64_raw(1));  // a one-word integer object
   EXPECT_EQ(pr("(1 2 3)"), "(1 ...)");
-  set(SYM_PRINT_LENGTH, NIL);
-  set(SYM_PRINT_LEVEL, fx(1));
+  set(FS_PRINT_LENGTH, NIL);
+  set(FS_PRINT_LEVEL, fx(1));
   EXPECT_EQ(pr("(1 (2) 3)"), "(1 # 3)");
   EXPECT_EQ(pr("(1 #(2) 3)"), "(1 # 3)");
-  set(SYM_PRINT_LEVEL, fx(0));
+  set(FS_PRINT_LEVEL, fx(0));
   EXPECT_EQ(pr("(1)"), "#");
   EXPECT_EQ(pr("\"s\""), "\"s\"");  // strings have no components
-  set(SYM_PRINT_LEVEL, fx(2));
+  set(FS_PRINT_LEVEL, fx(2));
   EXPECT_EQ(pr("(1 (2 (3)))"), "(1 (2 #))");
 }
 
@@ -337,10 +338,10 @@ TEST_F(PrinterTest, VectorsAndArrays) {
   for (uint32_t i = 0; i < 6; i++) heap_set_word(a, i, fx(int32_t(i + 1)));
   heap_set_word(a, 6, 2);  // dimension 1
   EXPECT_EQ(pr(a), "#2A((1 2 3) (4 5 6))");
-  set(SYM_PRINT_LENGTH, fx(2));
+  set(FS_PRINT_LENGTH, fx(2));
   EXPECT_EQ(pr(a), "#2A((1 2 ...) (4 5 ...))");
-  set(SYM_PRINT_LENGTH, NIL);
-  set(SYM_PRINT_ARRAY, NIL);
+  set(FS_PRINT_LENGTH, NIL);
+  set(FS_PRINT_ARRAY, NIL);
   EXPECT_EQ(pr(a), "#<General simple array of 2 dimensions>");
   EXPECT_EQ(pr("#(1 2 3)"), "#<General simple vector, size 3>");
   pop_to(mark);
@@ -371,7 +372,7 @@ std::vector<std::string> lines_of(const std::string& s) {
 }
 
 TEST_F(PrinterTest, PiecesBreakAtTheRightMargin) {
-  set(SYM_PRINT_PRETTY, T);
+  set(FS_PRINT_PRETTY, T);
   set(STREAM_SYM_RIGHT_MARGIN, fx(20));
   std::string s = pr("(AAAA BBBB CCCC DDDD EEEE FFFF GGGG HHHH)");
   std::string joined;
@@ -399,7 +400,7 @@ TEST_F(PrinterTest, PlainOutputIsNotBroken) {
 }
 
 TEST_F(PrinterTest, LongStringStartsOnItsOwnLine) {
-  set(SYM_PRINT_PRETTY, T);
+  set(FS_PRINT_PRETTY, T);
   set(STREAM_SYM_RIGHT_MARGIN, fx(20));
   std::string s = pr("(A \"a string that is far too long for the line\")");
   EXPECT_EQ(s, "(A\n   \"a string that is far too long for the line\")");
@@ -410,7 +411,7 @@ TEST_F(PrinterTest, PrettyDefunLayout) {
   set_layout("(DEFUN 148)");
   set_layout("(IF 134)");
   set_layout("(LET 68)");
-  set(SYM_PRINT_PRETTY, T);
+  set(FS_PRINT_PRETTY, T);
   EXPECT_EQ(pr("(DEFUN FACT (N) (IF (= N 0) 1 (* N (FACT (- N 1)))))"),
             "(DEFUN FACT (N)\n"
             "  (IF (= N 0)\n"
@@ -424,12 +425,12 @@ TEST_F(PrinterTest, PrettyDefunLayout) {
   // Without a layout byte a list that fits stays on one line.
   EXPECT_EQ(pr("(F (G 1) 2)"), "(F (G 1) 2)");
   // The print length applies in the code layout too.
-  set(SYM_PRINT_LENGTH, fx(3));
+  set(FS_PRINT_LENGTH, fx(3));
   EXPECT_EQ(pr("(DEFUN F (X) A B)"), "(DEFUN F (X) ...)");
 }
 
 TEST_F(PrinterTest, PrettyListThatDoesNotFit) {
-  set(SYM_PRINT_PRETTY, T);
+  set(FS_PRINT_PRETTY, T);
   set(STREAM_SYM_RIGHT_MARGIN, fx(40));
   std::string s = pr("(FOO (BAR 1 2 3) (BAZ 4 5 6) (QUUX 7 8 9))");
   EXPECT_EQ(s,
@@ -459,35 +460,35 @@ TEST_F(PrinterTest, PrintEntryWantsAnOutputStream) {
   EXPECT_EQ(TRAP_ERROR(print_object(fx(1), in, 0)), E_NOT_OUTPUT);
   EXPECT_EQ(TRAP_ERROR(print_object(fx(1), fx(3), 0)), E_NOT_OUTPUT);
   // A failed print leaves the next one unharmed.
-  set(SYM_PRINT_BASE, fx(99));
+  set(FS_PRINT_BASE, fx(99));
   EXPECT_EQ(TRAP_ERROR(pr("(A 1)")), E_BASE);
-  set(SYM_PRINT_BASE, fx(10));
+  set(FS_PRINT_BASE, fx(10));
   EXPECT_EQ(pr("(A 1)"), "(A 1)");
 }
 
 TEST_F(PrinterTest, EscapeFlagsBindAndRestore) {
   EXPECT_EQ(pr("\"s\"", 0), "\"s\"");  // *PRINT-ESCAPE* is T in the world
-  set(SYM_PRINT_ESCAPE, NIL);
+  set(FS_PRINT_ESCAPE, NIL);
   EXPECT_EQ(pr("\"s\"", 0), "s");
   EXPECT_EQ(pr("\"s\"", PRINT_ESCAPE | PRINT_NO_ESCAPE), "\"s\"");
-  EXPECT_EQ(sym_value(SYM_PRINT_ESCAPE), NIL);
+  EXPECT_EQ(sym_value(FS_PRINT_ESCAPE), NIL);
 }
 
 TEST_F(PrinterTest, FreshLinePrintWriteCharAndString) {
   uint16_t mark = zvts->septr;
   Ref out = hold(make_string_output_stream());
-  EXPECT_EQ(Call(336).a(out).run(), NIL);
-  Call(337).a("FOO").a(out).run();
-  EXPECT_EQ(Call(336).a(out).run(), T);
-  EXPECT_EQ(Call(339).a(make_char('z')).a(out).run(), make_char('z'));
-  Call(340).a("\"abcdef\"").a(out).a(kw(9)).a(fx(1)).a(kw(10)).a(fx(4)).run();
+  EXPECT_EQ(Call(BI_FRESH_LINE).a(out).run(), NIL);
+  Call(BI_PRINT).a("FOO").a(out).run();
+  EXPECT_EQ(Call(BI_FRESH_LINE).a(out).run(), T);
+  EXPECT_EQ(Call(BI_WRITE_CHAR).a(make_char('z')).a(out).run(), make_char('z'));
+  Call(BI_WRITE_STRING).a("\"abcdef\"").a(out).a(kw(9)).a(fx(1)).a(kw(10)).a(fx(4)).run();
   EXPECT_EQ(text(string_output_contents(out)), "\nFOO \nzbcd");
-  EXPECT_EQ(LIST_ERROR(Call(339).a("1").a(out).run()), E_WRONG_TYPE);
-  EXPECT_EQ(LIST_ERROR(Call(340).a("\"abc\"").a(out).a(kw(9)).a(fx(5)).run()), 4146u);
-  EXPECT_EQ(LIST_ERROR(Call(337).a("1").a(fx(2)).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_WRITE_CHAR).a("1").a(out).run()), E_WRONG_TYPE);
+  EXPECT_EQ(LIST_ERROR(Call(BI_WRITE_STRING).a("\"abc\"").a(out).a(kw(9)).a(fx(5)).run()), 4146u);
+  EXPECT_EQ(LIST_ERROR(Call(BI_PRINT).a("1").a(fx(2)).run()), E_WRONG_TYPE);
   // A surplus argument is a continuable complaint.
   ErrorTrap::install();
-  Call(339).a(make_char('q')).a(out).a(fx(1)).run();
+  Call(BI_WRITE_CHAR).a(make_char('q')).a(out).a(fx(1)).run();
   EXPECT_EQ(ErrorTrap::warnings, 1);
   EXPECT_EQ(text(string_output_contents(out)), "q");
   pop_to(mark);
@@ -496,31 +497,31 @@ TEST_F(PrinterTest, FreshLinePrintWriteCharAndString) {
 TEST_F(PrinterTest, WriteAndWriteToStringBindTheVariables) {
   uint16_t mark = zvts->septr;
   Ref out = hold(make_string_output_stream());
-  Call(338).a(fx(255)).kw(24, out).kw(26, fx(16)).kw(33, T).run();
+  Call(BI_WRITE).a(fx(255)).kw(24, out).kw(26, fx(16)).kw(33, T).run();
   EXPECT_EQ(text(string_output_contents(out)), "#xff");
-  EXPECT_EQ(sym_value(SYM_PRINT_BASE), fx(10));
-  EXPECT_EQ(text(Call(341).a("(1 2 3)").kw(30, fx(1)).run()), "(1 ...)");
-  EXPECT_EQ(text(Call(341).a("\"s\"").kw(28, NIL).run()), "s");
-  EXPECT_EQ(text(Call(341).a("FOO").kw(27, kw(KW_DOWNCASE)).run()), "foo");
-  EXPECT_EQ(sym_value(SYM_PRINT_LENGTH), NIL);
+  EXPECT_EQ(sym_value(FS_PRINT_BASE), fx(10));
+  EXPECT_EQ(text(Call(BI_WRITE_TO_STRING).a("(1 2 3)").kw(30, fx(1)).run()), "(1 ...)");
+  EXPECT_EQ(text(Call(BI_WRITE_TO_STRING).a("\"s\"").kw(28, NIL).run()), "s");
+  EXPECT_EQ(text(Call(BI_WRITE_TO_STRING).a("FOO").kw(27, kw(FS_DOWNCASE)).run()), "foo");
+  EXPECT_EQ(sym_value(FS_PRINT_LENGTH), NIL);
   for (uint32_t k = 0; k < KEYWORD_SLOTS; k++) EXPECT_EQ(zvts->kwslots[k], 0) << k;
   // WRITE-TO-STRING has no destination: keyword 24 is refused.
   ErrorTrap::install();
-  EXPECT_EQ(text(Call(341).a("X").kw(24, out).run()), "X");
+  EXPECT_EQ(text(Call(BI_WRITE_TO_STRING).a("X").kw(24, out).run()), "X");
   EXPECT_EQ(ErrorTrap::warnings, 1);
   pop_to(mark);
 }
 
 TEST_F(PrinterTest, MachineInteger) {
-  EXPECT_EQ(Call(446).a(fx(-5)).run(), fx(-5));
+  EXPECT_EQ(Call(BI_MACHINE_INTEGER).a(fx(-5)).run(), fx(-5));
   uint16_t mark = zvts->septr;
   Ref small = hold(mem_make_int64_raw(7));
-  EXPECT_EQ(Call(446).a(small).run(), fx(7));
+  EXPECT_EQ(Call(BI_MACHINE_INTEGER).a(small).run(), fx(7));
   Ref big = hold(mem_make_int64_raw(int64_t(1) << 40));
-  Value r = Call(446).a(big).run();
+  Value r = Call(BI_MACHINE_INTEGER).a(big).run();
   ASSERT_EQ(tag_of(r), TAG_INT64);
   EXPECT_EQ(int64_value(r), int64_t(1) << 40);
-  EXPECT_EQ(Call(446).a(T).run(), T);
+  EXPECT_EQ(Call(BI_MACHINE_INTEGER).a(T).run(), T);
   pop_to(mark);
 }
 

@@ -169,18 +169,18 @@ TEST_F(Reader, Numbers) {
 }
 
 TEST_F(Reader, ReadBase) {
-  sym_set_value(0xCA, make_fixnum(16));
+  sym_set_value(FS_READ_BASE, make_fixnum(16));
   EXPECT_EQ(r("ff"), "255");
   EXPECT_EQ(r("1e5"), "485");  // no exponent above base 10
   EXPECT_EQ(r("10."), "10");   // a trailing dot is decimal
   EXPECT_EQ(r("1.5"), "1.5d");
   EXPECT_EQ(r("fg"), "FG");
-  sym_set_value(0xCA, make_fixnum(2));
+  sym_set_value(FS_READ_BASE, make_fixnum(2));
   EXPECT_EQ(r("101"), "5");
   EXPECT_EQ(r("102"), "102");
-  sym_set_value(0xCA, make_fixnum(37));
+  sym_set_value(FS_READ_BASE, make_fixnum(37));
   EXPECT_EQ(err("12"), E_BASE);
-  EXPECT_EQ(ErrorTrap::object, make_symbol(0xCA));
+  EXPECT_EQ(ErrorTrap::object, make_symbol(FS_READ_BASE));
 }
 
 TEST_F(Reader, PackageMarkers) {
@@ -386,7 +386,7 @@ TEST_F(Reader, CharacterNames) {
 
 TEST_F(Reader, FeaturesAndComments) {
   Value feature = sym_intern_cstr("ZORVA-TEST");
-  sym_set_value(0xBB, cons(feature, sym_value(0xBB)));
+  sym_set_value(FS_FEATURES, cons(feature, sym_value(FS_FEATURES)));
   EXPECT_EQ(r("#+zorva-test 1 2"), "1");
   EXPECT_EQ(r("#-zorva-test 1 2"), "2");
   EXPECT_EQ(r("#+:zorva-test 1 2"), "1");
@@ -425,34 +425,41 @@ Value call(uint32_t n, std::initializer_list<Value> args) {
 }
 
 TEST_F(Reader, MacroTableBuiltins) {
-  Value f = call(323, {make_char('(')});
-  EXPECT_EQ(f, make_builtin(2, 3));
+  Value f = call(BI_GET_MACRO_CHARACTER, {make_char('(')});
+  EXPECT_EQ(f, make_builtin(2, BI_READ_LEFT_PAREN));
   EXPECT_EQ(mv_value(f, 1), NIL);
-  f = call(323, {make_char('#')});
+  f = call(BI_GET_MACRO_CHARACTER, {make_char('#')});
   EXPECT_EQ(tag_of(f), TAG_OBJECT);
   EXPECT_EQ(mv_value(f, 1), T);
-  EXPECT_EQ(call(323, {make_char('a')}), NIL);
-  EXPECT_EQ(TRAP(call(323, {make_fixnum(1)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(323, {make_char(200)})), E_TYPE);
+  EXPECT_EQ(call(BI_GET_MACRO_CHARACTER, {make_char('a')}), NIL);
+  EXPECT_EQ(TRAP(call(BI_GET_MACRO_CHARACTER, {make_fixnum(1)})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_GET_MACRO_CHARACTER, {make_char(200)})), E_TYPE);
 
   // ! as a quote, terminating: it ends the token before it.
-  EXPECT_EQ(call(331, {make_char('!'), make_builtin(2, 4)}), T);
+  EXPECT_EQ(call(BI_SET_MACRO_CHARACTER, {make_char('!'), make_builtin(2, BI_READ_QUOTE)}), T);
   EXPECT_EQ(r("(a!b)"), "(A (QUOTE B))");
   // $ non-terminating: inside a token it is a constituent.
-  call(331, {make_char('$'), make_builtin(2, 4), T});
+  call(BI_SET_MACRO_CHARACTER, {make_char('$'), make_builtin(2, BI_READ_QUOTE), T});
   EXPECT_EQ(r("(a$b $c)"), "(A$B (QUOTE C))");
-  EXPECT_EQ(mv_value(call(323, {make_char('$')}), 1), T);
-  EXPECT_EQ(TRAP(call(331, {make_char('!'), make_fixnum(3)})), E_TYPE);
+  EXPECT_EQ(mv_value(call(BI_GET_MACRO_CHARACTER, {make_char('$')}), 1), T);
+  EXPECT_EQ(TRAP(call(BI_SET_MACRO_CHARACTER, {make_char('!'), make_fixnum(3)})), E_TYPE);
 
   // A new sub-character of #, given in lower case.
-  EXPECT_EQ(call(330, {make_char('#'), make_char('y'), make_builtin(2, 11)}), T);
+  EXPECT_EQ(call(BI_SET_DISPATCH_MACRO_CHARACTER,
+                 {make_char('#'), make_char('y'), make_builtin(2, BI_READ_SHARP_FUNCTION)}),
+            T);
   EXPECT_EQ(r("#yfoo"), "(FUNCTION FOO)");
   EXPECT_EQ(r("#Yfoo"), "(FUNCTION FOO)");
-  EXPECT_EQ(TRAP(call(330, {make_char('#'), make_char('5'), make_builtin(2, 11)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(330, {make_char('a'), make_char('y'), make_builtin(2, 11)})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_SET_DISPATCH_MACRO_CHARACTER,
+                      {make_char('#'), make_char('5'), make_builtin(2, BI_READ_SHARP_FUNCTION)})),
+            E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_SET_DISPATCH_MACRO_CHARACTER,
+                      {make_char('a'), make_char('y'), make_builtin(2, BI_READ_SHARP_FUNCTION)})),
+            E_TYPE);
   // Enough new entries to make the table grow; every one is still found.
   for (int c = 0xC0; c < 0xE0; c++)
-    call(330, {make_char('#'), make_char(uint32_t(c)), make_builtin(2, 11)});
+    call(BI_SET_DISPATCH_MACRO_CHARACTER,
+         {make_char('#'), make_char(uint32_t(c)), make_builtin(2, BI_READ_SHARP_FUNCTION)});
   for (int c = 0xC0; c < 0xE0; c++) {
     std::string text = "#";
     text += char(c);

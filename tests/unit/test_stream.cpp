@@ -94,19 +94,24 @@ TEST_F(Streams, StringInputEndAndPutBack) {
   EXPECT_EQ(stream_read_char(s), -1);
   stream_unread_char(s, -1);  // after the end: still at the end
   EXPECT_EQ(stream_read_char(s), -1);
-  EXPECT_EQ(call(365, {s}), make_fixnum(2));
-  EXPECT_EQ(call(324, {s}), NIL);
+  EXPECT_EQ(call(BI_STREAM_POSITION, {s}), make_fixnum(2));
+  EXPECT_EQ(call(BI_LISTEN, {s}), NIL);
 
   // Start and end select a part; the position counts from the string.
-  Value& part = keep(call(361, {lisp_string("hello"), make_fixnum(1), make_fixnum(3)}));
-  EXPECT_EQ(call(365, {part}), make_fixnum(1));
-  EXPECT_EQ(call(324, {part}), T);
+  Value& part = keep(
+      call(BI_MAKE_STRING_INPUT_STREAM, {lisp_string("hello"), make_fixnum(1), make_fixnum(3)}));
+  EXPECT_EQ(call(BI_STREAM_POSITION, {part}), make_fixnum(1));
+  EXPECT_EQ(call(BI_LISTEN, {part}), T);
   EXPECT_EQ(stream_read_char(part), 'e');
   EXPECT_EQ(stream_read_char(part), 'l');
   EXPECT_EQ(stream_read_char(part), -1);
-  EXPECT_EQ(TRAP(call(361, {lisp_string("abc"), make_fixnum(2), make_fixnum(1)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(361, {lisp_string("abc"), make_fixnum(0), make_fixnum(4)})), E_TYPE);
-  EXPECT_EQ(TRAP(call(361, {make_fixnum(1)})), E_TYPE);
+  EXPECT_EQ(
+      TRAP(call(BI_MAKE_STRING_INPUT_STREAM, {lisp_string("abc"), make_fixnum(2), make_fixnum(1)})),
+      E_TYPE);
+  EXPECT_EQ(
+      TRAP(call(BI_MAKE_STRING_INPUT_STREAM, {lisp_string("abc"), make_fixnum(0), make_fixnum(4)})),
+      E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_MAKE_STRING_INPUT_STREAM, {make_fixnum(1)})), E_TYPE);
 }
 
 TEST_F(Streams, StringInputBeyondSixteenBits) {
@@ -122,7 +127,7 @@ TEST_F(Streams, StringInputBeyondSixteenBits) {
   }
   EXPECT_EQ(n, 70000);
   EXPECT_EQ(last, 'Z');
-  EXPECT_EQ(call(365, {s}), make_fixnum(70000));
+  EXPECT_EQ(call(BI_STREAM_POSITION, {s}), make_fixnum(70000));
   stream_unread_char(s, -1);
   stream_unread_char(s, 'Z');
   EXPECT_EQ(stream_read_char(s), 'Z');
@@ -132,10 +137,10 @@ TEST_F(Streams, StringOutputAndColumns) {
   Value& s = keep(make_string_output_stream());
   stream_write_cstr(s, "ab\nc");
   EXPECT_EQ(stream_column(s), 1u);
-  EXPECT_EQ(call(365, {s}), make_fixnum(1));
-  EXPECT_EQ(text_of(call(359, {s})), "ab\nc");
+  EXPECT_EQ(call(BI_STREAM_POSITION, {s}), make_fixnum(1));
+  EXPECT_EQ(text_of(call(BI_GET_OUTPUT_STREAM_STRING, {s})), "ab\nc");
   EXPECT_EQ(stream_column(s), 0u);
-  EXPECT_EQ(text_of(call(359, {s})), "");
+  EXPECT_EQ(text_of(call(BI_GET_OUTPUT_STREAM_STRING, {s})), "");
   // Growing across other allocations keeps every character.
   for (int i = 0; i < 3000; i++) {
     stream_write_char(s, 'a' + i % 26);
@@ -144,7 +149,7 @@ TEST_F(Streams, StringOutputAndColumns) {
   std::string got = text_of(string_output_contents(s));
   ASSERT_EQ(got.size(), 3000u);
   for (int i = 0; i < 3000; i++) ASSERT_EQ(got[i], 'a' + i % 26);
-  EXPECT_EQ(TRAP(call(359, {input("x")})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_GET_OUTPUT_STREAM_STRING, {input("x")})), E_TYPE);
 }
 
 TEST_F(Streams, CodePagesAreInverse) {
@@ -201,93 +206,93 @@ TEST_F(Streams, FilesWithOemConversion) {
   EXPECT_EQ(stream_read_char(s), 0xE0);
   EXPECT_EQ(stream_read_char(s), 'z');
   EXPECT_EQ(stream_read_char(s), -1);
-  EXPECT_EQ(call(324, {s}), NIL);
+  EXPECT_EQ(call(BI_LISTEN, {s}), NIL);
   stream_write_char(s, 0xE0);
   stream_write_cstr(s, "\nab");
   EXPECT_EQ(stream_column(s), 2u);
   EXPECT_EQ(t.contents(), "\x80\xA0z\xA0\nab");
-  EXPECT_EQ(call(367, {s}), make_keyword(0x66));
-  EXPECT_EQ(call(368, {s}), make_symbol(0x6C));
+  EXPECT_EQ(call(BI_STREAM_EXTERNAL_FORMAT, {s}), make_keyword(FS_CP866));
+  EXPECT_EQ(call(BI_STREAM_ELEMENT_TYPE, {s}), make_symbol(FS_CHARACTER));
   handle_release(stream_handle_index(s));
 }
 
 TEST_F(Streams, BinaryFiles) {
   TempFile t(std::string("\x34\x12\x00\x00\x80\x00\x01", 7));
   Value& s2 = keep(make_file_stream(STREAM_FILE_IN, NIL, t.f, 2 << 1));  // 2-byte elements
-  EXPECT_EQ(call(333, {s2}), make_fixnum(0x1234));
-  Value type = call(368, {s2});
+  EXPECT_EQ(call(BI_READ_BYTE, {s2}), make_fixnum(0x1234));
+  Value type = call(BI_STREAM_ELEMENT_TYPE, {s2});
   ASSERT_TRUE(cons_p(type));
-  EXPECT_EQ(car(type), make_symbol(0x81));
+  EXPECT_EQ(car(type), make_symbol(FS_UNSIGNED_BYTE));
   EXPECT_EQ(car(cdr(type)), make_fixnum(16));
-  EXPECT_EQ(call(367, {s2}), NIL);
+  EXPECT_EQ(call(BI_STREAM_EXTERNAL_FORMAT, {s2}), NIL);
   handle_release(stream_handle_index(s2));
 
   std::rewind(t.f);
   Value& s4 = keep(make_file_stream(STREAM_FILE_IN, NIL, t.f, 3 << 1));  // 4-byte elements
-  EXPECT_EQ(call(333, {s4}), make_fixnum(0x1234));
-  Value big = call(333, {s4, NIL, make_fixnum(-1)});  // three bytes left: the end
+  EXPECT_EQ(call(BI_READ_BYTE, {s4}), make_fixnum(0x1234));
+  Value big = call(BI_READ_BYTE, {s4, NIL, make_fixnum(-1)});  // three bytes left: the end
   EXPECT_EQ(big, make_fixnum(-1));
-  EXPECT_EQ(TRAP(call(333, {s4})), E_EOF);
-  EXPECT_EQ(TRAP(call(333, {input("x")})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_READ_BYTE, {s4})), E_EOF);
+  EXPECT_EQ(TRAP(call(BI_READ_BYTE, {input("x")})), E_TYPE);
   handle_release(stream_handle_index(s4));
 
   TempFile out("");
   Value& w = keep(make_file_stream(STREAM_FILE_OUT, NIL, out.f, 3 << 1));
-  EXPECT_EQ(call(342, {make_fixnum(0x1234), w}), make_fixnum(0x1234));
-  call(342, {mem_make_integer(0x89ABCDEF), w});
+  EXPECT_EQ(call(BI_WRITE_BYTE, {make_fixnum(0x1234), w}), make_fixnum(0x1234));
+  call(BI_WRITE_BYTE, {mem_make_integer(0x89ABCDEF), w});
   EXPECT_EQ(out.contents(), std::string("\x34\x12\x00\x00\xEF\xCD\xAB\x89", 8));
   std::rewind(out.f);
   Value& r = keep(make_file_stream(STREAM_FILE_IN, NIL, out.f, 3 << 1));
-  call(333, {r});
-  Value x = call(333, {r});
+  call(BI_READ_BYTE, {r});
+  Value x = call(BI_READ_BYTE, {r});
   EXPECT_EQ(tag_of(x), TAG_INT64);  // 0x800000 and above are boxed
   EXPECT_EQ(int64_value(x), 0x89ABCDEF);
-  EXPECT_EQ(TRAP(call(342, {make_fixnum(1), r})), E_TYPE);  // not an output stream
+  EXPECT_EQ(TRAP(call(BI_WRITE_BYTE, {make_fixnum(1), r})), E_TYPE);  // not an output stream
   handle_release(stream_handle_index(w));
   handle_release(stream_handle_index(r));
 }
 
 TEST_F(Streams, ReadLineAndReadChar) {
   Value& s = input("ab\ncd");
-  Value line = call(329, {s});
+  Value line = call(BI_READ_LINE, {s});
   EXPECT_EQ(text_of(line), "ab");
   EXPECT_EQ(mv_value(line, 1), NIL);
-  line = call(329, {s});
+  line = call(BI_READ_LINE, {s});
   EXPECT_EQ(text_of(line), "cd");
   EXPECT_EQ(mv_value(line, 1), T);
-  EXPECT_EQ(TRAP(call(329, {s})), E_EOF);
-  Value eof = call(329, {s, NIL, make_fixnum(7)});
+  EXPECT_EQ(TRAP(call(BI_READ_LINE, {s})), E_EOF);
+  Value eof = call(BI_READ_LINE, {s, NIL, make_fixnum(7)});
   EXPECT_EQ(eof, make_fixnum(7));
   EXPECT_EQ(mv_count(), 2u);
 
   std::string long_line(1000, 'w');
-  Value l = call(329, {input(long_line + "\nnext")});
+  Value l = call(BI_READ_LINE, {input(long_line + "\nnext")});
   EXPECT_EQ(text_of(l), long_line);
-  EXPECT_EQ(text_of(call(329, {input("\n")})), "");
+  EXPECT_EQ(text_of(call(BI_READ_LINE, {input("\n")})), "");
 
   Value& c = input("xy");
-  EXPECT_EQ(call(327, {c}), make_char('x'));
-  EXPECT_EQ(call(332, {make_char('x'), c}), NIL);
-  EXPECT_EQ(call(327, {c}), make_char('x'));
-  EXPECT_EQ(call(328, {c}), make_char('y'));
-  EXPECT_EQ(call(327, {c, NIL, T}), T);
-  EXPECT_EQ(TRAP(call(327, {c})), E_EOF);
-  EXPECT_EQ(TRAP(call(332, {make_fixnum(1), c})), E_TYPE);
+  EXPECT_EQ(call(BI_READ_CHAR, {c}), make_char('x'));
+  EXPECT_EQ(call(BI_UNREAD_CHAR, {make_char('x'), c}), NIL);
+  EXPECT_EQ(call(BI_READ_CHAR, {c}), make_char('x'));
+  EXPECT_EQ(call(BI_READ_CHAR_NO_HANG, {c}), make_char('y'));
+  EXPECT_EQ(call(BI_READ_CHAR, {c, NIL, T}), T);
+  EXPECT_EQ(TRAP(call(BI_READ_CHAR, {c})), E_EOF);
+  EXPECT_EQ(TRAP(call(BI_UNREAD_CHAR, {make_fixnum(1), c})), E_TYPE);
 
   // A fifth argument is reported and then ignored.
-  EXPECT_EQ(call(327, {input("q"), T, NIL, NIL, T}), make_char('q'));
+  EXPECT_EQ(call(BI_READ_CHAR, {input("q"), T, NIL, NIL, T}), make_char('q'));
   EXPECT_EQ(ErrorTrap::warning_code, E_MANY);
 }
 
 TEST_F(Streams, PeekChar) {
   Value& s = input("  x;y");
-  EXPECT_EQ(call(325, {NIL, s}), make_char(' '));
-  EXPECT_EQ(call(325, {T, s}), make_char('x'));
+  EXPECT_EQ(call(BI_PEEK_CHAR, {NIL, s}), make_char(' '));
+  EXPECT_EQ(call(BI_PEEK_CHAR, {T, s}), make_char('x'));
   EXPECT_EQ(stream_read_char(s), 'x');
-  EXPECT_EQ(call(325, {make_char('y'), s}), make_char('y'));
+  EXPECT_EQ(call(BI_PEEK_CHAR, {make_char('y'), s}), make_char('y'));
   EXPECT_EQ(stream_read_char(s), 'y');
-  EXPECT_EQ(call(325, {T, s, NIL, make_fixnum(0)}), make_fixnum(0));
-  EXPECT_EQ(TRAP(call(325, {make_char('q'), input("abc")})), E_EOF);
+  EXPECT_EQ(call(BI_PEEK_CHAR, {T, s, NIL, make_fixnum(0)}), make_fixnum(0));
+  EXPECT_EQ(TRAP(call(BI_PEEK_CHAR, {make_char('q'), input("abc")})), E_EOF);
 }
 
 TEST_F(Streams, DesignatorsAndWrapper) {
@@ -298,10 +303,10 @@ TEST_F(Streams, DesignatorsAndWrapper) {
   EXPECT_EQ(TRAP(output_stream(input("x"))), E_TYPE);
   EXPECT_EQ(TRAP(input_stream(keep(make_string_output_stream()))), E_TYPE);
   EXPECT_EQ(TRAP(stream_read_with(read_object, make_fixnum(1), RD_TOP_LEVEL, NIL)), E_NOT_STREAM);
-  EXPECT_EQ(call(366, {input("")}), T);
-  EXPECT_EQ(call(366, {make_fixnum(1)}), NIL);
-  EXPECT_EQ(call(367, {input("")}), make_keyword(0x65));
-  EXPECT_EQ(TRAP(call(368, {NIL})), E_TYPE);
+  EXPECT_EQ(call(BI_STREAMP, {input("")}), T);
+  EXPECT_EQ(call(BI_STREAMP, {make_fixnum(1)}), NIL);
+  EXPECT_EQ(call(BI_STREAM_EXTERNAL_FORMAT, {input("")}), make_keyword(FS_CP1251));
+  EXPECT_EQ(TRAP(call(BI_STREAM_ELEMENT_TYPE, {NIL})), E_TYPE);
 
   // An end of file met at top level returns the eof value and leaves the
   // stack, the contexts and the reader counters as they were.
@@ -352,14 +357,14 @@ TEST_F(LineMode, TerminalReadsLinesAndPrompts) {
   Value& term = keep(sym_value(STREAM_SYM_TERMINAL));
   ASSERT_TRUE(stream_window(term) != nullptr);
   window_clear_input(stream_window(term));
-  sym_set_value(0xCB, lisp_string("> "));
+  sym_set_value(FS_PROMPT, lisp_string("> "));
   feed("(a\n b) \xD0\x90\xD1\x8F\r\nlast");
   testing::internal::CaptureStdout();
   console_arm_prompt();
   Value& form = keep(read_from(term, true, NIL, false));
   Value& word = keep(read_from(term, true, NIL, false));
-  Value& last = keep(call(329, {term}));
-  Value at_end = call(327, {term, NIL, make_fixnum(-1)});
+  Value& last = keep(call(BI_READ_LINE, {term}));
+  Value at_end = call(BI_READ_CHAR, {term, NIL, make_fixnum(-1)});
   std::fflush(stdout);
   std::string out = testing::internal::GetCapturedStdout();
   ASSERT_TRUE(cons_p(form));
@@ -395,7 +400,7 @@ TEST_F(LineMode, TerminalWritesUtf8) {
   EXPECT_EQ(out, "x\xD0\x90\n");
   EXPECT_EQ(stream_column(term), 0u);
   EXPECT_FALSE(stream_breaks_lines(term));  // printed as into a string: no width
-  EXPECT_EQ(call(367, {term}), make_keyword(0x66));
+  EXPECT_EQ(call(BI_STREAM_EXTERNAL_FORMAT, {term}), make_keyword(FS_CP866));
 }
 
 }  // namespace

@@ -237,26 +237,26 @@ TEST_F(Strings, DesignatorsGiveTheirStrings) {
   EXPECT_TRUE(is_no_value(str_designated(fx(3))));
 
   // STRING (298) is this conversion, with 9299 for the rest.
-  EXPECT_EQ(call(298, {{foo}}), sym_name(symbol_index(foo)));
-  EXPECT_EQ(text(call(298, {{ch(0xC9)}})), "\xC9");
-  EXPECT_EQ(CALL_ERROR(298, {{fx(3)}}), E_DESIGNATOR);
+  EXPECT_EQ(call(BI_STRING, {{foo}}), sym_name(symbol_index(foo)));
+  EXPECT_EQ(text(call(BI_STRING, {{ch(0xC9)}})), "\xC9");
+  EXPECT_EQ(CALL_ERROR(BI_STRING, {{fx(3)}}), E_DESIGNATOR);
   EXPECT_EQ(ErrorTrap::object, fx(3));
-  EXPECT_EQ(call(311, {{s}}), T);
-  EXPECT_EQ(call(311, {{foo}}), NIL);
+  EXPECT_EQ(call(BI_SIMPLE_STRING_P, {{s}}), T);
+  EXPECT_EQ(call(BI_SIMPLE_STRING_P, {{foo}}), NIL);
 }
 
 // --- character built-ins -------------------------------------------------------
 
 TEST_F(Strings, UpcaseAndDowncaseKeepBitsFontAndSpecialKeys) {
-  EXPECT_EQ(call(186, {{ch(0xB8)}}), ch(0xA8));
-  EXPECT_EQ(call(187, {{ch(0xA8)}}), ch(0xB8));
-  EXPECT_EQ(call(186, {{ch(0xE0)}}), ch(0xC0));
-  EXPECT_EQ(call(187, {{ch('Q')}}), ch('q'));
-  EXPECT_EQ(call(186, {{ch(0x30261)}}), ch(0x30241));  // font 3, modifier 1
+  EXPECT_EQ(call(BI_CHAR_UPCASE, {{ch(0xB8)}}), ch(0xA8));
+  EXPECT_EQ(call(BI_CHAR_DOWNCASE, {{ch(0xA8)}}), ch(0xB8));
+  EXPECT_EQ(call(BI_CHAR_UPCASE, {{ch(0xE0)}}), ch(0xC0));
+  EXPECT_EQ(call(BI_CHAR_DOWNCASE, {{ch('Q')}}), ch('q'));
+  EXPECT_EQ(call(BI_CHAR_UPCASE, {{ch(0x30261)}}), ch(0x30241));  // font 3, modifier 1
   Value f1 = ch(0x13B);                                // a special key
-  EXPECT_EQ(call(186, {{f1}}), f1);
-  EXPECT_EQ(call(187, {{ch(0x141)}}), ch(0x141));
-  EXPECT_EQ(CALL_ERROR(186, {{fx(65)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_CHAR_UPCASE, {{f1}}), f1);
+  EXPECT_EQ(call(BI_CHAR_DOWNCASE, {{ch(0x141)}}), ch(0x141));
+  EXPECT_EQ(CALL_ERROR(BI_CHAR_UPCASE, {{fx(65)}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, ClassPredicatesFollowTheAttributeTable) {
@@ -270,126 +270,126 @@ TEST_F(Strings, ClassPredicatesFollowTheAttributeTable) {
                       {10, 0, 0, 0, 0, 0},   {0x141, 0, 0, 0, 0, 0}};
   for (const Row& r : rows) {
     Value c = ch(r.code);
-    EXPECT_EQ(call(170, {{c}}), bool_value(r.alpha)) << r.code;
-    EXPECT_EQ(call(173, {{c}}), bool_value(r.alpha)) << r.code;
-    EXPECT_EQ(call(171, {{c}}), bool_value(r.upper)) << r.code;
-    EXPECT_EQ(call(172, {{c}}), bool_value(r.lower)) << r.code;
-    EXPECT_EQ(call(175, {{c}}), bool_value(r.alnum)) << r.code;
-    EXPECT_EQ(call(169, {{c}}), bool_value(r.graphic)) << r.code;
+    EXPECT_EQ(call(BI_ALPHA_CHAR_P, {{c}}), bool_value(r.alpha)) << r.code;
+    EXPECT_EQ(call(BI_BOTH_CASE_P, {{c}}), bool_value(r.alpha)) << r.code;
+    EXPECT_EQ(call(BI_UPPER_CASE_P, {{c}}), bool_value(r.upper)) << r.code;
+    EXPECT_EQ(call(BI_LOWER_CASE_P, {{c}}), bool_value(r.lower)) << r.code;
+    EXPECT_EQ(call(BI_ALPHANUMERICP, {{c}}), bool_value(r.alnum)) << r.code;
+    EXPECT_EQ(call(BI_GRAPHIC_CHAR_P, {{c}}), bool_value(r.graphic)) << r.code;
   }
-  EXPECT_EQ(call(169, {{ch(0x241)}}), NIL);  // modifier bits: not graphic
-  EXPECT_EQ(call(162, {{ch('a')}}), T);
-  EXPECT_EQ(call(162, {{fx(97)}}), NIL);
-  EXPECT_EQ(call(167, {{ch(0x10061)}}), NIL);
-  EXPECT_EQ(call(167, {{fx(1)}}), NIL);
-  EXPECT_EQ(call(168, {{ch('a')}}), T);
-  EXPECT_EQ(CALL_ERROR(168, {{fx(1)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(170, {{NIL}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_GRAPHIC_CHAR_P, {{ch(0x241)}}), NIL);  // modifier bits: not graphic
+  EXPECT_EQ(call(BI_CHARACTERP, {{ch('a')}}), T);
+  EXPECT_EQ(call(BI_CHARACTERP, {{fx(97)}}), NIL);
+  EXPECT_EQ(call(BI_STRING_CHAR_TYPE_P, {{ch(0x10061)}}), NIL);
+  EXPECT_EQ(call(BI_STRING_CHAR_TYPE_P, {{fx(1)}}), NIL);
+  EXPECT_EQ(call(BI_STRING_CHAR_P, {{ch('a')}}), T);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_CHAR_P, {{fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_ALPHA_CHAR_P, {{NIL}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, DigitPredicateAnswersTAndChecksTheRadix) {
-  EXPECT_EQ(call(174, {{ch('7')}}), T);
-  EXPECT_EQ(call(174, {{ch('a')}}), NIL);
-  EXPECT_EQ(call(174, {{ch('f')}, {fx(16)}}), T);
-  EXPECT_EQ(call(174, {{ch('G')}, {fx(16)}}), NIL);
-  EXPECT_EQ(call(174, {{ch('2')}, {fx(2)}}), NIL);
-  EXPECT_EQ(call(174, {{ch(0xC0)}, {fx(36)}}), NIL);  // Cyrillic letters are no digits
-  EXPECT_EQ(CALL_ERROR(174, {{ch('1')}, {fx(1)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(174, {{ch('1')}, {ch('a')}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch('7')}}), T);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch('a')}}), NIL);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch('f')}, {fx(16)}}), T);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch('G')}, {fx(16)}}), NIL);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch('2')}, {fx(2)}}), NIL);
+  EXPECT_EQ(call(BI_DIGIT_CHAR_P, {{ch(0xC0)}, {fx(36)}}), NIL);  // Cyrillic letters are no digits
+  EXPECT_EQ(CALL_ERROR(BI_DIGIT_CHAR_P, {{ch('1')}, {fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_DIGIT_CHAR_P, {{ch('1')}, {ch('a')}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, DigitCharMakesDigitsAndLetters) {
-  EXPECT_EQ(call(188, {{fx(11)}, {fx(16)}}), ch('B'));
-  EXPECT_EQ(call(188, {{fx(7)}}), ch('7'));
-  EXPECT_EQ(call(188, {{fx(10)}}), NIL);  // weight not below the radix
-  EXPECT_EQ(call(188, {{fx(3)}, {fx(37)}}), NIL);
-  EXPECT_EQ(call(188, {{fx(3)}, {fx(10)}, {fx(2)}}), ch(0x20033));
-  EXPECT_EQ(CALL_ERROR(188, {{fx(-1)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(188, {{fx(1)}, {ch('a')}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(11)}, {fx(16)}}), ch('B'));
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(7)}}), ch('7'));
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(10)}}), NIL);  // weight not below the radix
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(3)}, {fx(37)}}), NIL);
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(3)}, {fx(10)}, {fx(2)}}), ch(0x20033));
+  EXPECT_EQ(CALL_ERROR(BI_DIGIT_CHAR, {{fx(-1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_DIGIT_CHAR, {{fx(1)}, {ch('a')}}), E_WRONG_TYPE);
 
   ErrorTrap::install();
-  EXPECT_EQ(call(188, {{fx(1)}, {fx(10)}, {fx(0)}, {fx(9)}}), ch('1'));
+  EXPECT_EQ(call(BI_DIGIT_CHAR, {{fx(1)}, {fx(10)}, {fx(0)}, {fx(9)}}), ch('1'));
   EXPECT_EQ(ErrorTrap::warnings, 1);
   EXPECT_EQ(ErrorTrap::warning_code, ERR_TOO_MANY_ARGS);
 }
 
 TEST_F(Strings, MadeCharactersNeverCarryTheReaderMarkerBits) {
-  EXPECT_EQ(call(185, {{fx(0x41)}}), ch(0x41));
-  EXPECT_EQ(call(185, {{fx(0x41)}, {fx(5)}, {fx(2)}}), ch(0x20A41));
-  EXPECT_EQ(call(185, {{fx(0x29)}, {fx(0x7F)}}), ch(0xE29));  // only 3 modifier bits
-  EXPECT_EQ(call(185, {{fx(0x13B)}}), ch(0x13B));             // a special key
+  EXPECT_EQ(call(BI_CODE_CHAR, {{fx(0x41)}}), ch(0x41));
+  EXPECT_EQ(call(BI_CODE_CHAR, {{fx(0x41)}, {fx(5)}, {fx(2)}}), ch(0x20A41));
+  EXPECT_EQ(call(BI_CODE_CHAR, {{fx(0x29)}, {fx(0x7F)}}), ch(0xE29));  // only 3 modifier bits
+  EXPECT_EQ(call(BI_CODE_CHAR, {{fx(0x13B)}}), ch(0x13B));             // a special key
   for (int32_t code : {0x1029, 0x102E, 0x102C, 0x1040, 0x1060}) {
-    Value c = call(185, {{fx(code)}, {fx(0xFF)}});
+    Value c = call(BI_CODE_CHAR, {{fx(code)}, {fx(0xFF)}});
     EXPECT_EQ(c & 0xF000, 0u) << code;
-    EXPECT_EQ(call(190, {{fx(code)}}), NIL) << code;
+    EXPECT_EQ(call(BI_INT_CHAR, {{fx(code)}}), NIL) << code;
   }
-  EXPECT_EQ(CALL_ERROR(185, {{ch('a')}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_CODE_CHAR, {{ch('a')}}), E_WRONG_TYPE);
 
-  Value c = call(165, {{ch(0x30141)}, {fx(0xFF)}, {fx(0x105)}});
+  Value c = call(BI_MAKE_CHAR, {{ch(0x30141)}, {fx(0xFF)}, {fx(0x105)}});
   EXPECT_EQ(c, ch(0x50F41));  // special-key bit kept, modifiers and font replaced
-  EXPECT_EQ(call(165, {{ch(0x30E41)}}), ch(0x41));
-  EXPECT_EQ(CALL_ERROR(165, {{fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_MAKE_CHAR, {{ch(0x30E41)}}), ch(0x41));
+  EXPECT_EQ(CALL_ERROR(BI_MAKE_CHAR, {{fx(1)}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, CodeBitsFontAndIntegerConversions) {
   Value c = ch(0x800E41);
-  EXPECT_EQ(call(182, {{c}}), fx(0x41));
-  EXPECT_EQ(call(183, {{c}}), fx(0x0E));
-  EXPECT_EQ(call(184, {{c}}), fx(0x80));
-  Value n = call(189, {{c}});  // beyond the fixnums: a boxed integer
+  EXPECT_EQ(call(BI_CHAR_CODE, {{c}}), fx(0x41));
+  EXPECT_EQ(call(BI_CHAR_BITS, {{c}}), fx(0x0E));
+  EXPECT_EQ(call(BI_CHAR_FONT, {{c}}), fx(0x80));
+  Value n = call(BI_CHAR_INT, {{c}});  // beyond the fixnums: a boxed integer
   ASSERT_EQ(tag_of(n), TAG_INT64);
   EXPECT_EQ(int64_value(n), 0x800E41);
-  EXPECT_EQ(call(190, {{n}}), c);
-  EXPECT_EQ(call(190, {{call(189, {{ch('x')}})}}), ch('x'));
-  EXPECT_EQ(call(190, {{fx(-1)}}), NIL);
-  EXPECT_EQ(CALL_ERROR(190, {{ch('x')}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(182, {{fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_INT_CHAR, {{n}}), c);
+  EXPECT_EQ(call(BI_INT_CHAR, {{call(BI_CHAR_INT, {{ch('x')}})}}), ch('x'));
+  EXPECT_EQ(call(BI_INT_CHAR, {{fx(-1)}}), NIL);
+  EXPECT_EQ(CALL_ERROR(BI_INT_CHAR, {{ch('x')}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR_CODE, {{fx(1)}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, ComparisonsUseWholeValues) {
-  EXPECT_EQ(call(176, {{ch('a')}, {ch('a')}, {ch('a')}}), T);
-  EXPECT_EQ(call(176, {{ch('a')}, {ch(0x10061)}}), NIL);         // fonts differ
-  EXPECT_EQ(call(177, {{ch('a')}, {ch('b')}, {ch('a')}}), NIL);  // not only neighbours
-  EXPECT_EQ(call(177, {{ch('a')}, {ch('b')}, {ch('c')}}), T);
-  EXPECT_EQ(call(178, {{ch('a')}, {ch('b')}, {ch('c')}}), T);
-  EXPECT_EQ(call(178, {{ch('a')}, {ch('b')}, {ch('b')}}), NIL);
-  EXPECT_EQ(call(179, {{ch('c')}, {ch('b')}, {ch('a')}}), T);
-  EXPECT_EQ(call(181, {{ch('c')}, {ch('c')}, {ch('a')}}), T);
-  EXPECT_EQ(call(178, {{ch(0xFF)}, {ch(0x10000)}}), T);  // the font counts first
-  EXPECT_EQ(call(178, {{ch('a')}}), T);
-  EXPECT_EQ(CALL_ERROR(178, {{ch('a')}, {fx(98)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_CHAR_EQ, {{ch('a')}, {ch('a')}, {ch('a')}}), T);
+  EXPECT_EQ(call(BI_CHAR_EQ, {{ch('a')}, {ch(0x10061)}}), NIL);         // fonts differ
+  EXPECT_EQ(call(BI_CHAR_NE, {{ch('a')}, {ch('b')}, {ch('a')}}), NIL);  // not only neighbours
+  EXPECT_EQ(call(BI_CHAR_NE, {{ch('a')}, {ch('b')}, {ch('c')}}), T);
+  EXPECT_EQ(call(BI_CHAR_LT, {{ch('a')}, {ch('b')}, {ch('c')}}), T);
+  EXPECT_EQ(call(BI_CHAR_LT, {{ch('a')}, {ch('b')}, {ch('b')}}), NIL);
+  EXPECT_EQ(call(BI_CHAR_GT, {{ch('c')}, {ch('b')}, {ch('a')}}), T);
+  EXPECT_EQ(call(BI_CHAR_GE, {{ch('c')}, {ch('c')}, {ch('a')}}), T);
+  EXPECT_EQ(call(BI_CHAR_LT, {{ch(0xFF)}, {ch(0x10000)}}), T);  // the font counts first
+  EXPECT_EQ(call(BI_CHAR_LT, {{ch('a')}}), T);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR_LT, {{ch('a')}, {fx(98)}}), E_WRONG_TYPE);
 
-  EXPECT_EQ(call(163, {{ch('a')}, {ch('A')}, {ch('a')}}), T);
-  EXPECT_EQ(call(163, {{ch(0xB8)}, {ch(0xA8)}}), T);
-  EXPECT_EQ(call(163, {{ch(0xE0)}, {ch(0xC0)}, {ch(0xC1)}}), NIL);
-  EXPECT_EQ(CALL_ERROR(163, {{ch('a')}, {NIL}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_CHAR_EQUAL, {{ch('a')}, {ch('A')}, {ch('a')}}), T);
+  EXPECT_EQ(call(BI_CHAR_EQUAL, {{ch(0xB8)}, {ch(0xA8)}}), T);
+  EXPECT_EQ(call(BI_CHAR_EQUAL, {{ch(0xE0)}, {ch(0xC0)}, {ch(0xC1)}}), NIL);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR_EQUAL, {{ch('a')}, {NIL}}), E_WRONG_TYPE);
 }
 
 TEST_F(Strings, CharacterFromDesignators) {
-  EXPECT_EQ(call(161, {{ch(0x20041)}}), ch(0x20041));
+  EXPECT_EQ(call(BI_CHARACTER, {{ch(0x20041)}}), ch(0x20041));
   Value& one = str("q");
-  EXPECT_EQ(call(161, {{one}}), ch('q'));
+  EXPECT_EQ(call(BI_CHARACTER, {{one}}), ch('q'));
   Value& x = sym("X");
-  EXPECT_EQ(call(161, {{x}}), ch('X'));
+  EXPECT_EQ(call(BI_CHARACTER, {{x}}), ch('X'));
   Value& two = str("ab");
-  EXPECT_EQ(CALL_ERROR(161, {{two}}), E_DESIGNATOR);
+  EXPECT_EQ(CALL_ERROR(BI_CHARACTER, {{two}}), E_DESIGNATOR);
   EXPECT_EQ(ErrorTrap::object, two);
-  EXPECT_EQ(CALL_ERROR(161, {{NIL}}), E_DESIGNATOR);  // "NIL" has three
-  EXPECT_EQ(CALL_ERROR(161, {{fx(65)}}), E_DESIGNATOR);
+  EXPECT_EQ(CALL_ERROR(BI_CHARACTER, {{NIL}}), E_DESIGNATOR);  // "NIL" has three
+  EXPECT_EQ(CALL_ERROR(BI_CHARACTER, {{fx(65)}}), E_DESIGNATOR);
 }
 
 TEST_F(Strings, CharNamesBothWays) {
-  EXPECT_EQ(text(call(164, {{ch(' ')}})), "SPACE");
-  EXPECT_EQ(call(164, {{ch('a')}}), NIL);
+  EXPECT_EQ(text(call(BI_CHAR_NAME, {{ch(' ')}})), "SPACE");
+  EXPECT_EQ(call(BI_CHAR_NAME, {{ch('a')}}), NIL);
   Value& rubout = str("Rubout");
-  EXPECT_EQ(call(166, {{rubout}}), ch(127));
+  EXPECT_EQ(call(BI_NAME_CHAR, {{rubout}}), ch(127));
   Value& none = str("NoSuchName");
-  EXPECT_EQ(call(166, {{none}}), NIL);
-  EXPECT_EQ(call(164, {{ch(0x220)}}), NIL);  // a modifier: no name
-  EXPECT_EQ(call(164, {{ch(0x241)}}), NIL);
-  EXPECT_EQ(call(164, {{ch(0x1000A)}}), NIL);
-  EXPECT_EQ(CALL_ERROR(164, {{fx(10)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(166, {{fx(10)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_NAME_CHAR, {{none}}), NIL);
+  EXPECT_EQ(call(BI_CHAR_NAME, {{ch(0x220)}}), NIL);  // a modifier: no name
+  EXPECT_EQ(call(BI_CHAR_NAME, {{ch(0x241)}}), NIL);
+  EXPECT_EQ(call(BI_CHAR_NAME, {{ch(0x1000A)}}), NIL);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR_NAME, {{fx(10)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_NAME_CHAR, {{fx(10)}}), E_WRONG_TYPE);
 }
 
 // --- string built-ins -----------------------------------------------------------
@@ -439,53 +439,53 @@ TEST_F(Strings, OrderingAnswersTheMismatchIndex) {
 TEST_F(Strings, EqualityWithRangesAndDesignators) {
   Value& a = str("xxhello");
   Value& b = str("HELLOyy");
-  EXPECT_EQ(call(299, {{a}, {b}}), NIL);
-  EXPECT_EQ(call(305, {{a}, {b}, kw(1, fx(2)), kw(4, fx(5))}), T);
-  EXPECT_EQ(call(299, {{a}, {b}, kw(1, fx(2)), kw(4, fx(5))}), NIL);
-  EXPECT_EQ(call(299, {{a}, {b}, kw(1, fx(7)), kw(4, fx(0))}), T);  // two empty ranges
-  EXPECT_EQ(call(299, {{a}, {b}, kw(1, fx(2)), kw(2, NIL), kw(4, fx(5))}), NIL);
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}}), NIL);
+  EXPECT_EQ(call(BI_STRING_EQUAL, {{a}, {b}, kw(1, fx(2)), kw(4, fx(5))}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}, kw(1, fx(2)), kw(4, fx(5))}), NIL);
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}, kw(1, fx(7)), kw(4, fx(0))}), T);  // two empty ranges
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}, kw(1, fx(2)), kw(2, NIL), kw(4, fx(5))}), NIL);
   Value& foo = sym("FOO");
   Value& name = str("FOO");
-  EXPECT_EQ(call(299, {{foo}, {name}}), T);
-  EXPECT_EQ(call(299, {{ch('N')}, {NIL}, kw(3, fx(0)), kw(4, fx(1))}), T);
-  EXPECT_EQ(call(305, {{ch(0xB8)}, {ch(0xA8)}}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{foo}, {name}}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{ch('N')}, {NIL}, kw(3, fx(0)), kw(4, fx(1))}), T);
+  EXPECT_EQ(call(BI_STRING_EQUAL, {{ch(0xB8)}, {ch(0xA8)}}), T);
   // A character converted first must not lose the string beside it,
   // which the collection it may start can move.
   str_from_cstr("garbage");
   Value& x = str("x");
-  EXPECT_EQ(call(299, {{ch('x')}, {x}}), T);
-  EXPECT_EQ(call(305, {{x}, {ch('X')}}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{ch('x')}, {x}}), T);
+  EXPECT_EQ(call(BI_STRING_EQUAL, {{x}, {ch('X')}}), T);
   // The first string's start goes into the answer.
-  EXPECT_EQ(call(300, {{a}, {b}, kw(1, fx(2)), kw(3, fx(5))}), fx(2));
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(call(BI_STRING_LT, {{a}, {b}, kw(1, fx(2)), kw(3, fx(5))}), fx(2));
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {fx(1)}}), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, fx(1));
 }
 
 TEST_F(Strings, RangeErrorsOfTheStringBuiltins) {
   Value& a = str("abcde");
   Value& b = str("abcde");
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(1, fx(6))}), E_BAD_INDEX);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(1, fx(6))}), E_BAD_INDEX);
   EXPECT_EQ(ErrorTrap::object, fx(6));
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(1, fx(-1))}), E_BAD_INDEX);
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(3, ch('a'))}), E_BAD_INDEX);
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(4, fx(9))}), E_BAD_INDEX);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(1, fx(-1))}), E_BAD_INDEX);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(3, ch('a'))}), E_BAD_INDEX);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(4, fx(9))}), E_BAD_INDEX);
   EXPECT_EQ(ErrorTrap::object, fx(9));
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(2, T)}), E_BAD_INDEX);
-  EXPECT_EQ(CALL_ERROR(299, {{a}, {b}, kw(1, fx(3)), kw(2, fx(2))}), E_END_BELOW_START);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(2, T)}), E_BAD_INDEX);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_EQ, {{a}, {b}, kw(1, fx(3)), kw(2, fx(2))}), E_END_BELOW_START);
   EXPECT_EQ(ErrorTrap::object, fx(3));
-  EXPECT_EQ(CALL_ERROR(295, {{a}, kw(9, fx(4)), kw(10, fx(1))}), E_END_BELOW_START);
-  EXPECT_EQ(CALL_ERROR(295, {{a}, kw(10, fx(6))}), E_BAD_INDEX);
-  EXPECT_EQ(call(296, {{a}, {fx(4)}}), ch('e'));
-  EXPECT_EQ(call(297, {{a}, {fx(0)}, {ch(0xE9)}}), ch(0xE9));
+  EXPECT_EQ(CALL_ERROR(BI_STRING_UPCASE, {{a}, kw(9, fx(4)), kw(10, fx(1))}), E_END_BELOW_START);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_UPCASE, {{a}, kw(10, fx(6))}), E_BAD_INDEX);
+  EXPECT_EQ(call(BI_CHAR, {{a}, {fx(4)}}), ch('e'));
+  EXPECT_EQ(call(BI_SET_CHAR, {{a}, {fx(0)}, {ch(0xE9)}}), ch(0xE9));
   EXPECT_EQ(text(a),
             "\xE9"
             "bcde");
-  EXPECT_EQ(CALL_ERROR(296, {{a}, {fx(5)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR, {{a}, {fx(5)}}), E_WRONG_TYPE);
   EXPECT_EQ(ErrorTrap::object, fx(5));
-  EXPECT_EQ(CALL_ERROR(296, {{a}, {fx(-1)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(296, {{fx(1)}, {fx(0)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(297, {{a}, {fx(5)}, {ch('z')}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(297, {{a}, {fx(0)}, {ch(0x241)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR, {{a}, {fx(-1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_CHAR, {{fx(1)}, {fx(0)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_SET_CHAR, {{a}, {fx(5)}, {ch('z')}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_SET_CHAR, {{a}, {fx(0)}, {ch(0x241)}}), E_WRONG_TYPE);
   EXPECT_EQ(text(a),
             "\xE9"
             "bcde");
@@ -494,60 +494,62 @@ TEST_F(Strings, RangeErrorsOfTheStringBuiltins) {
 TEST_F(Strings, KeywordsLeftmostWinsAndStrangersAreIgnored) {
   Value& a = str("abcdef");
   Value& b = str("cdef");
-  EXPECT_EQ(call(299, {{a}, {b}, kw(1, fx(2)), kw(1, fx(0))}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}, kw(1, fx(2)), kw(1, fx(0))}), T);
   ErrorTrap::install();
-  EXPECT_EQ(call(299, {{a}, {b}, kw(9, fx(0)), kw(1, fx(2))}), T);
+  EXPECT_EQ(call(BI_STRING_EQ, {{a}, {b}, kw(9, fx(0)), kw(1, fx(2))}), T);
   EXPECT_EQ(ErrorTrap::warnings, 1);
   EXPECT_EQ(ErrorTrap::warning_code, 0x1036u);
 }
 
 TEST_F(Strings, CaseBuiltinsReturnConvertedCopies) {
   Value& s = str("hello world");
-  Value up = call(295, {{s}});
+  Value up = call(BI_STRING_UPCASE, {{s}});
   EXPECT_EQ(text(up), "HELLO WORLD");
   EXPECT_NE(up, s);
   EXPECT_EQ(text(s), "hello world");
-  EXPECT_EQ(text(call(293, {{s}})), "Hello world");
-  EXPECT_EQ(text(call(295, {{s}, kw(9, fx(6)), kw(10, fx(8))})), "hello WOrld");
-  EXPECT_EQ(text(call(293, {{s}, kw(9, fx(6))})), "hello World");
-  EXPECT_EQ(text(call(294, {{call(295, {{s}})}, kw(10, NIL), kw(9, fx(1))})), "Hello world");
+  EXPECT_EQ(text(call(BI_STRING_CAPITALIZE, {{s}})), "Hello world");
+  EXPECT_EQ(text(call(BI_STRING_UPCASE, {{s}, kw(9, fx(6)), kw(10, fx(8))})), "hello WOrld");
+  EXPECT_EQ(text(call(BI_STRING_CAPITALIZE, {{s}, kw(9, fx(6))})), "hello World");
+  EXPECT_EQ(
+      text(call(BI_STRING_DOWNCASE, {{call(BI_STRING_UPCASE, {{s}})}, kw(10, NIL), kw(9, fx(1))})),
+      "Hello world");
   Value& cyr = str("\xA8\xCB\xCA\xC0");
-  EXPECT_EQ(text(call(294, {{cyr}})), "\xB8\xEB\xEA\xE0");
-  EXPECT_EQ(text(call(293, {{cyr}})), "\xA8\xEB\xEA\xE0");
+  EXPECT_EQ(text(call(BI_STRING_DOWNCASE, {{cyr}})), "\xB8\xEB\xEA\xE0");
+  EXPECT_EQ(text(call(BI_STRING_CAPITALIZE, {{cyr}})), "\xA8\xEB\xEA\xE0");
   // A symbol's name is never changed in place.
   Value& foo = sym("FOO");
-  EXPECT_EQ(text(call(294, {{foo}})), "foo");
+  EXPECT_EQ(text(call(BI_STRING_DOWNCASE, {{foo}})), "foo");
   EXPECT_EQ(text(sym_name(symbol_index(foo))), "FOO");
-  EXPECT_EQ(text(call(295, {{ch('q')}})), "Q");
+  EXPECT_EQ(text(call(BI_STRING_UPCASE, {{ch('q')}})), "Q");
 }
 
 TEST_F(Strings, MakeStringFillsAndChecks) {
-  EXPECT_EQ(text(call(292, {{fx(3)}})), "   ");
-  EXPECT_EQ(text(call(292, {{fx(4)}, kw(13, ch(0xE0))})), "\xE0\xE0\xE0\xE0");
-  EXPECT_EQ(text(call(292, {{fx(0)}})), "");
-  EXPECT_EQ(CALL_ERROR(292, {{fx(2)}, kw(13, fx(1))}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(292, {{fx(2)}, kw(13, ch(0x10041))}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(292, {{fx(-1)}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(292, {{fx(int32_t(STR_MAX_LENGTH))}}), E_TOO_LONG);
+  EXPECT_EQ(text(call(BI_MAKE_STRING, {{fx(3)}})), "   ");
+  EXPECT_EQ(text(call(BI_MAKE_STRING, {{fx(4)}, kw(13, ch(0xE0))})), "\xE0\xE0\xE0\xE0");
+  EXPECT_EQ(text(call(BI_MAKE_STRING, {{fx(0)}})), "");
+  EXPECT_EQ(CALL_ERROR(BI_MAKE_STRING, {{fx(2)}, kw(13, fx(1))}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_MAKE_STRING, {{fx(2)}, kw(13, ch(0x10041))}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_MAKE_STRING, {{fx(-1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_MAKE_STRING, {{fx(int32_t(STR_MAX_LENGTH))}}), E_TOO_LONG);
 }
 
 TEST_F(Strings, TrimmingFromEitherEnd) {
   Value& bag = str(" *");
   Value& s = str("** a b *");
-  EXPECT_EQ(text(call(312, {{bag}, {s}})), "a b *");
-  EXPECT_EQ(text(call(313, {{bag}, {s}})), "** a b");
-  EXPECT_EQ(text(call(314, {{bag}, {s}})), "a b");
-  EXPECT_EQ(call(314, {{ch('q')}, {s}}), s);  // nothing removed: the same object
+  EXPECT_EQ(text(call(BI_STRING_LEFT_TRIM, {{bag}, {s}})), "a b *");
+  EXPECT_EQ(text(call(BI_STRING_RIGHT_TRIM, {{bag}, {s}})), "** a b");
+  EXPECT_EQ(text(call(BI_STRING_TRIM, {{bag}, {s}})), "a b");
+  EXPECT_EQ(call(BI_STRING_TRIM, {{ch('q')}, {s}}), s);  // nothing removed: the same object
   for (int i = 0; i < 4; i++) {               // in stress mode, each kind of collection in turn
     for (int j = 0; j <= i; j++) str_from_cstr("garbage");
     Value spaced = str_from_cstr(" x ");
     root_push(&spaced);
-    EXPECT_EQ(text(call(314, {{ch(' ')}, {spaced}})), "x");
+    EXPECT_EQ(text(call(BI_STRING_TRIM, {{ch(' ')}, {spaced}})), "x");
     root_pop();
   }
   Value& stars = str("***");
-  EXPECT_EQ(text(call(314, {{bag}, {stars}})), "");
-  EXPECT_EQ(text(call(312, {{ch('F')}, {sym("FFOO")}})), "OO");
-  EXPECT_EQ(CALL_ERROR(314, {{fx(1)}, {s}}), E_WRONG_TYPE);
-  EXPECT_EQ(CALL_ERROR(314, {{bag}, {fx(1)}}), E_WRONG_TYPE);
+  EXPECT_EQ(text(call(BI_STRING_TRIM, {{bag}, {stars}})), "");
+  EXPECT_EQ(text(call(BI_STRING_LEFT_TRIM, {{ch('F')}, {sym("FFOO")}})), "OO");
+  EXPECT_EQ(CALL_ERROR(BI_STRING_TRIM, {{fx(1)}, {s}}), E_WRONG_TYPE);
+  EXPECT_EQ(CALL_ERROR(BI_STRING_TRIM, {{bag}, {fx(1)}}), E_WRONG_TYPE);
 }

@@ -79,10 +79,10 @@ TEST_F(Types, BasicPredicates) {
   EXPECT_EQ(ev("(%sequencep nil)"), T);
   EXPECT_EQ(ev("(%sequencep 'a)"), NIL);
   Value big = mem_make_integer(int64_t(1) << 30);
-  EXPECT_EQ(call_function1(make_builtin(2, 453), big), T);
-  EXPECT_EQ(call_function1(make_builtin(2, 453), make_fixnum(1)), NIL);
-  EXPECT_EQ(call_function1(make_builtin(2, 454), make_fixnum(1)), T);
-  EXPECT_EQ(call_function1(make_builtin(2, 454), NIL), NIL);
+  EXPECT_EQ(call_function1(make_builtin(2, BI_BIGNUMP), big), T);
+  EXPECT_EQ(call_function1(make_builtin(2, BI_BIGNUMP), make_fixnum(1)), NIL);
+  EXPECT_EQ(call_function1(make_builtin(2, BI_FIXNUMP), make_fixnum(1)), T);
+  EXPECT_EQ(call_function1(make_builtin(2, BI_FIXNUMP), NIL), NIL);
 }
 
 TEST_F(Types, TypepWithClassesAndCompoundSpecifiers) {
@@ -164,13 +164,13 @@ TEST_F(Types, DeftypeExpandsLikeAMacro) {
 
 TEST_F(Types, TypeRedefinitionCheck) {
   EXPECT_EQ(ev("(%check-type-redefinition 'whatever 1)"), NIL);
-  Value check = make_builtin(2, 82);
+  Value check = make_builtin(2, BI_CHECK_TYPE_REDEFINITION);
   EXPECT_EQ(call_function2(check, sym("whatever"), NO_VALUE), NIL);
   // Predefined classes and predicate types cannot be redefined.
   defspecial("*predefined*", class_at(CLASS_CONS));
   EXPECT_EQ(catching("(%check-type-redefinition 'whatever *predefined*)"), E_PREDEFINED_TYPE);
   defspecial("*predicate-entry*", NIL);
-  Value entry = cons(make_builtin(2, 72), NIL);
+  Value entry = cons(make_builtin(2, BI_CONSP), NIL);
   sym_set_value(idx("*predicate-entry*"), entry);
   EXPECT_EQ(catching("(%check-type-redefinition 'whatever *predicate-entry*)"), E_PREDEFINED_TYPE);
   // Other definitions pass, with the warning under the header switch.

@@ -7,11 +7,19 @@
 #include <csetjmp>
 #include <cstring>
 
+#include "builtins/table.h"
 #include "eval/thread.h"
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+
+// Records at the top of the built-in table that tests borrow for routines
+// of their own, clear of the built-ins that take the spare records from
+// the bottom.  A test saves what it borrows and puts it back.
+constexpr uint32_t BORROWED_A = BI_CAPACITY - 1;
+constexpr uint32_t BORROWED_B = BI_CAPACITY - 2;
+constexpr uint32_t BORROWED_C = BI_CAPACITY - 3;
 
 struct WorldParams {
   uint32_t cons_cells = 4096;

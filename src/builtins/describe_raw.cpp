@@ -17,7 +17,7 @@ constexpr uint32_t kSymbolNameMax = 126;
 // NIL: standard output; T: the terminal; otherwise an output stream.
 Value target_stream(Value designator) {
   if (nil_p(designator)) return output_stream(NIL);
-  if (designator == T) return output_stream(sym_value(STREAM_SYM_TERMINAL));
+  if (designator == T) return output_stream(sym_value(FS_TERMINAL_IO));
   if (!is_stream(designator) || !stream_is_output(designator))
     return lisp_error(E_WRONG_TYPE, designator);
   return designator;
@@ -65,5 +65,3 @@ Value bi_describe_raw(Value obj, Value) {
   root_pop(2);
   return NIL;
 }
-
-void bi_install_diag() { bi_install(447, bi_describe_raw); }
