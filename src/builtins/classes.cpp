@@ -845,9 +845,3 @@ Value instance_function(Value x) {
   Value f = word_or_nil(x, IW_FUNCTION);
   return is_simple_vector(f) ? dispatch(f) : f;
 }
-
-// The evaluator calls standard objects through this hook; it is set before
-// main runs, as the built-in table is.
-namespace {
-const bool instance_calls_hooked = (zv_instance_function = instance_function, true);
-}  // namespace

@@ -104,6 +104,11 @@ inline bool is_class(Value v) { return tag_of(v) == TAG_OBJECT && heap_type(v) =
 // The class of any Value.
 Value class_of(Value x);
 
+// What a call of the standard object x runs on the arguments of the
+// current frame, or NIL when x cannot be called: the evaluator's
+// zv_instance_function, registered at start-up.
+Value instance_function(Value x);
+
 // The flags of a class's word 3 (0 for anything else).
 inline uint32_t class_flags(Value cls) {
   Value w = word_or_nil(cls, CW_SIZE);

@@ -19,10 +19,10 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/arrays.h"
+#include "object/chartab.h"
 #include "object/memory.h"
 #include "object/error_hook.h"
 #include "object/symbols.h"
-#include "text/chartab.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
-#include "eval/thread.h"
 #include "object/memory.h"
+#include "object/thread.h"
 
 namespace {
 

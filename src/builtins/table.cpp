@@ -3,8 +3,8 @@
 // image ever saved: an image whose records differ is refused at load.
 #include "builtins/table.h"
 
-#include "eval/thread.h"
 #include "object/error_hook.h"
+#include "object/thread.h"
 
 namespace {
 

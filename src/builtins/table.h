@@ -62,7 +62,8 @@ extern uint16_t zv_bi_live;   // records in use
 extern uint16_t zv_bi_saved;  // records written to / expected in an image
 
 // Trim the live count while the last record has no function; the saved
-// count follows it.  Done at memory initialisation.
+// count follows it.  Done when the areas of a world are allocated, before
+// an image's records are compared with the table.
 void bi_init_counts();
 
 inline Value bi_value(uint32_t n) { return make_builtin(zv_builtins[n].kind, n); }

@@ -476,26 +476,6 @@ Value sf_the(Value args, Value) {
   return ts->glvalue;
 }
 
-// ---------------------------------------------------------------------------
-
-// GETHASH's second value must not leak into the caller's values.
-Value root_table_get(uint32_t root, Value key) {
-  Value args[3] = {symbol_normal(key), zvm.roots[root], NO_VALUE};
-  Value v = call_function(bi_value(BI_GETHASH), 3, args);
-  zvts->mv_count = 1;
-  return v;
-}
-
-void root_table_put(uint32_t root, Value key, Value value) {
-  Value args[3] = {symbol_normal(key), zvm.roots[root], value};
-  call_function(bi_value(BI_PUTHASH), 3, args);
-}
-
-void root_table_remove(uint32_t root, Value key) {
-  Value args[2] = {symbol_normal(key), zvm.roots[root]};
-  call_function(bi_value(BI_REMHASH), 2, args);
-}
-
 Value lisp_type_of(Value x) {
   x = symbol_normal(value_check(x));
   switch (tag_of(x)) {

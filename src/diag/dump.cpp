@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "eval/thread.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "object/value.h"
 
 namespace {

@@ -331,3 +331,26 @@ Value sf_function(Value args, Value) {
   if (is_builtin(x)) return x;
   return lisp_error(E_WRONG_TYPE, x);
 }
+
+// ---------------------------------------------------------------------------
+// The root tables keyed by symbols (types, place expanders) go through the
+// hash-table built-ins, so that both follow the one hashing rule saved with
+// images.
+
+// GETHASH's second value must not leak into the caller's values.
+Value root_table_get(uint32_t root, Value key) {
+  Value args[3] = {symbol_normal(key), zvm.roots[root], NO_VALUE};
+  Value v = call_function(bi_value(BI_GETHASH), 3, args);
+  zvts->mv_count = 1;
+  return v;
+}
+
+void root_table_put(uint32_t root, Value key, Value value) {
+  Value args[3] = {symbol_normal(key), zvm.roots[root], value};
+  call_function(bi_value(BI_PUTHASH), 3, args);
+}
+
+void root_table_remove(uint32_t root, Value key) {
+  Value args[2] = {symbol_normal(key), zvm.roots[root]};
+  call_function(bi_value(BI_REMHASH), 2, args);
+}

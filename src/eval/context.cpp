@@ -8,10 +8,7 @@
 #include "eval/errors.h"
 #include "eval/stack.h"
 #include "object/error_hook.h"
-
-// The thread layer releases the global locks a throw leaves behind; until
-// it exists the depths are only counted.
-void thread_release_locks_to(const uint32_t* depths) __attribute__((weak));
+#include "threads/safepoint.h"
 
 void context_push(Context* cx, uint16_t flags) {
   ThreadState* ts = zvts;
@@ -72,7 +69,7 @@ uint16_t find_outermost_context(uint16_t mask) {
   }
   Context* cx = ts->cx_records[stack_check(dest)];
   if (!cx) stack_index_fault(dest);  // a context entry without a live record
-  if (thread_release_locks_to) thread_release_locks_to(cx->lock_depth);
+  thread_release_locks_to(cx->lock_depth);
   for (int k = 0; k < 3; k++) ts->lock_depth[k] = cx->lock_depth[k];
   ts->zvform = cx->zvform;
   ts->zvlexenv = cx->zvlexenv;

@@ -18,7 +18,7 @@
 #include <csetjmp>
 #include <cstdint>
 
-#include "eval/thread.h"
+#include "object/thread.h"
 #include "object/value.h"
 
 // Context flags (low bits of the tag; the tag is 0x8000 | flags).

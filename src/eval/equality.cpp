@@ -12,10 +12,10 @@
 #include <utility>
 
 #include "builtins/table.h"
-#include "eval/thread.h"
 #include "object/arrays.h"
+#include "object/chartab.h"
 #include "object/error_hook.h"
-#include "text/chartab.h"
+#include "object/thread.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The error signaller, message printing and the break loop.
+// The error signaller and message printing.  The break loop is in
+// eval/listener.cpp.
 //
 // Kernel code signals through the object layer's hooks (error_hook.h), so
 // that unit tests can intercept errors; eval_init installs the routines
@@ -13,25 +14,13 @@
 
 #include "builtins/table.h"
 #include "eval/eval.h"
+#include "eval/hooks.h"
 #include "eval/stack.h"
-#include "io/console.h"
-#include "io/host.h"
-#include "io/stream.h"
 #include "object/error_hook.h"
 #include "object/symbols.h"
+#include "threads/safepoint.h"
 
-// Services of other layers, reached weakly so that the signaller works
-// (plainly) before they exist.
-Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value* args)
-    __attribute__((weak));
-void print_object(Value obj, Value stream, uint32_t flags) __attribute__((weak));
-Value read_listener_form(Value stream) __attribute__((weak));
-int stream_read_char(Value s) __attribute__((weak));
-void stream_unread_char(Value s, int c) __attribute__((weak));
-void console_arm_prompt() __attribute__((weak));
-Value doc_message_text(uint32_t n) __attribute__((weak));
-Value doc_error_text(Value datum) __attribute__((weak));
-Value debugger(uint32_t flag) __attribute__((weak));
+KernelHooks zv_hooks = {};
 
 namespace {
 
@@ -44,7 +33,6 @@ constexpr uint32_t SIGNAL_ROOM = 24;
 
 constexpr uint32_t MSG_STACK = 38;
 constexpr uint32_t E_STACK_FATAL = 0x800;
-constexpr uint32_t PRINT_NEWLINE_ESCAPE = 0x03;
 
 Value colour(uint32_t off) { return make_fixnum(hdr_u16(off)); }
 
@@ -361,7 +349,7 @@ void lisp_warn_with_break(uint32_t code) {
 
 Value message_text(uint32_t n) {
   if (n >= 40) {
-    Value t = doc_message_text ? doc_message_text(n) : NIL;
+    Value t = zv_hooks.message_text ? zv_hooks.message_text(n) : NIL;
     return nil_p(t) ? message_text(MSG_MISSING) : t;
   }
   if (zvm.msg_area == 0 || !zvm.heap_base) return NIL;
@@ -402,8 +390,8 @@ void print_message(uint32_t sym, uint32_t code, Value a, Value b, Value c) {
 // string as it stands and the objects in hexadecimal to standard output,
 // which is enough to see what went wrong.
 void emit_formatted(Value stream, Value control, uint32_t nargs, const Value* args) {
-  if (format_to_stream && is_string(control) && is_stream(stream)) {
-    format_to_stream(stream, control, nargs, args);
+  if (zv_hooks.format && is_string(control) && is_stream(stream)) {
+    zv_hooks.format(stream, control, nargs, args);
     return;
   }
   std::fflush(stdout);
@@ -428,51 +416,8 @@ void alert_pause(unsigned ms) {
   if (hdr_u8(HDR_SWITCHES) & SW_ALERTS) host_sleep_ms(ms);
 }
 
-// ---------------------------------------------------------------------------
-// The break loop
-
-namespace {
-
-int default_read_key(Value stream) {
-  if (stream_read_char && is_stream(stream)) {
-    if (console_arm_prompt) console_arm_prompt();
-    return stream_read_char(stream);
-  }
-  int c = std::getchar();
-  return c == EOF ? -1 : c;
-}
-
-void default_unread_key(Value stream, int c) {
-  if (stream_unread_char && is_stream(stream))
-    stream_unread_char(stream, c);
-  else if (c >= 0 && c < 256)
-    std::ungetc(c, stdin);
-}
-
-Value default_read_form(Value stream) {
-  if (read_listener_form && is_stream(stream)) return read_listener_form(stream);
-  std::printf("\nNo reader in this kernel\n");
-  return NIL;
-}
-
-void default_print_values(Value stream) {
-  ThreadState* ts = zvts;
-  root_push(&stream);
-  uint32_t before = ts->septr;
-  uint32_t n = values_push(ts->glvalue);
-  for (uint32_t k = 0; k < n; k++) {
-    Value v = stack_entry(before - 1 - k).arg;
-    if (print_object && is_stream(stream))
-      print_object(v, stream, PRINT_NEWLINE_ESCAPE);
-    else
-      emit_formatted(stream, NIL, 1, &v);
-  }
-  ts->septr = static_cast<uint16_t>(before);
-  root_pop();
-}
-
-// Show the message of the break whose listener context is at cx again:
-// the headers the signallers pushed lie above it, before any frame.
+// The headers the signallers pushed lie above the context, before any
+// frame.
 void show_break_message(uint16_t cx) {
   ThreadState* ts = zvts;
   uint32_t first = 0;
@@ -492,154 +437,6 @@ void show_break_message(uint16_t cx) {
   }
 }
 
-void show_banner(uint16_t flags) {
-  Value args[2] = {make_fixnum(zvts->break_level), bool_value(!(flags & BRK_NOT_CONTINUABLE))};
-  // Without a status window the banner goes where the user is looking:
-  // the terminal, when a window is attached to its stream.
-  Value stream = sym_value(FS_STATUS_STREAM);
-  Value terminal = sym_value(FS_TERMINAL_IO);
-  // (Only when the break loop reads from the terminal: a program that reads
-  // its break commands elsewhere is not watched from the terminal.)
-  if (!console_status_visible() && sym_value(FS_DEBUG_IO) == terminal &&
-      tag_of(terminal) == TAG_OBJECT &&
-      heap_type(terminal) == (HT_WINDOW | HT_STREAM_INPUT | HT_STREAM_OUTPUT) &&
-      heap_word(terminal, 2) != 0)
-    stream = terminal;
-  emit_formatted(stream, message_text(MSG_BREAK_BANNER), 2, args);
-}
-
-// The terminal stream, read afresh at each use: reading may move it.
-inline Value debug_io() { return sym_value(FS_DEBUG_IO); }
-
-int read_key() {
-  ThreadState* ts = zvts;
-  uint32_t limit = ts->septr;
-  bind_special(FS_PROMPT, message_text(MSG_BREAK_PROMPT));
-  int c;
-  do c = zv_listener_io.read_key(debug_io());
-  while (c == '\n' || c == ' ' || c == '\r');
-  unbind_to(limit);
-  ts->septr = static_cast<uint16_t>(limit);
-  return c;
-}
-
-// The command table: an association list from characters to functions.
-Value find_command(int c) {
-  for (Value l = sym_value(FS_BREAK_COMMANDS); cons_p(l); l = cdr(l)) {
-    Value pair = car(l);
-    if (cons_p(pair) && tag_of(car(pair)) == TAG_CHAR && int(car(pair) & 0xFFFF) == c)
-      return cdr(pair);
-  }
-  return NIL;
-}
-
-void refused(uint32_t msg) {
-  print_message(FS_ERROR_OUTPUT, msg);
-  host_sleep_ms(75);
-}
-
-// Evaluate (or call) with the context accepting RETURN, the eval hook off.
-void listener_eval(uint16_t cx, Value command) {
-  ThreadState* ts = zvts;
-  uint16_t tag = ts->stack[cx].tag;
-  ts->stack[cx].tag = static_cast<uint16_t>(tag | CX_NIL_BLOCK);
-  uint32_t limit = ts->septr;
-  Value v;
-  if (!nil_p(command)) {
-    v = call_function0(command);
-  } else {
-    Value form = zv_listener_io.read_form(debug_io());
-    bind_special(FS_EVALHOOK, NIL);
-    v = eval_form(form);
-  }
-  ts->glvalue = v;
-  unbind_to(limit);
-  // Keep the values where the printer finds them.
-  ts->stack[cx].tag = tag;
-  zv_listener_io.print_values(debug_io());
-  ts->septr = static_cast<uint16_t>(limit);
-}
-
-}  // namespace
-
-const ListenerIo zv_default_listener_io = {default_read_key, default_unread_key, default_read_form,
-                                           default_print_values};
-ListenerIo zv_listener_io = zv_default_listener_io;
-
-Value break_loop(uint16_t flags) {
-  ThreadState* ts = zvts;
-  ts->break_level++;
-  uint16_t frame = ts->zvform;
-  uint16_t old_mark = frame ? uint16_t(ts->stack[frame].tag & 2) : 0;
-  if (frame) ts->stack[frame].tag |= 2;
-  uint16_t old_listener = ts->listener_flag;
-  Context cx;
-  context_push(&cx, uint16_t(CX_LISTENER | CX_LISTENER_DEBUG | flags));
-  ts->listener_flag = 1;
-  show_banner(flags);
-  volatile Value result = NIL;
-  for (;;) {
-    int code = setjmp(cx.resume);
-    ts = zvts;
-    if (code == TC_RETURN) {
-      if (flags & BRK_VALUE) {
-        result = ts->glvalue;
-        break;
-      }
-      refused(MSG_RETURN_REFUSED);
-    } else if (code == TC_LISTENER) {
-      show_break_message(cx.index);
-      show_banner(flags);
-    } else if (code == TC_CONSOLE) {
-      ts->listener_flag = 0;
-    } else if (code == TC_ERROR || code == TC_RESTART) {
-      // Not aimed at a listener; treat as a return to this level.
-      show_banner(flags);
-    }
-    int c = read_key();
-    if (c < 0) {
-      // End of input inside a break loop: scripts must see the failure.
-      std::fflush(stdout);
-      _exit(1);
-    }
-    if (c == KEY_CONTINUE) {
-      if (!(flags & BRK_NOT_CONTINUABLE)) {
-        result = ts->glvalue;
-        break;
-      }
-      refused(MSG_CONTINUE_REFUSED);
-      continue;
-    }
-    if (c == KEY_SHOW_AGAIN) {
-      show_break_message(cx.index);
-      show_banner(flags);
-      continue;
-    }
-    if (c == KEY_LEAVE_LEVEL) {
-      if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
-      context_pop(&cx);
-      ts->break_level--;
-      ts->listener_flag = old_listener;
-      throw_to_listener();
-    }
-    if (c == KEY_DEBUG) {
-      if (debugger) debugger(0);
-      continue;
-    }
-    Value command = find_command(c);
-    if (nil_p(command) && c >= 0x100) continue;  // a key nothing is bound to
-    if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
-    listener_eval(cx.index, command);
-  }
-  Value r = result;
-  if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
-  context_pop(&cx);
-  ts->break_level--;
-  ts->listener_flag = old_listener;
-  ts->glvalue = r;
-  return r;
-}
-
 // ---------------------------------------------------------------------------
 // Built-ins 405-408, 413
 
@@ -647,8 +444,8 @@ namespace {
 
 // A fixnum datum names a documented error text.
 Value datum_text(Value d) {
-  if (is_fixnum(d) && doc_error_text) {
-    Value t = doc_error_text(d);
+  if (is_fixnum(d) && zv_hooks.error_text) {
+    Value t = zv_hooks.error_text(d);
     if (!nil_p(t)) return t;
   }
   return d;

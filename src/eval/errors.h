@@ -1,4 +1,4 @@
-// The error signaller, messages, and the break loop.
+// The error signaller and messages.
 //
 // An error code carries its message number in bits 0..7, 0x400 when the
 // break loop may return a replacement value, and the number of objects
@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "eval/context.h"
+#include "eval/listener.h"
 #include "object/value.h"
 
 // Error codes the evaluator raises itself.
@@ -34,6 +35,7 @@ enum : uint32_t {
   E_DOTIMES = 0x144F,        // DOTIMES count not a fixnum
   E_KEY_PAIR = 0x2038,       // cerror: exclusive keywords both given (8248)
   E_BOUNDS = 0x203A,         // end below start (8250)
+  W_REDEFINED = 0x201A,      // warning: a definition replaced (8218)
 };
 
 // Continuation messages of continuable errors.
@@ -97,41 +99,16 @@ void print_message(uint32_t sym, uint32_t code, Value a = NIL, Value b = NIL, Va
 // control string and arguments onto a stream.
 void emit_formatted(Value stream, Value control, uint32_t nargs, const Value* args);
 
-// Break loop flags.
-enum : uint16_t {
-  BRK_NOT_CONTINUABLE = 0x08,
-  BRK_VALUE = 0x20,
-};
-// Run a break loop; returns the value to go on with.
-Value break_loop(uint16_t flags);
-
-// How a listener talks to the terminal.  The default uses the terminal
-// stream (symbol 0xB9) through the reader and printer; tests and the
-// console may replace it.  read_key returns a character code, a key code
-// (0x100 and up), or -1 at the end of input.
-struct ListenerIo {
-  int (*read_key)(Value stream);
-  void (*unread_key)(Value stream, int c);
-  Value (*read_form)(Value stream);
-  void (*print_values)(Value stream);  // the current multiple values
-};
-extern ListenerIo zv_listener_io;
-extern const ListenerIo zv_default_listener_io;
-
-// Keys of the break loop.
-enum : int {
-  KEY_DEBUG = 0x13B,
-  KEY_CONTINUE = 0x13D,
-  KEY_SHOW_AGAIN = 0x13F,
-  KEY_LEAVE_LEVEL = 0x347,
-};
-
 // Install the keyboard-interrupt handler: it only sets the pending flag
 // that eval polls.
 void keyboard_interrupt_arm();
 
 // The alert pause (header switch bit 3).
 void alert_pause(unsigned ms);
+
+// Show again the message of the break whose listener context is at cx
+// (the headers the signallers pushed lie above it).
+void show_break_message(uint16_t cx);
 
 // Installs the signaller into the object layer's error hooks and sets up
 // the evaluator's per-process state.  Called by program entry before the

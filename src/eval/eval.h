@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "eval/stack.h"
-#include "eval/thread.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "object/value.h"
 
 // Symbol flag bits: constant, and the two "proclaimed special" bits.
@@ -82,6 +82,12 @@ enum DeclaredVariables : uint8_t {
   DECL_VARIABLES,  // a list of variables: MULTIPLE-VALUE-BIND
   DECL_FIRST,      // (var ...): DOLIST, DOTIMES
 };
+// A body that starts with a string followed by at least one more form
+// carries that string as its documentation: returns it, or NIL.
+inline Value body_doc_string(Value body) {
+  if (!cons_p(body) || !cons_p(cdr(body))) return NIL;
+  return is_string(car(body)) ? car(body) : NIL;
+}
 inline bool starts_with_declare(Value body) {
   if (!cons_p(body)) return false;
   Value f = car(body);
@@ -111,6 +117,11 @@ constexpr uint16_t LINK_DYNAMIC = 0xFFFF;
 // lambda list or closure); the count is explicit, so any Value (the unbound
 // marker included) may be an argument.  args need not be rooted.
 Value call_function(Value fn, uint32_t nargs, const Value* args);
+// Entries of the root tables keyed by symbols (types, place expanders):
+// lookup gives NO_VALUE for an absent key.
+Value root_table_get(uint32_t root, Value key);
+void root_table_put(uint32_t root, Value key, Value value);
+void root_table_remove(uint32_t root, Value key);
 Value call_function0(Value fn);
 Value call_function1(Value fn, Value a);
 Value call_function2(Value fn, Value a, Value b);
@@ -121,7 +132,7 @@ Value call_frame();
 // Run the function fn (not a symbol) on the arguments between `frame`, the
 // innermost frame, and septr, in the empty lexical environment.
 Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn);
-// Calling a standard object: the class built-ins install the hook that
+// Calling a standard object: program entry registers the hook that
 // says what a call of object x runs on the arguments of the innermost frame
 // (a function, which may be another callable object), or NIL when x cannot
 // be called.  Generic functions are such objects.

@@ -8,15 +8,19 @@
 #include <cstring>
 
 #include "builtins/table.h"
-#include "builtins/types.h"
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "eval/hooks.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/symbol_functions.h"
 
 namespace {
+
+// Documentation goes to the store when there is one.
+void record_doc(Value key, uint32_t kind, Value text) {
+  if (zv_hooks.doc_record) zv_hooks.doc_record(key, kind, text);
+}
 
 enum : uint32_t {
   E_NO_EXPANSION = 0x1040,  // a place nothing expands (4160)
@@ -106,7 +110,7 @@ Value sf_defmacro(Value args, Value) {
   if (doc != NIL) {
     root_push(&doc);
     def = cons(car(def), cdr(cdr(def)));
-    doc_record(name, DOC_FUNCTION, doc);
+    record_doc(name, DOC_FUNCTION, doc);
     root_pop();
   }
   def = cons(sym(FS_MACRO), def);
@@ -154,7 +158,7 @@ Value sf_define_setf_expander(Value args, Value) {
     root_push(&def);
     Value doc = body_doc_string(cdr(def));
     if (doc != NIL) {
-      doc_record(name, DOC_SETF, doc);
+      record_doc(name, DOC_SETF, doc);
       def = cons(car(def), cdr(cdr(def)));
     }
     def = cons(sym(FS_MACRO), def);
@@ -178,14 +182,14 @@ Value sf_defsetf(Value args, Value) {
     root_table_remove(ROOT_PLACE_EXPANDERS, name);
   } else if (tag_of(symbol_normal(car(rest))) == TAG_SYMBOL) {
     Value doc = second(rest);
-    if (is_string(doc)) doc_record(name, DOC_SETF, doc);
+    if (is_string(doc)) record_doc(name, DOC_SETF, doc);
     root_table_put(ROOT_PLACE_EXPANDERS, name, symbol_normal(car(cdr(args))));
   } else {
     Value def = rest;  // (lambda-list stores . forms)
     root_push(&def);
     Value after = cdr(def);
     if (cons_p(after) && body_doc_string(cdr(after)) != NIL) {
-      doc_record(name, DOC_SETF, car(cdr(after)));
+      record_doc(name, DOC_SETF, car(cdr(after)));
       Value tail = cons(car(cdr(def)), cdr(cdr(cdr(def))));
       def = cons(car(def), tail);
     }

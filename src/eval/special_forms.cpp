@@ -16,7 +16,6 @@
 #include "object/arrays.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/strings.h"
 
 namespace {
 

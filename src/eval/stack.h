@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "eval/thread.h"
+#include "object/thread.h"
 #include "object/value.h"
 
 // ---------------------------------------------------------------------------

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "eval/thread.h"
 #include "genesis/messages.h"
 #include "genesis/world.h"
 #include "image/image_file.h"
 #include "io/docstore.h"
 #include "object/gc.h"
 #include "object/memory.h"
+#include "object/thread.h"
 
 namespace {
 

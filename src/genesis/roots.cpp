@@ -8,11 +8,11 @@
 #include <initializer_list>
 
 #include "builtins/table.h"
-#include "eval/thread.h"
 #include "genesis/static_heap.h"
 #include "genesis/world.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <cstring>
 
-#include "eval/thread.h"
 #include "genesis/world.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 
 // The built-in classes keep the number of their membership predicate in
 // word 3: T 451 (always true), CHARACTERP 162, CONSP 72, FLOATP 230,

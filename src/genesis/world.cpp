@@ -10,9 +10,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
-#include <csetjmp>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
@@ -24,19 +24,20 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
-#include "eval/thread.h"
-#include "io/console.h"
-#include "io/stream.h"
-#include "text/reader.h"
 #include "genesis/builtin_names.h"
 #include "genesis/fixed_symbols.h"
 #include "genesis/messages.h"
 #include "genesis/roots.h"
 #include "genesis/static_heap.h"
 #include "image/driver.h"
+#include "image/startup.h"
+#include "io/console.h"
+#include "io/stream.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
+#include "text/reader.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ const RoleFunction role_functions[] = {
 // The world starts empty: default header and memory block, areas, a free
 // list over the whole cons area, no symbols, no roots.
 bool new_world(uint32_t stack_n) {
+  zorva_register_hooks();
   window_init();
   mem_free_areas(false, true);
   mem_default_header();
@@ -75,6 +77,7 @@ bool new_world(uint32_t stack_n) {
   // On a terminal the status window shows the top level's notices.
   zvm.header[HDR_SWITCHES] |= SW_STATUS_WINDOW;
   if (mem_allocate_areas(0, true) != 0) return gen_fail("cannot allocate the areas");
+  bi_init_counts();
   mem_post_load(zvm.cons_first, 1);
   for (Value& r : zvm.roots) r = NIL;
   for (uint32_t i = 0; i < zvm.hash_size; i++) zvm.hash[i] = HASH_SLOT_EMPTY;

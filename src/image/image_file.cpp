@@ -18,11 +18,11 @@
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "eval/eval.h"
-#include "eval/thread.h"
 #include "io/host.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 
 namespace {
 
@@ -424,6 +424,7 @@ int img_load(const char* path, int mode) {
     std::fclose(f);
     return IMG_IO;
   }
+  bi_init_counts();
   int result = img_read_sections(f, mb, mode);
   std::fclose(f);
   if (result == IMG_IO) report_fatal();

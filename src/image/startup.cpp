@@ -11,25 +11,28 @@
 #include <cstdio>
 #include <cstring>
 
+#include "builtins/classes.h"
 #include "eval/context.h"
 #include "eval/errors.h"
-#include "eval/thread.h"
+#include "eval/eval.h"
+#include "eval/hooks.h"
 #include "image/driver.h"
 #include "image/image_file.h"
 #include "io/console.h"
+#include "io/docstore.h"
 #include "io/files.h"
 #include "io/host.h"
+#include "io/stream.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "object/value.h"
+#include "text/format.h"
+#include "text/printer.h"
+#include "text/reader.h"
+#include "text/symbol_functions.h"
 
-char zv_program_path[ZV_PATH_SIZE];
-char zv_current_drive[ZV_PATH_SIZE];
-char zv_current_dir[ZV_PATH_SIZE];
-char zv_program_drive[ZV_PATH_SIZE];
-char zv_program_dir[ZV_PATH_SIZE];
-char zv_program_name[ZV_PATH_SIZE];
 char zv_image_name[ZV_PATH_SIZE];
 
 DriverFn zv_driver = driver_top_level;
@@ -112,6 +115,24 @@ static int bad_start(const char* what) {
 }
 
 // ---------------------------------------------------------------------------
+// Services the lower layers call upward
+
+void zorva_register_hooks() {
+  zv_hooks.format = format_to_stream;
+  zv_hooks.print = print_object;
+  zv_hooks.read_form = read_listener_form;
+  zv_hooks.read_char = stream_read_char;
+  zv_hooks.unread_char = stream_unread_char;
+  zv_hooks.arm_prompt = console_arm_prompt;
+  zv_hooks.status_visible = console_status_visible;
+  zv_hooks.message_text = doc_message_text;
+  zv_hooks.error_text = doc_error_text;
+  zv_hooks.doc_record = doc_record;
+  zv_hooks.debugger = nullptr;  // no debugger in this kernel yet
+  zv_instance_function = instance_function;
+}
+
+// ---------------------------------------------------------------------------
 // Steps that belong to later parts of the kernel
 
 // The thread table and its locks come with the thread layer; until then the
@@ -120,6 +141,7 @@ static void threads_start() {
   zvts = &zv_first_thread;
   window_init();
   gc_stress_init_from_env();
+  zorva_register_hooks();
   eval_init();
 }
 static void threads_stop() {}

@@ -4,17 +4,8 @@
 
 #include <cstddef>
 
-// Process-wide path buffers: at most 259 characters and a terminating zero.
-// Directories end in the separator.  This host has no drives, so the drive
-// buffers stay empty; they are kept so names are built the same way
-// everywhere (drive + directory + file).
-constexpr size_t ZV_PATH_SIZE = 260;
-extern char zv_program_path[ZV_PATH_SIZE];
-extern char zv_current_drive[ZV_PATH_SIZE];
-extern char zv_current_dir[ZV_PATH_SIZE];
-extern char zv_program_drive[ZV_PATH_SIZE];
-extern char zv_program_dir[ZV_PATH_SIZE];
-extern char zv_program_name[ZV_PATH_SIZE];
+#include "io/host.h"
+
 // The image to load; kept across restarts, changed by the image built-ins
 // before they ask for a restart.
 extern char zv_image_name[ZV_PATH_SIZE];
@@ -24,6 +15,12 @@ extern char zv_image_name[ZV_PATH_SIZE];
 // normally right after a successful load.
 using DriverFn = int (*)(int first_time);
 extern DriverFn zv_driver;
+
+// Registers the services of the upper layers (reader, printer, format
+// engine, streams, console, documentation store) in the hooks through
+// which the evaluator and the collector reach them.  Program entry, the
+// genesis and the unit-test world call it before anything is evaluated.
+void zorva_register_hooks();
 
 // The whole life of the process; returns its exit code: 0 after a normal
 // exit, 1 after a bad image or a bad argument.

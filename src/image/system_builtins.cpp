@@ -19,12 +19,12 @@
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
-#include "eval/thread.h"
 #include "image/image_file.h"
 #include "image/startup.h"
 #include "io/files.h"
 #include "io/stream.h"
 #include "object/memory.h"
+#include "object/thread.h"
 #include "text/strings.h"
 #include "threads/safepoint.h"
 

@@ -16,7 +16,7 @@
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
-#include "eval/thread.h"
+#include "eval/listener.h"
 #include "io/history.h"
 #include "io/line_editor.h"
 #include "io/line_mode.h"
@@ -25,6 +25,7 @@
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "text/reader.h"
 #include "text/strings.h"
 
@@ -315,11 +316,6 @@ void show_continuation_prompt(Window* w, uint32_t open) {
   window_write_text(w, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
 }
 
-void default_exit(int code) {
-  std::fflush(stdout);
-  std::exit(code);
-}
-
 // ---------------------------------------------------------------------------
 // Reading in line mode
 
@@ -513,7 +509,7 @@ int screen_read_line(Window* w) {
     if (r == WAIT_CLOSED) {
       edit_finish(w);
       w->line_length = 0;
-      if (zvts && zvts->break_level > 0) console_end_of_input(1);
+      listener_end_of_input();
       return -1;
     }
     uint16_t key = key_code(ev);
@@ -624,13 +620,6 @@ void refresh() {
 }
 
 }  // namespace
-
-void (*console_exit_hook)(int code) = default_exit;
-
-void console_end_of_input(int code) {
-  console_exit_hook(code);
-  std::exit(code);  // a hook that returns must not resume the read
-}
 
 // ---------------------------------------------------------------------------
 // Start and end
@@ -761,9 +750,9 @@ void console_attach_standard_windows() {
   const struct {
     uint32_t sym;
     WindowRole role;
-  } standard[] = {{STREAM_SYM_TERMINAL, WIN_TERMINAL},
-                  {STREAM_SYM_STATUS_WINDOW, WIN_STATUS},
-                  {STREAM_SYM_INDICATOR_WINDOW, WIN_INDICATOR}};
+  } standard[] = {{FS_TERMINAL_IO, WIN_TERMINAL},
+                  {FS_STATUS_STREAM, WIN_STATUS},
+                  {FS_INDICATOR_STREAM, WIN_INDICATOR}};
   for (const auto& s : standard) {
     Value stream = sym_value(s.sym);
     if (is_window_stream(stream)) heap_set_word(stream, 2, con.handles[s.role]);
@@ -879,7 +868,7 @@ int window_read_char(Window* w) {
       con.device->set_cursor_visible(true);
       int key = wait_key_code();
       con.device->set_cursor_visible(false);
-      if (key < 0 && zvts && zvts->break_level > 0) console_end_of_input(1);
+      if (key < 0) listener_end_of_input();
       return key;
     }
   }
@@ -892,7 +881,7 @@ int window_read_char(Window* w) {
     show_continuation_prompt(w, open);
   }
   if (!read_plain_line(w)) {
-    if (zvts && zvts->break_level > 0) console_end_of_input(1);
+    listener_end_of_input();
     return -1;
   }
   return w->line[w->read_index++];

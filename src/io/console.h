@@ -136,14 +136,6 @@ void console_status_message(uint32_t code, Value a = NIL);
 void console_status_save();
 void console_status_restore();
 
-// End of standard input.  At break level 0 a read just returns -1 (the
-// top level ends the session when it sees that); inside a break loop the
-// session ends here with exit code 1, so scripts see the failure.  The
-// exit goes through this hook, which program entry may replace to shut
-// the world down first; the default flushes and exits.
-extern void (*console_exit_hook)(int code);
-[[noreturn]] void console_end_of_input(int code);
-
 // The internal clipboard, shared by the line editor and built-ins 448 and
 // 449.  A copy also goes to the terminal (OSC 52).
 void clipboard_set(const uint8_t* p, uint32_t n);

@@ -30,11 +30,10 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
-#include "eval/thread.h"
-#include "image/startup.h"
 #include "io/host.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "text/strings.h"
 
 namespace {

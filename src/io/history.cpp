@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "eval/thread.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "object/value.h"
 
 namespace {

@@ -16,6 +16,13 @@
 #include <cerrno>
 #include <cstring>
 
+char zv_program_path[ZV_PATH_SIZE];
+char zv_current_drive[ZV_PATH_SIZE];
+char zv_current_dir[ZV_PATH_SIZE];
+char zv_program_drive[ZV_PATH_SIZE];
+char zv_program_dir[ZV_PATH_SIZE];
+char zv_program_name[ZV_PATH_SIZE];
+
 // Case folding is the kernel's own upper-casing (ASCII letters and the
 // Cyrillic letters of code page 1251), so any name the kernel upper-cased
 // folds back to the name on disk.
@@ -108,12 +115,4 @@ bool host_program_path(char* out, size_t cap) {
   }
   out[n] = 0;
   return true;
-}
-
-void host_sleep_ms(unsigned ms) {
-  struct timespec ts;
-  ts.tv_sec = ms / 1000;
-  ts.tv_nsec = (long)(ms % 1000) * 1000000L;
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-  }
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "io/history.h"
-#include "text/chartab.h"
+#include "object/chartab.h"
 
 namespace {
 

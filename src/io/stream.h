@@ -17,7 +17,6 @@
 
 // Type bytes in use.
 enum : uint8_t {
-  STREAM_KIND_MASK = 0x3F,
   STREAM_FILE_IN = 0x51,
   STREAM_FILE_OUT = 0x91,
   STREAM_FILE_IO = 0xD1,
@@ -33,24 +32,9 @@ enum : uint16_t {
   FSF_OEM = 0x08,        // 1251 in memory, 866 in the file
 };
 
-// Fixed symbols whose values are streams.
-enum : uint32_t {
-  FS_STANDARD_INPUT = 0xCE,
-  FS_STANDARD_OUTPUT = 0xCF,
-  FS_STATUS_STREAM = 0xD0,
-  FS_INDICATOR_STREAM = 0xD1,
-  FS_TERMINAL_IO = 0xD2,
-  FS_PRINT_RIGHT_MARGIN = 0xBD,  // line width for non-window streams
-};
-
 // ---------------------------------------------------------------------------
 // Object tests and fields
 
-inline bool is_stream(Value v) {
-  if (tag_of(v) != TAG_OBJECT) return false;
-  uint8_t k = heap_type(v) & STREAM_KIND_MASK;
-  return (k >= HT_FILE && k <= HT_STRING_STREAM) || k == HT_COMPOSITE_STREAM;
-}
 inline uint8_t stream_kind(Value s) { return heap_type(s) & STREAM_KIND_MASK; }
 inline bool stream_is_input(Value s) { return heap_type(s) & 0x40; }
 inline bool stream_is_output(Value s) { return heap_type(s) & 0x80; }

@@ -84,6 +84,9 @@ Value arr_simplify_arg(uint32_t k);
 Value arr_make_header(Value data, uint32_t rank, const uint32_t* dims, Value fill, uint32_t offset,
                       uint32_t flags);
 
+// Stored dimension of axis k of a general array (k < rank - 1).
+inline uint32_t arr_stored_dim(Value a, uint32_t k) { return heap_word(a, heap_length(a) - 1 - k); }
+
 // For a general array or a string.
 uint32_t arr_rank(Value a);
 uint32_t arr_total_size(Value a);
@@ -99,9 +102,6 @@ inline Value arr_ref(Value a, uint32_t i) {
   return heap_type(a) == HT_ARRAY ? heap_word(a, i) : make_char(string_bytes(a)[i]);
 }
 
-// A new simple vector holding the n Values at p (p must not point into the
-// heap).
-Value arr_vector_from(const Value* p, uint32_t n);
 // Append x to a simple vector: the same vector when it is the last object
 // of the heap and there is room behind it, else a copy one longer.  Error
 // 4171 when it already holds 0x3FFFFF elements or more.

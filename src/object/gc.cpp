@@ -18,11 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "eval/thread.h"
-#include "io/host.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "threads/safepoint.h"
 
 GcCounters zv_gc;
@@ -970,7 +969,6 @@ void (*gc_status_hook)(int column) = nullptr;
 
 void gc_status_line(int column, char letter) {
   if (column != 0) {
-    if (hdr_u8(HDR_SWITCHES2) & 8) host_sleep_ms(75);
     status_text[0] = letter;
     status_text[1] = 0;
   } else {

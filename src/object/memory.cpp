@@ -14,11 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "builtins/table.h"
-#include "eval/thread.h"
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 #include "threads/safepoint.h"
 
 // ---------------------------------------------------------------------------
@@ -186,7 +185,6 @@ int mem_allocate_areas(uint32_t needed_cells, bool full, uint32_t start_cells) {
   zvm.free_head = NIL;
   zvm.free_count = 0;
   ts->eval_slot = scratch_cons_of(ts->thread_number);
-  bi_init_counts();
   return 0;
 }
 

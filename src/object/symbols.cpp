@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "diag/dump.h"
-#include "eval/thread.h"
 #include "object/gc.h"
 #include "object/memory.h"
+#include "object/thread.h"
 #include "threads/safepoint.h"
 
 namespace {

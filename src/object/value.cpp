@@ -1,11 +1,13 @@
 // The value check: the last line of defence against a corrupted word.  A
 // malformed Value ends the process at once; it is never a Lisp error.
-#include <cstdio>
+#include "object/value.h"
+
 #include <unistd.h>
 
-#include "eval/thread.h"
+#include <cstdio>
+
 #include "object/error_hook.h"
-#include "object/value.h"
+#include "object/thread.h"
 
 Memory zvm;
 uint8_t* zv_window = nullptr;

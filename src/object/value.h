@@ -109,9 +109,30 @@ inline bool is_fixnum(Value v) { return tag_of(v) == TAG_FIXNUM; }
 // Characters, keywords, built-ins, symbols as Values
 
 inline Value make_char(uint32_t code) { return 0x0A000000u | (code & 0xFFFFFF); }
+
+// Character Values: code, bits byte (special key, modifiers) and font.
+constexpr uint32_t CHAR_SPECIAL_KEY = 0x100;  // bit 0 of the bits byte
+constexpr uint32_t CHAR_MODIFIER_SHIFT = 9;   // modifiers 1, 2, 4 at bits 9-11
+constexpr uint32_t CHAR_MODIFIER_MASK = 7;
+
+inline bool is_char(Value v) { return tag_of(v) == TAG_CHAR; }
+inline uint32_t char_code(Value c) { return c & 0xFF; }
+inline uint32_t char_bits(Value c) { return (c >> 8) & 0xFF; }
+inline uint32_t char_font(Value c) { return (c >> 16) & 0xFF; }
+// A plain character: no bits and no font, so it can stand in a string.
+inline bool is_string_char(Value v) { return (v & 0xFFFFFF00u) == 0x0A000000u; }
+
 inline Value make_symbol(uint32_t index) { return index == 0 ? NIL : (0x01000000u | index); }
 inline Value make_keyword(uint32_t index) { return 0x03000000u | index; }
 inline uint32_t symbol_index(Value v) { return v & 0xFFFF; }
+// Symbol arguments: a tag-1 symbol, a keyword, a lambda-list mark or a
+// cached lexical reference, or NIL (symbol 0).  The symbol index, or -1.
+inline int32_t symbol_arg_index(Value v) {
+  uint32_t t = tag_of(v);
+  if (v == NIL) return 0;
+  if (t >= TAG_SYMBOL && t <= TAG_LEXREF) return static_cast<int32_t>(v & 0xFFFF);
+  return -1;
+}
 inline Value make_builtin(uint32_t kind, uint32_t number) {
   return ((TAG_BUILTIN + kind) << 24) | (number & 0xFFFF);
 }
@@ -255,6 +276,15 @@ inline uint32_t heap_raw_words(Value v) { return heap_hdr1(v) >> 25; }
 inline uint8_t* heap_data(Value v) { return heap_addr(v) + 8; }
 inline Value heap_word(Value v, uint32_t i) { return load_u32(heap_data(v) + 4 * i); }
 inline void heap_set_word(Value v, uint32_t i, Value x) { store_u32(heap_data(v) + 4 * i, x); }
+
+// Streams: objects whose type byte has 17..19 in its low six bits (the
+// high bits say input and output).
+constexpr uint8_t STREAM_KIND_MASK = 0x3F;
+inline bool is_stream(Value v) {
+  if (tag_of(v) != TAG_OBJECT) return false;
+  uint8_t k = heap_type(v) & STREAM_KIND_MASK;
+  return (k >= HT_FILE && k <= HT_STRING_STREAM) || k == HT_COMPOSITE_STREAM;
+}
 
 // Size in bytes of the object whose header is at p (header included).
 inline uint32_t object_size_at(const uint8_t* p) {

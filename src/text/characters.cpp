@@ -6,8 +6,8 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/chartab.h"
 #include "object/memory.h"
-#include "text/chartab.h"
 #include "text/reader.h"
 #include "text/strings.h"
 

@@ -22,10 +22,10 @@
 #include "eval/stack.h"
 #include "io/stream.h"
 #include "object/arrays.h"
+#include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/chartab.h"
 #include "text/reader.h"
 #include "text/strings.h"
 

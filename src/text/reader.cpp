@@ -12,9 +12,9 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/chartab.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/chartab.h"
 #include "text/strings.h"
 
 namespace {

@@ -2,7 +2,7 @@
 //
 // Table driven: the macro-character table (root words 0..128) gives each
 // character's syntax class or macro function, the attribute table
-// (text/chartab.h) the finer token roles.  Tokens collect in a per-thread
+// (object/chartab.h) the finer token roles.  Tokens collect in a per-thread
 // buffer and a small state machine tells numbers from symbols.
 #pragma once
 

@@ -5,10 +5,10 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
+#include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/chartab.h"
 #include "text/reader.h"
 
 namespace {

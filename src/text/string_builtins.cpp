@@ -9,8 +9,8 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/arrays.h"
+#include "object/chartab.h"
 #include "object/memory.h"
-#include "text/chartab.h"
 #include "text/strings.h"
 
 namespace {

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
-#include "eval/thread.h"
+#include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/arrays.h"
 #include "object/memory.h"
-#include "text/chartab.h"
+#include "object/thread.h"
 #include "threads/safepoint.h"
 
 namespace {

@@ -16,19 +16,8 @@
 // ---------------------------------------------------------------------------
 // Character Values
 
-constexpr uint32_t CHAR_SPECIAL_KEY = 0x100;  // bit 0 of the bits byte
-constexpr uint32_t CHAR_MODIFIER_SHIFT = 9;   // modifiers 1, 2, 4 at bits 9-11
-constexpr uint32_t CHAR_MODIFIER_MASK = 7;
-
-inline bool is_char(Value v) { return tag_of(v) == TAG_CHAR; }
-inline uint32_t char_code(Value c) { return c & 0xFF; }
-inline uint32_t char_bits(Value c) { return (c >> 8) & 0xFF; }
-inline uint32_t char_font(Value c) { return (c >> 16) & 0xFF; }
-// A plain character: no bits and no font, so it can stand in a string.
-inline bool is_string_char(Value v) { return (v & 0xFFFFFF00u) == 0x0A000000u; }
-
 // ---------------------------------------------------------------------------
-// Case in code page 1251 (the single-character rules are in text/chartab.h)
+// Case in code page 1251 (the single-character rules are in object/chartab.h)
 
 // Case conversion of a byte range, in place.  Capitalising treats the
 // range as one word: the first character upcased, all others downcased.

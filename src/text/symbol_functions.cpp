@@ -15,16 +15,15 @@
 #include "eval/eval.h"
 #include "io/docstore.h"
 #include "object/arrays.h"
+#include "object/chartab.h"
 #include "object/memory.h"
 #include "object/symbols.h"
-#include "text/chartab.h"
 #include "threads/safepoint.h"
 
 namespace {
 
 enum : uint32_t {
   E_NO_VALUE_FORM = 0x1033,  // cerror 4147: a place without its form
-  W_REDEFINED = 0x201A,      // warning 8218
   INTERN_MAX = 132,          // longest name INTERN accepts
 };
 

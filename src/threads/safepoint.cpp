@@ -4,6 +4,10 @@
 // collector gives the lock up entirely before it signals).
 #include "threads/safepoint.h"
 
+#include <time.h>
+
+#include <cerrno>
+
 namespace {
 thread_local uint32_t lock_depth = 0;
 }
@@ -27,6 +31,17 @@ void world_lock_reacquire(uint32_t depth) {
 }
 
 uint32_t world_thread_count() { return 1; }
+// With one Lisp thread nobody waits on these locks: the depths are only
+// counted, and the context restores them.
+void thread_release_locks_to(const uint32_t*) {}
+
+void host_sleep_ms(unsigned ms) {
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = (long)(ms % 1000) * 1000000L;
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
 
 void world_stop() {}
 void world_run_mark_phase() {}

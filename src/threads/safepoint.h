@@ -23,6 +23,13 @@ void world_lock_reacquire(uint32_t depth);
 // handing the console to a host program need the caller to be the only
 // one.
 uint32_t world_thread_count();
+// The input, output and interpreter locks a non-local exit leaves behind:
+// give up the levels taken after the context whose depths are given.
+void thread_release_locks_to(const uint32_t* depths);
+
+// A pause of ms milliseconds of the calling thread (signals do not cut it
+// short).
+void host_sleep_ms(unsigned ms);
 
 // Collector side, called with the global lock held.
 void world_stop();              // park every other Lisp thread

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "eval/thread.h"
+#include "object/thread.h"
 #include "world_fixture.h"
 
 namespace {

@@ -141,7 +141,7 @@ TEST_F(PrinterTest, LongNamesDoNotOverflow) {
   for (int i = 0; i < 200; i++) mixed += "A(";
   std::string want;
   for (int i = 0; i < 200; i++) want += "A\\(";
-  set(STREAM_SYM_RIGHT_MARGIN, fx(1000000));
+  set(FS_PRINT_RIGHT_MARGIN, fx(1000000));
   EXPECT_EQ(pr(named(mixed)), want);
 }
 
@@ -373,7 +373,7 @@ std::vector<std::string> lines_of(const std::string& s) {
 
 TEST_F(PrinterTest, PiecesBreakAtTheRightMargin) {
   set(FS_PRINT_PRETTY, T);
-  set(STREAM_SYM_RIGHT_MARGIN, fx(20));
+  set(FS_PRINT_RIGHT_MARGIN, fx(20));
   std::string s = pr("(AAAA BBBB CCCC DDDD EEEE FFFF GGGG HHHH)");
   std::string joined;
   for (const std::string& l : lines_of(s)) {
@@ -384,7 +384,7 @@ TEST_F(PrinterTest, PiecesBreakAtTheRightMargin) {
   EXPECT_GT(lines_of(s).size(), 1u);
   EXPECT_EQ(joined, "(AAAA BBBB CCCC DDDD EEEE FFFF GGGG HHHH)");
   // A margin that is no fixnum falls back to 79.
-  set(STREAM_SYM_RIGHT_MARGIN, T);
+  set(FS_PRINT_RIGHT_MARGIN, T);
   std::string row;
   for (int i = 0; i < 30; i++) row += "ABC ";
   s = pr(("(" + row + ")").c_str());
@@ -394,14 +394,14 @@ TEST_F(PrinterTest, PiecesBreakAtTheRightMargin) {
 
 // Printed plainly to a string (or a file), data keeps its own lines.
 TEST_F(PrinterTest, PlainOutputIsNotBroken) {
-  set(STREAM_SYM_RIGHT_MARGIN, fx(20));
+  set(FS_PRINT_RIGHT_MARGIN, fx(20));
   std::string s = pr("(AAAA BBBB CCCC DDDD EEEE FFFF GGGG HHHH \"a long string here\")");
   EXPECT_EQ(s, "(AAAA BBBB CCCC DDDD EEEE FFFF GGGG HHHH \"a long string here\")");
 }
 
 TEST_F(PrinterTest, LongStringStartsOnItsOwnLine) {
   set(FS_PRINT_PRETTY, T);
-  set(STREAM_SYM_RIGHT_MARGIN, fx(20));
+  set(FS_PRINT_RIGHT_MARGIN, fx(20));
   std::string s = pr("(A \"a string that is far too long for the line\")");
   EXPECT_EQ(s, "(A\n   \"a string that is far too long for the line\")");
 }
@@ -431,7 +431,7 @@ TEST_F(PrinterTest, PrettyDefunLayout) {
 
 TEST_F(PrinterTest, PrettyListThatDoesNotFit) {
   set(FS_PRINT_PRETTY, T);
-  set(STREAM_SYM_RIGHT_MARGIN, fx(40));
+  set(FS_PRINT_RIGHT_MARGIN, fx(40));
   std::string s = pr("(FOO (BAR 1 2 3) (BAZ 4 5 6) (QUUX 7 8 9))");
   EXPECT_EQ(s,
             "(FOO (BAR 1 2 3)\n"
@@ -538,7 +538,7 @@ TEST_F(PrinterTest, SurvivesCollectionsWhilePrinting) {
     zvts->stack[acc.i].arg = cons(d, acc);
   }
   for (int i = 39; i >= 0; i--) want += std::to_string(i) + ".5" + (i ? " " : ")");
-  set(STREAM_SYM_RIGHT_MARGIN, fx(100000));
+  set(FS_PRINT_RIGHT_MARGIN, fx(100000));
   EXPECT_EQ(pr(acc), want);
   pop_to(mark);
   zv_gc_stress = saved;

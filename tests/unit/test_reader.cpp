@@ -11,7 +11,7 @@
 #include "eval/eval.h"
 #include "genesis/world.h"
 #include "io/stream.h"
-#include "text/chartab.h"
+#include "object/chartab.h"
 #include "text/reader.h"
 #include "text/strings.h"
 #include "world_fixture.h"

@@ -296,8 +296,8 @@ TEST_F(Streams, PeekChar) {
 }
 
 TEST_F(Streams, DesignatorsAndWrapper) {
-  EXPECT_EQ(input_stream(NIL), sym_value(STREAM_SYM_STANDARD_INPUT));
-  EXPECT_EQ(output_stream(T), sym_value(STREAM_SYM_TERMINAL));
+  EXPECT_EQ(input_stream(NIL), sym_value(FS_STANDARD_INPUT));
+  EXPECT_EQ(output_stream(T), sym_value(FS_TERMINAL_IO));
   EXPECT_TRUE(is_window_stream(output_stream(NIL)));
   EXPECT_EQ(TRAP(input_stream(make_fixnum(3))), E_TYPE);
   EXPECT_EQ(TRAP(output_stream(input("x"))), E_TYPE);
@@ -325,9 +325,9 @@ TEST_F(Streams, DesignatorsAndWrapper) {
 
 TEST_F(Streams, RightMarginAndColumns) {
   Value& s = keep(make_string_output_stream());
-  sym_set_value(STREAM_SYM_RIGHT_MARGIN, make_fixnum(60));
+  sym_set_value(FS_PRINT_RIGHT_MARGIN, make_fixnum(60));
   EXPECT_EQ(stream_right_margin(s), 60u);
-  sym_set_value(STREAM_SYM_RIGHT_MARGIN, NIL);
+  sym_set_value(FS_PRINT_RIGHT_MARGIN, NIL);
   EXPECT_EQ(stream_right_margin(s), 78u);
   zv_printer_column = 5;
   stream_write_cstr(s, "x\nyz");
@@ -354,7 +354,7 @@ class LineMode : public Streams {
 
 TEST_F(LineMode, TerminalReadsLinesAndPrompts) {
   console_attach_standard_windows();
-  Value& term = keep(sym_value(STREAM_SYM_TERMINAL));
+  Value& term = keep(sym_value(FS_TERMINAL_IO));
   ASSERT_TRUE(stream_window(term) != nullptr);
   window_clear_input(stream_window(term));
   sym_set_value(FS_PROMPT, lisp_string("> "));
@@ -377,7 +377,7 @@ TEST_F(LineMode, TerminalReadsLinesAndPrompts) {
 
 TEST_F(LineMode, EndOfInputInABreakLoopEndsTheSession) {
   console_attach_standard_windows();
-  Value& term = keep(sym_value(STREAM_SYM_TERMINAL));
+  Value& term = keep(sym_value(FS_TERMINAL_IO));
   window_clear_input(stream_window(term));
   feed("");
   EXPECT_EXIT(
@@ -390,8 +390,8 @@ TEST_F(LineMode, EndOfInputInABreakLoopEndsTheSession) {
 
 TEST_F(LineMode, TerminalWritesUtf8) {
   console_attach_standard_windows();
-  Value& term = keep(sym_value(STREAM_SYM_TERMINAL));
-  Value& status = keep(sym_value(STREAM_SYM_STATUS_WINDOW));
+  Value& term = keep(sym_value(FS_TERMINAL_IO));
+  Value& status = keep(sym_value(FS_STATUS_STREAM));
   testing::internal::CaptureStdout();
   stream_write_cstr(term, "x\xC0\n");
   stream_write_cstr(status, "silent");

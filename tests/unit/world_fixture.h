@@ -8,11 +8,12 @@
 #include <cstring>
 
 #include "builtins/table.h"
-#include "eval/thread.h"
+#include "image/startup.h"
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "object/thread.h"
 
 // Records at the top of the built-in table that tests borrow for routines
 // of their own, clear of the built-ins that take the spare records from
@@ -30,6 +31,7 @@ struct WorldParams {
 
 // Frees any world left by an earlier test and builds a new one.
 inline void test_world_init(const WorldParams& p = WorldParams()) {
+  zorva_register_hooks();
   window_init();
   mem_free_areas(false, true);
   mem_default_header();
@@ -38,6 +40,7 @@ inline void test_world_init(const WorldParams& p = WorldParams()) {
   store_u32(zvm.header + HDR_HEAP_CAP, p.heap_bytes);
   store_u32(zvm.header + HDR_INIT_CONS, p.cons_cells);
   ASSERT_EQ(mem_allocate_areas(0, true), 0);
+  bi_init_counts();
   mem_post_load(zvm.cons_first, 1);
   zvm.heap_static = 0;
   zvm.msg_area = 0;

@@ -11,7 +11,7 @@
 
 #include "object/value.h"
 
-struct Context;  // eval/context.h
+struct Context;  // eval/context.h: the evaluator's context records
 
 struct StackEntry {
   Value arg;      // a Value, or for a context the context record's number

@@ -1,6 +1,6 @@
 // The first thread's state and the stack reset shared by start-up, image
 // loading and saving.
-#include "eval/thread.h"
+#include "object/thread.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The character attribute table, built at compile time from its rules so
 // that the rules, not 256 numbers, are what a reader checks.
-#include "text/chartab.h"
+#include "object/chartab.h"
 
 #include <array>
 

@@ -1,0 +1,47 @@
+// The listener: the break loop that errors, warnings and breaks enter,
+// and the one place that decides what the end of input means.
+#pragma once
+
+#include <cstdint>
+
+#include "object/value.h"
+
+// Break loop flags.
+enum : uint16_t {
+  BRK_NOT_CONTINUABLE = 0x08,
+  BRK_VALUE = 0x20,
+};
+// Run a break loop; returns the value to go on with.
+Value break_loop(uint16_t flags);
+
+// How a listener talks to the terminal.  The default uses the terminal
+// stream (symbol 0xB9) through the reader and printer; tests and the
+// console may replace it.  read_key returns a character code, a key code
+// (0x100 and up), or -1 at the end of input.
+struct ListenerIo {
+  int (*read_key)(Value stream);
+  void (*unread_key)(Value stream, int c);
+  Value (*read_form)(Value stream);
+  void (*print_values)(Value stream);  // the current multiple values
+};
+extern ListenerIo zv_listener_io;
+extern const ListenerIo zv_default_listener_io;
+
+// Keys of the break loop.
+enum : int {
+  KEY_DEBUG = 0x13B,
+  KEY_CONTINUE = 0x13D,
+  KEY_SHOW_AGAIN = 0x13F,
+  KEY_LEAVE_LEVEL = 0x347,
+};
+
+// The end of input where the terminal is read.  At top level it returns,
+// the read reports the end, and the top level ends the session with exit
+// code 0; inside a break loop it ends the session here with exit code 1,
+// so scripts see the failure.
+void listener_end_of_input();
+
+// How the session ends: program entry replaces the hook to shut the world
+// down first; the default flushes standard output and exits.
+extern void (*listener_exit_hook)(int code);
+[[noreturn]] void listener_exit(int code);
