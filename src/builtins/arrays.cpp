@@ -25,9 +25,6 @@ constexpr uint32_t E_MANY_SUBSCRIPTS = 0x1434;  // 5172
 constexpr uint32_t E_TOO_LARGE = 0x144B;        // 5195
 constexpr uint32_t E_TOO_LONG = 0x104B;         // 4171
 
-// The signaller returns only with a replacement value for the call.
-inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 // ---------------------------------------------------------------------------
 // Subscripts
 

@@ -32,9 +32,8 @@ namespace {
 // Fixed symbols: the protocol functions and the operation names passed to
 // the missing-slot function.
 
-inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
-bool memq(Value x, Value list) {
+// Symbols compared as symbols, whatever tag they carry.
+bool memq_normal(Value x, Value list) {
   x = symbol_normal(x);
   for (; cons_p(list); list = cdr(list))
     if (symbol_normal(car(list)) == x) return true;
@@ -169,7 +168,7 @@ Value copy_list(Value list, Value* last) {
 // Whether any effective slot of cls takes `name` as an initarg.
 bool accepts_initarg(Value cls, Value name) {
   for (Value s = word_or_nil(cls, CW_SLOTS); cons_p(s); s = cdr(s))
-    if (memq(name, word_or_nil(car(s), SD_INITARGS))) return true;
+    if (memq_normal(name, word_or_nil(car(s), SD_INITARGS))) return true;
   return false;
 }
 
@@ -179,7 +178,7 @@ bool accepts_initarg(Value cls, Value name) {
 Value check_initargs(Value cls, Value initargs) {
   if (!is_class(cls)) return wrong_type(cls);
   Value meta = word_or_nil(cls, CW_METACLASS);
-  if (!finalized(cls) || !memq(fixed_class(FIXED_CLASS_STANDARD), word_or_nil(meta, CW_PRECEDENCE)))
+  if (!finalized(cls) || !memq_normal(fixed_class(FIXED_CLASS_STANDARD), word_or_nil(meta, CW_PRECEDENCE)))
     return lisp_error(E_BAD_TYPE_SPEC, word_or_nil(cls, CW_NAME));
   if (!is_list(initargs)) return wrong_type(initargs);
   Value prev = NIL, p = initargs;  // prev: the value cell before p
@@ -450,7 +449,7 @@ Value bi_fill_slots_from_initargs(Value, Value) {
     Value inits = word_or_nil(def, SD_INITARGS);
     bool given = false;
     for (uint32_t k = 3; k + 1 <= nargs && !given; k += 2) {
-      if (memq(argument(k), inits)) {
+      if (memq_normal(argument(k), inits)) {
         value = argument(k + 1);
         given = true;
       }
@@ -466,7 +465,7 @@ Value bi_fill_slots_from_initargs(Value, Value) {
     } else {
       Value names = argument(2);
       Value form = word_or_nil(def, SD_INITFORM);
-      if (!cons_p(form) || !(names == T || memq(word_or_nil(def, SD_NAME), names))) continue;
+      if (!cons_p(form) || !(names == T || memq_normal(word_or_nil(def, SD_NAME), names))) continue;
       if (!slot_cell(o, def, &holder, &loc)) {
         wrong_type(def);
         continue;
@@ -810,7 +809,7 @@ Value class_of(Value x) {
       if (t == TAG_VECTOR && ht == HT_BYTES && (heap_hdr1(x) & HDR_ONE_DIM))
         c = FIXED_CLASS_STRING;
       else if (t == TAG_VECTOR && ht == HT_ARRAY)
-        c = (heap_hdr1(x) >> 24) == 1 ? FIXED_CLASS_VECTOR : FIXED_CLASS_ARRAY;
+        c = heap_is_one_dim(x) ? FIXED_CLASS_VECTOR : FIXED_CLASS_ARRAY;
       else if (arr_is_header(x))
         c = arr_rank(x) != 1          ? FIXED_CLASS_ARRAY
             : arr_holds_characters(x) ? FIXED_CLASS_STRING

@@ -39,6 +39,7 @@ enum : uint32_t {
   FIXED_CLASS_SYMBOL = 0x210,
   FIXED_CLASS_VECTOR = 0x228,
   FIXED_CLASS_ARRAY = 0x240,
+  FIXED_CLASS_DIRECTORY_ENTRY = 0x258,  // the structure DIRECTORY returns
 };
 inline Value fixed_class(uint32_t offset) { return (uint32_t(TAG_OBJECT) << 24) | offset; }
 

@@ -203,16 +203,10 @@ uint32_t hash_in(Value key, Flavour f) {
 // ---------------------------------------------------------------------------
 // Slots
 
-bool odd_is_prime(uint32_t m) {
-  for (uint32_t d = 3; d <= m / d; d += 2)
-    if (m % d == 0) return false;
-  return true;
-}
-
 // A slot vector the probe sequence can run on: a simple vector whose key
 // half has a prime number of slots, at least 5.
 bool usable_slots(Value slots) {
-  if (tag_of(slots) != TAG_VECTOR || heap_type(slots) != HT_ARRAY || (heap_hdr1(slots) >> 24) != 1)
+  if (tag_of(slots) != TAG_VECTOR || heap_type(slots) != HT_ARRAY || !heap_is_one_dim(slots))
     return false;
   uint32_t c = heap_length(slots) / 2;
   return c >= 5 && (c & 1) && odd_is_prime(c);
@@ -414,13 +408,10 @@ bool keys_in_place(Value table) {
 // ---------------------------------------------------------------------------
 // Argument checks of the built-ins
 
-// The signaller returns only with a replacement value for the call.
-inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 // A kind-2 built-in that takes exactly two arguments.
 bool valid_test(Value fn) {
   if (tag_of(fn) != TAG_BUILTIN + 2) return false;
-  uint32_t n = fn & 0xFFFF;
+  uint32_t n = builtin_number(fn);
   return n < zv_bi_live && zv_builtins[n].fn && zv_builtins[n].kind == 2 &&
          zv_builtins[n].count == 2;
 }

@@ -20,9 +20,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Arguments and errors
 
-// The signaller returns only with a replacement value for the call.
-inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 // Positions and counts: a fixnum, or a 64-bit integer clamped to 32 bits,
 // so that a huge position lies beyond every list instead of wherever its
 // low bits would put it.

@@ -28,8 +28,6 @@ void check_surplus(uint32_t max) {
   if (arg_count() > max) lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, arg(max + 1));
 }
 
-inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 // ---------------------------------------------------------------------------
 // Numbers taken apart
 

@@ -35,7 +35,7 @@ enum Kind { LIST, VECTOR, STRING, NONE };
 Kind kind_of(Value s) {
   uint32_t t = tag_of(value_check(s));
   if (t == TAG_CONS) return LIST;
-  if (t != TAG_VECTOR || (heap_hdr1(s) >> 24) != 1) return NONE;
+  if (t != TAG_VECTOR || !heap_is_one_dim(s)) return NONE;
   if (heap_type(s) == HT_ARRAY) return VECTOR;
   return heap_type(s) == HT_BYTES ? STRING : NONE;
 }

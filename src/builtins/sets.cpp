@@ -184,10 +184,6 @@ namespace {
 // element).  A list argument advances in its own stack slot, which keeps it
 // rooted.
 
-bool is_rank1_vector(Value v) {
-  return tag_of(v) == TAG_VECTOR && heap_type(v) == HT_ARRAY && (heap_hdr1(v) >> 24) == 1;
-}
-
 // Element k of the sequence in stack slot `slot`, advancing a list; false
 // when the sequence is exhausted.
 bool take_element(uint16_t slot, uint32_t k, Value* out) {
@@ -199,7 +195,7 @@ bool take_element(uint16_t slot, uint32_t k, Value* out) {
     zvts->stack[slot].arg = cons_p(next) ? next : NIL;  // a dotted tail ends it
     return true;
   }
-  if (is_rank1_vector(s)) {
+  if (is_simple_vector(s)) {
     if (k >= heap_length(s)) return false;
     *out = heap_word(s, k);
     return true;
@@ -217,7 +213,7 @@ Value quantify(bool stop_on_nil) {
   for (uint32_t i = 2; i <= n; i++) arr_simplify_arg(i);
   for (uint32_t i = 2; i <= n; i++) {
     Value s = value_check(arg(i));
-    if (!is_list(s) && !is_rank1_vector(s) && !is_string(s)) return lisp_error(E_WRONG_TYPE, s);
+    if (!is_list(s) && !is_simple_vector(s) && !is_string(s)) return lisp_error(E_WRONG_TYPE, s);
   }
   for (uint32_t k = 0;; k++) {
     push_frame(zvts->stack[frame - 1].arg, ST_CALL_FRAME);

@@ -29,12 +29,6 @@ inline bool is_instance_like(Value v) {
 inline bool is_expander(Value e) { return cons_p(e) && is_sym_index(car(e), FS_MACRO); }
 inline bool is_predefined(Value e) { return cons_p(e) && tag_of(car(e)) == TAG_BUILTIN + 2; }
 
-bool memq(Value x, Value list) {
-  for (; cons_p(list); list = cdr(list))
-    if (car(list) == x) return true;
-  return false;
-}
-
 // An invalid specifier is a hard error; nothing satisfies it.
 bool bad_spec(Value spec) {
   lisp_error(E_BAD_TYPE_SPEC, spec);
@@ -501,7 +495,7 @@ Value lisp_type_of(Value x) {
         case HT_BYTES:
           return sym(FS_STRING);
         case HT_ARRAY:
-          return sym((heap_hdr1(x) >> 24) == 1 ? FS_VECTOR : FS_ARRAY);
+          return sym(heap_is_one_dim(x) ? FS_VECTOR : FS_ARRAY);
         case HT_HASH:
           return sym(FS_HASH_TABLE);
         default:

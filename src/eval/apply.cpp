@@ -85,7 +85,7 @@ Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn) {
   for (uint32_t hops = 0;; hops++) {
     uint32_t t = tag_of(fn);
     if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
-      uint32_t n = fn & 0xFFFF;
+      uint32_t n = builtin_number(fn);
       uint32_t count = zv_builtins[n].count;
       uint32_t nargs = frame - ts->septr;
       if (nargs < count) return lisp_error(E_FEW_ARGS_CALL);

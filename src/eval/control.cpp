@@ -28,6 +28,10 @@ uint16_t find_guarded(uint16_t flag, Value x) {
 
 }  // namespace
 
+// BLOCK and CATCH look alike but stay two loops: setjmp must be called in
+// the frame that stays live while the body runs, so the loop cannot move
+// into a helper both share, and a longjmp into it may only rely on what
+// each loop keeps in the context (hence ts is read anew after setjmp).
 Value sf_block(Value args, Value) {
   if (!cons_p(args)) return lisp_error(E_FEW_ARGS);
   ThreadState* ts = zvts;

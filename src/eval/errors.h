@@ -67,6 +67,9 @@ Value lisp_error(uint32_t code, const Value* objects);
 Value lisp_error(uint32_t code);
 Value lisp_error(uint32_t code, Value a);
 Value lisp_error(uint32_t code, Value a, Value b);
+// The usual complaint about an argument: error 5170 with it.  The
+// signaller returns only with a replacement value for the call.
+inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
 // The hard kind for callers that must not go on: never returns.
 [[noreturn]] void lisp_fatal_error(uint32_t code, Value a = NIL);
 

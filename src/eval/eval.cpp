@@ -351,13 +351,13 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
     }
     uint32_t t = tag_of(fn);
     if (t == TAG_BUILTIN) {  // special form
-      uint32_t n = fn & 0xFFFF;
+      uint32_t n = builtin_number(fn);
       ts->current_builtin = static_cast<uint16_t>(n);
       v = zv_builtins[n].fn(cdr(form), NIL);
       break;
     }
     if (t == TAG_BUILTIN + 1) {  // macro built-in: the whole form
-      uint32_t n = fn & 0xFFFF;
+      uint32_t n = builtin_number(fn);
       ts->current_builtin = static_cast<uint16_t>(n);
       root_push(&cell);  // displacement stores into it
       Value e = zv_builtins[n].fn(form, NIL);
@@ -370,7 +370,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
         v = call_apply_hook(ts, frame);
         break;
       }
-      uint32_t n = fn & 0xFFFF;
+      uint32_t n = builtin_number(fn);
       uint32_t count = zv_builtins[n].count;
       if (eval_builtin_args(ts, frame, t - TAG_BUILTIN, count, &v)) v = run_builtin(ts, n, count);
       break;

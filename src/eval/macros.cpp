@@ -64,7 +64,7 @@ bool is_macro_call(Value form) {
 Value expand_once(Value form, Value env) {
   Value def = macro_definition(symbol_normal(car(form)));
   if (tag_of(def) == TAG_BUILTIN + 1) {
-    uint32_t n = def & 0xFFFF;
+    uint32_t n = builtin_number(def);
     uint16_t saved = zvts->current_builtin;
     zvts->current_builtin = static_cast<uint16_t>(n);
     Value e = zv_builtins[n].fn(form, NIL);

@@ -43,12 +43,6 @@ uint32_t string_hash(const uint8_t* bytes, uint32_t n) {
   return s & 0x7FFFFF;
 }
 
-bool odd_is_prime(uint32_t m) {
-  for (uint32_t d = 3; d * d <= m; d += 2)
-    if (m % d == 0) return false;
-  return true;
-}
-
 // A reader macro function: a fixed-argument built-in (tag 7).
 bool reader_function(uint32_t n, Value* out) {
   Value f = bi_value(n);
@@ -95,7 +89,7 @@ bool make_type_table() {
   zvm.roots[ROOT_TYPE_TABLE] = table;
   for (const ClassSpec& spec : zv_static_classes) {
     Value name = sym_intern_cstr(spec.name);  // exists: no allocation
-    if (!gen_hash_put_new(zvm.roots[ROOT_TYPE_TABLE], name, class_at(spec.offset))) return false;
+    if (!gen_hash_put_new(zvm.roots[ROOT_TYPE_TABLE], name, fixed_class(spec.offset))) return false;
   }
   return true;
 }

@@ -45,8 +45,6 @@ const ClassSpec zv_static_classes[STATIC_CLASS_COUNT] = {
 
 namespace {
 
-constexpr uint32_t CLASS_WORD_SLOTS = 7;
-
 // Slots of a directory entry, at locations 1..6 in this order.
 const char* const directory_entry_slots[] = {"NAME",       "ATTRIBUTES",  "SIZE",
                                              "WRITE-TIME", "ACCESS-TIME", "CREATION-TIME"};
@@ -80,9 +78,9 @@ bool precedence_list(const ClassSpec& spec, Value* out) {
       root_pop();
       return gen_fail("class %s: no class %s", spec.name, spec.supers[i]);
     }
-    list = cons(class_at(super->offset), list);
+    list = cons(fixed_class(super->offset), list);
   }
-  *out = cons(class_at(spec.offset), list);
+  *out = cons(fixed_class(spec.offset), list);
   root_pop();
   return true;
 }
@@ -103,7 +101,7 @@ void add_directory_entry_slots() {
     slots = cons(def, slots);
   }
   root_pop(2);
-  heap_set_word(class_at(STRUCT_DIRECTORY_ENTRY), CLASS_WORD_SLOTS, slots);
+  heap_set_word(fixed_class(FIXED_CLASS_DIRECTORY_ENTRY), CW_SLOTS, slots);
 }
 
 }  // namespace
@@ -124,8 +122,8 @@ bool gen_reserve_static_classes() {
 
 bool gen_fill_static_classes() {
   for (const ClassSpec& spec : zv_static_classes) {
-    Value c = class_at(spec.offset);  // static: never moves
-    heap_set_word(c, 0, class_at(spec.metaclass));
+    Value c = fixed_class(spec.offset);  // static: never moves
+    heap_set_word(c, 0, fixed_class(spec.metaclass));
     heap_set_word(c, 1, sym_intern_cstr(spec.name));
     heap_set_word(c, 3, make_fixnum(spec.word3));
     Value cpl = NIL;

@@ -16,29 +16,8 @@
 
 #include <cstdint>
 
+#include "builtins/classes.h"
 #include "object/value.h"
-
-// Offsets the kernel names.
-enum : uint32_t {
-  CLASS_STANDARD_CLASS = 0x08,   // metaclass of ordinary classes
-  CLASS_STRUCTURE_CLASS = 0x38,  // metaclass whose classes have no instance slots
-  CLASS_BUILT_IN_CLASS = 0x68,   // metaclass of classes never instantiated
-  CLASS_T = 0xC4,
-  CLASS_CHARACTER = 0x108,
-  CLASS_CONS = 0x120,
-  CLASS_FLOAT = 0x138,
-  CLASS_FUNCTION = 0x150,
-  CLASS_INTEGER = 0x168,
-  CLASS_COMPLEX = 0x180,
-  CLASS_NULL = 0x1B0,
-  CLASS_STRING = 0x1F8,
-  CLASS_SYMBOL = 0x210,
-  CLASS_VECTOR = 0x228,  // simple general vectors
-  CLASS_ARRAY = 0x240,   // other general arrays
-  STRUCT_DIRECTORY_ENTRY = 0x258,
-};
-
-inline Value class_at(uint32_t offset) { return (uint32_t(TAG_OBJECT) << 24) | offset; }
 
 struct ClassSpec {
   uint32_t offset;  // heap offset; each follows the one before

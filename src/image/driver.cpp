@@ -92,12 +92,6 @@ void install_signal_handlers() {
 // ---------------------------------------------------------------------------
 // One-time initialisation
 
-bool memq(Value x, Value list) {
-  for (; cons_p(list); list = cdr(list))
-    if (car(list) == x) return true;
-  return false;
-}
-
 bool has_function(uint32_t sym) {
   Value f = sym_function(sym);
   return !nil_p(f) && !is_no_value(f);

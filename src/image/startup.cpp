@@ -206,12 +206,6 @@ static void close_runtime_files() { files_close_all(); }
 // ---------------------------------------------------------------------------
 // Arguments into the Lisp world
 
-static bool memq(Value x, Value list) {
-  for (; cons_p(list); list = cdr(list))
-    if (car(list) == x) return true;
-  return false;
-}
-
 // Destructive: the features list belongs to the world being started.
 static Value delete_eq(Value x, Value list) {
   while (cons_p(list) && car(list) == x) list = cdr(list);

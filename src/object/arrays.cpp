@@ -34,7 +34,7 @@ uint32_t arr_total_size(Value a) {
     return uint32_t(total);
   }
   uint32_t len = heap_length(a), raw = heap_raw_words(a);
-  if (heap_type(a) != HT_ARRAY || (heap_hdr1(a) >> 24) == 1) return len;
+  if (heap_type(a) != HT_ARRAY || heap_is_one_dim(a)) return len;
   return raw < len ? len - raw : 0;
 }
 

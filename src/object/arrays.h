@@ -19,7 +19,7 @@ inline bool arr_is_general(Value v) {
   return tag_of(value_check(v)) == TAG_VECTOR && heap_type(v) == HT_ARRAY;
 }
 // A general vector: rank 1 (header byte 3 is 1).  Strings are not.
-inline bool arr_is_vector(Value v) { return arr_is_general(v) && (heap_hdr1(v) >> 24) == 1; }
+inline bool arr_is_vector(Value v) { return arr_is_general(v) && heap_is_one_dim(v); }
 
 // ---------------------------------------------------------------------------
 // Array headers: arrays with a fill pointer, adjustable arrays and
@@ -48,7 +48,7 @@ inline bool arr_is_header(Value v) {
 inline bool arr_is_array(Value v) { return arr_is_general(v) || is_string(v) || arr_is_header(v); }
 // A vector of any kind: rank 1.
 inline bool arr_is_any_vector(Value v) {
-  return (tag_of(value_check(v)) == TAG_VECTOR && (heap_hdr1(v) >> 24) == 1 &&
+  return (tag_of(value_check(v)) == TAG_VECTOR && heap_is_one_dim(v) &&
           (heap_type(v) == HT_ARRAY || heap_type(v) == HT_BYTES)) ||
          (arr_is_header(v) && heap_length(v) == ARR_HEADER_WORDS + 1);
 }

@@ -44,6 +44,13 @@ void mem_link_free_cells(uint32_t from);
 Value mem_alloc_cons();             // raw cell: caller stores car and cdr
 Value cons(Value a, Value d);       // roots a and d across the allocation
 
+// Whether x is an element of list, compared with EQ.
+inline bool memq(Value x, Value list) {
+  for (; cons_p(list); list = cdr(list))
+    if (car(list) == x) return true;
+  return false;
+}
+
 // Reverses a proper list in place (its own cells, relinked); allocates
 // nothing.
 inline Value nreverse_list(Value list) {

@@ -45,12 +45,6 @@ bool name_is(uint32_t index, const uint8_t* bytes, uint32_t n) {
   std::exit(1);
 }
 
-bool odd_is_prime(uint32_t p) {
-  for (uint32_t d = 3; d * d <= p; d += 2)
-    if (p % d == 0) return false;
-  return true;
-}
-
 // A name that lies in the vector heap moves when a collection compacts the
 // heap, so it is copied out before anything can allocate.  One buffer per
 // thread, grown as needed and never freed, so a non-local exit leaks nothing.

@@ -27,6 +27,13 @@ constexpr uint16_t HASH_SLOT_DELETED = 0x8001;
 // Smallest odd number at or above cap + cap / 16 with no odd divisor d,
 // 3 <= d, d * d <= P.  16000 gives 17011.
 uint32_t sym_hash_size_for(uint32_t capacity);
+// Whether the odd number m has no odd divisor d, 3 <= d, d * d <= m: the
+// test of the symbol hash sizes and the hash-table capacities.
+inline bool odd_is_prime(uint32_t m) {
+  for (uint32_t d = 3; d <= m / d; d += 2)
+    if (m % d == 0) return false;
+  return true;
+}
 
 uint32_t sym_hash(const uint8_t* bytes, uint32_t n);
 

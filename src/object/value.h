@@ -137,6 +137,9 @@ inline Value make_builtin(uint32_t kind, uint32_t number) {
   return ((TAG_BUILTIN + kind) << 24) | (number & 0xFFFF);
 }
 inline bool is_builtin(Value v) { return tag_of(v) >= 5 && tag_of(v) <= 9; }
+// The number and the calling kind of a built-in Value.
+inline uint32_t builtin_number(Value v) { return v & 0xFFFF; }
+inline uint32_t builtin_kind(Value v) { return tag_of(v) - TAG_BUILTIN; }
 
 // ---------------------------------------------------------------------------
 // The world: process-wide memory descriptors
@@ -273,6 +276,9 @@ inline uint32_t heap_hdr1(Value v) { return load_u32(heap_addr(v) + 4); }
 inline void heap_set_hdr1(Value v, uint32_t h) { store_u32(heap_addr(v) + 4, h); }
 inline uint32_t heap_length(Value v) { return heap_hdr1(v) & HDR_LEN_MASK; }
 inline uint32_t heap_raw_words(Value v) { return heap_hdr1(v) >> 25; }
+// One-dimensional and no trailing raw words: a string or a simple vector
+// (header word 1, top byte 1).
+inline bool heap_is_one_dim(Value v) { return (heap_hdr1(v) >> 24) == 1; }
 inline uint8_t* heap_data(Value v) { return heap_addr(v) + 8; }
 inline Value heap_word(Value v, uint32_t i) { return load_u32(heap_data(v) + 4 * i); }
 inline void heap_set_word(Value v, uint32_t i, Value x) { store_u32(heap_data(v) + 4 * i, x); }
@@ -377,7 +383,7 @@ inline uint8_t heap_type_of(Value v) {
 }
 inline bool is_string(Value v) { return tag_of(value_check(v)) == TAG_VECTOR && is_string_raw(v); }
 inline bool is_simple_vector(Value v) {
-  return tag_of(value_check(v)) == TAG_VECTOR && heap_type(v) == HT_ARRAY && (heap_hdr1(v) >> 24) == 1;
+  return tag_of(value_check(v)) == TAG_VECTOR && heap_type(v) == HT_ARRAY && heap_is_one_dim(v);
 }
 
 // Unchecked variants for hot paths that have already classified the word.

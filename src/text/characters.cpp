@@ -16,8 +16,6 @@ namespace {
 constexpr uint32_t ERR_NOT_A_CHARACTER = 0x2453;  // 9299: object, type symbol
 constexpr Value TYPE_CHARACTER = 0x0100006C;
 
-Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 bool special_key(Value c) { return c & CHAR_SPECIAL_KEY; }
 
 // Special keys are no letters, whatever their low byte.

@@ -525,7 +525,7 @@ void pc_char(Value ch, bool escape) {
 void pc_builtin_name(uint32_t n) {
   for (uint32_t i = 0; i < zvm.sym_count; i++) {
     Value f = sym_function(i);
-    if (!is_builtin(f) || (f & 0xFFFF) != n) continue;
+    if (!is_builtin(f) || builtin_number(f) != n) continue;
     Value name = sym_name(i);
     if (!is_string_raw(name)) continue;
     pc_add(' ');
@@ -535,7 +535,7 @@ void pc_builtin_name(uint32_t n) {
 }
 
 void pc_builtin(Value x) {
-  uint32_t kind = tag_of(x) - TAG_BUILTIN, n = x & 0xFFFF;
+  uint32_t kind = builtin_kind(x), n = builtin_number(x);
   if (kind <= 1) {
     pc_add(kind == 0 ? "#<Special form " : "#<Compiled macro ");
     pc_addf("%lld", n);
@@ -798,7 +798,7 @@ inline uint32_t array_rank(Value a) {
 
 // The short forms of *PRINT-ARRAY* NIL.
 void pc_array_short(Value a) {
-  if ((heap_hdr1(a) >> 24) == 1)
+  if (heap_is_one_dim(a))
     pc_addf("#<General simple vector, size %lld>", heap_length(a));
   else
     pc_addf("#<General simple array of %lld dimensions>", array_rank(a));
@@ -880,7 +880,7 @@ uint32_t flat_width(Printer* P, Value x, uint32_t limit, uint32_t depth) {
   if (!compound) return atom_width(P, x);
   if (!nil_p(lv) && !is_no_value(lv) && depth >= limit_of(lv)) return 1;
   if (is_array_object(x)) {
-    if ((heap_hdr1(x) >> 24) != 1) return limit + 1;
+    if (!heap_is_one_dim(x)) return limit + 1;
     uint32_t n = heap_length(x), w = 2, len = print_length();
     for (uint32_t i = 0; i < n && w <= limit; i++) {
       if (i >= len) return w + 4;
@@ -1365,7 +1365,7 @@ void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
     else
       print_list_plain(P, x, brace);
   } else if (array) {
-    if ((heap_hdr1(x) >> 24) == 1)
+    if (heap_is_one_dim(x))
       print_vector(P, x);
     else
       print_array(P, x);

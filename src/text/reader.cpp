@@ -474,7 +474,7 @@ Value read_token(Value s, uint32_t flags) {
 bool is_hash_table(Value v) { return tag_of(v) == TAG_OBJECT && heap_type(v) == HT_HASH; }
 
 bool is_reader_builtin(Value f, uint32_t lo, uint32_t hi) {
-  return tag_of(f) == TAG_BUILTIN + 2 && (f & 0xFFFF) >= lo && (f & 0xFFFF) <= hi;
+  return tag_of(f) == TAG_BUILTIN + 2 && builtin_number(f) >= lo && builtin_number(f) <= hi;
 }
 
 bool call_standard_macro(uint32_t n, Value s, Value ch, Value* out);
@@ -482,8 +482,8 @@ bool call_standard_macro(uint32_t n, Value s, Value ch, Value* out);
 // Call a macro function: the kernel's own directly, others through the
 // general call; false when it read nothing.
 bool call_macro(Value fn, Value s, Value ch, Value arg, bool dispatch, Value* out) {
-  if (!dispatch && is_reader_builtin(fn, 0, 6)) return call_standard_macro(fn & 0xFFFF, s, ch, out);
-  if (dispatch && is_reader_builtin(fn, 7, 15)) return sharp_call(fn & 0xFFFF, s, ch, arg, out);
+  if (!dispatch && is_reader_builtin(fn, 0, 6)) return call_standard_macro(builtin_number(fn), s, ch, out);
+  if (dispatch && is_reader_builtin(fn, 7, 15)) return sharp_call(builtin_number(fn), s, ch, arg, out);
   Value args[3] = {s, ch, arg};
   *out = call_function(fn, dispatch ? 3 : 2, args);
   return zvts->mv_count != 0;

@@ -17,9 +17,6 @@ namespace {
 
 constexpr uint32_t ERR_TOO_LONG = 0x144B;  // 5195: size of a string
 
-// Keyword numbers.
-Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
-
 struct Range {
   uint32_t start, end;
 };

@@ -163,7 +163,7 @@ TEST_F(Genesis, NilTAndPermanence) {
 
 TEST_F(Genesis, ClassesAtTheirOffsets) {
   for (const ClassSpec& spec : zv_static_classes) {
-    Value c = class_at(spec.offset);
+    Value c = fixed_class(spec.offset);
     ASSERT_EQ(heap_type(c), HT_CLASS) << spec.name;
     EXPECT_EQ(heap_length(c), spec.words) << spec.name;
     EXPECT_EQ(name_of(symbol_index(heap_word(c, 1))), spec.name);
@@ -178,7 +178,7 @@ TEST_F(Genesis, ClassesAtTheirOffsets) {
       EXPECT_EQ(heap_type(car(l)), HT_CLASS) << spec.name;
       last = l;
     }
-    EXPECT_EQ(car(last), class_at(CLASS_T)) << spec.name;
+    EXPECT_EQ(car(last), fixed_class(FIXED_CLASS_T)) << spec.name;
     EXPECT_LE(spec.offset + 8 + 4 * spec.words, zvm.heap_static + 8) << spec.name;
   }
 }
@@ -187,20 +187,20 @@ TEST_F(Genesis, ClassesAtTheirOffsets) {
 TEST_F(Genesis, BuiltInClassesNamePredicates) {
   int built_in = 0;
   for (const ClassSpec& spec : zv_static_classes) {
-    if (spec.metaclass != CLASS_BUILT_IN_CLASS) continue;
+    if (spec.metaclass != FIXED_CLASS_BUILT_IN) continue;
     built_in++;
     EXPECT_EQ(zv_builtins[spec.word3].kind, 2) << spec.name;
     EXPECT_EQ(zv_builtins[spec.word3].count, 1) << spec.name;
   }
   EXPECT_EQ(built_in, 15);
   // Classes with 24 bytes between them have room for words 0-3 only.
-  for (uint32_t off = CLASS_CHARACTER; off < STRUCT_DIRECTORY_ENTRY; off += 24)
-    EXPECT_EQ(heap_length(class_at(off)), 4u) << off;
+  for (uint32_t off = FIXED_CLASS_CHARACTER; off < FIXED_CLASS_DIRECTORY_ENTRY; off += 24)
+    EXPECT_EQ(heap_length(fixed_class(off)), 4u) << off;
 }
 
 TEST_F(Genesis, DirectoryEntryStructure) {
-  Value c = class_at(STRUCT_DIRECTORY_ENTRY);
-  EXPECT_EQ(heap_offset(heap_word(c, 0)), CLASS_STRUCTURE_CLASS);
+  Value c = fixed_class(FIXED_CLASS_DIRECTORY_ENTRY);
+  EXPECT_EQ(heap_offset(heap_word(c, 0)), FIXED_CLASS_STRUCTURE);
   const char* names[] = {"NAME",       "ATTRIBUTES",  "SIZE",
                          "WRITE-TIME", "ACCESS-TIME", "CREATION-TIME"};
   Value slots = heap_word(c, 7);
@@ -341,7 +341,7 @@ TEST_F(Genesis, HashTableLayout) {
 TEST_F(Genesis, TypeTableFindsEveryClass) {
   Value table = zvm.roots[ROOT_TYPE_TABLE];
   for (const ClassSpec& spec : zv_static_classes)
-    EXPECT_EQ(table_get(table, make_symbol(index_named(spec.name))), class_at(spec.offset))
+    EXPECT_EQ(table_get(table, make_symbol(index_named(spec.name))), fixed_class(spec.offset))
         << spec.name;
   EXPECT_EQ(table_get(zvm.roots[ROOT_PLACE_EXPANDERS], make_symbol(FS_QUOTE)), NO_VALUE);
 }
@@ -414,7 +414,7 @@ TEST(GenesisStress, SameWorldUnderCollections) {
       EXPECT_EQ(sym_function(index_named(zv_builtin_names[n])), bi_value(n)) << n;
   for (const ClassSpec& spec : zv_static_classes)
     EXPECT_EQ(table_get(zvm.roots[ROOT_TYPE_TABLE], make_symbol(index_named(spec.name))),
-              class_at(spec.offset));
+              fixed_class(spec.offset));
 }
 
 namespace {

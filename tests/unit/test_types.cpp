@@ -57,10 +57,10 @@ TEST_F(Types, TypeOfEveryKindOfValue) {
   EXPECT_EQ(lisp_type_of(special), special);
   // An instance by its class's name, or the class when it has none; a
   // class by its metaclass's name.
-  Value cls = class_at(0x288);
+  Value cls = fixed_class(0x288);
   EXPECT_EQ(type_of(instance_of(cls)), "STANDARD-OBJECT");
-  EXPECT_EQ(type_of(class_at(CLASS_CONS)), "BUILT-IN-CLASS");
-  EXPECT_EQ(type_of(class_at(CLASS_STANDARD_CLASS)), "STANDARD-CLASS");
+  EXPECT_EQ(type_of(fixed_class(FIXED_CLASS_CONS)), "BUILT-IN-CLASS");
+  EXPECT_EQ(type_of(fixed_class(FIXED_CLASS_STANDARD)), "STANDARD-CLASS");
 }
 
 TEST_F(Types, BasicPredicates) {
@@ -88,20 +88,20 @@ TEST_F(Types, BasicPredicates) {
 TEST_F(Types, TypepWithClassesAndCompoundSpecifiers) {
   Value list = ev("'(1 2)");
   root_push(&list);
-  EXPECT_TRUE(lisp_typep(list, class_at(CLASS_CONS)));
-  EXPECT_TRUE(lisp_typep(list, class_at(0x1C8)));  // LIST
-  EXPECT_TRUE(lisp_typep(NIL, class_at(CLASS_NULL)));
-  EXPECT_FALSE(lisp_typep(list, class_at(CLASS_SYMBOL)));
-  EXPECT_TRUE(lisp_typep(make_fixnum(1), class_at(CLASS_T)));
+  EXPECT_TRUE(lisp_typep(list, fixed_class(FIXED_CLASS_CONS)));
+  EXPECT_TRUE(lisp_typep(list, fixed_class(0x1C8)));  // LIST
+  EXPECT_TRUE(lisp_typep(NIL, fixed_class(FIXED_CLASS_NULL)));
+  EXPECT_FALSE(lisp_typep(list, fixed_class(FIXED_CLASS_SYMBOL)));
+  EXPECT_TRUE(lisp_typep(make_fixnum(1), fixed_class(FIXED_CLASS_T)));
   root_pop();
   // Instances test their class's precedence list; a class object is an
   // instance of its metaclass.
-  Value obj = instance_of(class_at(0x288));  // STANDARD-OBJECT
+  Value obj = instance_of(fixed_class(0x288));  // STANDARD-OBJECT
   root_push(&obj);
-  EXPECT_TRUE(lisp_typep(obj, class_at(0x288)));
-  EXPECT_TRUE(lisp_typep(obj, class_at(CLASS_T)));
-  EXPECT_FALSE(lisp_typep(obj, class_at(CLASS_CONS)));
-  EXPECT_TRUE(lisp_typep(class_at(CLASS_CONS), class_at(0x2B8)));  // CLASS
+  EXPECT_TRUE(lisp_typep(obj, fixed_class(0x288)));
+  EXPECT_TRUE(lisp_typep(obj, fixed_class(FIXED_CLASS_T)));
+  EXPECT_FALSE(lisp_typep(obj, fixed_class(FIXED_CLASS_CONS)));
+  EXPECT_TRUE(lisp_typep(fixed_class(FIXED_CLASS_CONS), fixed_class(0x2B8)));  // CLASS
   root_pop();
 
   EXPECT_EQ(ev("(typep 1 '(and))"), T);
@@ -167,7 +167,7 @@ TEST_F(Types, TypeRedefinitionCheck) {
   Value check = make_builtin(2, BI_CHECK_TYPE_REDEFINITION);
   EXPECT_EQ(call_function2(check, sym("whatever"), NO_VALUE), NIL);
   // Predefined classes and predicate types cannot be redefined.
-  defspecial("*predefined*", class_at(CLASS_CONS));
+  defspecial("*predefined*", fixed_class(FIXED_CLASS_CONS));
   EXPECT_EQ(catching("(%check-type-redefinition 'whatever *predefined*)"), E_PREDEFINED_TYPE);
   defspecial("*predicate-entry*", NIL);
   Value entry = cons(make_builtin(2, BI_CONSP), NIL);
@@ -182,15 +182,15 @@ TEST_F(Types, TypeRedefinitionCheck) {
 TEST_F(Types, SubtypepWithClasses) {
   Value st = sym("subtypep");
   root_push(&st);
-  Value v = call_function2(st, class_at(CLASS_CONS), class_at(0x1C8));  // LIST
+  Value v = call_function2(st, fixed_class(FIXED_CLASS_CONS), fixed_class(0x1C8));  // LIST
   EXPECT_EQ(show_values(v), "T T");
-  v = call_function2(st, class_at(CLASS_CONS), class_at(CLASS_SYMBOL));
+  v = call_function2(st, fixed_class(FIXED_CLASS_CONS), fixed_class(FIXED_CLASS_SYMBOL));
   EXPECT_EQ(show_values(v), "NIL T");
-  v = call_function2(st, NIL, class_at(CLASS_SYMBOL));
+  v = call_function2(st, NIL, fixed_class(FIXED_CLASS_SYMBOL));
   EXPECT_EQ(show_values(v), "T T");
   v = ev("(subtypep '(or a b) 'c)");
   EXPECT_EQ(show_values(v), "NIL NIL");
-  v = call_function2(st, class_at(CLASS_CONS), NIL);
+  v = call_function2(st, fixed_class(FIXED_CLASS_CONS), NIL);
   EXPECT_EQ(show_values(v), "NIL T");
   EXPECT_EQ(catching("(subtypep 5 'c)"), E_BAD_TYPE_SPEC);
   root_pop();
@@ -237,7 +237,7 @@ TEST_F(Types, Coerce) {
   EXPECT_EQ(double_value(d), 3.0);
   EXPECT_EQ(ev("(coerce \"a\" 'character)"), make_char('a'));
   // A class stands for its name.
-  EXPECT_EQ(show(lisp_type_of(call_function2(sym("coerce"), ev("'(1)"), class_at(0x228)))),
+  EXPECT_EQ(show(lisp_type_of(call_function2(sym("coerce"), ev("'(1)"), fixed_class(0x228)))),
             "VECTOR");
   EXPECT_EQ(catching("(coerce '(1) 'string)"), E_WRONG_TYPE);
   EXPECT_EQ(catching("(coerce 1 'symbol)"), E_WRONG_TYPE);
