@@ -523,8 +523,8 @@ Value bi_make_instance_fast(Value cls, Value initargs) {
   heap_set_word(x, 0, cls);
   heap_set_word(x, IW_STAMP, word_or_nil(cls, CW_QUICK_STAMP));
   for (uint32_t i = IW_STAMP + 1; i < size; i++) heap_set_word(x, i, UNBOUND_SLOT);
-  // The initargs go on the stack as the arguments of 428.
-  push_frame(bi_value(428), ST_CALL_FRAME);
+  // The initargs go on the stack as the arguments of %FILL-SLOTS-FROM-INITARGS.
+  push_frame(bi_value(BI_FILL_SLOTS_FROM_INITARGS), ST_CALL_FRAME);
   push_arg(x);
   push_arg(T);
   for (Value l = initargs; cons_p(l); l = cdr(l)) push_arg(car(l));

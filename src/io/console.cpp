@@ -956,11 +956,11 @@ void console_status_message(uint32_t code, Value a) {
   if (silent(s)) {
     Window* t = &con.windows[WIN_TERMINAL];
     fresh_line(t);
-    print_message(STREAM_SYM_TERMINAL, code, a);
+    print_message(FS_TERMINAL_IO, code, a);
     return;
   }
   window_clear(s);
-  print_message(STREAM_SYM_STATUS_WINDOW, code, a);
+  print_message(FS_STATUS_STREAM, code, a);
   con.device->present();
 }
 

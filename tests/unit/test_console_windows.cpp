@@ -72,8 +72,8 @@ class Console : public ::testing::Test {
     console_restart(CONSOLE_MEMORY, ROWS, COLS);
     console_attach_standard_windows();
     std::memset(zvm.history, 0, sizeof zvm.history);
-    sym_set_value(SYM_CONSOLE_HISTORY, NIL);
-    term_ = &keep(sym_value(STREAM_SYM_TERMINAL));
+    sym_set_value(FS_CONSOLE_HISTORY, NIL);
+    term_ = &keep(sym_value(FS_TERMINAL_IO));
     sym_set_value(FS_PROMPT, lisp_string("> "));
     gc_stress_init_from_env();
   }
@@ -152,7 +152,7 @@ TEST_F(Console, StandardWindowsAreLaidOutOnTheScreen) {
 
 TEST_F(Console, TheTerminalWindowScrollsAndTheStatusWindowKeepsItsRow) {
   for (int k = 0; k < ROWS + 3; k++) stream_write_cstr(term(), ("line " + std::to_string(k) + "\n").c_str());
-  stream_write_cstr(sym_value(STREAM_SYM_STATUS_WINDOW), "status");
+  stream_write_cstr(sym_value(FS_STATUS_STREAM), "status");
   EXPECT_EQ(row(0), "line 4");
   EXPECT_EQ(row(ROWS - 2), "line 14");
   EXPECT_EQ(row(ROWS - 1).substr(0, 6), "status");
@@ -481,7 +481,7 @@ TEST_F(Console, HistoryKeepsLinesLongerThanItsSlots) {
     std::string s = "l" + std::to_string(i);
     history_add(reinterpret_cast<const uint8_t*>(s.data()), uint32_t(s.size()));
   }
-  Value v = sym_value(SYM_CONSOLE_HISTORY);
+  Value v = sym_value(FS_CONSOLE_HISTORY);
   ASSERT_TRUE(is_simple_vector(v));
   EXPECT_EQ(heap_word(v, uint32_t(slot)), NIL);
   ASSERT_TRUE(history_entry(slot, &e));
@@ -534,7 +534,7 @@ TEST_F(Console, TabReplacesTheWordByWhatTheCompletionReturns) {
 TEST_F(Console, F1CallsHelpWithTheSymbolAtTheCursorAndRestoresTheStatusLine) {
   Value f = read_string("(lambda (&optional (x 'none)) (setq zz-help x))");
   sym_set_function(0x8F, f);
-  stream_write_cstr(sym_value(STREAM_SYM_STATUS_WINDOW), "before");
+  stream_write_cstr(sym_value(FS_STATUS_STREAM), "before");
   type("(car xyz)");
   press(SC_LEFT, KM_CONTROL);
   press(SC_F1);
