@@ -969,6 +969,7 @@ void (*gc_status_hook)(int column) = nullptr;
 
 void gc_status_line(int column, char letter) {
   if (column != 0) {
+    if (hdr_u8(HDR_SWITCHES2) & 8) host_sleep_ms(75);
     status_text[0] = letter;
     status_text[1] = 0;
   } else {
