@@ -7,6 +7,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "io/stream.h"
+#include "object/symbols.h"
 #include "object/value.h"
 
 namespace {

@@ -24,6 +24,7 @@
 #include "io/files.h"
 #include "io/stream.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "object/thread.h"
 #include "text/strings.h"
 #include "threads/safepoint.h"

@@ -11,6 +11,7 @@
 #include "eval/errors.h"
 #include "io/host.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/strings.h"
 
 namespace {

@@ -28,6 +28,7 @@
 #include "eval/stack.h"
 #include "io/stream.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "text/printer.h"
 #include "text/reader.h"
 #include "text/strings.h"

@@ -29,7 +29,7 @@ done < <(grep -nE '\bbi_install[a-z_]*\(' $code_files)
 while IFS= read -r hit; do
   [ -n "$hit" ] && fail "$hit: a symbol number of its own; name it FS_ from src/object/symbols.def"
 done < <(grep -nE '\b(SYM|KW|TS|FKW)_[A-Z0-9_]+ *= *(0x)?[0-9]|\bkSym[A-Za-z0-9_]* *=' $code_files |
-  grep -vE '\bSYM_(ENTRY|FLAGS|NAME|VALUE|FUNCTION|PLIST) *=')  # the layout of a symbol's entry
+  grep -vE '\bSYM_(ENTRY|FLAGS|NAME|VALUE|FUNCTION|PLIST) *=|\bkSymbol')  # the layout of a symbol's entry; kSymbol... are no numbers of symbols
 while IFS= read -r hit; do
   [ -n "$hit" ] && fail "$hit: a built-in by bare number; use its BI_ constant"
 done < <(grep -nE '\b(call|bi_value|make_builtin\([0-9], *)\( *[0-9]+ *[,)]|\bCall [a-z_]+\([0-9]+\)|zv_builtins\[[0-9]+\]' $code_files)
