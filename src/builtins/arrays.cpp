@@ -28,9 +28,6 @@ constexpr uint32_t E_TOO_LONG = 0x104B;         // 4171
 // ---------------------------------------------------------------------------
 // Subscripts
 
-// Stored dimension of axis k (k < rank - 1).
-inline uint32_t stored_dim(Value a, uint32_t k) { return heap_word(a, heap_length(a) - 1 - k); }
-
 enum class Sub { OK, BAD, OUT };
 
 // Check one subscript against its dimension: OUT for an integer outside

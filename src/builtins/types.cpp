@@ -504,6 +504,11 @@ Value lisp_type_of(Value x) {
     case TAG_OBJECT: {
       uint8_t type = heap_type(x);
       if (type == HT_HASH) return sym(FS_HASH_TABLE);
+      // An array with a fill pointer, adjustable or displaced.
+      if (arr_is_header(x))
+        return sym(arr_rank(x) != 1          ? FS_ARRAY
+                   : arr_holds_characters(x) ? FS_STRING
+                                             : FS_VECTOR);
       if (type != HT_INSTANCE && type != HT_CLASS) return sym(FS_STREAM);
       // An instance is named by its class, a class by its metaclass.
       Value cls = heap_word(x, 0);

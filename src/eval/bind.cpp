@@ -184,7 +184,7 @@ bool destructure(Value sub, uint32_t i, Binder* b) {
 // has a true value.  Looked at before any pair is consumed.
 bool call_allows_other_keys(Binder* b) {
   ThreadState* ts = zvts;
-  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  Value aok = make_keyword(FS_ALLOW_OTHER_KEYS);
   for (uint32_t i = b->key_top; i > b->lo; i -= 2) {
     if (ts->stack[i - 1].arg == aok) return i - 1 > b->lo && !nil_p(ts->stack[i - 2].arg);
     if (i - 1 == b->lo) break;
@@ -198,7 +198,7 @@ void check_other_keys(Binder* b) {
   ThreadState* ts = zvts;
   b->keys_checked = true;
   if (b->allow_other) return;
-  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  Value aok = make_keyword(FS_ALLOW_OTHER_KEYS);
   for (uint32_t i = b->key_top; i > b->lo; i -= 2) {
     Value key = ts->stack[i - 1].arg;
     if (key != CONSUMED_KEY && key != aok) lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
@@ -657,7 +657,7 @@ void fill_slots() {
 // allowed.
 bool other_keys_allowed(uint32_t first) {
   ThreadState* ts = zvts;
-  Value aok = make_keyword(SYM_ALLOW_OTHER_KEYS);
+  Value aok = make_keyword(FS_ALLOW_OTHER_KEYS);
   for (uint32_t i = first; i > ts->septr && i > 0; i--) {
     if (ts->stack[i].tag != 0) continue;
     if (ts->stack[i].arg == aok) return !nil_p(ts->stack[i - 1].arg);
@@ -676,7 +676,7 @@ void kw_parse(uint32_t required, uint32_t lo, uint32_t hi, const uint8_t* accept
       // An untagged pair: its key, then its value one entry lower.
       Value key = ts->stack[i].arg;
       if (i > ts->septr) i--;
-      if (!allowed && key != make_keyword(SYM_ALLOW_OTHER_KEYS))
+      if (!allowed && key != make_keyword(FS_ALLOW_OTHER_KEYS))
         lisp_cerror(MSG_CONT_IGNORE_KEY, E_BAD_KEYWORD, key);
       continue;
     }

@@ -43,7 +43,7 @@ Value env_pair(Value env, uint32_t s) {
 // binding covers.  NO_VALUE when s is not one.
 Value symbol_macro_expansion(uint32_t s) {
   for (Value p = sym_plist(s); cons_p(p) && cons_p(cdr(p)); p = cdr(cdr(p)))
-    if (tag_of(car(p)) == TAG_SYMBOL && symbol_index(car(p)) == SYM_MACRO) return car(cdr(p));
+    if (tag_of(car(p)) == TAG_SYMBOL && symbol_index(car(p)) == FS_MACRO) return car(cdr(p));
   return NO_VALUE;
 }
 
@@ -543,10 +543,10 @@ void assign_variable(Value place, Value value, Value cell) {
       root_push(&expansion);
       root_push(&form);
       form = cons(value, NIL);
-      form = cons(make_symbol(SYM_QUOTE), form);
+      form = cons(make_symbol(FS_QUOTE), form);
       form = cons(form, NIL);
       form = cons(expansion, form);
-      form = cons(make_symbol(SYM_SETF), form);
+      form = cons(make_symbol(FS_SETF), form);
       form = cons(form, NIL);
       eval(form);
       root_pop(2);

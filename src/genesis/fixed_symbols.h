@@ -38,7 +38,7 @@ struct FixedSymbol {
 extern const std::array<FixedSymbol, FIXED_SYMBOL_COUNT> zv_fixed_symbols;
 
 // Creates symbol 0 (NIL, the template every new symbol is copied from)
-// and symbols 1..230 at their indices, interned, with their variable
+// and symbols 1..FIXED_SYMBOL_COUNT-1 at their indices, interned, with their variable
 // classes.  Expects an empty symbol table.  False, with gen_error() set,
 // when a name does not land on its index.
 bool gen_make_fixed_symbols();

@@ -41,10 +41,10 @@ uint32_t arr_total_size(Value a) {
 uint32_t arr_dimension(Value a, uint32_t axis) {
   if (tag_of(a) == TAG_OBJECT) return header_dim(a, axis);
   uint32_t rank = arr_rank(a);
-  if (axis + 1 < rank) return stored_dim(a, axis);
+  if (axis + 1 < rank) return arr_stored_dim(a, axis);
   uint64_t product = 1;
   for (uint32_t k = 0; k + 1 < rank && product; k++) {
-    product *= stored_dim(a, k);
+    product *= arr_stored_dim(a, k);
     if (product > 0xFFFFFFFFu) return 0;  // only damaged dimension words do this
   }
   return product ? static_cast<uint32_t>(arr_total_size(a) / product) : 0;
