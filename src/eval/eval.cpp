@@ -333,6 +333,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
   uint16_t frame = push_frame(form, ST_EVAL_FRAME);
   check_reserves();
   LexState saved = lexenv_save();
+  ts->frame_env[frame] = saved.zvlexenv | uint32_t(saved.lexframe) << 16;
   Value v;
   for (;;) {
     form = ts->stack[frame].arg;

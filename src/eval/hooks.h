@@ -32,8 +32,6 @@ struct KernelHooks {
   Value (*error_text)(Value datum);
   // Documentation of (key, kind) into the store, quietly.
   void (*doc_record)(Value key, uint32_t kind, Value text);
-  // The debugger; null while the kernel has none.
-  Value (*debugger)(uint32_t flag);
 };
 
 extern KernelHooks zv_hooks;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "eval/context.h"
+#include "eval/debugger.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
@@ -98,27 +99,9 @@ void show_banner(uint16_t flags) {
 // The terminal stream, read afresh at each use: reading may move it.
 inline Value debug_io() { return sym_value(FS_DEBUG_IO); }
 
-int read_key() {
-  ThreadState* ts = zvts;
-  uint32_t limit = ts->septr;
-  bind_special(FS_PROMPT, message_text(MSG_BREAK_PROMPT));
-  int c;
-  do c = zv_listener_io.read_key(debug_io());
-  while (c == '\n' || c == ' ' || c == '\r');
-  unbind_to(limit);
-  ts->septr = static_cast<uint16_t>(limit);
-  return c;
-}
+int read_key() { return listener_read_key(message_text(MSG_BREAK_PROMPT)); }
 
-// The command table: an association list from characters to functions.
-Value find_command(int c) {
-  for (Value l = sym_value(FS_BREAK_COMMANDS); cons_p(l); l = cdr(l)) {
-    Value pair = car(l);
-    if (cons_p(pair) && tag_of(car(pair)) == TAG_CHAR && int(car(pair) & 0xFFFF) == c)
-      return cdr(pair);
-  }
-  return NIL;
-}
+Value find_command(int c) { return listener_command(FS_BREAK_COMMANDS, c); }
 
 void refused(uint32_t msg) {
   print_message(FS_ERROR_OUTPUT, msg);
@@ -133,6 +116,8 @@ void listener_eval(uint16_t cx, Value command) {
   uint32_t limit = ts->septr;
   Value v;
   if (!nil_p(command)) {
+    // Commands are never stepped, even in a break inside stepped code.
+    bind_special(FS_EVALHOOK, NIL);
     v = call_function0(command);
   } else {
     Value form = zv_listener_io.read_form(debug_io());
@@ -148,6 +133,32 @@ void listener_eval(uint16_t cx, Value command) {
 }
 
 }  // namespace
+
+int listener_read_key(Value prompt) {
+  ThreadState* ts = zvts;
+  uint32_t limit = ts->septr;
+  bind_special(FS_PROMPT, prompt);
+  // Read as a listener: the console then hands over the keys that move
+  // through frames.
+  uint16_t listening = ts->listener_flag;
+  ts->listener_flag = 1;
+  int c;
+  do c = zv_listener_io.read_key(debug_io());
+  while (c == '\n' || c == ' ' || c == '\r');
+  ts->listener_flag = listening;
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
+  return c;
+}
+
+Value listener_command(uint32_t table, int c) {
+  for (Value l = sym_value(table); cons_p(l); l = cdr(l)) {
+    Value pair = car(l);
+    if (cons_p(pair) && tag_of(car(pair)) == TAG_CHAR && int(car(pair) & 0xFFFF) == c)
+      return cdr(pair);
+  }
+  return NIL;
+}
 
 const ListenerIo zv_default_listener_io = {default_read_key, default_unread_key, default_read_form,
                                            default_print_values};
@@ -185,6 +196,18 @@ Value break_loop(uint16_t flags) {
     }
     int c = read_key();
     if (c < 0) listener_end_of_input();
+    if (c != KEY_CONTINUE && c != KEY_SHOW_AGAIN && c != KEY_LEAVE_LEVEL && c != KEY_DEBUG) {
+      Value command = find_command(c);
+      if (nil_p(command) && c >= 0x100) continue;  // a key nothing is bound to
+      if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
+      debug_request_clear();
+      listener_eval(cx.index, command);
+      // A command may stand for one of the keys (typed where there are no
+      // function keys).
+      int32_t key;
+      if (debug_request_take(&key) != REQ_KEY) continue;
+      c = key;
+    }
     if (c == KEY_CONTINUE) {
       if (!(flags & BRK_NOT_CONTINUABLE)) {
         result = ts->glvalue;
@@ -205,14 +228,7 @@ Value break_loop(uint16_t flags) {
       ts->listener_flag = old_listener;
       throw_to_listener();
     }
-    if (c == KEY_DEBUG) {
-      if (zv_hooks.debugger) zv_hooks.debugger(0);
-      continue;
-    }
-    Value command = find_command(c);
-    if (nil_p(command) && c >= 0x100) continue;  // a key nothing is bound to
-    if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
-    listener_eval(cx.index, command);
+    if (c == KEY_DEBUG) debugger(0);
   }
   Value r = result;
   if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);

@@ -27,6 +27,14 @@ struct ListenerIo {
 extern ListenerIo zv_listener_io;
 extern const ListenerIo zv_default_listener_io;
 
+// Read a key (a character or a key code, -1 at the end of input) from the
+// terminal stream as the listeners do: the prompt variable bound to
+// `prompt`, newlines and spaces skipped.
+int listener_read_key(Value prompt);
+// The function bound to character or key c in the command table held by
+// symbol `table` (an association list), or NIL.
+Value listener_command(uint32_t table, int c);
+
 // Keys of the break loop.
 enum : int {
   KEY_DEBUG = 0x13B,

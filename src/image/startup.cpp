@@ -128,7 +128,6 @@ void zorva_register_hooks() {
   zv_hooks.message_text = doc_message_text;
   zv_hooks.error_text = doc_error_text;
   zv_hooks.doc_record = doc_record;
-  zv_hooks.debugger = nullptr;  // no debugger in this kernel yet
   zv_instance_function = instance_function;
 }
 

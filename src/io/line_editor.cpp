@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "object/thread.h"
 #include "io/history.h"
 #include "object/chartab.h"
 
@@ -214,6 +215,24 @@ bool function_key(uint16_t key) {
          key == (KC_CONTROL | KC_PGDN);
 }
 
+// While a break loop, the debugger or the stepper reads (the listener
+// flag is set), the keys that move through the frames end an empty line
+// too, and are read as they are.
+bool frame_key(uint16_t key) {
+  switch (key) {
+    case KC_PGUP:
+    case KC_PGDN:
+    case KC_HOME:
+    case KC_END:
+    case KC_CONTROL | KC_HOME:
+    case KC_CONTROL | KC_END:
+    case KC_CONTROL | 'W':
+      return zvts && zvts->listener_flag;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 bool edit_overwrite() { return es.overwrite; }
@@ -365,6 +384,7 @@ EditResult edit_key(Window* w, uint16_t key, bool pasted, uint16_t* end) {
       case KC_CONTROL | KC_META | KC_HOME:
         return EDIT_ABORT;
       default:
+        if (w->line_length == 0 && frame_key(key)) return EDIT_END;
         switch (plain) {
           case KC_LEFT:
             move_to(es.pos > 0 ? es.pos - 1 : 0, shift);

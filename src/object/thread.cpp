@@ -19,17 +19,20 @@ void root_overflow() {
   _exit(1);
 }
 
-// Context records are found by the stack index of their entry, so the
-// table follows the capacity of the stack.
+// Context records (and the environments of eval frames) are found by the
+// stack index of their entry, so the tables follow the capacity of the stack.
 static void size_context_table(ThreadState* ts) {
   uint32_t need = ts->stack ? uint32_t(ts->stack_top) + 2 : 0;
   if (ts->cx_cap == need) return;
   std::free(ts->cx_records);
+  std::free(ts->frame_env);
   ts->cx_records = nullptr;
+  ts->frame_env = nullptr;
   ts->cx_cap = 0;
   if (!need) return;
   ts->cx_records = static_cast<Context**>(std::calloc(need, sizeof(Context*)));
-  if (!ts->cx_records) {
+  ts->frame_env = static_cast<uint32_t*>(std::calloc(need, sizeof(uint32_t)));
+  if (!ts->cx_records || !ts->frame_env) {
     fatal_prepare();
     std::printf("Error: no memory for the context table of thread zv%u\n", ts->thread_number);
     std::fflush(stdout);

@@ -86,6 +86,10 @@ struct ThreadState {
   // native frames and their addresses do not fit a 32-bit word).
   Context** cx_records = nullptr;
   uint32_t cx_cap = 0;
+  // The lexical environment each eval frame began in (zvlexenv in the low
+  // half, lexframe in the high), indexed like cx_records: the debugger
+  // evaluates forms in a frame's environment, which no stack entry keeps.
+  uint32_t* frame_env = nullptr;
 
   // Lowest native stack address the evaluator may reach before it reports
   // a stack overflow instead of crashing; 0 until known.
