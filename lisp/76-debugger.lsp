@@ -36,7 +36,8 @@
     (("ec" "edit-caller") #x33C "Ctrl-F4" "edit the form of the frame outward")
     (("x" "again") #x142 "F10" "evaluate the form of this frame again")
     (("s" "step") #x140 "F8" "the same, stepping")
-    (("r" "restart") #x13D "F5" "restart the computation of this frame")
+    (("r" "restart") #x13D "F5" "restart this frame's computation; :r N takes restart N")
+    (("rs" "restarts") 3 "" "list the restarts in force")
     (("q" "quit") #x13B "F3" "leave the debugger"))
   "The debugger's command words.  Any other input is a form, evaluated in the
 lexical environment of the selected frame; (RETURN value) leaves the
@@ -78,6 +79,9 @@ debugger with a value.")
       (cond ((member word '("?" "h" "help") :test (function string=)) (%show-words words))
             ((null entry)
              (format *debug-io* "~&There is no command :~A; ? lists them" word))
+            ((and (eql (cadr entry) #x13D) (parse-integer rest :junk-allowed t))
+             (%take-restart (parse-integer rest :junk-allowed t)))
+            ((eql (cadr entry) 3) (%list-restarts))
             ((eql (cadr entry) 2)
              (let ((n (parse-integer rest :junk-allowed t)))
                (if n
@@ -85,6 +89,22 @@ debugger with a value.")
                    (format *debug-io* "~&:~A needs the number of a frame" word))))
             (t (%debug-request (cadr entry))))))
   (values))
+
+;; The restarts of the condition system, where the library has one.
+(defun %list-restarts ()
+  (if (fboundp 'compute-restarts)
+      (let ((n 0))
+        (dolist (r (funcall 'compute-restarts))
+          (format *debug-io* "~&  ,~D ~A" n r)
+          (setq n (+ n 1))))
+      (format *debug-io* "~&No restarts but the frames' own (F5)"))
+  (values))
+
+(defun %take-restart (n)
+  (let ((r (and (fboundp 'compute-restarts) (nth n (funcall 'compute-restarts)))))
+    (if r
+        (funcall 'invoke-restart-interactively r)
+        (format *debug-io* "~&There is no restart ~D" n))))
 
 (defun %break-word () (%run-command-word %break-words))
 (defun %debugger-word () (%run-command-word %debugger-words))
@@ -115,6 +135,11 @@ debugger with a value.")
       (%bind-commands %debug-commands
                       (list (cons #\: (function %debugger-word))
                             (cons #\? (function %debugger-help)))))
+
+;; The break loop's command for restarts (,N) works in the debugger too.
+(let ((restart-command (assoc #\, %break-commands)))
+  (when restart-command
+    (setq %debug-commands (%bind-commands %debug-commands (list restart-command)))))
 
 (setq %step-commands
       (%bind-commands %step-commands

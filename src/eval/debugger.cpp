@@ -29,8 +29,13 @@
 #include "object/thread.h"
 #include "threads/safepoint.h"
 
+// The condition system, when the kernel has one: it lists the restarts
+// in force (what it is asked with 4).
+Value condition_call(uint32_t kind, Value code, Value datum) __attribute__((weak));
+
 namespace {
 
+constexpr uint32_t COND_LIST_RESTARTS = 4;
 
 // Messages of the debugger.
 enum : uint32_t {
@@ -730,6 +735,7 @@ Value debugger(uint32_t) {
   session = &s;
   ts->listener_flag = 1;
   if (!s.start) notice(MSG_OUTERMOST);
+  if (condition_call) condition_call(COND_LIST_RESTARTS, NIL, NIL);
   Value result = NO_VALUE;
   for (;;) {
     int code = setjmp(own.resume);

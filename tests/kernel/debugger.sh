@@ -132,6 +132,32 @@ expect_lines "the debugger with no frame" 1 \
   $'\nTop level' $'\nThis error cannot be continued' $'\n3\n' \
   $':b :backtrace' $':q :quit' $'\nBreak> \n7\n'
 
+# The display commands: the variable-display modes (round to the first
+# again), the frames inward and outward of the selected one, moving to the
+# frames of a break, and the variables of every frame.
+session "$program"$':d
+:f 2
+:vm
+:vm
+:vm
+:vm
+:si
+:so
+:mu
+:mn
+:v
+:q
+'
+expect_lines "display commands" 1 \
+  $'\nVariables shown: lexical ones, special and function bindings\n' \
+  $'\nVariables shown: lexical ones, also of outer frames\n' \
+  $'\nVariables shown: all bindings, also of outer frames\n  (INNER (+ Y 1))\n  X = 5\n  special *DEPTH* = INNER\n' \
+  $'\nVariables shown: lexical ones of the frame\n  (INNER (+ Y 1))\n  X = 5\nDebug> ' \
+  $'\n  (INNER (+ Y 1))\n  X = 5\n  (LET ((DOUBLED (* 2 X))) (CAR DOUBLED))\n  DOUBLED = 10\n  X = 5\n  (CAR DOUBLED)\n  DOUBLED = 10\n  X = 5\nInnermost frame\n  (INNER (+ Y 1))' \
+  $'\nTop level\n  (OUTER 4)\n  Z = 4\n  (LIST (MIDDLE Z) (QUOTE DONE))\n' $'\n  (LET ((*DEPTH* (QUOTE INNER))) (INNER (+ Y 1)))\n  Y = 4\n  (INNER (+ Y 1))\n  X = 5\nDebug> ' \
+  $'\nTop level\n  (OUTER 4)\n  Z = 4\nDebug> ' "$frame0" \
+  $'\nThe variables of all frames:\n  (CAR DOUBLED)\n' $'\n  (OUTER 4)\n  Z = 4' "$frame0" $'\nBreak> '
+
 # Under the collector's stress mode the frames, the bindings and the
 # throws come out the same.
 OUT=$(cd "$WORK/cwd" && printf '%s' "$browse" | ZORVA_GC_STRESS=23 timeout 300 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")

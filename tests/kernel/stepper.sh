@@ -23,8 +23,9 @@ expect_block() {
 $3)"; fi
 }
 
-session "$fact"$'(step (fact 2))\ns\nn\ns\nn\ns\nn\ns\nc\n'
-expect_block "into, over, and stop stepping" 0 '
+stepping="$fact"$'(step (fact 2))\ns\nn\ns\nn\ns\nn\ns\nc\n'
+session "$stepping"
+stepped='
 0: (FACT 2)
 Step> 
   1: 2
@@ -46,6 +47,7 @@ Step>
 Step> 
 2
 > '
+expect_block "into, over, and stop stepping" 0 "$stepped"
 
 # Breakpoints: the stepper runs to the next call of a listed operator,
 # and stops at them even after stepping was stopped.
@@ -112,5 +114,10 @@ session "$fact"$'(step (fact 3))\ns\ns\nd\nn\n(return 42)\nc\n'
 expect_lines "the debugger from a stop" 0 \
   $'\n    2: (= N 0)\nStep> \n* %STEP-HOOK (call)\nDebug> \n3\n' \
   $'\n    2: 1\nStep> \n1\n> '
+
+# The same under the collector's stress mode.
+OUT=$(cd "$WORK/cwd" && printf '%s' "$stepping" | ZORVA_GC_STRESS=23 timeout 300 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")
+RC=$?
+expect_block "stepping with collections everywhere" 0 "$stepped"
 
 finish
