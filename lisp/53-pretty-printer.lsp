@@ -34,7 +34,17 @@
   (let ((b (car %pprint-blocks)))
     (and b (eq (svref b 0) stream) b)))
 
+;; *PRINT-LINES* in logical blocks: the outermost block counts the lines
+;; its breaks start; the break that would start one past the limit writes
+;; " .." instead and leaves for the outermost block, which still writes its
+;; suffix.
+(defvar %pprint-lines-left nil)
+
 (defun %pprint-fresh-line (stream block)
+  (when (and %pprint-lines-left
+             (<= (setq %pprint-lines-left (1- %pprint-lines-left)) 0))
+    (write-string " .." stream)
+    (throw '%pprint-lines-out nil))
   (terpri stream)
   (let ((prefix (svref block 3)))
     (when prefix
@@ -55,9 +65,14 @@
              (error "A logical block takes :PREFIX or :PER-LINE-PREFIX, not both"))
            (write-string (or per-line-prefix prefix "") stream)
            (let* ((column (%pprint-column stream))
+                  (outermost (null %pprint-blocks))
                   (%pprint-blocks (cons (vector stream column column per-line-prefix)
                                         %pprint-blocks)))
-             (funcall body stream object))
+             (if outermost
+                 (let ((%pprint-lines-left (and *print-pretty* (integerp *print-lines*)
+                                                (> *print-lines* 0) *print-lines*)))
+                   (catch '%pprint-lines-out (funcall body stream object)))
+                 (funcall body stream object)))
            (write-string (or suffix "") stream)))
     nil))
 

@@ -95,6 +95,8 @@ struct Printer {
   bool glued;        // text went straight out: what follows sticks to it
   bool calling_out;  // inside a print function: nested entries continue here
   bool measuring;    // atom texts are being measured, not printed
+  bool stopped;      // *PRINT-LINES* ran out: nothing more is written
+  uint32_t lines_left;  // lines *PRINT-LINES* still allows; 0 for no limit
 };
 
 // The innermost print entry, trusted only while its stream is still
@@ -172,7 +174,31 @@ uint32_t quiet_base() {
 // Output and line breaking
 
 inline uint32_t column(Printer* P) { return stream_column(P->stream); }
-inline void out_char(Printer* P, int c) { stream_write_char(P->stream, c); }
+// The printer's own line breaks count against *PRINT-LINES*: the one that
+// would start a line past the limit writes " .." instead, and the rest of
+// the object is not written.
+void out_char(Printer* P, int c) {
+  if (P->stopped) return;
+  if (c == '\n' && P->lines_left && --P->lines_left == 0) {
+    stream_write_bytes(P->stream, " ..", 3);
+    P->stopped = true;
+    return;
+  }
+  stream_write_char(P->stream, c);
+}
+inline void out_bytes(Printer* P, const char* p, uint32_t n) {
+  if (!P->stopped) stream_write_bytes(P->stream, p, n);
+}
+
+// *PRINT-LINES* (a variable of the library): the number of lines a pretty
+// print may take, 0 for no limit.
+uint32_t print_lines() {
+  static const char kName[] = "*PRINT-LINES*";
+  SymSearch s = sym_search(reinterpret_cast<const uint8_t*>(kName), sizeof kName - 1);
+  if (!s.found) return 0;
+  uint32_t n = limit_of(sym_val(s.index));
+  return n == NO_LIMIT ? 0 : n;
+}
 
 void move_to_column(Printer* P, uint32_t k) {
   uint32_t col = column(P);
@@ -217,7 +243,7 @@ void put_piece(Printer* P, uint32_t lookahead = 0) {
   for (uint32_t i = 0; i < n;) {
     uint32_t m = n - i < sizeof chunk ? n - i : uint32_t(sizeof chunk);
     std::memcpy(chunk, pb.p + P->base + i, m);
-    stream_write_bytes(P->stream, chunk, m);
+    out_bytes(P, chunk, m);
     i += m;
   }
   pb.len = P->base;
@@ -784,7 +810,7 @@ void print_string(Printer* P, Value s) {
       if (escape && (p[i] == '"' || p[i] == '\\')) chunk[m++] = '\\';
       chunk[m++] = char(p[i++]);
     }
-    stream_write_bytes(P->stream, chunk, m);
+    out_bytes(P, chunk, m);
   }
   if (escape) out_char(P, '"');
   P->glued = true;
@@ -822,7 +848,7 @@ void pc_atom(Printer* P, Value x) {
       // the screen, is written in that font as its attribute.
       if (!escaping() && ((x >> 16) & 0xFF) && !((x >> 9) & 7) && stream_breaks_lines(P->stream)) {
         put_piece(P);
-        stream_write_char(P->stream, int(x & 0x00FF00FF));
+        if (!P->stopped) stream_write_char(P->stream, int(x & 0x00FF00FF));
         return;
       }
       pc_char(x, escaping());
@@ -1404,6 +1430,10 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   if (outer && outer->calling_out && outer->stream == stream) {
     pr.depth = outer->depth;
     pr.indent = outer->indent;
+    pr.lines_left = outer->lines_left;
+    pr.stopped = outer->stopped;
+  } else if (pretty() && !readably()) {
+    pr.lines_left = print_lines();
   }
   // Lines break at the margin on windows and when printing pretty; data
   // written plainly to files and strings keeps the lines it was given.
@@ -1429,6 +1459,10 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   }
   print_obj(&pr, obj, 0, flags & PRINT_NIL_AS_LIST);
   put_piece(&pr);
+  if (outer && outer->calling_out && outer->stream == stream) {
+    outer->lines_left = pr.lines_left;
+    outer->stopped = pr.stopped;
+  }
   pr_active = saved;
   pb.len = pr.base;
   unbind_to(mark);

@@ -141,6 +141,23 @@
 (write-to-string 1 :colour 'red)
 !! 5170 :COLOUR
 
+;; *PRINT-LINES* cuts a pretty print after that many lines with " ..",
+;; also in a logical block, whose suffix still follows; a plain print and
+;; a print that fits are whole.  (Line breaks shown as |.)
+(let ((long '(aaaaaaa bbbbbbb ccccccc ddddddd eeeeeeee fffffff gggggg)))
+  (mapcar (lambda (s) (substitute #\| #\Newline s))
+          (list (write-to-string long :pretty t :right-margin 20 :lines 1)
+                (write-to-string long :pretty t :right-margin 20 :lines 2)
+                (write-to-string long :pretty nil :right-margin 20 :lines 1)
+                (write-to-string '(a b) :pretty t :right-margin 20 :lines 1)
+                (let ((*print-right-margin* 20) (*print-lines* 2) (*print-pretty* t))
+                  (with-output-to-string (s)
+                    (pprint-logical-block (s long :prefix "<" :suffix ">")
+                      (loop (pprint-exit-if-list-exhausted)
+                            (write (pprint-pop) :stream s)
+                            (pprint-newline :mandatory s))))))))
+=> ("(AAAAAAA BBBBBBB .." "(AAAAAAA BBBBBBB| CCCCCCC DDDDDDD .." "(AAAAAAA BBBBBBB CCCCCCC DDDDDDD EEEEEEEE FFFFFFF GGGGGG)" "(A B)" "<AAAAAAA| BBBBBBB ..>")
+
 ;; #n= labels an object and #n# refers to it, also inside it: shared and
 ;; circular structure reads back as it was.
 (let ((circle (read-from-string "#1=(a b . #1#)"))
