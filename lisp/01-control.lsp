@@ -654,14 +654,16 @@
              (append declarations forms)))))
 
 ;;; ------------------------------------------------------------------
-;;; Catching errors.  An error caught by the kernel's error catching
-;;; comes as the list (header colour message-text objects...).  The
-;;; condition object handed to handlers is the error's message, formatted
-;;; with its objects: a string, which prints as the message under ~A and
-;;; PRINC.  Every caught error counts as an ERROR, a SIMPLE-ERROR and so as
-;;; a CONDITION; clauses for other condition types (which the kernel's
-;;; errors do not tell apart) never apply, and an error no clause takes is
-;;; signalled again with the same text and objects.
+;;; Catching errors while the library loads.  The condition system
+;;; (lisp/45-48) defines IGNORE-ERRORS and HANDLER-CASE again on handlers
+;;; and condition objects; until then, these catch whole errors with the
+;;; kernel's error catching, so that the files before it may use them.
+;;; An error caught so comes as the list (header colour message-text
+;;; objects...); the "condition" handed to a clause is the error's message
+;;; formatted with its objects, a string.  Every caught error counts as an
+;;; ERROR, a SIMPLE-ERROR and so as a CONDITION; clauses for other types
+;;; never apply, and an error no clause takes is signalled again with the
+;;; same text and objects.
 
 (defun %condition-object (caught)
   (let ((text (car (cddr caught))) (objects (cdr (cddr caught))))
@@ -705,8 +707,10 @@
                     (list 'values-list values))))))
 
 ;;; ------------------------------------------------------------------
-;;; Assertions.  Both signal a continuable error: assign the place in the
-;;; break loop and continue, and the test is made again.
+;;; Assertions.  ASSERT signals a continuable error: assign the place in
+;;; the break loop and continue, and the test is made again.  CHECK-TYPE
+;;; does the same until the condition system defines it again with its
+;;; STORE-VALUE restart (lisp/47-signals.lsp).
 
 (defmacro assert (test &optional places datum &rest arguments)
   (declare (ignore places))

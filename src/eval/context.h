@@ -41,6 +41,7 @@ enum : uint16_t {
 enum : uint16_t {
   TC_LISTENER = 0x0002,
   TC_ERROR = 0x0010,
+  TC_CONTINUE = 0x0020,  // leave a break loop as its continue key does
   TC_RESTART = 0x0040,
   TC_CONSOLE = 0x0080,
   TC_EOF = 0x0100,

@@ -6,6 +6,7 @@
 // in it: the frame holds the form, so nothing needs a native root across
 // the jump.
 #include "builtins/table.h"
+#include "eval/conditions.h"
 #include "eval/context.h"
 #include "eval/equality.h"
 #include "eval/errors.h"
@@ -240,12 +241,17 @@ Value sf_unwind_protect(Value args, Value) {
 
 // Two values: the form's value and NIL, or NIL and the list of the
 // error's values.
+// Both error-catching forms hide the condition system's handlers outside
+// them: an error inside is theirs (a barrier bound just above the context).
 Value sf_catch_error(Value args, Value) {
   ThreadState* ts = zvts;
   uint16_t frame = ts->zvform;
+  uint32_t limit = ts->septr;
+  bool missing = !cons_p(args);
+  condition_bind_barrier();
   Context cx;
   context_push(&cx, CX_ERRCATCH);
-  if (!cons_p(args)) {
+  if (missing) {
     context_set_flags(cx.index, 0);
     lisp_error(E_FEW_ARGS_CALL);
   }
@@ -259,6 +265,8 @@ Value sf_catch_error(Value args, Value) {
     pair[1] = values_list(ts->glvalue);
   }
   context_pop(&cx);
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
   return set_values(2, pair);
 }
 
@@ -267,9 +275,12 @@ Value sf_catch_error(Value args, Value) {
 Value sf_retry_on_error(Value args, Value) {
   ThreadState* ts = zvts;
   uint16_t frame = ts->zvform;
+  uint32_t limit = ts->septr;
+  bool missing = !cons_p(args);
+  condition_bind_barrier();
   Context cx;
   context_push(&cx, CX_ERRCATCH | CX_RESTART);
-  if (!cons_p(args)) {
+  if (missing) {
     context_set_flags(cx.index, 0);
     lisp_error(E_FEW_ARGS_CALL);
   }
@@ -295,6 +306,8 @@ Value sf_retry_on_error(Value args, Value) {
   uint32_t n = ts->mv_count;
   uint16_t base = ts->mv_base;
   context_pop(&cx);
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
   ts->mv_count = static_cast<uint16_t>(n);
   ts->mv_base = base;
   return v;

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "builtins/table.h"
+#include "eval/conditions.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
 #include "eval/stack.h"
@@ -207,6 +208,16 @@ uint32_t push_message(uint32_t header, uint32_t colour_off, uint32_t code, const
   return top;
 }
 
+// A restart of the condition system resolved the error: the signaller
+// returns value at once, as a break loop would have.
+Value resolved(uint32_t top, Value value) {
+  ThreadState* ts = zvts;
+  ts->septr = static_cast<uint16_t>(top);
+  ts->glvalue = value;
+  ts->mv_count = 1;
+  return value;
+}
+
 // What the error system's hooks do.
 
 Value signal_error(uint32_t code, const Value* objects) {
@@ -216,6 +227,9 @@ Value signal_error(uint32_t code, const Value* objects) {
   if ((code & 0xFF) == MSG_STACK && ts->septr < SIGNAL_ROOM) fatal_stack_error();
   if (code == E_STACK_FATAL) fatal_stack_error();
   uint32_t top = push_message(MSG_ERROR, HDR_COLOUR_ERROR, code, objects);
+  Value condition = condition_signal(COND_ERROR, make_fixnum(int32_t(code)), top, NIL);
+  if (cons_p(condition)) return resolved(top, car(condition));
+  root_push(&condition);
   return_to_error_context(top);
   print_entries(error_stream(), ts->septr, top);
   FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
@@ -223,7 +237,9 @@ Value signal_error(uint32_t code, const Value* objects) {
   print_name_line(fn.name, fn.kind);
   root_pop();
   alert_pause(300);
-  Value v = break_loop((code & 0x400) ? (BRK_VALUE | BRK_NOT_CONTINUABLE) : BRK_NOT_CONTINUABLE);
+  Value v = break_loop((code & 0x400) ? (BRK_VALUE | BRK_NOT_CONTINUABLE) : BRK_NOT_CONTINUABLE,
+                       condition);
+  root_pop();
   ts->glvalue = v;
   ts->septr = static_cast<uint16_t>(top);
   return v;
@@ -237,6 +253,13 @@ void signal_cerror(uint32_t code, const Value* objects) {
   ts->error_flag = 1;
   if (ts->septr < SIGNAL_ROOM) fatal_stack_error();
   uint32_t top = push_message(MSG_ERROR, HDR_COLOUR_ERROR, code, objects);
+  Value condition =
+      condition_signal(COND_CERROR, make_fixnum(int32_t(code)), top, message_text(cont));
+  if (cons_p(condition)) {
+    resolved(top, NIL);
+    return;
+  }
+  root_push(&condition);
   return_to_error_context(top);
   print_entries(error_stream(), ts->septr, top);
   FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
@@ -252,7 +275,8 @@ void signal_cerror(uint32_t code, const Value* objects) {
   stack_entry(text).arg = message_text(cont);
   print_entries(error_stream(), ts->septr, mid);
   alert_pause(300);
-  break_loop(0);
+  break_loop(0, condition);
+  root_pop();
   ts->septr = static_cast<uint16_t>(top);
   ts->glvalue = NIL;
   ts->mv_count = 1;
@@ -268,11 +292,18 @@ void signal_warning(uint32_t code, const Value* objects) {
     return;  // no room to report a notice; it is only a notice
   }
   uint32_t top = push_message(MSG_WARNING, HDR_COLOUR_WARNING, code, objects);
+  Value condition = condition_signal(COND_WARNING, make_fixnum(int32_t(code)), top, NIL);
+  if (cons_p(condition)) {  // muffled
+    ts->septr = static_cast<uint16_t>(top);
+    return;
+  }
+  root_push(&condition);
   print_entries(error_stream(), ts->septr, top);
   if (must_break || !nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
-    break_loop(0);
+    break_loop(0, condition);
   }
+  root_pop();
   ts->septr = static_cast<uint16_t>(top);
 }
 
@@ -478,11 +509,26 @@ Value bi_break(Value, Value) {
   return NIL;
 }
 
+// Offer an error of ERROR, CERROR or WARN to the condition system; a
+// datum that is no format control prints as the condition's report.
+Value signal_lisp_message(uint32_t kind, uint32_t top, Value continuation) {
+  Value condition = condition_signal(kind, NIL, top, continuation);
+  if (!nil_p(condition) && !cons_p(condition) && !is_string(stack_entry(top - 3).arg))
+    condition_as_message(top, condition);
+  return condition;
+}
+
 Value bi_cerror(Value, Value) {
   ThreadState* ts = zvts;
   clear_keyword_slots();
   ts->error_flag = 1;
   uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 2);
+  Value condition = signal_lisp_message(COND_CERROR, top, datum_text(arg(1)));
+  if (cons_p(condition)) {
+    resolved(top, NIL);
+    return NIL;
+  }
+  root_push(&condition);
   return_to_error_context(top);
   alert_pause(300);
   print_entries(error_stream(), ts->septr, top);
@@ -498,7 +544,8 @@ Value bi_cerror(Value, Value) {
   Value t = datum_text(arg(1));
   stack_entry(text).arg = t;
   print_entries(error_stream(), ts->septr, mid);
-  break_loop(0);
+  break_loop(0, condition);
+  root_pop();
   return NIL;
 }
 
@@ -507,6 +554,9 @@ Value bi_error(Value, Value) {
   clear_keyword_slots();
   ts->error_flag = 1;
   uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 1);
+  Value condition = signal_lisp_message(COND_ERROR, top, NIL);
+  if (cons_p(condition)) return resolved(top, car(condition));
+  root_push(&condition);
   return_to_error_context(top);
   print_entries(error_stream(), ts->septr, top);
   Value name = interpreted_function_name();
@@ -514,7 +564,8 @@ Value bi_error(Value, Value) {
   print_name_line(name, function_kind(name));
   root_pop();
   alert_pause(300);
-  break_loop(BRK_NOT_CONTINUABLE);
+  break_loop(BRK_NOT_CONTINUABLE, condition);
+  root_pop();
   return NIL;
 }
 
@@ -522,11 +573,15 @@ Value bi_warn(Value, Value) {
   ThreadState* ts = zvts;
   clear_keyword_slots();
   uint32_t top = push_lisp_message(MSG_WARNING, HDR_COLOUR_WARNING, 1);
+  Value condition = signal_lisp_message(COND_WARNING, top, NIL);
+  if (cons_p(condition)) return resolved(top, NIL);  // muffled
+  root_push(&condition);
   print_entries(error_stream(), ts->septr, top);
   if (!nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
-    break_loop(0);
+    break_loop(0, condition);
   }
+  root_pop();
   return NIL;
 }
 

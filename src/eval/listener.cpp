@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "eval/conditions.h"
 #include "eval/context.h"
 #include "eval/debugger.h"
 #include "eval/errors.h"
@@ -164,29 +165,45 @@ const ListenerIo zv_default_listener_io = {default_read_key, default_unread_key,
                                            default_print_values};
 ListenerIo zv_listener_io = zv_default_listener_io;
 
-Value break_loop(uint16_t flags) {
+Value break_loop(uint16_t flags, Value condition) {
   ThreadState* ts = zvts;
   ts->break_level++;
   uint16_t frame = ts->zvform;
   uint16_t old_mark = frame ? uint16_t(ts->stack[frame].tag & 2) : 0;
   if (frame) ts->stack[frame].tag |= 2;
   uint16_t old_listener = ts->listener_flag;
+  // The level's element of the condition system's clusters hides the
+  // handlers outside and carries the restarts of this level.  It is bound
+  // below the context, clear of the message the signaller pushed above
+  // it, so a throw to the context undoes the binding: it is made again.
+  root_push(&condition);
+  Value chain = NIL;
+  uint32_t chain_root = ts->root_count;
+  root_push(&chain);
   Context cx;
   context_push(&cx, uint16_t(CX_LISTENER | CX_LISTENER_DEBUG | flags));
+  chain = condition_enter_break(cx.index, flags);
   ts->listener_flag = 1;
+  condition_call(COND_BREAK, NIL, condition);
   show_banner(flags);
   volatile Value result = NIL;
   for (;;) {
     int code = setjmp(cx.resume);
     ts = zvts;
+    if (code) condition_rebind(*ts->root_base[chain_root]);
     if (code == TC_RETURN) {
       if (flags & BRK_VALUE) {
         result = ts->glvalue;
         break;
       }
       refused(MSG_RETURN_REFUSED);
+    } else if (code == TC_CONTINUE) {
+      // The CONTINUE restart of this level: what the continue key does.
+      result = NIL;
+      break;
     } else if (code == TC_LISTENER) {
       show_break_message(cx.index);
+      condition_call(COND_SHOW_RESTARTS, NIL, NIL);
       show_banner(flags);
     } else if (code == TC_CONSOLE) {
       ts->listener_flag = 0;
@@ -218,6 +235,7 @@ Value break_loop(uint16_t flags) {
     }
     if (c == KEY_SHOW_AGAIN) {
       show_break_message(cx.index);
+      condition_call(COND_SHOW_RESTARTS, NIL, NIL);
       show_banner(flags);
       continue;
     }
@@ -232,7 +250,9 @@ Value break_loop(uint16_t flags) {
   }
   Value r = result;
   if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
+  unbind_to(cx.index);
   context_pop(&cx);
+  root_pop(2);
   ts->break_level--;
   ts->listener_flag = old_listener;
   ts->glvalue = r;

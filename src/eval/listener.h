@@ -11,8 +11,9 @@ enum : uint16_t {
   BRK_NOT_CONTINUABLE = 0x08,
   BRK_VALUE = 0x20,
 };
-// Run a break loop; returns the value to go on with.
-Value break_loop(uint16_t flags);
+// Run a break loop; returns the value to go on with.  `condition` is the
+// condition of the error that entered it, or NIL.
+Value break_loop(uint16_t flags, Value condition = NIL);
 
 // How a listener talks to the terminal.  The default uses the terminal
 // stream (symbol 0xB9) through the reader and printer; tests and the

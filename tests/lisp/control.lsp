@@ -359,8 +359,8 @@
   (error (e) (format nil "caught: ~A" e)))
 => "caught: Value 100 is too big"
 
-(handler-case (car 'not-a-list) (simple-error () 'simple))
-=> SIMPLE
+(handler-case (car 'not-a-list) (simple-error () 'simple) (type-error () 'typed))
+=> TYPED
 
 (handler-case (undefined-function-in-test 1) (condition (c) (not (null c))))
 => T
