@@ -18,15 +18,29 @@
 ;;; ------------------------------------------------------------------
 ;;; Conditions from the arguments of SIGNAL, ERROR, CERROR and WARN
 
+(defvar %condition-class (find-class 'condition))
+
+;; A condition of the simple type `type` with a format control and its
+;; arguments, made the kernel's quick way when the type's plan allows.
+(defun %simple-condition (type control arguments)
+  (let ((initargs (list :format-control control :format-arguments arguments)))
+    (or (%make-instance-fast type initargs)
+        (apply (function make-instance) type initargs))))
+
 (defun %coerce-to-condition (default datum &rest arguments)
-  (cond ((typep datum 'condition) datum)
+  (cond ((%typep datum %condition-class) datum)
+        ((stringp datum) (%simple-condition default datum arguments))
         ((and datum (symbolp datum)) (apply (function make-condition) datum arguments))
-        ((or (stringp datum) (functionp datum))
-         (make-condition default :format-control datum :format-arguments arguments))
+        ((functionp datum) (%simple-condition default datum arguments))
         (t (error 'simple-type-error
                   :datum datum :expected-type '(or condition symbol string function)
                   :format-control "~S designates no condition"
                   :format-arguments (list datum)))))
+
+;; TYPEP for the types of handler clauses, quick for the usual class name.
+(defun %condition-typep (c type)
+  (let ((class (and (symbolp type) (find-class type nil))))
+    (if class (%typep c class) (typep c type))))
 
 ;;; ------------------------------------------------------------------
 ;;; Handlers
@@ -78,7 +92,7 @@ handler function, which may decline by returning."
        (setq bindings (car e))
      next-binding
        (when (null bindings) (go outward))
-       (when (typep c (car (car bindings)))
+       (when (%condition-typep c (car (car bindings)))
          (let ((handler (cdr (car bindings))))
            (if (integerp handler)
                (progn (rplacd e c) (throw e handler))

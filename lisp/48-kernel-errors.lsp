@@ -199,11 +199,23 @@
                  (%set-symbol-function '%signal-hook (function %kernel-hook))
                  (apply (function %coerce-to-condition)
                         (if (= kind 2) 'simple-warning 'simple-error) datum arguments)))))
-    (%set-symbol-function '%signal-hook (function %kernel-hook))
-    (when (and (= kind 2) (not (typep c 'warning)) (not (typep c 'storage-condition)))
-      (error 'simple-type-error :datum c :expected-type 'warning
-             :format-control "~S is not a warning" :format-arguments (list c)))
-    (cond ((= kind 1)
+    (when code (%set-symbol-function '%signal-hook (function %kernel-hook)))
+    (cond ((= kind 0)
+           (if (and code (logtest code #x400))
+               (restart-case (%offer c kind)
+                 (use-value (value)
+                   :report (lambda (stream) (%print-report (%use-value-report c) stream))
+                   :interactive %read-value
+                   (list value))
+                 (store-value (value)
+                   :test (lambda (x) (declare (ignore x)) (typep c 'unbound-variable))
+                   :report (lambda (stream)
+                             (format stream "give ~S a value and use it" (cell-error-name c)))
+                   :interactive %read-value
+                   (set (cell-error-name c) value)
+                   (list value)))
+               (%offer c kind)))
+          ((= kind 1)
            (let ((report (cons continuation arguments)))
              (restart-case (progn (%offer c kind)
                                   (setq %pending-continuation (cons c report))
@@ -211,25 +223,14 @@
                (continue ()
                  :report (lambda (stream) (apply (function format) stream report))
                  (list nil)))))
-          ((= kind 2)
+          (t
+           (unless (or (typep c 'warning) (typep c 'storage-condition))
+             (error 'simple-type-error :datum c :expected-type 'warning
+                    :format-control "~S is not a warning" :format-arguments (list c)))
            (restart-case (%offer c kind)
              (muffle-warning ()
                :report "do not print the warning"
-               (list nil))))
-          ((and code (logtest code #x400))
-           (restart-case (%offer c kind)
-             (use-value (value)
-               :report (lambda (stream) (%print-report (%use-value-report c) stream))
-               :interactive %read-value
-               (list value))
-             (store-value (value)
-               :test (lambda (x) (declare (ignore x)) (typep c 'unbound-variable))
-               :report (lambda (stream)
-                         (format stream "give ~S a value and use it" (cell-error-name c)))
-               :interactive %read-value
-               (set (cell-error-name c) value)
-               (list value))))
-          (t (%offer c kind)))))
+               (list nil)))))))
 
 (defun %print-report (report stream)
   (if (consp report)
@@ -344,6 +345,16 @@ asks for what it needs.  A , alone shows the restarts again."
       (cons (cons #\, (function %restart-command))
             (remove #\, %break-commands :key (function car))))
 
+(%doc-store 'break 'function
+            "(BREAK [format-control argument...]) prints the message and enters a
+break loop, a read-eval-print loop inside the computation, as an error no
+handler takes does.  The break loop lists the restarts in force, numbered:
+,N takes restart N (,NAME the innermost one of that name; forms after it on
+the line are its arguments, else it asks for them; , alone lists them
+again).  Every level offers ABORT, back to the level above; F5 continues
+when the break allows it (the CONTINUE restart), F3 enters the debugger,
+F7 shows the message again, and any other input is a form to evaluate.")
+
 ;; The restart every level ends with: back to top level.
 (setq %top-level-restarts
       (list (%make-restart 'abort (lambda () (%abort-to-top-level)) "return to top level")))
@@ -354,8 +365,10 @@ asks for what it needs.  A , alone shows the restarts again."
 (defun %kernel-hook (kind code datum arguments continuation operator)
   (cond ((< kind 3)
          (cond ((eq datum %entering-debugger) datum)
-               ((and (null *break-on-signals*) (or code (stringp datum))
-                     (< kind 2) (%caught-unseen-p))
+               ;; Quickly when an error-catching context is to take the
+               ;; error before any handler could see it.
+               ((and (< kind 2) (or code (stringp datum)) (null *break-on-signals*)
+                     (%caught-unseen-p))
                 nil)
                (t (%signal-kernel-error kind code datum arguments continuation operator))))
         (t
