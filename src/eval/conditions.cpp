@@ -8,8 +8,10 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
-#include "object/symbols.h"
+#include "object/error_hook.h"
+#include "object/gc.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 
 namespace {
 
@@ -23,6 +25,38 @@ bool room_for_lisp() {
   char probe;
   return ts->septr > LISP_ROOM_ENTRIES &&
          reinterpret_cast<uintptr_t>(&probe) > ts->native_floor + LISP_ROOM_BYTES;
+}
+
+// Memory exhaustion is reported just after a collection, so what is free
+// then is all the handlers would have.  Too little, and running them
+// would only exhaust it again inside the hook, error upon error: the
+// kernel reports it its own way instead.
+constexpr uint32_t LISP_ROOM_CELLS = 4096;
+constexpr uint32_t LISP_ROOM_HEAP = 64 * 1024;
+
+bool memory_room() {
+  return zvm.free_count >= LISP_ROOM_CELLS && zvm.heap_limit - zvm.heap_fill >= LISP_ROOM_HEAP;
+}
+
+bool room_after_exhaustion(Value code) {
+  if (!is_fixnum(code)) return true;
+  switch (fixnum_value(code) & 0xFF) {
+    case ERR_HEAP_FULL:
+    case ERR_SYMTAB_FULL:
+    case ERR_CONS_FULL:
+      return memory_room();
+    default:
+      return true;
+  }
+}
+
+// A break loop may start on exhausted memory (whatever its error, the
+// listing of its restarts needs cells): with little free, one collection
+// tells whether that is so.
+bool room_in_break() {
+  if (memory_room()) return true;
+  gc_full_collection();
+  return memory_room();
 }
 
 // The function of the innermost frame: for an eval frame, the car of its
@@ -54,7 +88,7 @@ bool hook_defined() { return !nil_p(sym_function(FS_SIGNAL_HOOK)); }
 
 Value condition_signal(uint32_t kind, Value code, uint32_t top, Value continuation) {
   ThreadState* ts = zvts;
-  if (!hook_defined() || !room_for_lisp()) return NIL;
+  if (!hook_defined() || !room_for_lisp() || !room_after_exhaustion(code)) return NIL;
   Value args[6] = {make_fixnum(kind), code, stack_entry(top - 3).arg, NIL, continuation,
                    innermost_operator()};
   for (Value& a : args) root_push(&a);
@@ -76,6 +110,10 @@ void condition_as_message(uint32_t top, Value condition) {
 
 Value condition_call(uint32_t kind, Value code, Value datum) {
   if (!hook_defined() || !room_for_lisp()) return NIL;
+  root_push(&datum);
+  bool room = room_in_break();
+  root_pop();
+  if (!room) return NIL;
   Value args[6] = {make_fixnum(kind), code, datum, NIL, NIL, NIL};
   for (Value& a : args) root_push(&a);
   Value r = call_hook(args);
@@ -101,7 +139,9 @@ void condition_bind_barrier() {
 
 Value condition_enter_break(uint16_t cx, uint16_t flags) {
   uint32_t var = clusters_variable();
-  if (!var) return NIL;
+  // On exhausted memory the level goes without its element: making it
+  // would fail again, each failure entering another break loop.
+  if (!var || !room_in_break()) return NIL;
   Value chain = cons(make_fixnum(int32_t(cx | uint32_t(flags) << 16)), sym_value(var));
   bind_special(var, chain);
   return chain;

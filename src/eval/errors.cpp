@@ -218,6 +218,12 @@ Value resolved(uint32_t top, Value value) {
   return value;
 }
 
+// The first object of the message pushed below top: read from the stack,
+// not from the caller's array, which no collection updates.
+Value first_object(uint32_t code, uint32_t top) {
+  return err_object_count(code) ? stack_entry(top - 4).arg : NIL;
+}
+
 // What the error system's hooks do.
 
 Value signal_error(uint32_t code, const Value* objects) {
@@ -232,7 +238,7 @@ Value signal_error(uint32_t code, const Value* objects) {
   root_push(&condition);
   return_to_error_context(top);
   print_entries(error_stream(), ts->septr, top);
-  FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
+  FunctionName fn = failing_function(code, first_object(code, top));
   root_push(&fn.name);
   print_name_line(fn.name, fn.kind);
   root_pop();
@@ -262,7 +268,7 @@ void signal_cerror(uint32_t code, const Value* objects) {
   root_push(&condition);
   return_to_error_context(top);
   print_entries(error_stream(), ts->septr, top);
-  FunctionName fn = failing_function(code, err_object_count(code) ? objects[0] : NIL);
+  FunctionName fn = failing_function(code, first_object(code, top));
   root_push(&fn.name);
   print_name_line(fn.name, fn.kind);
   root_pop();

@@ -71,6 +71,17 @@ expect_lines() {
   if [ "$RC" -eq "$code" ]; then pass; else fail "$label (wanted exit code $code)"; fi
 }
 
+# piped_in_cwd INPUT KERNEL ARGS...: KERNEL started in $WORK/cwd with INPUT
+# piped in; sets OUT, RC and ERR.
+piped_in_cwd() {
+  local input=$1 kernel=$2
+  shift 2
+  mkdir -p "$WORK/cwd"
+  OUT=$(cd "$WORK/cwd" && printf '%s' "$input" | timeout 60 "$kernel" "$@" 2>"$WORK/stderr")
+  RC=$?
+  ERR=$(cat "$WORK/stderr")
+}
+
 finish() {
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]

@@ -8,11 +8,7 @@ source "$(dirname "$0")/common.bash"
 session() {
   local input=$1
   shift
-  mkdir -p "$WORK/cwd"
-  OUT=$(cd "$WORK/cwd" && printf '%s' "$input" | timeout 60 "$ZORVA" -ROL "$IMAGE" "$@" \
-    2>"$WORK/stderr")
-  RC=$?
-  ERR=$(cat "$WORK/stderr")
+  piped_in_cwd "$input" "$ZORVA" -ROL "$IMAGE" "$@"
 }
 
 session $'(+ 1 2)\n'
@@ -29,7 +25,7 @@ expect_lines "message, function, restarts, banner" 1 \
   $'\nError: The argument 5 is of the wrong type or out of range\nIn function CAR\nRestarts:\n' \
   $' ,0 USE-VALUE: return a value in place of the failed operation\n' \
   $' ,1 ABORT: return to top level\n' \
-  $'Break level 1, ,N takes restart N, F3 debugger\nBreak> '
+  $'Break level 1, ,N restart, F3 debugger\nBreak> '
 
 # ABORT goes back to top level: the top-level prompt, and the end of the
 # input there ends the session with code 0.
@@ -84,6 +80,17 @@ expect_lines "debugger hook" 0 $'> \n(:HOOK "The argument 5 is of the wrong type
 session $'(let ((*break-on-signals* (quote warning))) (warn "Look out"))\n,0\n'
 expect_lines "break on signals" 0 $'Break: SIMPLE-WARNING signalled: Look out\n' \
   " ,0 CONTINUE: return from the break" "Break level 1, F5 continues" $'Warning: Look out\nNIL\n> '
+
+# Exhausting the vector heap is a STORAGE-CONDITION a handler takes, and
+# the session goes on.  Exhausting the cons cells leaves nothing for
+# handlers to run with: the kernel reports it in a break loop as before,
+# one break level, not an error upon error until the process dies.
+session $'(handler-case (let ((l nil)) (loop (push (make-array 100000) l))) (storage-condition (c) (list :out (princ-to-string c))))\n(+ 1 2)\n'
+expect_lines "heap exhaustion handled" 0 $'(:OUT "Vector heap exhausted")\n> \n3\n> '
+session $'(let ((l nil)) (loop (push (make-list 10000) l)))\n'
+expect_lines "cons exhaustion reported" 1 $'Error: Cons cells exhausted\nIn function CONS\nBreak level 1'
+[[ $OUT != *overflow* ]] && [ "$(grep -c 'Cons cells exhausted' <<<"$OUT")" -eq 1 ] && pass ||
+  fail "cons exhaustion reported once"
 
 # A program run from the command line: an unhandled error prints its
 # message and ends the run with code 1, with no restarts to take.

@@ -12,10 +12,7 @@ BIN=$(dirname "$ZORVA")
 session() {
   local input=$1 kernel=${2:-$ZORVA}
   shift $(($# < 2 ? $# : 2))
-  mkdir -p "$WORK/cwd"
-  OUT=$(cd "$WORK/cwd" && printf '%s' "$input" | timeout 60 "$kernel" "$@" 2>"$WORK/stderr")
-  RC=$?
-  ERR=$(cat "$WORK/stderr")
+  piped_in_cwd "$input" "$kernel" "$@"
 }
 
 session $'(+ 1 2)\n'
