@@ -45,7 +45,7 @@ const char* const zv_message_texts[MESSAGE_COUNT] = {
     // Stepper prompt: colour.
     "~&~#[Step> ~:;~V@(Step>~) ~]",
     // Break-loop banner (status window): level, T when continuable.
-    "~&Break level ~D~:[~;, F5 continues~], ,N takes restart N, F3 debugger",
+    "~&Break level ~D~:[~;, F5 continues~], ,N restart, F3 debugger",
     // The debugger saw its input interrupted.
     "~&Input interrupted",
     // The debugger reached the innermost frame.

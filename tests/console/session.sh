@@ -37,7 +37,7 @@ keys Enter
 sleep 0.5
 keys C-c
 check "interrupted" '^Break: interrupted by Control-C$'
-check_row "break banner" 24 "Break level 1, F5 continues, F3 debugger"
+check_row "break banner" 24 "Break level 1, F5 continues, ,N restart, F3 debugger"
 check "break prompt" '^Break>$'
 keys F5
 sleep 0.5
