@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Handlers and restarts established and taken, per second of processor
-# time, for this kernel
-# and for the peers installed on the machine (CLISP's interpreter, SBCL's
-# evaluator), all on bench/conditions.lsp in the same run.  The first row
-# is a loop of a million HANDLER-CASE entries with nothing signalled, the
-# second a loop that signals and handles a SIMPLE-ERROR.
+# time, for this kernel and for the peers installed on the machine
+# (CLISP's interpreter, SBCL's evaluator), all on bench/conditions.lsp in
+# the same run.  The first row is a loop of a million HANDLER-CASE
+# entries with nothing signalled, the second a loop that signals and
+# handles a SIMPLE-ERROR.
 # Usage: bench/conditions.sh [path-to-zorva]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,13 +22,7 @@ rows=(
   "system error under ignore-errors|run-system-error|20000"
 )
 
-# Seconds of processor time (user and system) a command takes: steadier
-# than the clock on a machine that runs other work too.
-timed() {
-  local TIMEFORMAT='%3U + %3S' t
-  t=$( { time "$@" > "$tmp/out" 2>&1; } 2>&1 )
-  echo "$t" | bc -l
-}
+source "$here/peers.bash"
 
 script() {  # script CALL
   cat "$here/conditions.lsp"
@@ -36,29 +30,10 @@ script() {  # script CALL
 }
 
 run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
-  local sys=$1 form=$2 base full
-  script "$form" > "$tmp/prog.lsp"
+  script "$2" > "$tmp/prog.lsp"
   script "nil" > "$tmp/empty.lsp"
-  case $sys in
-    zorva)
-      base=$(timed "$zorva" < "$tmp/empty.lsp")
-      full=$(timed "$zorva" < "$tmp/prog.lsp") ;;
-    clisp)
-      base=$(timed clisp -q -norc "$tmp/empty.lsp")
-      full=$(timed clisp -q -norc "$tmp/prog.lsp") ;;
-    sbcl)
-      local pre="(setf sb-ext:*evaluator-mode* :interpret)"
-      { echo "$pre"; cat "$tmp/empty.lsp"; } > "$tmp/e2.lsp"
-      { echo "$pre"; cat "$tmp/prog.lsp"; } > "$tmp/p2.lsp"
-      base=$(timed sbcl --script "$tmp/e2.lsp")
-      full=$(timed sbcl --script "$tmp/p2.lsp") ;;
-  esac
-  echo "$full - $base" | bc -l
+  echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
 }
-
-systems=(zorva)
-command -v clisp > /dev/null && systems+=(clisp)
-command -v sbcl > /dev/null && systems+=(sbcl)
 
 # This kernel runs the row's passes; a peer starts at a hundredth of them
 # and the count grows until the run takes half a second or more.
@@ -76,12 +51,12 @@ rate() {  # rate SYSTEM FUNCTION PASSES
 }
 
 printf "%-40s" row
-for s in "${systems[@]}"; do printf "%12s" "$s"; done
+for s in "${peer_systems[@]}"; do printf "%12s" "$s"; done
 printf "   (passes per second)\n"
 for r in "${rows[@]}"; do
   IFS='|' read -r name fn passes <<< "$r"
   printf "%-40s" "$name"
-  for s in "${systems[@]}"; do
+  for s in "${peer_systems[@]}"; do
     printf "%12.0f" "$(rate "$s" "$fn" "$passes")"
   done
   printf "\n"

@@ -1,0 +1,30 @@
+# Shared by the benchmark scripts that compare this kernel with the peers
+# installed on the machine (CLISP's interpreter, SBCL's evaluator).
+# Sourced, not run.  Expects $zorva (the kernel) and $tmp (a scratch
+# directory).
+
+# The systems to measure: this kernel, then the peers that are installed.
+peer_systems=(zorva)
+command -v clisp > /dev/null && peer_systems+=(clisp)
+command -v sbcl > /dev/null && peer_systems+=(sbcl)
+
+# Seconds of processor time (user and system) a command takes: steadier
+# than the clock on a machine that runs other work too.
+cpu_seconds() {
+  local TIMEFORMAT='%3U + %3S' t
+  t=$( { time "$@" > "$tmp/out" 2>&1; } 2>&1 )
+  echo "$t" | bc -l
+}
+
+# peer_seconds SYSTEM FILE: processor seconds SYSTEM takes to load and run
+# the Lisp file FILE (SBCL with its evaluator, not its compiler).
+peer_seconds() {
+  local sys=$1 file=$2
+  case $sys in
+    zorva) cpu_seconds "$zorva" < "$file" ;;
+    clisp) cpu_seconds clisp -q -norc "$file" ;;
+    sbcl)
+      { echo "(setf sb-ext:*evaluator-mode* :interpret)"; cat "$file"; } > "$tmp/sbcl.lsp"
+      cpu_seconds sbcl --script "$tmp/sbcl.lsp" ;;
+  esac
+}
