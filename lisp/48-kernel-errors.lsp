@@ -86,6 +86,8 @@
            (#x203A type-error :datum 0)        ; index out of range
            (#x2044 reader-error)               ; no reader macro
            (#x2055 type-error :datum 1)        ; a slot value of the wrong type
+           (#x241F file-error :pathname 0)     ; an image that cannot be read
+           (#x244A file-error :pathname 0)     ; an image of another kernel
            (#x244C file-error :pathname 0)     ; a host operation failed
            (#x244F type-error :datum 1 :expected-type 0) ; MAP into a string
            (#x2453 type-error :datum 0 :expected-type 1) ; cannot be converted

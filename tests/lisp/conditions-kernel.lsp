@@ -46,6 +46,13 @@
 (caught (open "no-such-dir/no-such-file.txt") file-error-pathname report)
 => (FILE-ERROR "no-such-dir/no-such-file.txt" "File no-such-dir/no-such-file.txt does not exist")
 
+;; A file that is no image: the image loader's error names it.
+(progn
+  (with-open-file (s "not-an-image.rol" :direction :output :if-exists :supersede)
+    (write-line "no world here" s))
+  (caught (load-image "not-an-image.rol") file-error-pathname))
+=> (FILE-ERROR "not-an-image.rol")
+
 (caught (read-from-string ")") report)
 => (READER-ERROR "Unmatched ): no list is open")
 
