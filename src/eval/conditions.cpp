@@ -70,13 +70,18 @@ Value innermost_operator() {
 }
 
 // Call the function of symbol 34 with its function cell bound to NIL, so
-// that an error inside it takes the kernel's own way.
+// that an error inside it takes the kernel's own way, and with the eval
+// and apply hooks off: the stepper stops in the program, not in the
+// condition system's own code.
 Value call_hook(Value* args) {
   ThreadState* ts = zvts;
   Value fn = sym_function(FS_SIGNAL_HOOK);
   uint32_t limit = ts->septr;
   bind_function(FS_SIGNAL_HOOK, NIL);
+  bind_special(FS_EVALHOOK, NIL);
+  bind_special(FS_APPLYHOOK, NIL);
   Value r = call_function(fn, 6, args);
+  unbind_to(limit);
   unbind_functions_to(limit);
   ts->septr = static_cast<uint16_t>(limit);
   return r;

@@ -52,7 +52,8 @@ inner_call=$'\n  (INNER (+ Y 1))\n  X = 5\nDebug> '
 
 check_browse() {
   expect_lines "$1: the frames and their bindings" 0 \
-    $'Error: The argument 10 is of the wrong type or out of range\nIn function CAR\nBreak level 1' \
+    $'Error: The argument 10 is of the wrong type or out of range\nIn function CAR\nRestarts:\n' \
+    $' ,1 ABORT: return to top level\nBreak level 1' \
     "$frame0" \
     $'\n  0> (CAR DOUBLED)\n  1  (LET ((DOUBLED (* 2 X))) (CAR DOUBLED))\n  2  (INNER (+ Y 1))\n  3  (LET ((*DEPTH* (QUOTE INNER))) (INNER (+ Y 1)))\n  4  (MIDDLE Z)\n  5  (LIST (MIDDLE Z) (QUOTE DONE))\n  6  (OUTER 4)\n' \
     $'\n10\n' $'\nINNER\n' \
@@ -127,7 +128,8 @@ session $'no-such-variable
 (+ 3 4)
 '
 expect_lines "the debugger with no frame" 1 \
-  $'Error: The variable NO-SUCH-VARIABLE is unbound' $'\nTop level\nDebug> ' \
+  $'Error: The variable NO-SUCH-VARIABLE is unbound' $'\nTop level\nRestarts:\n' \
+  $' ,2 ABORT: return to top level\nDebug> ' \
   $'\nThis frame has no form that could be evaluated again' \
   $'\nTop level' $'\nThis error cannot be continued' $'\n3\n' \
   $':b :backtrace' $':q :quit' $'\nBreak> \n7\n'

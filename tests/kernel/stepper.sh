@@ -104,7 +104,8 @@ Step>
 # and stepping goes on.
 session $'(step (list (car 5) 2))\ns\ns\ns\n:d\n:b\n:q\n(return 9)\n'
 expect_lines "an error while stepping" 0 \
-  $'\nError: The argument 5 is of the wrong type or out of range\nIn function CAR\nBreak level 1' \
+  $'\nError: The argument 5 is of the wrong type or out of range\nIn function CAR\nRestarts:\n' \
+  $' ,1 ABORT: return to top level\nBreak level 1' \
   $'\n  0> (CAR 5)\n  1  (LIST (CAR 5) 2)\n  2  (STEP (LIST (CAR 5) 2))\n' \
   $'\nBreak> \n(9 2)\n'
 
@@ -112,7 +113,7 @@ expect_lines "an error while stepping" 0 \
 # form's lexical variables; RETURN there is the form's value.
 session "$fact"$'(step (fact 3))\ns\ns\nd\nn\n(return 42)\nc\n'
 expect_lines "the debugger from a stop" 0 \
-  $'\n    2: (= N 0)\nStep> \n* %STEP-HOOK (call)\nDebug> \n3\n' \
+  $'\n    2: (= N 0)\nStep> \nRestarts:\n ,0 ABORT: return to top level\n* %STEP-HOOK (call)\nDebug> \n3\n' \
   $'\n    2: 1\nStep> \n1\n> '
 
 # The same under the collector's stress mode.
