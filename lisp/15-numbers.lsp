@@ -1,19 +1,15 @@
 ;;;; Numbers beyond the built-ins.
 ;;;;
-;;;; The number system has fixnums (24 bits), integers of 64 bits, double
-;;;; floats and complex numbers, and no ratios.  Integer arithmetic is the
-;;;; kernel's: sums, differences and products wrap modulo 2^64 without any
-;;;; report, and so do GCD, LCM and EXPT built on them here: (expt 2 64) is
-;;;; 0 and (lcm (expt 2 40) (1+ (expt 2 40))) has wrapped.  A division that
-;;;; does not come out even gives a double float, so (expt 2 -1) is 0.5.
-;;;; RATIONALP is INTEGERP, and every float type is the double float:
-;;;; the SHORT-, SINGLE- and LONG-FLOAT constants equal the DOUBLE-FLOAT
-;;;; ones.
+;;;; The number system has fixnums (24 bits), integers of any size beyond
+;;;; them (64-bit integers and bignums, all exact), double floats and
+;;;; complex numbers, and no ratios.  A division that does not come out
+;;;; even gives a double float, so (expt 2 -1) is 0.5.  RATIONALP is
+;;;; INTEGERP, and every float type is the double float: the SHORT-,
+;;;; SINGLE- and LONG-FLOAT constants equal the DOUBLE-FLOAT ones.
 ;;;;
-;;;; The many-argument LOGAND, LOGIOR, LOGXOR and LOGEQV of the kernel see
-;;;; only the low 32 bits of their arguments; the two-argument operations
-;;;; (LOGANDC1, LOGNOR, ...) and LOGNOT see all 64, so the code below that
-;;;; must be exact for any integer uses those.
+;;;; The kernel's logical operations, with any number of arguments or two,
+;;;; see every bit of integers of any size, negative ones as infinite
+;;;; two's complement.
 
 ;;; ---------------------------------------------------------------------
 ;;; Constants
@@ -186,7 +182,7 @@
 ;;; Powers
 
 ;; BASE to the power N, an integer of at least 0, by repeated squaring:
-;; exact (to 64 bits) for integers and integer complex numbers.
+;; exact for integers and integer complex numbers.
 (defun %expt-integer (base n)
   (let ((result 1))
     (do ()
@@ -194,6 +190,15 @@
       (when (oddp n) (setq result (* result base)))
       (setq n (ash n -1))
       (when (> n 0) (setq base (* base base))))))
+
+;; An integer power of an integer of more than 8388608 bits is refused
+;; before any work, like a shift that long; 0, 1 and -1 have every power.
+(defun %check-power-size (base power)
+  (when (and (integerp base) (> (abs base) 1)
+             (or (> power 8388608)
+                 (> (1+ (floor (* power (log (abs base) 2)))) 8388608)))
+    (error "EXPT: an integer of ~D bits to the power ~D would have more than 8388608 bits"
+           (integer-length base) power)))
 
 (defun %real-part (z) (if (complexp z) (%kernel-realpart z) z))
 (defun %imag-part (z) (if (complexp z) (%kernel-imagpart z) 0))
@@ -212,12 +217,16 @@
   (%seq-check (numberp power) power "a number")
   (cond ((integerp power)
          (cond ((floatp base) (%expt-float base power))
-               ((not (minusp power)) (%expt-integer base power))
-               ;; 1/b^n is no integer for |b| > 1: a double, and computed
-               ;; as one it stays right where b^n would wrap
-               ((and (integerp base) (> (abs base) 1))
+               ((not (minusp power))
+                (%check-power-size base power)
+                (%expt-integer base power))
+               ;; 1/b^n is no integer for |b| > 1: a double, computed as one
+               ;; while b is a double too
+               ((and (integerp base) (> (abs base) 1) (< (integer-length base) 1000))
                 (%expt-float base power))
-               (t (/ 1 (%expt-integer base (- power))))))
+               (t
+                (%check-power-size base (- power))
+                (/ 1 (%expt-integer base (- power))))))
         ;; a zero power of another type gives one of the arguments' type
         ((zerop power) (if (and (realp base) (realp power)) 1.0 #C(1.0 0.0)))
         ((zerop base)
@@ -309,9 +318,9 @@
 ;;; ---------------------------------------------------------------------
 ;;; Bits
 
-;; LOGANDC2 and LOGNOT work on all 64 bits.
+;; Integers of any size, negative ones as infinite two's complement.
 (defun logtest (integer1 integer2)
-  (/= 0 (logandc2 integer1 (lognot integer2))))
+  (not (zerop (logand integer1 integer2))))
 
 (defconstant boole-clr 0)
 (defconstant boole-set 1)
@@ -341,10 +350,10 @@
       (3 b)
       (4 (lognot a))
       (5 (lognot b))
-      (6 (logandc2 a (lognot b)))
-      (7 (lognor (lognor a b) 0))
-      (8 (logandc2 (lognor (lognor a b) 0) (logandc2 a (lognot b))))
-      (9 (lognot (logandc2 (lognor (lognor a b) 0) (logandc2 a (lognot b)))))
+      (6 (logand a b))
+      (7 (logior a b))
+      (8 (logxor a b))
+      (9 (logeqv a b))
       (10 (lognand a b))
       (11 (lognor a b))
       (12 (logandc1 a b))
@@ -365,26 +374,29 @@
 
 ;; The mask of SIZE low bits.
 (defun %byte-mask (size)
-  (if (>= size 64) -1 (1- (ash 1 size))))
+  (1- (ash 1 size)))
 
+;; A non-negative integer that has no more bits than the byte is its own
+;; field, however wide the byte: no mask is built for it.
 (defun ldb (bytespec integer)
-  (logandc2 (ash integer (- (cdr bytespec)))
-            (lognot (%byte-mask (car bytespec)))))
+  (let ((size (car bytespec))
+        (shifted (ash integer (- (cdr bytespec)))))
+    (if (and (>= shifted 0) (<= (integer-length shifted) size))
+        shifted
+        (logand shifted (%byte-mask size)))))
 
 (defun ldb-test (bytespec integer)
   (/= 0 (ldb bytespec integer)))
 
 (defun mask-field (bytespec integer)
-  (logandc2 integer (lognot (ash (%byte-mask (car bytespec)) (cdr bytespec)))))
+  (ash (ldb bytespec integer) (cdr bytespec)))
 
 (defun dpb (newbyte bytespec integer)
   (let ((mask (ash (%byte-mask (car bytespec)) (cdr bytespec))))
-    (lognor (lognor (logandc2 integer mask)
-                    (logandc2 (ash newbyte (cdr bytespec)) (lognot mask)))
-            0)))
+    (logior (logandc2 integer mask)
+            (logand (ash newbyte (cdr bytespec)) mask))))
 
 (defun deposit-field (newbyte bytespec integer)
   (let ((mask (ash (%byte-mask (car bytespec)) (cdr bytespec))))
-    (lognor (lognor (logandc2 integer mask)
-                    (logandc2 newbyte (lognot mask)))
-            0)))
+    (logior (logandc2 integer mask)
+            (logand newbyte mask))))

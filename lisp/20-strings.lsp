@@ -165,37 +165,36 @@ parsing stopped.  Without JUNK-ALLOWED only white space may surround it."
   (let* ((end (%string-range-end string start end))
          (i start)
          (negative nil)
-         ;; Collected as a negative number: integers have 64 bits, and the
-         ;; most negative one has no positive counterpart.
+         ;; Integers have any size: the digits are collected in chunks
+         ;; that stay fixnums, folded into the value a chunk at a time.
          (value 0)
-         (digits 0)
-         (smallest (- -9223372036854775807 1)))
+         (digits 0))
     (do () ((or (>= i end) (not (%whitespace-char-p (char string i)))))
       (setq i (1+ i)))
     (when (< i end)
       (let ((c (char string i)))
         (cond ((char= c #\-) (setq negative t i (1+ i)))
               ((char= c #\+) (setq i (1+ i))))))
-    (do ((weight nil))
-        ((>= i end))
-      (setq weight (digit-char-p (char string i) radix))
+    (do ((weight nil) (chunk 0) (scale 1))
+        (nil)
+      (setq weight (if (< i end) (digit-char-p (char string i) radix) nil))
+      (when (or (null weight) (> (* scale radix) 4194304))
+        (setq value (+ (* value scale) chunk) chunk 0 scale 1))
       (unless weight (return))
-      (when (< value (ceiling (+ smallest weight) radix))
-        (error "The integer in ~S does not fit in 64 bits" string))
-      (setq value (- (* value radix) weight)
+      (setq chunk (+ (* chunk radix) weight)
+            scale (* scale radix)
             digits (1+ digits)
             i (1+ i)))
-    (when (and (not negative) (= value smallest))
-      (error "The integer in ~S does not fit in 64 bits" string))
+    (when negative (setq value (- value)))
     (cond (junk-allowed
-           (values (if (> digits 0) (if negative value (- value)) nil) i))
+           (values (if (> digits 0) value nil) i))
           (t
            (do () ((or (>= i end) (not (%whitespace-char-p (char string i)))))
              (setq i (1+ i)))
            (when (or (= digits 0) (< i end))
              (error "~S is not an integer in radix ~D"
                     (subseq string start end) radix))
-           (values (if negative value (- value)) i)))))
+           (values value i)))))
 
 ;;; ------------------------------------------------------------------
 ;;; Reading from and printing to strings

@@ -10,9 +10,6 @@
 ;;;; understands (integer ranges with both bounds, AND/OR/NOT/MEMBER/EQL/
 ;;;; SATISFIES) before the kernel sees them.
 
-(defparameter %most-positive-integer 9223372036854775807)
-(defparameter %most-negative-integer (- -9223372036854775807 1))
-
 ;;; ------------------------------------------------------------------
 ;;; Built-in classes for the types a built-in predicate decides
 ;;;
@@ -70,31 +67,40 @@ fill pointer and is neither adjustable nor displaced."
 ;;; ------------------------------------------------------------------
 ;;; Putting compound specifiers into the kernel's forms
 
-;; Integer range bounds: * or absent is unbounded, (n) is exclusive.
-(defun %integer-bound (bound default step)
-  (cond ((or (null bound) (eq bound '*)) default)
+;; Integer range bounds: * or absent is unbounded (NIL here), (n) is
+;; exclusive.
+(defun %integer-bound (bound step)
+  (cond ((or (null bound) (eq bound '*)) nil)
         ((integerp bound) bound)
         ((and (consp bound) (integerp (car bound)) (null (cdr bound)))
          (+ (car bound) step))
         (t (error "~S is not a bound of an integer type" bound))))
 
+;; Integers are unbounded, and the kernel's (INTEGER low high) takes two
+;; bounds: a range open at one end tests the other bound.
 (defun %integer-range (low high)
-  (let ((low (%integer-bound low %most-negative-integer 1))
-        (high (%integer-bound high %most-positive-integer -1)))
-    (if (and (= low %most-negative-integer) (= high %most-positive-integer))
-        'integer
-        (list 'integer low high))))
+  (let ((low (%integer-bound low 1))
+        (high (%integer-bound high -1)))
+    (cond ((and low high) (list 'integer low high))
+          (low (list 'and 'integer (list 'satisfies (list 'lambda '(x) (list '>= 'x low)))))
+          (high (list 'and 'integer (list 'satisfies (list 'lambda '(x) (list '<= 'x high)))))
+          (t 'integer))))
+
+;; The interval of a type %INTEGER-RANGE made, NIL for an open end.
+(defun %canonical-interval (c)
+  (cond ((atom c) (list nil nil))
+        ((eq (car c) 'integer) (list (cadr c) (caddr c)))
+        (t (let ((test (caddr (cadr (caddr c)))))  ; (>= x low) or (<= x high)
+             (if (eq (car test) '>=) (list (caddr test) nil) (list nil (caddr test)))))))
 
 (defun %byte-range (size signed)
   (cond ((or (null size) (eq size '*))
-         (if signed 'integer (list 'integer 0 %most-positive-integer)))
+         (if signed 'integer (%integer-range 0 nil)))
         ((not (and (integerp size) (> size 0)))
          (error "~S is not a byte size" size))
         (signed
-         (if (>= size 64)
-             'integer
-             (list 'integer (- (ash 1 (1- size))) (1- (ash 1 (1- size))))))
-        (t (list 'integer 0 (if (>= size 63) %most-positive-integer (1- (ash 1 size)))))))
+         (list 'integer (- (ash 1 (1- size))) (1- (ash 1 (1- size)))))
+        (t (list 'integer 0 (1- (ash 1 size))))))
 
 ;; A test of a real bound for SATISFIES: (>= x low), (> x low) for (low).
 (defun %bound-test (bound inclusive exclusive)
@@ -612,7 +618,7 @@ BODY computes from the arguments, as a macro would."
       (satisfies (list (list :opaque spec (%universe))))
       ((integer mod unsigned-byte signed-byte rational)
        (let ((c (%canonical-type (if (eq head 'rational) (cons 'integer args) spec))))
-         (if (consp c) (list (list :int (cadr c) (caddr c))) (%type-pieces c))))
+         (list (cons :int (%canonical-interval c)))))
       ((float double-float single-float short-float long-float)
        (%real-bound-pieces :float (%optional-arg args 0) (%optional-arg args 1)))
       (real

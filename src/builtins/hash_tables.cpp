@@ -19,6 +19,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/memory.h"
 #include "object/error_hook.h"
@@ -100,9 +101,11 @@ uint32_t shape_hash(Value v) {
   return (tag_of(v) << ((p[0] + 8u) & 31)) + size;
 }
 
+// Integer parts: the low words of both, wherever the parts' limbs lie.
 uint32_t complex_hash(Value v) {
   const uint8_t* p = heap_data(v);
-  if (heap_type(v) == HT_INT64) return load_u32(p) + load_u32(p + 8);
+  if (heap_type(v) == HT_INT64)
+    return uint32_t(int_complex_low_limb(v, 0)) + uint32_t(int_complex_low_limb(v, 1));
   double re, im;
   std::memcpy(&re, p, 8);
   std::memcpy(&im, p + 8, 8);
@@ -128,6 +131,12 @@ uint32_t atom_hash(Value v, Flavour f) {
       return f == EQUALP ? number_value_hash(fixnum_value(v))
                          : static_cast<uint32_t>(fixnum_value(v));
     case TAG_INT64:
+      if (is_bignum(v)) {
+        // EQUALP: through the nearest double, which is the value itself
+        // whenever a double equals the bignum.
+        bool overflow;
+        return f == EQUALP ? number_value_hash(int_to_double(v, &overflow)) : int_hash(v);
+      }
       return f == EQUALP ? number_value_hash(double(int64_value(v))) : int64_hash(int64_value(v));
     case TAG_DOUBLE:
       return f == EQUALP ? number_value_hash(double_value(v)) : double_hash(double_value(v));

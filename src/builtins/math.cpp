@@ -11,6 +11,7 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/bignum.h"
 #include "object/memory.h"
 
 namespace {
@@ -30,9 +31,9 @@ Value bi_complex(Value, Value) {
   Value im = arg_count() >= 2 ? arg(2) : make_fixnum(0);
   if (!num_is_real(re)) return wrong_type(re);
   if (!num_is_real(im)) return wrong_type(im);
-  if (num_is_integer(re) && num_is_integer(im))
-    return mem_make_complex_int(num_int64(re), num_int64(im));
-  return mem_make_complex_double(num_double(re), num_double(im));
+  if (num_is_integer(re) && num_is_integer(im)) return int_make_complex(re, im);
+  double x = num_double(re), y = num_double(im);  // neither allocates
+  return mem_make_complex_double(x, y);
 }
 
 Value bi_complexp(Value a, Value) { return bool_value(num_is_complex(a)); }
@@ -43,7 +44,7 @@ namespace {
 Value complex_part(Value a, int imag) {
   if (!num_is_complex(a)) return wrong_type(a);
   if (heap_type(a) == HT_DOUBLE) return mem_make_double(complex_double_part(a, imag));
-  return mem_make_integer(complex_int_part(a, imag));
+  return int_complex_part(a, imag);
 }
 
 }  // namespace
@@ -54,13 +55,7 @@ Value bi_imagpart(Value a, Value) { return complex_part(a, 1); }
 Value bi_phase(Value a, Value) {
   if (!num_is_complex(a)) return wrong_type(a);
   double re, im;
-  if (heap_type(a) == HT_DOUBLE) {
-    re = complex_double_part(a, 0);
-    im = complex_double_part(a, 1);
-  } else {
-    re = static_cast<double>(complex_int_part(a, 0));
-    im = static_cast<double>(complex_int_part(a, 1));
-  }
+  num_parts_double(a, &re, &im);
   return mem_make_double(std::atan2(im, re));
 }
 
@@ -69,7 +64,13 @@ Value bi_conjugate(Value a, Value) {
   if (!num_is_complex(a)) return a;
   if (heap_type(a) == HT_DOUBLE)
     return mem_make_complex_double(complex_double_part(a, 0), -complex_double_part(a, 1));
-  return mem_make_complex_int(complex_int_part(a, 0), num_neg64(complex_int_part(a, 1)));
+  root_push(&a);
+  Value im = int_complex_part(a, 1);
+  im = int_negate(im);
+  root_push(&im);
+  Value re = int_complex_part(a, 0);
+  root_pop(2);
+  return int_make_complex(re, im);
 }
 
 namespace {
@@ -117,15 +118,28 @@ Value bi_atan(Value, Value) {
   return mem_make_double(std::atan2(num_double(y), num_double(x)));
 }
 
+// The natural logarithm of a real; a bignum beyond the double range has
+// one all the same, from its leading bits and its length.
+double real_log(Value x) {
+  if (!is_bignum(x)) return std::log(num_double(x));
+  bool overflow;
+  double d = int_to_double(x, &overflow);
+  if (!overflow) return std::log(d);
+  if (int_minusp(x)) return std::nan("");
+  int64_t e;
+  double lead = int_leading_double(x, &e);
+  return std::log(lead) + double(e) * std::log(2.0);
+}
+
 // (LOG x [base]): with a base, log(x) / log(base).
 Value bi_log(Value, Value) {
   check_surplus(2);
   Value x = arg(1);
   if (!num_is_real(x)) return wrong_type(x);
-  if (arg_count() < 2) return mem_make_double(std::log(num_double(x)));
+  if (arg_count() < 2) return mem_make_double(real_log(x));
   Value base = arg(2);
   if (!num_is_real(base)) return wrong_type(base);
-  return mem_make_double(std::log(num_double(x)) / std::log(num_double(base)));
+  return mem_make_double(real_log(x) / real_log(base));
 }
 
 Value bi_expt_float(Value a, Value b) {
@@ -134,14 +148,15 @@ Value bi_expt_float(Value a, Value b) {
   return mem_make_double(std::pow(num_double(a), num_double(b)));
 }
 
-// The square root of the double is only a first guess: above 2^52 the
-// conversion rounds, and the truncated root can be one too large.  The
-// guess is corrected so the result is the greatest r with r * r <= n.
+// Below 2^63 the square root of the double is only a first guess: above
+// 2^52 the conversion rounds, and the truncated root can be one too large.
+// The guess is corrected so the result is the greatest r with r * r <= n.
+// Larger integers take GMP's exact root.
 Value bi_isqrt(Value a, Value) {
   if (!num_is_integer(a)) return wrong_type(a);
-  int64_t n = num_int64(a);
-  if (n < 0) return wrong_type(a);
-  uint64_t u = static_cast<uint64_t>(n);
+  if (int_minusp(a)) return wrong_type(a);
+  if (is_bignum(a)) return int_isqrt(a);
+  uint64_t u = static_cast<uint64_t>(num_int64(a));
   uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<double>(u)));
   while (r * r > u) r--;
   while ((r + 1) * (r + 1) <= u) r++;
@@ -167,6 +182,8 @@ Value bi_random(Value limit, Value) {
       return make_fixnum(static_cast<int32_t>(num_random_draw()) % m);
     }
     case TAG_INT64:  // never 0 or -1 after normalisation, so % is safe
+      // A limit beyond 64 bits gets a number spread over its whole range.
+      if (is_bignum(limit)) return int_random_below(limit, num_random_draw);
       return mem_make_integer(static_cast<int64_t>(num_random_draw()) % int64_value(limit));
     case TAG_DOUBLE:
       return mem_make_double(
@@ -188,7 +205,7 @@ Value bi_seed_random(Value, Value) {
   } else if (s == T) {
     seed = static_cast<uint32_t>(std::time(nullptr));
   } else if (num_is_integer(s)) {
-    seed = static_cast<uint32_t>(num_int64(s));
+    seed = static_cast<uint32_t>(int_limb(s, 0));
   } else if (num_is_double(s) && num_double_fits_int64(double_value(s))) {
     seed = static_cast<uint32_t>(static_cast<int64_t>(double_value(s)));
   } else {

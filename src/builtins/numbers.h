@@ -1,13 +1,14 @@
-// Numbers: fixnums, 64-bit integers, doubles and complex numbers.
+// Numbers: fixnums, integers of 64 bits and beyond, doubles and complex
+// numbers.
 //
 // The numeric core other modules may call (sequences, hash tables, the
-// printer and reader, equality): category tests, conversions, wrapping
-// 64-bit helpers and the two-argument arithmetic.  Results are made with
-// the normalising constructors of object/memory.h.  The numeric built-ins
-// themselves are reached only through the built-in table.
-//
-// Integer arithmetic is modulo 2^64 and is done on unsigned words, so no
-// input can make the host trap or overflow a signed type.
+// printer and reader, equality): category tests, conversions, 64-bit
+// helpers and the two-argument arithmetic.  Integers are exact at any
+// size: the arithmetic works in 64 bits while it can and goes on through
+// the integer routines of object/bignum.h when it cannot.  Results are
+// made with the normalising constructors, so an integer that fits 24 bits
+// is a fixnum and one that fits 64 bits a 64-bit integer.  The numeric
+// built-ins themselves are reached only through the built-in table.
 #pragma once
 
 #include <cstdint>
@@ -33,13 +34,17 @@ inline bool num_is_double_complex(Value v) {
 // ---------------------------------------------------------------------------
 // Conversions (the caller has checked the category)
 
+// An integer that fits 64 bits (a bignum gives the nearest 64-bit value).
 inline int64_t num_int64(Value v) { return is_fixnum(v) ? fixnum_value(v) : int64_value(v); }
-inline double num_double(Value v) {
-  return num_is_double(v) ? double_value(v) : static_cast<double>(num_int64(v));
-}
+// A real as a double, the nearest one for an integer; an integer beyond the
+// double range is the float overflow error.
+double num_double(Value v);
+// The parts of any number as doubles (a real's imaginary part is 0.0),
+// with the overflow error as num_double.
+void num_parts_double(Value x, double* re, double* im);
 
-// Parts of a complex number: 64-bit integers for heap type 3, doubles for
-// heap type 2.
+// Parts of a complex number: 64-bit integers for heap type 3 (when both fit
+// 64 bits; object/bignum.h has the wider form), doubles for heap type 2.
 inline int64_t complex_int_part(Value c, int imag) {
   int64_t x;
   std::memcpy(&x, heap_data(c) + 8 * imag, 8);
@@ -58,19 +63,6 @@ inline bool num_double_fits_int64(double d) {
   return d >= -9223372036854775808.0 && d < 9223372036854775808.0;
 }
 
-// Wrapping 64-bit integer arithmetic.
-inline int64_t num_wrap(uint64_t x) { return static_cast<int64_t>(x); }
-inline int64_t num_add64(int64_t a, int64_t b) {
-  return num_wrap(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-inline int64_t num_sub64(int64_t a, int64_t b) {
-  return num_wrap(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-}
-inline int64_t num_mul64(int64_t a, int64_t b) {
-  return num_wrap(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
-}
-inline int64_t num_neg64(int64_t a) { return num_wrap(0 - static_cast<uint64_t>(a)); }
-
 // ---------------------------------------------------------------------------
 // Arithmetic with contagion.  A non-number argument is error 5170 with it;
 // the value the user may return from that error is the result.  `num_div`
@@ -84,12 +76,15 @@ Value num_div(Value a, Value b);
 Value num_negate(Value a);
 
 // Comparison of two reals: -1, 0 or 1, and NUM_UNORDERED when a NaN takes
-// part.  Integers compare as 64-bit values, any pair with a double as
-// doubles.  The caller has checked that both are reals.
+// part.  Integers compare exactly; a fixnum or 64-bit integer against a
+// double as doubles, a bignum against a double exactly.  No allocation.
+// The caller has checked that both are reals.
 constexpr int NUM_UNORDERED = 2;
 int num_compare(Value a, Value b);
 // Numeric equality of two numbers as `=` sees it: part by part, an integer
-// against a double by value.  The caller has checked both.
+// against a double by value.  The caller has checked both; the arguments
+// need not be rooted, but a complex with parts beyond 64 bits against a
+// double complex allocates.
 bool num_equal(Value a, Value b);
 
 // ---------------------------------------------------------------------------

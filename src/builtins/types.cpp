@@ -6,11 +6,13 @@
 // and the redefinition check write it.
 #include "builtins/types.h"
 
+#include "builtins/numbers.h"
 #include "builtins/table.h"
 #include "eval/equality.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "text/strings.h"
@@ -21,7 +23,6 @@ namespace {
 inline Value sym(uint32_t i) { return make_symbol(i); }
 inline bool is_sym_index(Value v, uint32_t i) { return symbol_normal(v) == make_symbol(i); }
 inline bool is_integer(Value v) { return is_fixnum(v) || tag_of(v) == TAG_INT64; }
-inline int64_t integer_value(Value v) { return is_fixnum(v) ? fixnum_value(v) : int64_value(v); }
 inline bool is_instance_like(Value v) {
   return tag_of(v) == TAG_OBJECT && (heap_type(v) == HT_INSTANCE || heap_type(v) == HT_CLASS);
 }
@@ -89,8 +90,7 @@ bool compound_args(Value obj, uint32_t head, Value spec) {
       Value b = cons_p(tail) && cons_p(cdr(tail)) ? car(cdr(tail)) : NIL;
       if (!is_integer(a) || !is_integer(b)) return bad_spec(spec);
       if (!is_integer(obj)) return false;
-      int64_t x = integer_value(obj);
-      return integer_value(a) <= x && x <= integer_value(b);
+      return int_compare(a, obj) <= 0 && int_compare(obj, b) <= 0;
     }
     case FS_COMPLEX: {
       uint8_t want;
@@ -336,7 +336,7 @@ Value coerce(Value obj, uint32_t type) {
     case FS_CHARACTER:
       return to_character(obj);
     case FS_FLOAT:
-      if (is_integer(obj)) return mem_make_double(double(integer_value(obj)));
+      if (is_integer(obj)) return mem_make_double(num_double(obj));
       return NO_VALUE;
     case FS_LIST:
       if (is_simple_vector(obj)) return mem_vector_to_list(obj, 0);

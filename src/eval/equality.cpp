@@ -13,6 +13,7 @@
 
 #include "builtins/table.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/thread.h"
@@ -118,7 +119,11 @@ bool mixed_numbers_equal(Value a, Value b) {
   }
   if (tb != TAG_DOUBLE) return false;
   if (ta == TAG_FIXNUM) return double(fixnum_value(a)) == double_value(b);
-  if (ta == TAG_INT64) return double(int64_value(a)) == double_value(b);
+  if (ta == TAG_INT64) {
+    // A bignum may lie beyond the double range: compared exactly.
+    if (is_bignum(a)) return int_compare_double(a, double_value(b)) == 0;
+    return double(int64_value(a)) == double_value(b);
+  }
   return false;
 }
 
@@ -193,7 +198,7 @@ AtomResult compare_atoms(Walk& w, Value a, Value b) {
     case TAG_DOUBLE:
       return double_value(a) == double_value(b) ? SAME : DIFFERENT;
     case TAG_INT64:
-      return int64_value(a) == int64_value(b) ? SAME : DIFFERENT;
+      return int_same(a, b) ? SAME : DIFFERENT;
     case TAG_VECTOR:
     case TAG_OBJECT:
       return compare_heap(w, a, b);
@@ -239,7 +244,7 @@ bool lisp_eql(Value a, Value b) {
   uint32_t t = tag_of(a);
   if (tag_of(b) != t) return false;
   if (t == TAG_DOUBLE) return double_value(a) == double_value(b);
-  if (t == TAG_INT64) return int64_value(a) == int64_value(b);
+  if (t == TAG_INT64) return int_same(a, b);
   return false;
 }
 

@@ -315,10 +315,14 @@ inline bool is_string_raw(Value v) {
   return tag_of(v) == TAG_VECTOR && heap_type(v) == HT_BYTES && (heap_hdr1(v) & HDR_ONE_DIM);
 }
 
-// Numbers boxed in the heap.
+// Numbers boxed in the heap.  A boxed integer of more than 8 data bytes is
+// a bignum (object/bignum.h); read as a machine integer it gives the
+// nearest 64-bit value, so code that wants one clamps instead of wrapping.
 inline int64_t int64_value(Value v) {
   int64_t x;
-  std::memcpy(&x, heap_data(v), 8);
+  uint32_t n = heap_length(v);
+  std::memcpy(&x, heap_data(v) + (n > 8 ? n - 8 : 0), 8);
+  if (n > 8) return x < 0 ? INT64_MIN : INT64_MAX;
   return x;
 }
 inline double double_value(Value v) {

@@ -23,8 +23,10 @@
 #include "eval/stack.h"
 #include "io/stream.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/error_hook.h"
+#include "object/memory.h"
 #include "object/symbols.h"
 #include "text/reader.h"
 #include "text/printer.h"
@@ -35,12 +37,14 @@ namespace {
 constexpr int ABORTED = -3;
 constexpr uint32_t MAX_PARAMS = 7;
 
-// The directive characters in table order; the line feed is index 14.
-constexpr char DIRECTIVES[] = "ASBDOXCFE?%|~&\nT*^[({;])}";
-constexpr uint16_t MASKS[25] = {0xC095, 0xC095, 0xC069, 0xC069, 0xC069, 0xC069, 0xC000,
-                                0xC295, 0xEA55, 0x8000, 0x0001, 0x0001, 0x0001, 0x0001,
-                                0xC000, 0xC005, 0xC001, 0x4015, 0xC001, 0xC003, 0xC001,
-                                0x4005, 0x0000, 0x0000, 0x4000};
+// The directive characters in table order; the line feed is index 15.
+// The directives that take an argument come first, up to ~?; the group
+// separators and closers last.
+constexpr char DIRECTIVES[] = "ASBDOXCFER?%|~&\nT*^[({;])}";
+constexpr uint16_t MASKS[26] = {0xC095, 0xC095, 0xC069, 0xC069, 0xC069, 0xC069, 0xC000,
+                                0xC295, 0xEA55, 0xC1A5, 0x8000, 0x0001, 0x0001, 0x0001,
+                                0x0001, 0xC000, 0xC005, 0xC001, 0x4015, 0xC001, 0xC003,
+                                0xC001, 0x4005, 0x0000, 0x0000, 0x4000};
 enum : uint32_t {
   D_A,
   D_S,
@@ -51,6 +55,7 @@ enum : uint32_t {
   D_C,
   D_F,
   D_E,
+  D_R,
   D_QUERY,
   D_PERCENT,
   D_BAR,
@@ -267,6 +272,58 @@ int fmt_print(Fmt* F, const Directive& d, bool escape) {
   return 0;
 }
 
+// The text of ~D and its kin: sign, digits in the radix with the comma
+// character between groups (colon modifier), padded on the left.  The
+// parameters start at p0: minimum column, pad character, comma character,
+// comma interval (0 turns the grouping off).
+void write_integer(Fmt* F, const Directive& d, Value x, uint32_t radix, uint32_t p0) {
+  int64_t mincol = param(d, p0, 0);
+  int pad = param(d, p0 + 1, ' '), comma = param(d, p0 + 2, ','), interval = param(d, p0 + 3, 3);
+  bool group = colon(d) && interval > 0;
+  int64_t n;
+  if (int_get_int64(x, &n)) {
+    char digits[72];
+    uint32_t nd = printer_integer_digits(n, radix, digits);
+    const char* dp = digits + (n < 0);
+    nd -= (n < 0);
+    // Sign, digits and commas: at most 1 + 64 + 63 characters.
+    char text[160];
+    uint32_t len = 0;
+    if (n < 0)
+      text[len++] = '-';
+    else if (atsign(d))
+      text[len++] = '+';
+    for (uint32_t i = 0; i < nd; i++) {
+      if (group && i > 0 && (nd - i) % uint32_t(interval) == 0) text[len++] = char(comma);
+      text[len++] = dp[i];
+    }
+    if (mincol > len) write_repeat(F, pad, mincol - len);
+    stream_write_bytes(F->stream, text, len);
+    return;
+  }
+  // A bignum: its digits become a string, so that nothing the stream does
+  // while they are written can disturb them.
+  bool negative = int_minusp(x);
+  uint32_t nd;
+  const char* digits = int_digits(x, radix, &nd);
+  Value s = mem_make_string(digits, nd);
+  root_push(&s);
+  int64_t len = nd + (negative || atsign(d)) + (group ? (nd - 1) / uint32_t(interval) : 0);
+  if (mincol > len) write_repeat(F, pad, mincol - len);
+  if (negative || atsign(d)) stream_write_char(F->stream, negative ? '-' : '+');
+  char chunk[256];
+  uint32_t m = 0;
+  for (uint32_t i = 0; i < nd; i++) {
+    if (group && i > 0 && (nd - i) % uint32_t(interval) == 0) chunk[m++] = char(comma);
+    chunk[m++] = char(string_bytes(s)[i]);
+    if (m >= sizeof chunk - 2 || i + 1 == nd) {
+      stream_write_bytes(F->stream, chunk, m);
+      m = 0;
+    }
+  }
+  root_pop();
+}
+
 // ~B ~D ~O ~X
 int fmt_integer(Fmt* F, const Directive& d, uint32_t radix) {
   Value x = take(F);
@@ -274,27 +331,178 @@ int fmt_integer(Fmt* F, const Directive& d, uint32_t radix) {
     print_object(x, F->stream, PRINT_NO_ESCAPE);
     return 0;
   }
-  int64_t n = num_int64(x);
-  int64_t mincol = param(d, 0, 0);
-  int pad = param(d, 1, ' '), comma = param(d, 2, ','), interval = param(d, 3, 3);
-  bool group = colon(d) && interval > 0;
-  char digits[72];
-  uint32_t nd = printer_integer_digits(n, radix, digits);
-  const char* dp = digits + (n < 0);
-  nd -= (n < 0);
-  // Sign, digits and commas: at most 1 + 64 + 63 characters.
-  char text[160];
+  write_integer(F, d, x, radix, 0);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// ~R: with a radix as its first parameter, ~D in that radix; without one,
+// the number in English words (the colon: as an ordinal) or, with the at
+// sign, in Roman numerals (both modifiers: the old ones, without
+// subtraction).  Numbers English or Roman numerals have no words for are
+// written in decimal.
+
+const char* const ONES[20] = {"",        "one",     "two",       "three",    "four",
+                              "five",    "six",     "seven",     "eight",    "nine",
+                              "ten",     "eleven",  "twelve",    "thirteen", "fourteen",
+                              "fifteen", "sixteen", "seventeen", "eighteen", "nineteen"};
+const char* const TENS[10] = {"",      "",      "twenty",  "thirty", "forty",
+                              "fifty", "sixty", "seventy", "eighty", "ninety"};
+const char* const SCALES[22] = {"",
+                                " thousand",
+                                " million",
+                                " billion",
+                                " trillion",
+                                " quadrillion",
+                                " quintillion",
+                                " sextillion",
+                                " septillion",
+                                " octillion",
+                                " nonillion",
+                                " decillion",
+                                " undecillion",
+                                " duodecillion",
+                                " tredecillion",
+                                " quattuordecillion",
+                                " quindecillion",
+                                " sexdecillion",
+                                " septendecillion",
+                                " octodecillion",
+                                " novemdecillion",
+                                " vigintillion"};
+constexpr uint32_t ENGLISH_DIGITS = 66;  // up to 10^66 - 1
+
+struct Words {
+  char text[2048];
   uint32_t len = 0;
-  if (n < 0)
-    text[len++] = '-';
-  else if (atsign(d))
-    text[len++] = '+';
-  for (uint32_t i = 0; i < nd; i++) {
-    if (group && i > 0 && (nd - i) % uint32_t(interval) == 0) text[len++] = char(comma);
-    text[len++] = dp[i];
+  void add(const char* s) {
+    while (*s && len < sizeof text) text[len++] = *s++;
   }
-  if (mincol > len) write_repeat(F, pad, mincol - len);
-  stream_write_bytes(F->stream, text, len);
+};
+
+// 1 .. 999
+void english_group(Words* w, uint32_t n) {
+  uint32_t h = n / 100, r = n % 100;
+  if (h) {
+    w->add(ONES[h]);
+    w->add(" hundred");
+    if (r) w->add(" ");
+  }
+  if (r >= 20) {
+    w->add(TENS[r / 10]);
+    if (r % 10) {
+      w->add("-");
+      w->add(ONES[r % 10]);
+    }
+  } else if (r) {
+    w->add(ONES[r]);
+  }
+}
+
+// The ordinal of the last word: first, second, ... twelfth, twentieth.
+void make_ordinal(Words* w) {
+  uint32_t start = w->len;
+  while (start > 0 && w->text[start - 1] != ' ' && w->text[start - 1] != '-') start--;
+  const char* last = w->text + start;
+  uint32_t n = w->len - start;
+  static const char* const IRREGULAR[][2] = {{"one", "first"},   {"two", "second"},
+                                             {"three", "third"}, {"five", "fifth"},
+                                             {"eight", "eighth"}, {"nine", "ninth"},
+                                             {"twelve", "twelfth"}};
+  for (const auto& pair : IRREGULAR) {
+    if (std::strlen(pair[0]) == n && std::memcmp(last, pair[0], n) == 0) {
+      w->len = start;
+      w->add(pair[1]);
+      return;
+    }
+  }
+  if (n && last[n - 1] == 'y') {
+    w->len--;
+    w->add("ieth");
+  } else {
+    w->add("th");
+  }
+}
+
+// decimal: the digits of |x| (at most ENGLISH_DIGITS of them).
+void english(Words* w, const char* decimal, uint32_t nd, bool negative, bool ordinal) {
+  if (nd == 1 && decimal[0] == '0') {
+    w->add(ordinal ? "zeroth" : "zero");
+    return;
+  }
+  if (negative) w->add("negative ");
+  uint32_t groups = (nd + 2) / 3, at = 0;
+  bool first = true;
+  for (uint32_t g = groups; g-- > 0;) {
+    uint32_t width = nd - at - 3 * g;  // 1..3 digits in the top group, then 3
+    uint32_t v = 0;
+    for (uint32_t k = 0; k < width; k++) v = v * 10 + uint32_t(decimal[at + k] - '0');
+    at += width;
+    if (!v) continue;
+    if (!first) w->add(" ");
+    first = false;
+    english_group(w, v);
+    w->add(SCALES[g]);
+  }
+  if (ordinal) make_ordinal(w);
+}
+
+void roman(Words* w, uint32_t n, bool old) {
+  static const uint32_t VALUES[13] = {1000, 900, 500, 400, 100, 90, 50, 40, 10, 9, 5, 4, 1};
+  static const char* const LETTERS[13] = {"M",  "CM", "D",  "CD", "C",  "XC", "L",
+                                          "XL", "X",  "IX", "V",  "IV", "I"};
+  for (uint32_t i = 0; i < 13; i++) {
+    if (old && (i & 1)) continue;  // no subtractive pairs
+    while (n >= VALUES[i]) {
+      w->add(LETTERS[i]);
+      n -= VALUES[i];
+    }
+  }
+}
+
+int fmt_radix(Fmt* F, const Directive& d) {
+  Value x = take(F);
+  if (given(d, 0) && (param(d, 0, 10) < 2 || param(d, 0, 10) > 36)) return FMT_SYNTAX;
+  if (!num_is_integer(x)) {
+    print_object(x, F->stream, PRINT_NO_ESCAPE);
+    return 0;
+  }
+  if (given(d, 0)) {
+    write_integer(F, d, x, uint32_t(param(d, 0, 10)), 1);
+    return 0;
+  }
+  Words w;
+  int64_t n;
+  if (atsign(d)) {
+    bool old = colon(d);
+    if (!int_get_int64(x, &n) || n < 1 || n >= (old ? 5000 : 4000)) {
+      write_integer(F, Directive{}, x, 10, 0);
+      return 0;
+    }
+    roman(&w, uint32_t(n), old);
+  } else {
+    char small[72];
+    const char* digits = small;
+    uint32_t nd;
+    bool negative = int_minusp(x);
+    if (int_get_int64(x, &n)) {
+      nd = printer_integer_digits(n, 10, small);
+      if (negative) {
+        digits++;
+        nd--;
+      }
+    } else {
+      digits = int_digits(x, 10, &nd);
+    }
+    if (nd > ENGLISH_DIGITS) {
+      write_integer(F, Directive{}, x, 10, 0);
+      return 0;
+    }
+    char copy[ENGLISH_DIGITS];
+    std::memcpy(copy, digits, nd);
+    english(&w, copy, nd, negative, colon(d));
+  }
+  stream_write_bytes(F->stream, w.text, w.len);
   return 0;
 }
 
@@ -304,10 +512,13 @@ int fmt_fixed(Fmt* F, const Directive& d) {
   double x;
   if (num_is_double(a))
     x = double_value(a);
-  else if (num_is_integer(a))
-    x = double(num_int64(a));
-  else
+  else if (num_is_integer(a)) {
+    bool overflow;  // an integer beyond the double range prints as ~A
+    x = int_to_double(a, &overflow);
+    if (overflow) x = NAN;
+  } else {
     x = NAN;
+  }
   if (given(d, 2) && std::isfinite(x)) x *= std::pow(10.0, param(d, 2, 0));
   if (!std::isfinite(x)) {
     print_object(a, F->stream, PRINT_NO_ESCAPE);
@@ -729,6 +940,8 @@ int dispatch(Fmt* F, const Directive& d) {
       return fmt_print(F, d, atsign(d) && !colon(d));
     case D_F:
       return fmt_fixed(F, d);
+    case D_R:
+      return fmt_radix(F, d);
     case D_QUERY:
       return fmt_indirect(F, d);
     case D_PERCENT:

@@ -1,6 +1,6 @@
 // FORMAT: tilde directives over arguments, written to a stream.
 //
-// The 25 directives are the characters of "ASBDOXCFE?%|~&\nT*^[({;])}".
+// The 26 directives are the characters of "ASBDOXCFER?%|~&\nT*^[({;])}".
 // Failures are error 16449 with four objects: the message text of the
 // sub-code, the control string, the position reached in it and the
 // sub-code itself.  Sub-codes: 50 wrong argument type for V, ~? or ~{, 51

@@ -22,6 +22,7 @@
 #include "eval/stack.h"
 #include "io/stream.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
@@ -422,22 +423,57 @@ void pc_symbol(Value x) {
 // ---------------------------------------------------------------------------
 // Numbers
 
+// With the radix flag: #b, #o, #x or #Nr before the digits, or a dot after
+// them in base 10.
+void pc_radix_prefix(uint32_t base) {
+  if (base == 2)
+    pc_add("#b");
+  else if (base == 8)
+    pc_add("#o");
+  else if (base == 16)
+    pc_add("#x");
+  else if (base != 10)
+    pc_addf("#%lldr", base);
+}
+
 void pc_integer(int64_t n) {
   uint32_t base = print_base();
   bool radix = !nil_p(sym_val(FS_PRINT_RADIX));
-  if (radix) {
-    if (base == 2)
-      pc_add("#b");
-    else if (base == 8)
-      pc_add("#o");
-    else if (base == 16)
-      pc_add("#x");
-    else if (base != 10)
-      pc_addf("#%lldr", base);
-  }
+  if (radix) pc_radix_prefix(base);
   char buf[72];
   pc_add(buf, printer_integer_digits(n, base, buf));
   if (radix && base == 10) pc_add('.');
+}
+
+// Digits of any length, from the integer routines' own buffer.
+void pc_digits(bool negative, const char* digits, uint32_t len, uint32_t base, bool radix) {
+  if (radix) pc_radix_prefix(base);
+  if (negative) pc_add('-');
+  pc_add(digits, len);
+  if (radix && base == 10) pc_add('.');
+}
+
+// The print base may be an error whose break loop moves x: x is rooted.
+void pc_bignum(Value x) {
+  root_push(&x);
+  uint32_t base = print_base();
+  root_pop();
+  bool radix = !nil_p(sym_val(FS_PRINT_RADIX));
+  uint32_t len;
+  const char* digits = int_digits(x, base, &len);
+  pc_digits(int_minusp(x), digits, len, base, radix);
+}
+
+// A part of a complex number whose parts do not both fit 64 bits.
+void pc_wide_part(Value x, int imag) {
+  root_push(&x);
+  uint32_t base = print_base();
+  root_pop();
+  bool radix = !nil_p(sym_val(FS_PRINT_RADIX));
+  uint32_t len;
+  bool negative;
+  const char* digits = int_complex_part_digits(x, imag, base, &len, &negative);
+  pc_digits(negative, digits, len, base, radix);
 }
 
 // 15 significant digits, or 16 or 17 when fewer would read back as another
@@ -472,7 +508,10 @@ void pc_number(Value x) {
       pc_integer(fixnum_value(x));
       return;
     case TAG_INT64:
-      pc_integer(int64_value(x));
+      if (is_bignum(x))
+        pc_bignum(x);
+      else
+        pc_integer(int64_value(x));
       return;
     case TAG_DOUBLE:
       pc_double(double_value(x));
@@ -481,6 +520,16 @@ void pc_number(Value x) {
       uint8_t ht = heap_type(x);
       if (ht != HT_INT64 && ht != HT_DOUBLE) {
         zv_error(E_WRONG_TYPE, x);
+        return;
+      }
+      if (ht == HT_INT64 && int_complex_is_wide(x)) {
+        root_push(&x);
+        pc_add("#C(");
+        pc_wide_part(x, 0);
+        pc_add(' ');
+        pc_wide_part(x, 1);
+        pc_add(')');
+        root_pop();
         return;
       }
       for (int part = 0; part < 2; part++) {
@@ -1640,6 +1689,6 @@ Value bi_write_string(Value str, Value) {
 // %MACHINE-INTEGER: the integer of a fixnum or one-word integer object,
 // as a proper integer Value; anything else unchanged.
 Value bi_machine_integer(Value x, Value) {
-  if (tag_of(x) == TAG_INT64) return mem_make_integer(int64_value(x));
+  if (tag_of(x) == TAG_INT64 && !is_bignum(x)) return mem_make_integer(int64_value(x));
   return x;
 }

@@ -12,6 +12,7 @@
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/memory.h"
 #include "object/symbols.h"
@@ -35,7 +36,7 @@ enum : uint32_t {
 };
 
 constexpr uint32_t MAX_BRACES = 16;
-constexpr uint32_t LONG_TOKEN = 100;   // numbers this long read as symbols
+constexpr uint32_t LONG_TOKEN = 100;   // floats this long read as symbols
 constexpr uint8_t ESCAPED = CA_PUNCT;  // the attribute of an escaped character
 constexpr Value NON_TERMINATING_BIT = 0x80000000u;
 
@@ -314,11 +315,32 @@ bool parse_integer(const uint8_t* p, uint32_t n, uint32_t b, int64_t* out) {
   return true;
 }
 
+// An integer of any length: the digit weights go to the integer routines.
+// NO_VALUE when the token is no integer in base b.
+Value parse_big_integer(const uint8_t* p, uint32_t n, uint32_t b) {
+  uint32_t i = 0;
+  bool negative = false;
+  if (i < n && (p[i] == '+' || p[i] == '-')) negative = p[i++] == '-';
+  if (n > i && p[n - 1] == '.') n--;
+  if (i >= n) return NO_VALUE;
+  uint8_t weights[TOKEN_MAX + 2];
+  uint32_t k = 0;
+  for (; i < n; i++) {
+    int w = char_digit_weight(p[i]);
+    if (w < 0 || uint32_t(w) >= b) return NO_VALUE;
+    weights[k++] = uint8_t(w);
+  }
+  return int_from_digits(weights, k, b, negative);
+}
+
+// Integer tokens are limited only by the token length: beyond 64 bits
+// they read as bignums.
 Value token_integer(uint32_t base) {
   int64_t x;
-  if (rd.len >= LONG_TOKEN || !parse_integer(rd.token, rd.len, base, &x))
-    return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
-  return mem_make_integer(x);
+  if (parse_integer(rd.token, rd.len, base, &x)) return mem_make_integer(x);
+  Value big = parse_big_integer(rd.token, rd.len, base);
+  if (big != NO_VALUE) return big;
+  return make_symbol_from_token(rd.token, rd.len, TAG_SYMBOL);
 }
 
 Value token_float() {

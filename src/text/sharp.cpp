@@ -5,6 +5,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/error_hook.h"
 #include "object/memory.h"
@@ -270,8 +271,7 @@ Value read_complex(Value s, Value sub, Value arg) {
   if (!num_is_real(re) || !num_is_real(im) || read_object(s, RD_IN_LIST) != MARK_CLOSE)
     malformed(sub);
   root_pop(3);
-  if (num_is_integer(re) && num_is_integer(im))
-    return mem_make_complex_int(num_int64(re), num_int64(im));
+  if (num_is_integer(re) && num_is_integer(im)) return int_make_complex(re, im);
   return mem_make_complex_double(num_double(re), num_double(im));
 }
 

@@ -1,5 +1,5 @@
-;;; Numbers: normalisation, wrapping, contagion, the rounding divisions and
-;;; the random generator.
+;;; Numbers: normalisation, contagion, the rounding divisions and the
+;;; random generator.  Integers beyond 64 bits: bignums*.lsp.
 
 ;; Integers leave the fixnum range as 64-bit integers and come back.
 (list (+ 8388607 1) (- (+ 8388607 1) 1) (type-of (+ 8388607 1)) (type-of 8388607))
@@ -8,17 +8,17 @@
 (- -8388608 1)
 => -8388609
 
-;; Integer arithmetic wraps modulo 2^64 without a report.
+;; Integer arithmetic never wraps: past 64 bits it goes on in bignums.
 (* 4294967296 4294967296)
-=> 0
+=> 18446744073709551616
 
 (+ 9223372036854775807 1)
-=> -9223372036854775808
+=> 9223372036854775808
 
-;; The most negative integer divided by -1 wraps instead of trapping.
+;; The most negative integer divided by -1, and its negation.
 (list (truncate -9223372036854775808 -1) (rem -9223372036854775808 -1)
       (abs -9223372036854775808) (- -9223372036854775808))
-=> (-9223372036854775808 0 -9223372036854775808 -9223372036854775808)
+=> (9223372036854775808 0 9223372036854775808 9223372036854775808)
 
 ;; Division of integers that does not come out even gives a float.
 (list (/ 7 2) (/ 6 2) (/ 1.0 4))
@@ -43,12 +43,18 @@
 (list (round 5 2) (round 7 2) (round -5 2) (round 2.5))
 => (2 4 -2 2)
 
+;; A double's quotient beyond 64 bits is the exact integer of that double;
+;; a NaN or an infinity has none.
 (floor 1.0e30)
+=> 1000000000000000019884624838656 0.0
+
+(floor (/ 0.0 0.0))
 !! 5170
 
-;; Shifts past the word empty it; LOGBITP past the top reads the sign.
+;; Shifts beyond the word make bignums; right shifts past every bit leave
+;; the sign; LOGBITP past the top reads the sign.
 (list (ash 1 64) (ash -5 -70) (ash 5 -70) (logbitp 100 -1) (logbitp 63 1))
-=> (0 -1 0 T NIL)
+=> (18446744073709551616 -1 0 T NIL)
 
 (isqrt -4)
 !! 5170 -4

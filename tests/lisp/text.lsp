@@ -9,7 +9,7 @@
 => (255 485 16)
 
 (type-of (read (make-string-input-stream "1234567890123456789012345678901234567890")))
-=> SYMBOL
+=> BIGNUM
 
 (read (make-string-input-stream "(a . b)"))
 => (A . B)

@@ -9,6 +9,7 @@
 #include "builtins/hash_tables.h"
 #include "genesis/world.h"
 #include "image/image_file.h"
+#include "object/bignum.h"
 #include "list_fixture.h"
 
 using namespace listfx;
@@ -495,6 +496,44 @@ TEST(HashGenesis, RootTablesAreInPlace) {
     }
     EXPECT_EQ(n, ht_count(t));
     EXPECT_GT(n, 0u);
+  }
+}
+
+// Integers beyond 64 bits as keys of EQL and EQUAL tables (3^(40+k), negated
+// for odd k; the EQUAL keys are lists holding them) are found after a save
+// and a load by freshly computed equal keys.
+Value bignum_key(int k, bool listed) {
+  Value x = int_power(make_fixnum(3), 40 + k);
+  if (k & 1) x = int_negate(x);
+  return listed ? cons(x, NIL) : x;
+}
+
+TEST_F(HashImages, BignumKeysSurviveSaveAndLoad) {
+  const int n = 300;
+  const uint32_t roots[2] = {ROOT_PLACE_EXPANDERS, ROOT_TYPE_TABLE};
+  zvm.roots[roots[0]] = ht_make(12, HT_TEST_EQL);
+  zvm.roots[roots[1]] = ht_make(12, HT_TEST_EQUAL);
+  for (int k = 0; k < n; k++) {
+    for (int equal = 0; equal < 2; equal++) {
+      Value key = bignum_key(k, equal);
+      root_push(&key);
+      ht_put(zvm.roots[roots[equal]], key, make_fixnum(k));
+      root_pop();
+    }
+  }
+  save_and_load();
+  for (int equal = 0; equal < 2; equal++) {
+    ASSERT_TRUE(ht_is_table(zvm.roots[roots[equal]]));
+    EXPECT_EQ(ht_count(zvm.roots[roots[equal]]), uint32_t(n));
+    for (int k = 0; k <= n; k++) {
+      Value key = bignum_key(k, equal);
+      bool found = false;
+      Value v = ht_get(zvm.roots[roots[equal]], key, NIL, &found);
+      EXPECT_EQ(found, k < n) << k;
+      if (k < n) {
+        EXPECT_EQ(v, make_fixnum(k));
+      }
+    }
   }
 }
 

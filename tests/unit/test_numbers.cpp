@@ -1,5 +1,5 @@
-// Numbers and arithmetic: normalisation at the fixnum boundaries, wrapping
-// 64-bit arithmetic, contagion, the rounding divisions with both values,
+// Numbers and arithmetic: normalisation at the fixnum and 64-bit
+// boundaries, contagion, the rounding divisions with both values,
 // comparison, the bit operations at their extremes, the mathematical
 // functions and the random generator's exact sequence.
 #include <gtest/gtest.h>
@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <string>
 
 #include "builtins/numbers.h"
 #include "builtins/table.h"
+#include "object/bignum.h"
 #include "world_fixture.h"
 
 namespace {
@@ -24,16 +26,28 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 // heap number already pushed is rooted by the Lisp stack while the next
 // one is allocated.  Also the expected result of a case.
 struct A {
-  enum Kind { VAL, INT, DBL, CINT, CDBL } kind;
+  enum Kind { VAL, INT, DBL, CINT, CDBL, BIG } kind;
   int64_t i = 0, j = 0;
   double x = 0, y = 0;
   Value v = NIL;
+  const char* digits = nullptr;  // BIG: decimal, with an optional sign
 };
 A I(int64_t n) { return {A::INT, n}; }
 A D(double d) { return {A::DBL, 0, 0, d}; }
 A CI(int64_t re, int64_t im) { return {A::CINT, re, im}; }
 A CD(double re, double im) { return {A::CDBL, 0, 0, re, im}; }
 A V(Value v) { return {A::VAL, 0, 0, 0, 0, v}; }
+// An integer beyond 64 bits, in decimal.
+A B(const char* decimal) { return {A::BIG, 0, 0, 0, 0, NIL, decimal}; }
+
+Value make_big(const char* text) {
+  bool negative = *text == '-';
+  if (negative) text++;
+  uint8_t w[200];
+  uint32_t n = 0;
+  for (; *text; text++) w[n++] = uint8_t(*text - '0');
+  return int_from_digits(w, n, 10, negative);
+}
 
 Value make(const A& a) {
   switch (a.kind) {
@@ -45,9 +59,18 @@ Value make(const A& a) {
       return mem_make_complex_int(a.i, a.j);
     case A::CDBL:
       return mem_make_complex_double(a.x, a.y);
+    case A::BIG:
+      return make_big(a.digits);
     default:
       return a.v;
   }
+}
+
+// The decimal text of an integer Value.
+std::string decimal(Value v) {
+  uint32_t len;
+  const char* d = int_digits(v, 10, &len);
+  return (int_minusp(v) ? "-" : "") + std::string(d, len);
 }
 
 bool same_double(double a, double b) { return std::isnan(b) ? std::isnan(a) : a == b; }
@@ -71,6 +94,9 @@ bool same_double(double a, double b) { return std::isnan(b) ? std::isnan(a) : a 
     case A::CDBL:
       ok = num_is_double_complex(v) && same_double(complex_double_part(v, 0), want.x) &&
            same_double(complex_double_part(v, 1), want.y);
+      break;
+    case A::BIG:
+      ok = is_bignum(v) && decimal(v) == want.digits;
       break;
     default:
       ok = v == want.v;
@@ -170,18 +196,34 @@ class Numbers : public ::testing::Test {
   }
 };
 
-TEST_F(Numbers, NormalisationAndWrapping) {
+// Each operation across a boundary, in both directions: a result that fits
+// 24 bits is a fixnum, one that fits 64 bits a 64-bit integer, and nothing
+// wraps.
+TEST_F(Numbers, NormalisationAtBothBoundaries) {
   // clang-format off
   check({
       {BI_PLUS, {I(8388607), I(1)}, I(8388608)},        {BI_MINUS, {I(-8388608), I(1)}, I(-8388609)},
       {BI_PLUS, {I(8388608), I(-1)}, I(8388607)},       {BI_ONE_PLUS, {I(8388607)}, I(8388608)},
       {BI_ABS, {I(-8388608)}, I(8388608)},              {BI_MINUS, {I(-8388608)}, I(8388608)},
       {BI_PLUS, {}, I(0)},                              {BI_TIMES, {}, I(1)},
-      {BI_TIMES, {I(4294967296), I(4294967296)}, I(0)}, {BI_PLUS, {I(MAX64), I(1)}, I(MIN64)},
-      {BI_ONE_MINUS, {I(MIN64)}, I(MAX64)},             {BI_MINUS, {I(MIN64)}, I(MIN64)},
-      {BI_ABS, {I(MIN64)}, I(MIN64)},                   {BI_TIMES, {I(MIN64), I(-1)}, I(MIN64)},
-      {BI_DIVIDE, {I(MIN64), I(-1)}, I(MIN64)},            {BI_REM, {I(MIN64), I(-1)}, I(0)},
-      {BI_TIMES, {CI(MAX64, 1), I(2)}, CI(-2, 2)},
+      {BI_TIMES, {I(4294967296), I(4294967296)}, B("18446744073709551616")},
+      {BI_PLUS, {I(MAX64), I(1)}, B("9223372036854775808")},
+      {BI_ONE_MINUS, {I(MIN64)}, B("-9223372036854775809")},
+      {BI_MINUS, {I(MIN64)}, B("9223372036854775808")},
+      {BI_ABS, {I(MIN64)}, B("9223372036854775808")},
+      {BI_TIMES, {I(MIN64), I(-1)}, B("9223372036854775808")},
+      {BI_DIVIDE, {I(MIN64), I(-1)}, B("9223372036854775808")},
+      {BI_REM, {I(MIN64), I(-1)}, I(0)},
+      {BI_MINUS, {B("9223372036854775808"), I(1)}, I(MAX64)},
+      {BI_ONE_PLUS, {B("-9223372036854775809")}, I(MIN64)},
+      {BI_MINUS, {B("9223372036854775808")}, I(MIN64)},
+      {BI_PLUS, {B("18446744073709551616"), B("-18446744073709551615")}, I(1)},
+      {BI_TIMES, {B("-18446744073709551616"), I(0)}, I(0)},
+      {BI_DIVIDE, {B("18446744073709551616"), I(4294967296)}, I(4294967296)},
+      {BI_DIVIDE, {B("36893488147419103232"), B("-18446744073709551616")}, I(-2)},
+      {BI_TIMES, {I(3037000500), I(3037000500)}, B("9223372037000250000")},
+      {BI_MINUS, {I(MIN64), I(1), I(-1)}, I(MIN64)},
+      {BI_PLUS, {I(MAX64), I(MAX64), I(MIN64), I(MIN64)}, I(-2)},
   });
   // clang-format on
 }
@@ -217,7 +259,7 @@ TEST_F(Numbers, ContagionAndComplexNumbers) {
       {BI_COMPLEX, {I(7), I(0)}, I(7)},             {BI_COMPLEX, {I(1), I(-2)}, CI(1, -2)},
       {BI_COMPLEX, {D(1.5)}, CD(1.5, 0)},           {BI_IMAGPART, {CI(1, 8388608)}, I(8388608)},
       {BI_REALPART, {CD(-1, 5)}, D(-1.0)},          {BI_PHASE, {CI(0, 1)}, D(std::atan2(1, 0))},
-      {BI_CONJUGATE, {CI(1, MIN64)}, CI(1, MIN64)}, {BI_CONJUGATE, {CD(1, 2)}, CD(1, -2)},
+      {BI_CONJUGATE, {CI(1, MAX64)}, CI(1, -MAX64)}, {BI_CONJUGATE, {CD(1, 2)}, CD(1, -2)},
       {BI_CONJUGATE, {I(5)}, I(5)},                 {BI_ABS, {CI(3, 4)}, D(5.0)},
       {BI_ABS, {CD(3e300, 4e300)}, D(5e300)},       {BI_COMPLEXP, {CI(1, 1)}, V(T)},
       {BI_DOUBLE_COMPLEX_P, {CI(1, 1)}, V(NIL)},           {BI_DOUBLE_COMPLEX_P, {CD(1, 0)}, V(T)},
@@ -246,25 +288,38 @@ TEST_F(Numbers, RoundingDivisionsGiveQuotientAndDifference) {
   struct Row {
     uint32_t op;
     A a, b;
-    int64_t q;
-    A r;
+    A q, r;
   };
   // clang-format off
   const Row rows[] = {
-      {BI_ROUND, D(2.5), I(1), 2, D(0.5)},                {BI_ROUND, D(3.5), I(1), 4, D(-0.5)},
-      {BI_ROUND, D(-2.5), I(1), -2, D(-0.5)},             {BI_FLOOR, D(-1.5), I(1), -2, D(0.5)},
-      {BI_CEILING, D(1.25), I(1), 2, D(-0.75)},           {BI_TRUNCATE, D(-1.5), I(1), -1, D(-0.5)},
-      {BI_FLOOR, I(3), D(4.0), 0, D(3.0)},                {BI_FLOOR, D(7.0), D(-2.0), -4, D(-1.0)},
-      {BI_FLOOR, D(-9223372036854775808.0), I(1), MIN64, D(0)}, {BI_FLOOR, I(-7), I(2), -4, I(1)},
-      {BI_CEILING, I(7), I(2), 4, I(-1)},                 {BI_TRUNCATE, I(-7), I(2), -3, I(-1)},
-      {BI_ROUND, I(7), I(2), 4, I(-1)},                   {BI_ROUND, I(-5), I(2), -2, I(-1)},
-      {BI_ROUND, I(-8), I(3), -3, I(1)},                  {BI_TRUNCATE, I(MIN64), I(-1), MIN64, I(0)},
-      {BI_ROUND, I(MAX64), I(MIN64), -1, I(-1)},
-      {BI_FLOOR, I(MIN64), I(MAX64), -2, I(MAX64 - 1)},
+      {BI_ROUND, D(2.5), I(1), I(2), D(0.5)},               {BI_ROUND, D(3.5), I(1), I(4), D(-0.5)},
+      {BI_ROUND, D(-2.5), I(1), I(-2), D(-0.5)},            {BI_FLOOR, D(-1.5), I(1), I(-2), D(0.5)},
+      {BI_CEILING, D(1.25), I(1), I(2), D(-0.75)},          {BI_TRUNCATE, D(-1.5), I(1), I(-1), D(-0.5)},
+      {BI_FLOOR, I(3), D(4.0), I(0), D(3.0)},               {BI_FLOOR, D(7.0), D(-2.0), I(-4), D(-1.0)},
+      {BI_FLOOR, D(-9223372036854775808.0), I(1), I(MIN64), D(0)},
+      {BI_FLOOR, I(-7), I(2), I(-4), I(1)},
+      {BI_CEILING, I(7), I(2), I(4), I(-1)},                {BI_TRUNCATE, I(-7), I(2), I(-3), I(-1)},
+      {BI_ROUND, I(7), I(2), I(4), I(-1)},                  {BI_ROUND, I(-5), I(2), I(-2), I(-1)},
+      {BI_ROUND, I(-8), I(3), I(-3), I(1)},
+      {BI_TRUNCATE, I(MIN64), I(-1), B("9223372036854775808"), I(0)},
+      {BI_ROUND, I(MAX64), I(MIN64), I(-1), I(-1)},
+      {BI_FLOOR, I(MIN64), I(MAX64), I(-2), I(MAX64 - 1)},
+      // Beyond 64 bits: a double's quotient is the integer of that double.
+      {BI_FLOOR, D(1.0e30), I(1), B("1000000000000000019884624838656"), D(0)},
+      {BI_CEILING, D(-9223372036854775808.0), D(0.5), B("-18446744073709551616"), D(0)},
+      {BI_FLOOR, B("-100000000000000000000"), I(3), B("-33333333333333333334"), I(2)},
+      {BI_CEILING, B("100000000000000000000"), I(-3), B("-33333333333333333333"), I(1)},
+      {BI_TRUNCATE, B("-100000000000000000000"), I(3), B("-33333333333333333333"), I(-1)},
+      {BI_ROUND, B("100000000000000000001"), I(2), B("50000000000000000000"), I(1)},
+      {BI_ROUND, B("100000000000000000003"), I(2), B("50000000000000000002"), I(-1)},
+      {BI_FLOOR, I(5), B("-100000000000000000000"), I(-1), B("-99999999999999999995")},
+      {BI_FLOOR, B("100000000000000000000"), B("30000000000000000000"), I(3),
+       B("10000000000000000000")},
+      {BI_FLOOR, B("100000000000000000000"), D(1e10), I(10000000000), D(0)},
   };
   // clang-format on
   for (const Row& row : rows) {
-    EXPECT_TRUE(Is(call(row.op, {row.a, row.b}), I(row.q))) << row.op << " " << row.a.x;
+    EXPECT_TRUE(Is(call(row.op, {row.a, row.b}), row.q)) << row.op << " " << row.a.x;
     EXPECT_TRUE(Is(second_value(), row.r)) << row.op << " " << row.a.x;
   }
   EXPECT_TRUE(Is(call(BI_ROUND, {D(2.5)}), I(2)));  // the divisor defaults to 1
@@ -274,9 +329,8 @@ TEST_F(Numbers, RoundingDivisionsGiveQuotientAndDifference) {
 // No NaN, infinity or double beyond 64 bits reaches an integer conversion.
 TEST_F(Numbers, WrongTypesZeroDivisorsAndHugeQuotients) {
   for (uint32_t op : {BI_TRUNCATE, BI_ROUND, BI_FLOOR, BI_CEILING}) {
-    check_errors({{op, {D(1.0e30)}, D(1.0e30)},
-                  {op, {D(9223372036854775808.0)}, D(9223372036854775808.0)},
-                  {op, {D(NaN)}, D(NaN)},
+    check_errors({{op, {D(NaN)}, D(NaN)},
+                  {op, {D(INF)}, D(INF)},
                   {op, {D(1.0e300), D(1.0e-300)}, D(1.0e300)},
                   {op, {I(1), I(0)}, I(0)},
                   {op, {D(1.0), D(0.0)}, D(0.0)},
@@ -291,14 +345,14 @@ TEST_F(Numbers, WrongTypesZeroDivisorsAndHugeQuotients) {
       {BI_NUM_EQ, {V(T)}, V(T)},                        {BI_MAX, {I(1), CI(1, 1)}, CI(1, 1)},
       {BI_ZEROP, {V(T)}, V(T)},                     {BI_PLUSP, {CI(1, 1)}, CI(1, 1)},
       {BI_EVENP, {D(2.0)}, D(2.0)},                 {BI_LOGIOR, {V(NO_VALUE)}, V(NO_VALUE)},
-      {BI_LOGBITP, {I(-1), I(1)}, I(-1)},           {BI_LOGBITP, {I(8388608), I(1)}, I(8388608)},
+      {BI_LOGBITP, {I(-1), I(1)}, I(-1)},           {BI_LOGBITP, {B("-18446744073709551616"), I(1)}, B("-18446744073709551616")},
       {BI_ISQRT, {I(-1)}, I(-1)},                   {BI_ISQRT, {D(4.0)}, D(4.0)},
       {BI_SIN, {CD(1, 1)}, CD(1, 1)},               {BI_ATAN, {I(1), V(T)}, V(T)},
       {BI_COMPLEX, {I(1), CI(1, 1)}, CI(1, 1)},     {BI_REALPART, {I(5)}, I(5)},
       {BI_CONJUGATE, {V(T)}, V(T)},
   });
   // clang-format on
-  EXPECT_EQ(error_of(BI_FLOAT, {CI(1, 1)}), 0x2453u);  // with the object and DOUBLE-BI_FLOAT
+  EXPECT_EQ(error_of(BI_FLOAT, {CI(1, 1)}), 0x2453u);  // with the object and FLOAT
   // Arguments after the first failing pair are not examined.
   EXPECT_TRUE(Is(call(BI_NUM_LT, {I(2), I(1), V(T)}), V(NIL)));
 }
@@ -352,8 +406,11 @@ TEST_F(Numbers, BitOperations) {
       {BI_LOGORC1, {I(-1), I(1LL << 32)}, I(1LL << 32)},  {BI_LOGORC2, {I(0), I(-1)}, I(0)},
       {BI_LOGNOT, {I(MAX64)}, I(MIN64)},
       {BI_LOGSUBSETP, {I(1LL << 32), I(0xFFFFFFFF)}, V(NIL)},
-      {BI_ASH, {I(3), I(62)}, I(MIN64 + (1LL << 62))},    {BI_ASH, {I(1), I(64)}, I(0)},
-      {BI_ASH, {I(-1), I(MAX64)}, I(0)},                  {BI_ASH, {I(-8), I(-1)}, I(-4)},
+      {BI_ASH, {I(3), I(62)}, B("13835058055282163712")}, {BI_ASH, {I(1), I(64)}, B("18446744073709551616")},
+      {BI_ASH, {I(0), I(MAX64)}, I(0)},                   {BI_ASH, {I(-8), I(-1)}, I(-4)},
+      {BI_ASH, {B("-18446744073709551616"), I(-64)}, I(-1)}, {BI_ASH, {I(-1), B("-18446744073709551616")}, I(-1)},
+      {BI_ASH, {I(MIN64), I(-1)}, I(MIN64 / 2)},          {BI_ASH, {I(MIN64 / 2), I(1)}, I(MIN64)},
+      {BI_ASH, {I(MAX64), I(1)}, B("18446744073709551614")}, {BI_LOGBITP, {I(8388608), I(-1)}, V(T)},
       {BI_ASH, {I(-1), I(-64)}, I(-1)},                   {BI_ASH, {I(MAX64), I(-64)}, I(0)},
       {BI_ASH, {I(-5), I(MIN64)}, I(-1)},                 {BI_LOGBITP, {I(40), I(1LL << 40)}, V(T)},
       {BI_LOGBITP, {I(1000), I(-1)}, V(T)},               {BI_LOGBITP, {I(63), I(MAX64)}, V(NIL)},
@@ -362,6 +419,13 @@ TEST_F(Numbers, BitOperations) {
       {BI_INTEGER_LENGTH, {I(MIN64)}, I(63)},
   });
   // clang-format on
+  // A shift past the limit is refused before anything but the arguments
+  // is allocated.
+  uint32_t fill = zvm.heap_fill;
+  EXPECT_EQ(error_of(BI_ASH, {I(-1), I(MAX64)}), ERR_INT_TOO_LARGE);
+  EXPECT_EQ(error_of(BI_ASH, {I(1), I(INT_MAX_BITS)}), ERR_INT_TOO_LARGE);
+  EXPECT_EQ(error_of(BI_ASH, {I(1), B("18446744073709551616")}), ERR_INT_TOO_LARGE);
+  EXPECT_LE(zvm.heap_fill, fill + 64);
 }
 
 // Above 2^52 the double's square root alone can be one too large.
@@ -406,14 +470,14 @@ TEST_F(Numbers, RandomFollowsTheRecurrence) {
 // A value returned from the break loop of error 5170 is the result.
 TEST_F(Numbers, ReplacementValueIsTheResult) {
   zv_error_fn = [](uint32_t, const Value*) -> Value { return make_fixnum(42); };
-  check({{BI_PLUS, {I(1), V(T), I(2)}, I(42)}, {BI_FLOOR, {D(1e300)}, I(42)}});
+  check({{BI_PLUS, {I(1), V(T), I(2)}, I(42)}, {BI_FLOOR, {D(NaN)}, I(42)}});
   EXPECT_EQ(zvts->mv_count, 1u);
 }
 
 TEST_F(Numbers, CoreApiForOtherModules) {
   Value big = mem_make_integer(MAX64);
   root_push(&big);
-  EXPECT_TRUE(Is(num_add(big, make_fixnum(1)), I(MIN64)));
+  EXPECT_TRUE(Is(num_add(big, make_fixnum(1)), B("9223372036854775808")));
   EXPECT_TRUE(Is(num_mul(make_fixnum(-1), big), I(-MAX64)));
   EXPECT_TRUE(Is(num_div(make_fixnum(1), make_fixnum(8)), D(0.125)));
   EXPECT_EQ(num_compare(big, make_fixnum(0)), 1);

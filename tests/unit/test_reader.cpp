@@ -11,6 +11,7 @@
 #include "eval/eval.h"
 #include "genesis/world.h"
 #include "io/stream.h"
+#include "object/bignum.h"
 #include "object/chartab.h"
 #include "text/reader.h"
 #include "text/strings.h"
@@ -46,6 +47,14 @@ std::string show(Value v) {
     case TAG_FIXNUM:
       return std::to_string(fixnum_value(v));
     case TAG_INT64:
+      if (is_bignum(v)) {  // in hexadecimal, from its limbs
+        std::string h;
+        for (uint32_t i = int_size(v); i-- > 0;) {
+          std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(int_limb(v, i)));
+          h += buf;
+        }
+        return "#x" + h;
+      }
       return std::to_string(int64_value(v)) + "L";
     case TAG_DOUBLE:
       std::snprintf(buf, sizeof buf, "%gd", double_value(v));
@@ -160,8 +169,17 @@ TEST_F(Reader, Numbers) {
   EXPECT_EQ(r("-8388609"), "-8388609L");
   EXPECT_EQ(r("9223372036854775807"), "9223372036854775807L");
   EXPECT_EQ(r("-9223372036854775808"), "-9223372036854775808L");
-  EXPECT_EQ(r("9223372036854775808"), "9223372036854775808");  // too big: a symbol
-  EXPECT_EQ(tag_of(read1(std::string(100, '1'))), TAG_SYMBOL);
+  // Beyond 64 bits: bignums, two's complement limbs of 64 bits.
+  EXPECT_EQ(r("9223372036854775808"), "#x00000000000000008000000000000000");
+  EXPECT_EQ(r("-9223372036854775809"), "#xffffffffffffffff7fffffffffffffff");
+  EXPECT_EQ(r("-18446744073709551616."), "#xffffffffffffffff0000000000000000");
+  EXPECT_EQ(r("+340282366920938463463374607431768211456"),
+            "#x000000000000000100000000000000000000000000000000");
+  // Integer tokens are limited only by the token length.
+  EXPECT_EQ(r(std::string(132, '0')), "0");
+  EXPECT_EQ(r("-" + std::string(129, '0') + "7."), "-7");
+  EXPECT_EQ(tag_of(read1(std::string(132, '9'))), TAG_INT64);
+  EXPECT_EQ(err(std::string(133, '9')), E_TOKEN);
   EXPECT_EQ(tag_of(read1("1." + std::string(98, '5'))), TAG_SYMBOL);  // a 100-character float
   EXPECT_EQ(tag_of(read1("1e999")), TAG_SYMBOL);                      // out of range
   EXPECT_EQ(err(".."), E_TOKEN);
@@ -175,7 +193,11 @@ TEST_F(Reader, ReadBase) {
   EXPECT_EQ(r("10."), "10");   // a trailing dot is decimal
   EXPECT_EQ(r("1.5"), "1.5d");
   EXPECT_EQ(r("fg"), "FG");
+  EXPECT_EQ(r("-10000000000000000"), "#xffffffffffffffff0000000000000000");
+  sym_set_value(FS_READ_BASE, make_fixnum(36));
+  EXPECT_EQ(r("zzzzzzzzzzzzzz"), "#x000000000000014ce6b167f30fffffff");
   sym_set_value(FS_READ_BASE, make_fixnum(2));
+  EXPECT_EQ(r("1" + std::string(64, '0')), "#x00000000000000010000000000000000");
   EXPECT_EQ(r("101"), "5");
   EXPECT_EQ(r("102"), "102");
   sym_set_value(FS_READ_BASE, make_fixnum(37));
