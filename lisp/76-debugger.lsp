@@ -90,21 +90,17 @@ debugger with a value.")
             (t (%debug-request (cadr entry))))))
   (values))
 
-;; The restarts of the condition system, where the library has one.
+;; The restarts of the condition system, listed and numbered as the break
+;; loop lists them.
 (defun %list-restarts ()
-  (if (fboundp 'compute-restarts)
-      (let ((n 0))
-        (dolist (r (funcall 'compute-restarts))
-          (format *debug-io* "~&  ,~D ~A" n r)
-          (setq n (+ n 1))))
-      (format *debug-io* "~&No restarts but the frames' own (F5)"))
+  (let ((*debug-io* *terminal-io*)) (%show-restarts))
   (values))
 
 (defun %take-restart (n)
-  (let ((r (and (fboundp 'compute-restarts) (nth n (funcall 'compute-restarts)))))
+  (let ((r (nth n (compute-restarts))))
     (if r
-        (funcall 'invoke-restart-interactively r)
-        (format *debug-io* "~&There is no restart ~D" n))))
+        (invoke-restart-interactively r)
+        (format *error-output* "~&No restart ~D is in force" n))))
 
 (defun %break-word () (%run-command-word %break-words))
 (defun %debugger-word () (%run-command-word %debugger-words))

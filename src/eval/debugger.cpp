@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "builtins/table.h"
+#include "eval/conditions.h"
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
@@ -29,13 +30,7 @@
 #include "object/thread.h"
 #include "threads/safepoint.h"
 
-// The condition system, when the kernel has one: it lists the restarts
-// in force (what it is asked with 4).
-Value condition_call(uint32_t kind, Value code, Value datum) __attribute__((weak));
-
 namespace {
-
-constexpr uint32_t COND_LIST_RESTARTS = 4;
 
 // Messages of the debugger.
 enum : uint32_t {
@@ -492,9 +487,24 @@ Value frame_form(uint16_t f) {
   return NO_VALUE;
 }
 
-// 0x13C / 0x33C: edit a frame's form with the structure editor (built-in
-// 443).  Conses are changed in place, so the running code sees the edit;
-// anything else replaces the frame's argument.
+}  // namespace
+
+Value edit_form(Value form) {
+  root_push(&form);
+  Value edited = call_function1(bi_value(BI_EDIT_OBJECT), form);
+  root_pop();
+  if (cons_p(form) && cons_p(edited)) {
+    set_car(form, car(edited));
+    set_cdr(form, cdr(edited));
+    return form;
+  }
+  return edited;
+}
+
+namespace {
+
+// 0x13C / 0x33C: edit a frame's form; what is not a list is replaced in
+// the frame.
 void edit_frame(uint16_t f) {
   Value old = frame_form(f);
   if (is_no_value(old)) {
@@ -502,14 +512,9 @@ void edit_frame(uint16_t f) {
     return;
   }
   root_push(&old);
-  Value edited = call_function1(bi_value(BI_EDIT_OBJECT), old);
+  Value edited = edit_form(old);
   root_pop();
-  if (cons_p(old) && cons_p(edited)) {
-    set_car(old, car(edited));
-    set_cdr(old, cdr(edited));
-  } else {
-    entry(step_hook_frame(f) ? f - 1 : f).arg = edited;
-  }
+  if (edited != old) entry(step_hook_frame(f) ? f - 1 : f).arg = edited;
 }
 
 // 0x140 / 0x142: evaluate the selected frame's form again, where it was
@@ -735,7 +740,7 @@ Value debugger(uint32_t) {
   session = &s;
   ts->listener_flag = 1;
   if (!s.start) notice(MSG_OUTERMOST);
-  if (condition_call) condition_call(COND_LIST_RESTARTS, NIL, NIL);
+  condition_call(COND_SHOW_RESTARTS, NIL, NIL);
   Value result = NO_VALUE;
   for (;;) {
     int code = setjmp(own.resume);

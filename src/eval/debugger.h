@@ -69,6 +69,11 @@ bool step_hook_frame(uint16_t f);
 bool stepper_frame(uint16_t f);
 // The stepper's breakpoint operators (value of symbol 0xDF) are non-empty.
 bool step_breakpoints_set();
+// Edit `form` with the structure editor (built-in 443).  A list is changed
+// in place, so code holding it sees the edit, and comes back itself;
+// anything else comes back as the edited object, for the caller to put
+// where the form was.
+Value edit_form(Value form);
 // Evaluate `form` in the current lexical environment with the stepping
 // hook installed, stopping at the form itself first.  Used by STEP and by
 // the debugger's re-evaluation with stepping.

@@ -157,20 +157,6 @@ bool debug_from_stop(uint16_t self, Value* result) {
   return got;
 }
 
-// Edit the form in hand with the structure editor (built-in 443); a cons
-// is changed in place, so the source sees the edit.
-Value edit_form(Value form) {
-  root_push(&form);
-  Value edited = call_function1(bi_value(BI_EDIT_OBJECT), form);
-  root_pop();
-  if (cons_p(form) && cons_p(edited)) {
-    set_car(form, car(edited));
-    set_cdr(form, cdr(edited));
-    return form;
-  }
-  return edited;
-}
-
 // The stop: show the form, ask, act.  Returns the form's value.
 Value stop(uint16_t self, uint16_t depth) {
   ThreadState* ts = zvts;

@@ -1,10 +1,18 @@
 # The debugger and the stepper on a terminal, driven by their keys: F3
 # from a break loop, PgUp and PgDn through the frames with the bindings of
 # their time, a form evaluated in a frame, F5 restarting a frame, F3 to
-# leave; F8 and F10 in the stepper.
+# leave; F8 and F10 in the stepper; F4 and Ctrl-F4 editing a frame's
+# form and its caller's, F4 in the stepper, with the user's editor.
 source "$(dirname "$0")/common.bash"
 
+cat >"$WORK/edit-forms" <<'SH'
+#!/bin/sh
+sed -i 's/(CAR X)/(LIST X (QUOTE EDITED))/; s/(INNER (+ Y 1))/(INNER (* Y 100))/; s/(INNER 7)/(INNER 8)/' "$1"
+SH
+chmod +x "$WORK/edit-forms"
+
 start 80 25
+keys "export EDITOR=$WORK/edit-forms VISUAL=" Enter
 zorva
 
 enter() {
@@ -62,6 +70,29 @@ keys F3
 check "the debugger hides the stepper's frames" '^  \(CAR X\)$'
 keys F3
 check "F3 leaves it" 'Break>'
+
+# The editor runs on the terminal and gives it back; a list is edited in
+# place, so evaluating the frame again runs the edited form.
+keys C-l
+keys F3
+check "the debugger again" '^  \(CAR X\)$'
+keys F4
+check "F4 edits the frame's form" '^  \(LIST X \(QUOTE EDITED\)\)$'
+keys F10
+check "F10 evaluates the edited form" '^\(2 EDITED\)$'
+keys C-F4
+keys PPage
+check "Ctrl-F4 edited the caller's form" '^  \(INNER \(\* Y 100\)\)$'
+keys F10
+check "which evaluates with the edit" '^\(100 EDITED\)$'
+keys F3
+keys C-l
+enter "(step (inner 7))"
+check "a stop" '^0: \(INNER 7\)$'
+keys F4
+check "F4 edits the stepped form" '^0: \(INNER 8\)$'
+keys F10
+check "which is evaluated" '^0 = \(8 EDITED\)$'
 
 keys C-l
 enter '(exit)'

@@ -160,6 +160,93 @@ expect_lines "display commands" 1 \
   $'\nTop level\n  (OUTER 4)\n  Z = 4\nDebug> ' "$frame0" \
   $'\nThe variables of all frames:\n  (CAR DOUBLED)\n' $'\n  (OUTER 4)\n  Z = 4' "$frame0" $'\nBreak> '
 
+# Editing: :e edits the selected frame's form, :ec the caller's, with the
+# editor the user named.  A list is changed in place, so the frame runs the
+# edited form when evaluated again and the function is edited for good;
+# the temporary file goes.  An edit that cannot be read back is an error
+# inside the debugger, which comes back to it with every binding in place.
+mkdir -p "$WORK/bin" "$WORK/tmp"
+cat >"$WORK/bin/edit-forms" <<'SH'
+#!/bin/sh
+sed -i 's/(CAR X)/(CAR (LIST X))/; s/(INNER Z)/(INNER (LIST Z 5))/' "$1"
+SH
+printf '#!/bin/sh\nprintf "(unfinished" >"$1"\n' >"$WORK/bin/edit-breaks"
+chmod +x "$WORK/bin/edit-forms" "$WORK/bin/edit-breaks"
+
+edit_program=$'(defvar *depth* (quote outer))
+(defun inner (x) (let ((*depth* (quote inner))) (car x)))
+(defun outer (z) (list (inner z) (quote done)))
+(outer 4)
+:d
+'
+# edit_session EDITOR INPUT
+edit_session() {
+  OUT=$(cd "$WORK/cwd" && printf '%s' "$2" |
+    EDITOR="$WORK/bin/$1" VISUAL= TMPDIR="$WORK/tmp" timeout 120 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")
+  RC=$?
+  ERR=$(cat "$WORK/stderr")
+}
+
+edit_session edit-forms "$edit_program"$':e
+:x
+:u
+:ec
+:u
+:x
+:q
+(outer 6)
+'
+expect_lines "editing a frame's form and its caller's" 1 \
+  $'\nDebug> \n  (CAR (LIST X))\n  X = 4\nDebug> \n4\n  (CAR (LIST X))\n' \
+  $'\n  (INNER (LIST Z 5))\n  X = 4\nDebug> \n(4 5)\n' \
+  $'\nBreak> \n((6 5) DONE)\n'
+[ -z "$(ls "$WORK/tmp")" ] && pass || fail "the editor's temporary files are removed"
+
+edit_session edit-breaks "$edit_program"$':e
+:l
+*depth*
+:q
+(%abort-to-top-level)
+*depth*
+'
+expect_lines "an edit that does not read back" 0 \
+  $'\nDebug> \nError: Unexpected end of file' $'In function %EDIT-OBJECT' $'Break level 2' \
+  $'\n  (CAR X)\n  X = 4\nDebug> \nINNER\n' $'\n> \nOUTER\n'
+
+# The condition system's restarts: listed on entering the debugger and by
+# :rs; :r N and ,N take them from whichever frame is selected, leaving the
+# debugger and the break with every binding undone.
+session $'(defvar *depth* (quote outer))
+(defun inner (x) (car x))
+(defun middle (y) (let ((*depth* (quote inner))) (inner y)))
+(list (middle 4) *depth*)
+:d
+:f 2
+*depth*
+:rs
+:r 0
+(quote (z))
+*depth*
+(list (middle 4) *depth*)
+:d
+:u
+,0 (quote (w))
+(middle 5)
+:d
+:r 7
+,9
+:f 1
+*depth*
+:r 1
+*depth*
+'
+expect_lines "the restarts in the debugger" 0 \
+  $'\nBreak> \nRestarts:\n ,0 USE-VALUE: return a value in place of the failed operation\n ,1 ABORT: return to top level\n  (CAR X)\n  X = 4\nDebug> ' \
+  $'\nOUTER\n' $'\nDebug> \nRestarts:\n ,0 USE-VALUE: return a value in place of the failed operation\n ,1 ABORT: return to top level\n' \
+  $'\nValue (a form to evaluate): \n((Z) OUTER)\n> \nOUTER\n' \
+  $'\n  (INNER Y)\n  X = 4\nDebug> \n((W) OUTER)\n' \
+  $'\nNo restart 7 is in force' $'\nNo restart 9 is in force' $'\nINNER\n' $'\nDebug> \n> \nOUTER\n'
+
 # Under the collector's stress mode the frames, the bindings and the
 # throws come out the same.
 OUT=$(cd "$WORK/cwd" && printf '%s' "$browse" | ZORVA_GC_STRESS=23 timeout 300 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")

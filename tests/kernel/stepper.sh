@@ -116,6 +116,33 @@ expect_lines "the debugger from a stop" 0 \
   $'\n    2: (= N 0)\nStep> \nRestarts:\n ,0 ABORT: return to top level\n* %STEP-HOOK (call)\nDebug> \n3\n' \
   $'\n    2: 1\nStep> \n1\n> '
 
+# e edits the form at a stop with the user's editor: a list in place, so
+# the function's source sees it; anything else (the 4) replaces the form
+# for this evaluation only.  Either way the stop shows the edited form,
+# and stepping goes on with it.
+mkdir -p "$WORK/bin" "$WORK/tmp"
+printf '#!/bin/sh\nsed -i "s/\\\\b4\\\\b/40/g" "$1"\n' >"$WORK/bin/edit-fours"
+chmod +x "$WORK/bin/edit-fours"
+OUT=$(cd "$WORK/cwd" && printf '%s' $'(defun four () (+ 4 (* 4 2)))\n(step (four))\ns\ns\ne\nn\ne\nn\n(four)\n' |
+  EDITOR="$WORK/bin/edit-fours" VISUAL= TMPDIR="$WORK/tmp" timeout 120 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")
+RC=$?
+expect_block "editing a form at a stop" 0 '
+    2: 4
+Step> 
+    2: 40
+Step> 
+    2 = 40
+    2: (* 4 2)
+Step> 
+    2: (* 40 2)
+Step> 
+    2 = 80
+120
+> 
+84
+> '
+[ -z "$(ls "$WORK/tmp")" ] && pass || fail "the editor's temporary files are removed"
+
 # The same under the collector's stress mode.
 OUT=$(cd "$WORK/cwd" && printf '%s' "$stepping" | ZORVA_GC_STRESS=23 timeout 300 "$ZORVA" -ROL "$IMAGE" 2>"$WORK/stderr")
 RC=$?
