@@ -68,6 +68,7 @@ enum : uint32_t {
 // for a class with stamped instances also the stamp of its present layout.
 // The instance words the flags give a meaning to:
 enum : uint32_t {
+  IW_CLASS = 0,  // every standard object's
   IW_STAMP = 1,
   IW_FUNCTION = 2,
 };
@@ -109,6 +110,23 @@ Value class_of(Value x);
 // current frame, or NIL when x cannot be called: the evaluator's
 // zv_instance_function, registered at start-up.
 Value instance_function(Value x);
+
+// The classes at the fixed offsets up to DIRECTORY-ENTRY are the kernel's
+// own: no type definition replaces them.
+inline bool is_fixed_class(Value cls) {
+  return is_class(cls) && heap_offset(cls) <= FIXED_CLASS_DIRECTORY_ENTRY;
+}
+// A class whose metaclass is BUILT-IN-CLASS: its instances are the objects
+// that pass the membership built-in of its word 3.
+inline bool is_built_in_class(Value cls) {
+  return word_or_nil(cls, CW_METACLASS) == fixed_class(FIXED_CLASS_BUILT_IN);
+}
+// Bits 0-15 of a class's word 3: the instance size, or for a built-in
+// class the number of its membership built-in (0 for anything else).
+inline uint32_t class_size_word(Value cls) {
+  Value w = word_or_nil(cls, CW_SIZE);
+  return is_fixnum(w) ? uint32_t(fixnum_value(w)) & CF_SIZE_MASK : 0;
+}
 
 // The flags of a class's word 3 (0 for anything else).
 inline uint32_t class_flags(Value cls) {

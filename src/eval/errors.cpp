@@ -524,11 +524,31 @@ Value signal_lisp_message(uint32_t kind, uint32_t top, Value continuation) {
   return condition;
 }
 
+namespace {
+
+// The start of ERROR and CERROR: the error flag set and the message pushed
+// from argument `first` on; returns the index above it.
+uint32_t start_lisp_error(uint32_t first) {
+  clear_keyword_slots();
+  zvts->error_flag = 1;
+  return push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, first);
+}
+
+// The pushed message of ERROR or CERROR and the function it happened in,
+// on the error stream.
+void print_lisp_error(uint32_t top) {
+  print_entries(error_stream(), zvts->septr, top);
+  Value name = interpreted_function_name();
+  root_push(&name);
+  print_name_line(name, function_kind(name));
+  root_pop();
+}
+
+}  // namespace
+
 Value bi_cerror(Value, Value) {
   ThreadState* ts = zvts;
-  clear_keyword_slots();
-  ts->error_flag = 1;
-  uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 2);
+  uint32_t top = start_lisp_error(2);
   Value condition = signal_lisp_message(COND_CERROR, top, datum_text(arg(1)));
   if (cons_p(condition)) {
     resolved(top, NIL);
@@ -537,11 +557,7 @@ Value bi_cerror(Value, Value) {
   root_push(&condition);
   return_to_error_context(top);
   alert_pause(300);
-  print_entries(error_stream(), ts->septr, top);
-  Value name = interpreted_function_name();
-  root_push(&name);
-  print_name_line(name, function_kind(name));
-  root_pop();
+  print_lisp_error(top);
   uint32_t mid = ts->septr;
   uint32_t n = arg_count() - (top - mid);  // the frame's own arguments
   push_anon(message_text(MSG_CONTINUE));
@@ -556,19 +572,12 @@ Value bi_cerror(Value, Value) {
 }
 
 Value bi_error(Value, Value) {
-  ThreadState* ts = zvts;
-  clear_keyword_slots();
-  ts->error_flag = 1;
-  uint32_t top = push_lisp_message(MSG_ERROR, HDR_COLOUR_ERROR, 1);
+  uint32_t top = start_lisp_error(1);
   Value condition = signal_lisp_message(COND_ERROR, top, NIL);
   if (cons_p(condition)) return resolved(top, car(condition));
   root_push(&condition);
   return_to_error_context(top);
-  print_entries(error_stream(), ts->septr, top);
-  Value name = interpreted_function_name();
-  root_push(&name);
-  print_name_line(name, function_kind(name));
-  root_pop();
+  print_lisp_error(top);
   alert_pause(300);
   break_loop(BRK_NOT_CONTINUABLE, condition);
   root_pop();

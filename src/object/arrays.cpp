@@ -15,7 +15,7 @@
 uint32_t arr_rank(Value a) {
   if (tag_of(a) == TAG_OBJECT) return heap_length(a) - ARR_HEADER_WORDS;
   if (heap_type(a) != HT_ARRAY) return 1;
-  return (heap_hdr1(a) >> 25) + ((heap_hdr1(a) >> 24) & 1);
+  return heap_array_rank(a);
 }
 
 // A header's dimension k, and the product of them all (saturating).

@@ -119,6 +119,7 @@ inline bool is_char(Value v) { return tag_of(v) == TAG_CHAR; }
 inline uint32_t char_code(Value c) { return c & 0xFF; }
 inline uint32_t char_bits(Value c) { return (c >> 8) & 0xFF; }
 inline uint32_t char_font(Value c) { return (c >> 16) & 0xFF; }
+inline uint32_t char_modifiers(Value c) { return (c >> CHAR_MODIFIER_SHIFT) & CHAR_MODIFIER_MASK; }
 // A plain character: no bits and no font, so it can stand in a string.
 inline bool is_string_char(Value v) { return (v & 0xFFFFFF00u) == 0x0A000000u; }
 
@@ -220,6 +221,7 @@ enum : uint8_t {
   SW_ALERTS = 8,
   SW_POPUP = 16,
   SW_PRINTER = 32,
+  SW_PRINTER_BREAK_ALL = 64,  // pretty lists without a layout never fit flat
   SW_WARN_REDEFINE = 128,
 };
 
@@ -279,6 +281,12 @@ inline uint32_t heap_raw_words(Value v) { return heap_hdr1(v) >> 25; }
 // One-dimensional and no trailing raw words: a string or a simple vector
 // (header word 1, top byte 1).
 inline bool heap_is_one_dim(Value v) { return (heap_hdr1(v) >> 24) == 1; }
+// Rank of a general array (HT_ARRAY, not one-dimensional): its stored
+// dimension words count in the raw-word bits.
+inline uint32_t heap_array_rank(Value v) {
+  uint32_t h = heap_hdr1(v);
+  return (h >> 25) + ((h >> 24) & 1);
+}
 inline uint8_t* heap_data(Value v) { return heap_addr(v) + 8; }
 inline Value heap_word(Value v, uint32_t i) { return load_u32(heap_data(v) + 4 * i); }
 inline void heap_set_word(Value v, uint32_t i, Value x) { store_u32(heap_data(v) + 4 * i, x); }

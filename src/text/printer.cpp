@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "builtins/classes.h"
 #include "builtins/hash_tables.h"
 #include "builtins/numbers.h"
 #include "builtins/table.h"
@@ -560,7 +561,7 @@ uint32_t char_name_symbol(Value ch) {
 }
 
 void pc_char(Value ch, bool escape) {
-  uint32_t code = ch & 0xFF, bits = (ch >> 8) & 0xFF, font = (ch >> 16) & 0xFF;
+  uint32_t code = char_code(ch), bits = char_bits(ch), font = char_font(ch);
   uint32_t mods = (bits >> 1) & 7;
   if (escape) {
     pc_add('#');
@@ -584,7 +585,7 @@ void pc_char(Value ch, bool escape) {
   // Space and rubout have names without a fixed symbol.
   if (code == ' ' || code == 127) {
     char buf[16];
-    if (uint32_t n = char_name_copy(ch & 0xFF, buf, sizeof buf)) {
+    if (uint32_t n = char_name_copy(char_code(ch), buf, sizeof buf)) {
       pc_add(buf, n);
       return;
     }
@@ -611,8 +612,8 @@ void pc_builtin_name(uint32_t n) {
 
 void pc_builtin(Value x) {
   uint32_t kind = builtin_kind(x), n = builtin_number(x);
-  if (kind <= 1) {
-    pc_add(kind == 0 ? "#<Special form " : "#<Compiled macro ");
+  if (kind == KIND_SPECIAL || kind == KIND_MACRO) {
+    pc_add(kind == KIND_SPECIAL ? "#<Special form " : "#<Compiled macro ");
     pc_addf("%lld", n);
     pc_builtin_name(n);
     pc_add('>');
@@ -621,7 +622,7 @@ void pc_builtin(Value x) {
   pc_add("#<Compiled function");
   pc_builtin_name(n);
   pc_addf(" (%lld", n < BI_CAPACITY ? zv_builtins[n].count : 0);
-  pc_add(kind == 3 ? "&o&r) " : kind == 4 ? "&k) " : ") ");
+  pc_add(kind == KIND_OPTREST ? "&o&r) " : kind == KIND_KEYS ? "&k) " : ") ");
   pc_addf("%lld>", n);
 }
 
@@ -633,9 +634,9 @@ void pc_marker(Value x) {
 }
 
 void pc_hash_table(Value x) {
-  Value slots = heap_word(x, 0);
+  Value slots = ht_slots(x);
   uint32_t cap = is_simple_vector(slots) ? heap_length(slots) / 2 : 0;
-  pc_addf("#<Hash-table %lld", heap_word(x, 1) >> 16);
+  pc_addf("#<Hash-table %lld", ht_count(x));
   pc_addf("/%lld>", cap);
 }
 
@@ -647,7 +648,8 @@ void print_string(Printer* P, Value s);
 
 void pc_stream(Printer* P, Value x) {
   uint8_t t = heap_type(x);
-  const char* dir = (t & 0xC0) == 0xC0 ? "IO" : (t & 0x40) ? "Input" : (t & 0x80) ? "Output" : "";
+  bool in = t & HT_STREAM_INPUT, out = t & HT_STREAM_OUTPUT;
+  const char* dir = in && out ? "IO" : in ? "Input" : out ? "Output" : "";
   uint8_t k = t & STREAM_KIND_MASK;
   static const char* const composite[] = {"", "synonym", "broadcast", "concatenated",
                                           "two-way", "echo"};
@@ -866,17 +868,12 @@ void print_string(Printer* P, Value s) {
   root_pop();
 }
 
-inline uint32_t array_rank(Value a) {
-  uint32_t h = heap_hdr1(a);
-  return (h >> 25) + ((h >> 24) & 1);
-}
-
 // The short forms of *PRINT-ARRAY* NIL.
 void pc_array_short(Value a) {
   if (heap_is_one_dim(a))
     pc_addf("#<General simple vector, size %lld>", heap_length(a));
   else
-    pc_addf("#<General simple array of %lld dimensions>", array_rank(a));
+    pc_addf("#<General simple array of %lld dimensions>", heap_array_rank(a));
 }
 
 // The text of an atom into the pending piece.
@@ -895,7 +892,7 @@ void pc_atom(Printer* P, Value x) {
     case TAG_CHAR:
       // A character with a font, printed without escapes on a window on
       // the screen, is written in that font as its attribute.
-      if (!escaping() && ((x >> 16) & 0xFF) && !((x >> 9) & 7) && stream_breaks_lines(P->stream)) {
+      if (!escaping() && char_font(x) && !char_modifiers(x) && stream_breaks_lines(P->stream)) {
         put_piece(P);
         if (!P->stopped) stream_write_char(P->stream, int(x & 0x00FF00FF));
         return;
@@ -987,10 +984,34 @@ uint32_t head_width(Printer* P, Value x) {
 // ---------------------------------------------------------------------------
 // Lists
 
+// The layout byte of an operator symbol.  Bits 6-7 say how its first
+// argument is laid out, bits 3-4 its second (LAYOUT_ARG_*); the others:
+enum : uint8_t {
+  LAYOUT_LABELS = 0x01,         // symbols and numbers in the body are labels
+  LAYOUT_BODY_PAST_OP = 0x02,   // the body indented past the operator's name
+  LAYOUT_BODY_BREAK = 0x04,     // the first body form on a line of its own
+  LAYOUT_SECOND_BREAK = 0x20,   // a break before the second argument (or the
+                                // body, when there is no second argument)
+};
+enum : uint32_t {
+  LAYOUT_ARG_NONE = 0,
+  LAYOUT_ARG_BINDINGS = 1,  // a list of lists, one per line
+  LAYOUT_ARG_PLAIN = 2,
+  LAYOUT_ARG_REPEATED = 3,  // first: the rest in pairs; second: one per line
+};
+inline uint32_t layout_first_arg(uint8_t L) { return L >> 6; }
+inline uint32_t layout_second_arg(uint8_t L) { return (L >> 3) & 3; }
+
+// The layout byte is the high byte of the symbol's flags.
+inline uint8_t symbol_layout(uint32_t i) { return uint8_t(sym_flags(i) >> 8); }
+inline void set_symbol_layout(uint32_t i, uint8_t L) {
+  sym_set_flags(i, uint16_t((sym_flags(i) & 0xFF) | (L << 8)));
+}
+
 inline uint8_t layout_of(Value op) {
   uint32_t t = tag_of(op);
   if (t < TAG_SYMBOL || t > TAG_LEXREF) return 0;
-  return uint8_t(sym_flags(symbol_index(op)) >> 8);
+  return symbol_layout(symbol_index(op));
 }
 
 // How deep the chain of last elements nests, counted up to `stop`.
@@ -1014,6 +1035,25 @@ void print_tail(Printer* P, Value tail) {
   print_obj(P, tail, 0, false);
 }
 
+// Whether the list goes on after the cons x, whose element is printed: at
+// its end, or at a dotted or circular tail (printed), it does not.
+bool list_goes_on(Printer* P, Value x) {
+  Value rest = cdr(x);
+  if (nil_p(rest)) return false;
+  if (!cons_p(rest) || circle_tail(rest)) {
+    print_tail(P, rest);
+    return false;
+  }
+  return true;
+}
+
+// The "..." of *PRINT-LENGTH* when count elements are printed already.
+bool length_reached(uint32_t count, uint32_t len) {
+  if (count < len) return false;
+  pc_add("...");
+  return true;
+}
+
 void print_list_plain(Printer* P, Value x, uint32_t brace) {
   bool braced = false;
   uint32_t inner = brace;
@@ -1026,20 +1066,11 @@ void print_list_plain(Printer* P, Value x, uint32_t brace) {
   P->depth++;
   uint32_t count = 0, len = print_length();
   for (;;) {
-    if (count >= len) {
-      pc_add("...");
-      break;
-    }
+    if (length_reached(count++, len)) break;
     print_obj(P, car(x), nil_p(cdr(x)) ? inner : 0, false);
-    Value rest = cdr(x);
-    if (nil_p(rest)) break;
-    if (!cons_p(rest) || circle_tail(rest)) {
-      print_tail(P, rest);
-      break;
-    }
+    if (!list_goes_on(P, x)) break;
     separator(P);
-    count++;
-    x = rest;
+    x = cdr(x);
   }
   P->depth--;
   if (braced)
@@ -1072,19 +1103,11 @@ void print_list_of_lists(Printer* P, Value x) {
   P->depth++;
   uint32_t count = 0, len = print_length();
   for (;;) {
-    if (count++ >= len) {
-      pc_add("...");
-      break;
-    }
+    if (length_reached(count++, len)) break;
     print_obj(P, car(x), 0, false);
-    Value rest = cdr(x);
-    if (nil_p(rest)) break;
-    if (!cons_p(rest) || circle_tail(rest)) {
-      print_tail(P, rest);
-      break;
-    }
+    if (!list_goes_on(P, x)) break;
     break_after(P);
-    x = rest;
+    x = cdr(x);
   }
   P->depth--;
   pc_add(')');
@@ -1117,13 +1140,8 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
   bool next_break = false;  // bit 5 without a second argument: the body's
   // Returns true when the list is finished (end, dotted tail or length cut).
   auto advance = [&]() -> bool {
-    Value rest = cdr(x);
-    if (nil_p(rest)) return true;
-    if (!cons_p(rest) || circle_tail(rest)) {
-      print_tail(P, rest);
-      return true;
-    }
-    x = rest;
+    if (!list_goes_on(P, x)) return true;
+    x = cdr(x);
     return false;
   };
   auto cut = [&]() -> bool {
@@ -1134,17 +1152,17 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
   };
   auto plain_or_lol = [&](uint32_t sel) {
     Value e = car(x);
-    if (sel == 1 && cons_p(e))
+    if (sel == LAYOUT_ARG_BINDINGS && cons_p(e))
       print_list_of_lists(P, e);
     else
       print_obj(P, e, 0, false);
   };
   if (advance()) return;
-  uint32_t first = L >> 6;
-  if (first != 0) {
+  uint32_t first = layout_first_arg(L);
+  if (first != LAYOUT_ARG_NONE) {
     if (cut()) return;
     separator(P);
-    if (first == 3) {
+    if (first == LAYOUT_ARG_REPEATED) {
       // Pairs, aligned where the first one starts.
       P->indent = mod_margin(P, column(P) + 1);
       for (;;) {
@@ -1161,14 +1179,14 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
     plain_or_lol(first);
     if (advance()) return;
     P->indent = mod_margin(P, c + 1 + n);
-    uint32_t second = (L >> 3) & 3;
-    if (second == 0) {
-      next_break = L & 0x20;
+    uint32_t second = layout_second_arg(L);
+    if (second == LAYOUT_ARG_NONE) {
+      next_break = L & LAYOUT_SECOND_BREAK;
     } else {
       if (cut()) return;
       separator(P);
-      if (L & 0x20) P->force_break = true;
-      if (second == 3) {
+      if (L & LAYOUT_SECOND_BREAK) P->force_break = true;
+      if (second == LAYOUT_ARG_REPEATED) {
         for (;;) {
           print_obj(P, car(x), 0, false);
           if (advance()) return;
@@ -1181,13 +1199,13 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
     }
   }
   // The body, one element per line.
-  P->indent = mod_margin(P, c + 1 + ((L & 0x02) ? n : 0));
+  P->indent = mod_margin(P, c + 1 + ((L & LAYOUT_BODY_PAST_OP) ? n : 0));
   for (bool first_body = true;; first_body = false) {
     if (cut()) return;
     separator(P);
-    if (!first_body || (L & 0x04) || next_break) P->force_break = true;
+    if (!first_body || (L & LAYOUT_BODY_BREAK) || next_break) P->force_break = true;
     Value e = car(x);
-    if ((L & 0x01) && !first_body && (is_symbol(e) || num_is_number(e)))
+    if ((L & LAYOUT_LABELS) && !first_body && (is_symbol(e) || num_is_number(e)))
       print_label(P, e);
     else
       print_obj(P, e, 0, false);
@@ -1210,27 +1228,19 @@ void print_list_pretty(Printer* P, Value x) {
     print_obj(P, op, 0, false);
     print_code_layout(P, &x, L, c, n);
   } else {
-    bool fits = !(hdr_u8(HDR_SWITCHES) & 0x40);
+    bool fits = !(hdr_u8(HDR_SWITCHES) & SW_PRINTER_BREAK_ALL);
     if (fits) {
       uint32_t room = P->margin > column(P) ? P->margin - column(P) : 0;
       fits = flat_width(P, x, room + 1, P->depth - 1) - 1 <= room;
     }
     uint32_t count = 0, len = print_length();
     for (bool first = true;; first = false) {
-      if (count++ >= len) {
-        pc_add("...");
-        break;
-      }
+      if (length_reached(count++, len)) break;
       Value e = car(x);
       bool compound = cons_p(e) || is_string_raw(e);
       if (!fits && !first && cons_p(e) && column(P) > P->indent) P->force_break = true;
       print_obj(P, e, 0, false);
-      Value rest = cdr(x);
-      if (nil_p(rest)) break;
-      if (!cons_p(rest) || circle_tail(rest)) {
-        print_tail(P, rest);
-        break;
-      }
+      if (!list_goes_on(P, x)) break;
       separator(P);
       if (!fits) {
         if (first && !compound) {
@@ -1243,7 +1253,7 @@ void print_list_pretty(Printer* P, Value x) {
         }
         if (compound) P->force_break = true;
       }
-      x = rest;
+      x = cdr(x);
     }
   }
   P->depth--;
@@ -1315,7 +1325,7 @@ void print_array_level(Printer* P, Value* ap, const uint32_t* dims, uint32_t ran
 }
 
 void print_array(Printer* P, Value a) {
-  uint32_t rank = array_rank(a);
+  uint32_t rank = heap_array_rank(a);
   if (!print_arrays()) return pc_array_short(a);
   uint32_t len = heap_length(a), raw = heap_raw_words(a);
   uint32_t dims[MAX_ARRAY_RANK] = {};
@@ -1353,11 +1363,8 @@ void print_array(Printer* P, Value a) {
 // lies, as #<POINT 12AB>.
 void pc_instance(Value x) {
   not_readable(x);
-  Value name = NIL;
-  if (object_value_words_at(heap_addr(x)) > 0) {
-    Value cls = heap_word(x, 0);
-    if (is_instance(cls) && object_value_words_at(heap_addr(cls)) > 1) name = heap_word(cls, 1);
-  }
+  Value cls = word_or_nil(x, IW_CLASS);
+  Value name = is_instance(cls) ? word_or_nil(cls, CW_NAME) : NIL;
   if (tag_of(name) != TAG_SYMBOL && tag_of(name) != TAG_KEYWORD) {
     pc_add("#<Unprintable>");
     return;
@@ -1563,7 +1570,7 @@ Value bi_set_print_layout(Value args, Value) {
   if (!is_symbol(s)) return zv_error(E_WRONG_TYPE, s);
   if (!is_fixnum(n)) return zv_error(E_WRONG_TYPE, n);
   uint32_t i = symbol_index(s);
-  sym_set_flags(i, uint16_t((sym_flags(i) & 0xFF) | ((n & 0xFF) << 8)));
+  set_symbol_layout(i, uint8_t(n & 0xFF));
   return make_symbol(i);
 }
 
