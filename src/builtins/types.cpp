@@ -6,6 +6,7 @@
 // and the redefinition check write it.
 #include "builtins/types.h"
 
+#include "builtins/classes.h"
 #include "builtins/numbers.h"
 #include "builtins/table.h"
 #include "eval/equality.h"
@@ -28,7 +29,9 @@ inline bool is_instance_like(Value v) {
 }
 // A DEFTYPE entry, and a predefined one.
 inline bool is_expander(Value e) { return cons_p(e) && is_sym_index(car(e), FS_MACRO); }
-inline bool is_predefined(Value e) { return cons_p(e) && tag_of(car(e)) == TAG_BUILTIN + 2; }
+inline bool is_predefined(Value e) {
+  return cons_p(e) && is_builtin(car(e)) && builtin_kind(car(e)) == KIND_FIXED;
+}
 
 // An invalid specifier is a hard error; nothing satisfies it.
 bool bad_spec(Value spec) {
@@ -40,7 +43,7 @@ bool bad_spec(Value spec) {
 // through the table, as the hash tables call their tests.
 bool call_predicate(uint32_t n, Value obj) {
   const BuiltinRecord& r = zv_builtins[n];
-  if (r.kind == 2 && r.count == 1) {
+  if (r.kind == KIND_FIXED && r.count == 1) {
     uint16_t saved = zvts->current_builtin;
     zvts->current_builtin = static_cast<uint16_t>(n);
     Value v = r.fn(obj, NIL);
@@ -53,21 +56,20 @@ bool call_predicate(uint32_t n, Value obj) {
 // A class: an instance must have it in its precedence list, anything
 // else must pass a built-in class's membership predicate.
 bool class_test(Value obj, Value cls, Value spec) {
-  if (heap_word(cls, 2) == NIL) return bad_spec(spec);
+  if (nil_p(word_or_nil(cls, CW_PRECEDENCE))) return bad_spec(spec);
   if (is_instance_like(obj)) {
-    Value own = heap_word(obj, 0);
-    return is_instance_like(own) && memq(cls, heap_word(own, 2));
+    Value own = heap_word(obj, IW_CLASS);
+    return is_instance_like(own) && memq(cls, word_or_nil(own, CW_PRECEDENCE));
   }
-  if ((heap_word(cls, 0) & 0xFFFFFF) == 0x68)  // a built-in class
-    return call_predicate(heap_word(cls, 3) & 0xFFFF, obj);
+  if (is_built_in_class(cls)) return call_predicate(class_size_word(cls), obj);
   return false;
 }
 
 // The test of a type-table entry that is not an expander: a class, or a
 // predicate built-in with the supertype.
 bool entry_test(Value obj, Value entry, Value spec) {
-  if (is_class_object(entry)) return class_test(obj, entry, spec);
-  if (is_predefined(entry)) return call_predicate(car(entry) & 0xFFFF, obj);
+  if (is_class(entry)) return class_test(obj, entry, spec);
+  if (is_predefined(entry)) return call_predicate(builtin_number(car(entry)), obj);
   return bad_spec(spec);
 }
 
@@ -139,7 +141,7 @@ bool member_eql(Value obj, Value list) {
 bool typep_rooted(Value* obj, Value* type) {
   for (;;) {
     Value t = symbol_normal(value_check(*type));
-    if (is_class_object(t)) return class_test(*obj, t, t);
+    if (is_class(t)) return class_test(*obj, t, t);
     Value name = t;
     if (cons_p(t)) {
       name = symbol_normal(car(t));
@@ -183,7 +185,7 @@ struct Answer {
 constexpr Answer YES = {T, T}, NO = {NIL, T}, UNKNOWN = {NIL, NIL};
 
 Answer subtype_class(Value c1, Value type2) {
-  if (heap_word(c1, 2) == NIL) return bad_spec(c1), UNKNOWN;
+  if (heap_word(c1, CW_PRECEDENCE) == NIL) return bad_spec(c1), UNKNOWN;
   Value t2 = symbol_normal(type2);
   Value c2 = t2;
   if (t2 == NIL) return NO;
@@ -194,12 +196,12 @@ Answer subtype_class(Value c1, Value type2) {
     c2 = root_table_get(ROOT_TYPE_TABLE, t2);
     root_pop(2);
     if (c2 == NO_VALUE) return bad_spec(t2), UNKNOWN;
-    if (!is_class_object(c2)) return NO;
-  } else if (!is_class_object(t2)) {
+    if (!is_class(c2)) return NO;
+  } else if (!is_class(t2)) {
     return bad_spec(t2), UNKNOWN;
   }
-  if (heap_word(c2, 2) == NIL) return bad_spec(c2), UNKNOWN;
-  return memq(c2, heap_word(c1, 2)) ? YES : NO;
+  if (heap_word(c2, CW_PRECEDENCE) == NIL) return bad_spec(c2), UNKNOWN;
+  return memq(c2, heap_word(c1, CW_PRECEDENCE)) ? YES : NO;
 }
 
 // A predefined type's entry names its supertype in its cdr (a symbol, or
@@ -211,7 +213,7 @@ Value supertype_of(Value entry) {
 
 Answer subtype_predefined(Value t1, Value entry, Value type2) {
   Value target = symbol_normal(type2);
-  if (is_class_object(target)) target = heap_word(target, 1);
+  if (is_class(target)) target = word_or_nil(target, CW_NAME);
   if (t1 == target) return YES;
   Value super = NIL;
   root_push(&target);
@@ -230,7 +232,7 @@ Answer subtype_predefined(Value t1, Value entry, Value type2) {
       break;
     }
     entry = root_table_get(ROOT_TYPE_TABLE, super);
-    if (is_class_object(entry)) {
+    if (is_class(entry)) {
       a = subtype_class(entry, type2);
       break;
     }
@@ -244,13 +246,13 @@ Answer subtypep(Value t1, Value t2) {
   t1 = symbol_normal(value_check(t1));
   if (t1 == NIL) return YES;
   if (cons_p(t1)) return UNKNOWN;
-  if (is_class_object(t1)) return subtype_class(t1, t2);
+  if (is_class(t1)) return subtype_class(t1, t2);
   if (tag_of(t1) != TAG_SYMBOL) return bad_spec(t1), UNKNOWN;
   root_push(&t1);
   root_push(&t2);
   Value entry = root_table_get(ROOT_TYPE_TABLE, t1);
   Answer a = UNKNOWN;
-  if (is_class_object(entry))
+  if (is_class(entry))
     a = subtype_class(entry, t2);
   else if (is_expander(entry))
     a = UNKNOWN;
@@ -393,7 +395,7 @@ Value bi_subtypep(Value a, Value b) {
 }
 
 Value bi_coerce(Value obj, Value type) {
-  while (is_class_object(type)) type = heap_word(type, 1);
+  while (is_class(type)) type = word_or_nil(type, CW_NAME);
   type = symbol_normal(type);
   if (tag_of(type) != TAG_SYMBOL && type != NIL) return bad_spec(type), NIL;
   root_push(&obj);
@@ -412,10 +414,12 @@ Value bi_check_type_redefinition(Value name, Value current) {
   uint32_t t = tag_of(current);
   if (t >= TAG_FIXNUM && t <= TAG_INT64) return NIL;  // no definition (or a number)
   int kind;
-  if (is_class_object(current)) {
-    if ((heap_offset(current) & 0xFFFF) <= 600) return lisp_error(E_PREDEFINED_TYPE, name), NIL;
-    uint32_t meta = heap_word(current, 0) & 0xFFFF;
-    kind = meta == 8 ? 2 : meta == 56 ? 3 : 6;
+  if (is_class(current)) {
+    if (is_fixed_class(current)) return lisp_error(E_PREDEFINED_TYPE, name), NIL;
+    Value meta = word_or_nil(current, CW_METACLASS);
+    kind = meta == fixed_class(FIXED_CLASS_STANDARD)    ? 2
+           : meta == fixed_class(FIXED_CLASS_STRUCTURE) ? 3
+                                                        : 6;
   } else if (is_list(current)) {
     if (is_predefined(current)) return lisp_error(E_PREDEFINED_TYPE, name), NIL;
     kind = is_expander(current) ? 5 : 4;
@@ -511,10 +515,10 @@ Value lisp_type_of(Value x) {
                                              : FS_VECTOR);
       if (type != HT_INSTANCE && type != HT_CLASS) return sym(FS_STREAM);
       // An instance is named by its class, a class by its metaclass.
-      Value cls = heap_word(x, 0);
+      Value cls = heap_word(x, IW_CLASS);
       if (!is_instance_like(cls)) return cls;
       // An unnamed class (no symbol in word 1 yet) stands for itself.
-      Value name = heap_word(cls, 1);
+      Value name = word_or_nil(cls, CW_NAME);
       uint32_t t = tag_of(name);
       return name != NIL && (t == TAG_SYMBOL || t == TAG_KEYWORD) ? name : cls;
     }

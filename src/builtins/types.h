@@ -17,7 +17,3 @@ Value lisp_type_of(Value x);
 // The type test of TYPEP; error 4176 on an invalid specifier.  May call
 // Lisp (SATISFIES, DEFTYPE expanders).
 bool lisp_typep(Value obj, Value type);
-
-// Class objects (heap type 88): word 1 the name, word 2 the precedence
-// list, word 3 the membership built-in of a built-in class.
-inline bool is_class_object(Value v) { return tag_of(v) == TAG_OBJECT && heap_type(v) == HT_CLASS; }

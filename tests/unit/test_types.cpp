@@ -1,4 +1,5 @@
 // TYPE-OF, TYPEP, SUBTYPEP, COERCE, DEFTYPE, THE and the type predicates.
+#include "builtins/classes.h"
 #include "builtins/types.h"
 #include "genesis/roots.h"
 #include "genesis/static_heap.h"
@@ -177,6 +178,32 @@ TEST_F(Types, TypeRedefinitionCheck) {
   zvm.header[HDR_SWITCHES] |= SW_WARN_REDEFINE;
   EXPECT_EQ(ev("(%check-type-redefinition 'whatever '(some list))"), NIL);
   EXPECT_EQ(Signals::warnings, 1);
+}
+
+// A program's class may lie anywhere in the heap, also at an offset whose
+// low 16 bits are those of a fixed class: it is no fixed class for that.
+TEST_F(Types, TypeRedefinitionOfAClassFarUpTheHeap) {
+  defspecial("*far-class*", NIL);
+  uint32_t s = idx("*far-class*");
+  uint32_t cons_class = FIXED_CLASS_CONS;
+  // Filler up to the next 64 KiB boundary plus CONS's offset, then the
+  // class; a collection in between moves it, so try again.
+  bool placed = false;
+  for (int tries = 0; tries < 16 && !placed; tries++) {
+    uint32_t target = ((zvm.heap_fill + 16 + 0xFFFF) & ~0xFFFFu) + cons_class;
+    mem_alloc_bytes(target - zvm.heap_fill - 8);
+    Value cls = mem_alloc_object(10, HT_CLASS);
+    for (uint32_t i = 0; i < 10; i++) heap_set_word(cls, i, NIL);
+    heap_set_word(cls, CW_METACLASS, fixed_class(FIXED_CLASS_STANDARD));
+    sym_set_value(s, cls);
+    placed = heap_offset(cls) == target;
+  }
+  ASSERT_TRUE(placed);
+  Value cls = sym_value(s);
+  EXPECT_EQ(heap_offset(cls) & 0xFFFF, cons_class);
+  EXPECT_FALSE(is_fixed_class(cls));
+  EXPECT_TRUE(is_fixed_class(fixed_class(FIXED_CLASS_DIRECTORY_ENTRY)));
+  EXPECT_EQ(catching("(%check-type-redefinition 'whatever *far-class*)"), 0u);
 }
 
 TEST_F(Types, SubtypepWithClasses) {
