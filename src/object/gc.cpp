@@ -578,10 +578,32 @@ void reset_caches() {
   zvm.cache_b = 0;
 }
 
-// New capacity for u bytes in use and n needed, or 0 to keep the block.
-uint32_t new_heap_capacity(uint32_t u, uint32_t n) {
-  int64_t c = zvm.heap_limit;  // the limit is base + capacity
-  if (c - int64_t(u) - n >= c / 4 && int64_t(u) + n >= c / 8) return 0;
+// The heap's size.  The header's capacity is what the data needs: the
+// bytes in use and those asked for, and a quarter more (never under 40 KB),
+// kept while it stays between an eighth full and three quarters.  Saved
+// images state it, so a world started from one gets that much.
+//
+// A running world may take room on top of it, for programs that make
+// garbage quickly (large numbers, say): each heap collection walks the
+// whole world, so when one that a shortage started frees much less than
+// the world's size, and what it frees is most of what was allocated since
+// the last one, the room doubles, up to what 24-bit offsets reach.  When
+// the heap fills with data that stays, the room halves again.  The room
+// is the block's capacity beyond the header's, so it is never saved.
+constexpr uint32_t HEAP_CAP_LIMIT = 0xFFFFF0;
+constexpr uint32_t ROOM_FIRST = 65536;
+// Collections are cheap enough once each frees this many times the bytes
+// it walks.
+constexpr uint32_t ROOM_RETURN = 4;
+
+// The heap fill after the last collection that compacted the heap.
+uint32_t fill_after_collection = 8;
+
+// The capacity for u bytes in use and n needed, or 0 when none can hold
+// them.
+uint32_t needed_heap_capacity(uint32_t u, uint32_t n) {
+  int64_t c = hdr_u32(HDR_HEAP_CAP);
+  if (c - int64_t(u) - n >= c / 4 && int64_t(u) + n >= c / 8 && c <= HEAP_CAP_LIMIT) return uint32_t(c);
   uint64_t want = uint64_t(u) + n + u / 4;
   if (want < 40960) want = 40960;
   want = (want + 4) & ~uint64_t(15);
@@ -589,13 +611,43 @@ uint32_t new_heap_capacity(uint32_t u, uint32_t n) {
   // rounding leaves room for what was asked.
   uint64_t least = (uint64_t(u) + n + 8 + 15) & ~uint64_t(15);
   if (want < least) want = least;
-  return want >= 0xFFFFFF ? 0 : static_cast<uint32_t>(want);
+  return want > HEAP_CAP_LIMIT ? 0 : static_cast<uint32_t>(want);
+}
+
+// The room after a collection that a shortage of n bytes started, with u
+// bytes in use afterwards.
+uint32_t new_heap_room(uint32_t u, uint32_t n) {
+  uint32_t cap = hdr_u32(HDR_HEAP_CAP);
+  uint32_t room = zvm.heap_limit > cap ? zvm.heap_limit - cap : 0;
+  if (n == 0) return room;
+  uint32_t fill = zvm.heap_fill;
+  uint64_t freed = fill - 8 - u;
+  uint64_t allocated = fill - (fill_after_collection <= fill ? fill_after_collection : 8);
+  uint64_t world = uint64_t(zvm.cons_cap) * 8 + u + uint64_t(zvm.sym_count) * SYM_ENTRY;
+  if (2 * freed < allocated) return room / 2;
+  if (freed < ROOM_RETURN * world) return room < ROOM_FIRST ? ROOM_FIRST : 2 * room;
+  return room;
 }
 
 // Slide the live objects to their new offsets, into a new block when the
-// size policy asks for one and it can be had.
-void heap_move(uint32_t u, uint32_t n) {
-  uint32_t cap = new_heap_capacity(u, n);
+// size policy asks for one and it can be had.  n: the bytes a shortage
+// asks for (0 for a collection of another cause).
+void heap_move(uint32_t u, uint32_t n, bool shortage) {
+  uint32_t need = needed_heap_capacity(u, n);
+  uint32_t room = new_heap_room(u, shortage ? n : 0);
+  uint32_t cap = 0;
+  if (need) {
+    if (room > HEAP_CAP_LIMIT - need) room = HEAP_CAP_LIMIT - need;
+    cap = need + room;
+    // A block with room keeps while its room is within a quarter of what
+    // is wanted: the need moves with every collection.
+    uint32_t slack = room / 4;
+    if (cap == zvm.heap_limit ||
+        (room && zvm.heap_limit >= cap - slack && zvm.heap_limit - slack <= cap)) {
+      cap = 0;
+      store_u32(zvm.header + HDR_HEAP_CAP, need);
+    }
+  }
   uint8_t* old_base = zvm.heap_base;
   uint8_t* new_base = cap ? static_cast<uint8_t*>(std::malloc(size_t(cap) + 16)) : nullptr;
   uint8_t* dst = new_base ? new_base : old_base;
@@ -615,8 +667,9 @@ void heap_move(uint32_t u, uint32_t n) {
     std::free(zvm.heap_block);
     zvm.heap_block = zvm.heap_base = new_base;
     zvm.heap_limit = cap;
-    store_u32(zvm.header + HDR_HEAP_CAP, cap);
+    store_u32(zvm.header + HDR_HEAP_CAP, need);
   }
+  fill_after_collection = 8 + u;
   reset_caches();
 }
 
@@ -809,7 +862,7 @@ void heap_collect(uint32_t n) {
   heap_pass(zvm.heap_fill);
   forward_roots();
   others_update();
-  heap_move(u, n);
+  heap_move(u, n, true);
   clear_static_marks();
   zvm.heap_fill = 8 + u;
   session_end(&s);
@@ -830,7 +883,7 @@ void symbol_collect(uint32_t n) {
   forward_roots();  // also renumbers the binding entries
   others_update();
   clear_moved_symbols(old_count);
-  heap_move(u, n + 8);
+  heap_move(u, n + 8, false);
   clear_static_marks();
   zvm.heap_fill = 8 + u;
   sym_rehash();
@@ -895,7 +948,7 @@ uint64_t full_collect() {
   forward_roots();
   others_update();
   clear_moved_symbols(old_count);
-  heap_move(u, 0);
+  heap_move(u, 0, false);
   clear_static_marks();
   zvm.free_ptr = free_ptr;
   mem_link_free_cells(free_ptr);

@@ -283,6 +283,55 @@ TEST_F(GcTest, HeapGrowsIntoANewBlockAndShrinksAgain) {
   root_pop();
 }
 
+// A program that makes heap garbage quickly gets room beyond what its data
+// needs, so that it is not collected over and over; the header, which a
+// saved image states, keeps saying only what the data needs.  Data that
+// stays gives the room back; the block never passes 24-bit offsets.
+TEST_F(GcTest, GarbageMadeQuicklyGivesTheHeapRoomThatImagesDoNotCarry) {
+  Value kept = mem_make_string("kept", 4);
+  root_push(&kept);
+  for (int i = 0; i < 4000; i++) mem_alloc_string(1000);
+  uint32_t need = hdr_u32(HDR_HEAP_CAP);
+  EXPECT_LE(need, 65536u);
+  // Four times the bytes a collection walks: the cons area is most of it.
+  EXPECT_GE(zvm.heap_limit - need, 4u * 4096 * 8);
+  // 4 MB through a 64 KB heap would take some 70 collections.
+  EXPECT_LT(zv_gc.heap, 30u);
+
+  // What a save does first: the room stays with the running world.
+  uint32_t limit = zvm.heap_limit;
+  gc_full_collection();
+  gc_heap_collection(0);
+  EXPECT_EQ(zvm.heap_limit, limit);
+  EXPECT_LE(hdr_u32(HDR_HEAP_CAP), 65536u);
+  EXPECT_LE(zvm.heap_fill, hdr_u32(HDR_HEAP_CAP));
+  EXPECT_TRUE(string_is(kept, "kept"));
+
+  // Strings that stay: collections free nothing, and the room halves.
+  Value list = NIL;
+  root_push(&list);
+  for (int i = 0; i < 400; i++) {
+    Value s = mem_alloc_string(1000);
+    std::memset(string_bytes(s), 'a' + i % 26, 1000);
+    list = cons(s, list);
+  }
+  EXPECT_LT(zvm.heap_limit - hdr_u32(HDR_HEAP_CAP), limit - need);
+  gc_full_collection();
+  EXPECT_GE(hdr_u32(HDR_HEAP_CAP), 400u * 1000);
+  int i = 399;
+  for (Value l = list; l != NIL; l = cdr(l), i--) ASSERT_EQ(string_bytes(car(l))[999], 'a' + i % 26);
+
+  // Near the offset limit the room gives way to what is asked.
+  list = NIL;
+  for (int j = 0; j < 4000; j++) mem_alloc_string(1000);
+  Value big = mem_alloc_string(0xF00000);
+  EXPECT_EQ(string_length(big), 0xF00000u);
+  EXPECT_LE(zvm.heap_limit, 0xFFFFF0u);
+  EXPECT_TRUE(string_is(kept, "kept"));
+  root_pop(2);
+  expect_clean_world();
+}
+
 TEST_F(GcTest, Error36WhenTheHeapCannotGrowEnough) {
   Value s = mem_make_string("kept", 4);
   root_push(&s);
