@@ -7,6 +7,7 @@
 // what went wrong.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "object/symbols.h"
@@ -32,7 +33,15 @@ struct KernelHooks {
   Value (*error_text)(Value datum);
   // Documentation of (key, kind) into the store, quietly.
   void (*doc_record)(Value key, uint32_t kind, Value text);
+  // A break loop may open in the middle of a read.  reader_hold sets the
+  // state of the read under way aside into a buffer of READER_HOLD_BYTES,
+  // and leaves the reader in its state between reads; reader_give_back
+  // restores the state when the read goes on.
+  void (*reader_hold)(void* buffer);
+  void (*reader_give_back)(const void* buffer);
 };
+
+constexpr size_t READER_HOLD_BYTES = 512;
 
 extern KernelHooks zv_hooks;
 

@@ -115,6 +115,10 @@ void listener_eval(uint16_t cx, Value command) {
   uint16_t tag = ts->stack[cx].tag;
   ts->stack[cx].tag = static_cast<uint16_t>(tag | CX_NIL_BLOCK);
   uint32_t limit = ts->septr;
+  // A break inside a form skipped by #+ or #- must not read or evaluate
+  // what is typed here as skipped too.
+  SymSearch suppress = sym_search_cstr("*READ-SUPPRESS*");
+  if (suppress.found) bind_special(suppress.index, NIL);
   Value v;
   if (!nil_p(command)) {
     // Commands are never stepped, even in a break inside stepped code.
@@ -172,6 +176,11 @@ Value break_loop(uint16_t flags, Value condition) {
   uint16_t old_mark = frame ? uint16_t(ts->stack[frame].tag & 2) : 0;
   if (frame) ts->stack[frame].tag |= 2;
   uint16_t old_listener = ts->listener_flag;
+  // What the user types here is read from the reader's state between
+  // reads; a read this break interrupted gets its own state back when the
+  // level returns to it.
+  alignas(8) unsigned char held_read[READER_HOLD_BYTES];
+  if (zv_hooks.reader_hold) zv_hooks.reader_hold(held_read);
   // The level's element of the condition system's clusters hides the
   // handlers outside and carries the restarts of this level.  It is bound
   // below the context, clear of the message the signaller pushed above
@@ -253,6 +262,7 @@ Value break_loop(uint16_t flags, Value condition) {
   unbind_to(cx.index);
   context_pop(&cx);
   root_pop(2);
+  if (zv_hooks.reader_give_back) zv_hooks.reader_give_back(held_read);
   ts->break_level--;
   ts->listener_flag = old_listener;
   ts->glvalue = r;

@@ -128,6 +128,8 @@ void zorva_register_hooks() {
   zv_hooks.message_text = doc_message_text;
   zv_hooks.error_text = doc_error_text;
   zv_hooks.doc_record = doc_record;
+  zv_hooks.reader_hold = reader_hold;
+  zv_hooks.reader_give_back = reader_give_back;
   zv_instance_function = instance_function;
 }
 

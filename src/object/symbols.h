@@ -43,6 +43,11 @@ struct SymSearch {
   uint32_t slot;   // hash slot of the symbol, or the free slot
 };
 SymSearch sym_search(const uint8_t* bytes, uint32_t n);
+inline SymSearch sym_search_cstr(const char* name) {
+  uint32_t n = 0;
+  while (name[n]) n++;
+  return sym_search(reinterpret_cast<const uint8_t*>(name), n);
+}
 
 // Intern: (tag << 24) | index, or 0 for the name of symbol 0.
 Value sym_intern(const uint8_t* bytes, uint32_t n, uint32_t tag = TAG_SYMBOL);

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <type_traits>
 
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
+#include "eval/hooks.h"
 #include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/memory.h"
@@ -66,6 +68,8 @@ struct ReaderState {
   Value entry = NIL;
 };
 thread_local ReaderState rd;
+static_assert(sizeof(ReaderState) <= READER_HOLD_BYTES, "the break loop's buffer is too small");
+static_assert(std::is_trivially_copyable_v<ReaderState>);
 
 // ---------------------------------------------------------------------------
 // Characters and their classes
@@ -629,6 +633,7 @@ ReaderCounters reader_save_counters() {
   c.parens = rd.parens[rd.brace_level];
   c.backquote = rd.backquote;
   c.skipping = uint16_t(rd.skipping);
+  c.radix = uint16_t(rd.radix);
   c.intern = rd.intern;
   return c;
 }
@@ -638,7 +643,18 @@ void reader_restore_counters(const ReaderCounters& c) {
   rd.parens[rd.brace_level] = c.parens;
   rd.backquote = c.backquote;
   rd.skipping = c.skipping;
+  rd.radix = c.radix;
   rd.intern = c.intern;
+}
+
+void reader_hold(void* buffer) {
+  std::memcpy(buffer, &rd, sizeof rd);
+  rd = ReaderState{};
+}
+
+void reader_give_back(const void* buffer) {
+  std::memcpy(&rd, buffer, sizeof rd);
+  rd.entry = NIL;  // read afresh with the next character
 }
 
 // A form for the listener starts with the reader's counters afresh: a

@@ -88,6 +88,7 @@ struct ReaderCounters {
   uint16_t parens = 0;  // open parentheses at the current brace level
   uint16_t backquote = 0;
   uint16_t skipping = 0;
+  uint16_t radix = 0;  // of the token #B #O #X #R read
   bool intern = true;
 };
 ReaderCounters reader_save_counters();
@@ -95,6 +96,11 @@ void reader_restore_counters(const ReaderCounters& c);
 // A top-level form for the listener, read with fresh counters; the
 // counters of a read in progress (a break level inside it) come back after.
 Value read_listener_form(Value stream);
+
+// The whole state of a read under way set aside for a break loop opened
+// inside it, and given back when the read goes on (see eval/hooks.h).
+void reader_hold(void* buffer);
+void reader_give_back(const void* buffer);
 
 // Syntax class of a character code (-1 for the end of file).
 int reader_syntax_class(int c);

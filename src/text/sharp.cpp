@@ -114,8 +114,7 @@ bool read_feature(Value s, Value sub, Value arg, Value* out) {
   // The library's macro functions learn of the skipping from
   // *READ-SUPPRESS*, bound to T meanwhile.
   uint32_t limit = zvts->septr;
-  static const char kSuppress[] = "*READ-SUPPRESS*";
-  SymSearch suppress = sym_search(reinterpret_cast<const uint8_t*>(kSuppress), sizeof kSuppress - 1);
+  SymSearch suppress = sym_search_cstr("*READ-SUPPRESS*");
   if (suppress.found) bind_special(suppress.index, T);
   read_object(s, 0);
   unbind_to(limit);

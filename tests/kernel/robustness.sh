@@ -1,0 +1,57 @@
+# Inputs that once ended the session or left it unusable, each in a piped
+# session that goes on to read and evaluate (+ 1 2) afterwards: exit code 0
+# when the session is back at top level at the end of its input, 1 when it
+# ends inside a break loop.
+source "$(dirname "$0")/common.bash"
+
+session() {
+  local input=$1
+  shift
+  piped_in_cwd "$input" "$ZORVA" -ROL "$IMAGE" "$@"
+}
+
+# expect_three LABEL CODE: the last session printed 3 for its final (+ 1 2)
+# and ended with CODE, with no fatal error on the way.
+expect_three() {
+  if [[ $OUT == *$'\n3\n'* && $OUT != *"root-pointer stack"* && $OUT != *"Fatal"* ]]; then
+    expect_lines "$1" "$2" $'\n3\n'
+  else
+    fail "$1 (wanted 3 from the final (+ 1 2))"
+  fi
+}
+
+session $'(+ 1 2)\n'
+if [[ $OUT != *$'\n3\n'* ]]; then
+  echo "SKIP: the kernel does not evaluate (+ 1 2) yet"
+  exit 77
+fi
+
+# --- The reader's state in a break loop --------------------------------
+
+# A radix set for the token after #B is gone when the break loop reads.
+session $'#b.\n10\n(+ 1 2)\n'
+expect_lines "radix after #b." 1 "Break level 1" $'Break> \n10\n' $'\n3\n'
+
+# A break inside a form skipped by #+ reads and evaluates as usual: symbols
+# are interned, #. evaluates, and READ is not suppressed.
+session $'(read-from-string "#+nofeat (a b")\n(symbol-package \'abc)\n#.(* 2 3)\n(read-from-string "#.(* 3 3)")\n(+ 1 2)\n'
+expect_lines "after an unfinished skipped form" 1 "Break level 1" \
+  $'\n#<PACKAGE "COMMON-LISP-USER">\n' $'\n6\n' $'\n9\n' $'\n3\n'
+
+# Backquote depth: a comma typed in the break loop is no comma of the
+# interrupted backquote.
+session $'(read-from-string "`(a ,b")\n(car \'(quote x))\n(+ 1 2)\n'
+expect_lines "after an unfinished backquote" 1 "Break level 1" $'\nQUOTE\n' $'\n3\n'
+
+# A break inside a read, continued: the read goes on with its own state
+# (backquote depth, an open brace), even after an error in a read of the
+# break loop itself was left with ABORT.
+setup=$'(set-macro-character #\\! (lambda (s c) (declare (ignore s c)) (break "in a read") \'bang))\n'
+session "$setup"$'(read-from-string "`(a ! ,(+ 1 2))")\n#b.\n,abort\n`(x ,(+ 1 1))\n,continue\n(+ 1 2)\n'
+expect_lines "a continued read keeps its backquote" 0 "in a read" "Break level 2" \
+  "Break level 1" $'\n(X 2)\n' $'\n(LIST (QUOTE A) (QUOTE BANG) (+ 1 2))\n15\n' $'\n3\n'
+session "$setup"$'(read-from-string "(a {b ! c} d)")\n)\n(+ 1 2)\n,abort\n,continue\n(+ 1 2)\n'
+expect_lines "a continued read keeps its braces" 0 "in a read" "Break level 2" \
+  "Break level 1" $'\n(A (B BANG C) D)\n' $'\n3\n'
+
+finish
