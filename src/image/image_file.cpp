@@ -28,11 +28,17 @@ namespace {
 
 // Text for "\nFatal I/O error: %s." of the last failed load.
 char failure[160] = "";
-
-void fail_with(const char* text) { std::snprintf(failure, sizeof failure, "%s", text); }
+// The last failure was the file's content, not the system's: a damaged
+// image gets only the bad-start lines, no I/O error before them.
+bool damaged = false;
 
 constexpr const char* INCONSISTENT = "inconsistent image file";
 constexpr const char* TRUNCATED = "unexpected end of image file";
+
+void fail_with(const char* text) {
+  std::snprintf(failure, sizeof failure, "%s", text);
+  damaged = text == INCONSISTENT || text == TRUNCATED;
+}
 
 bool read_exact(FILE* f, void* dst, size_t n) {
   if (n == 0 || std::fread(dst, 1, n, f) == n) return true;
@@ -45,6 +51,7 @@ bool write_all(FILE* f, const void* src, size_t n) {
 }
 
 void report_fatal() {
+  if (damaged) return;
   std::printf("\nFatal I/O error: %s.", failure);
   std::fflush(stdout);
 }
@@ -61,7 +68,7 @@ bool header_ok(const uint8_t* h) {
   uint32_t n = load_u32(h + HDR_STACK_N);
   uint32_t cap = load_u16(h + HDR_SYM_CAP);
   uint32_t heap = load_u32(h + HDR_HEAP_CAP);
-  return n >= 1 && n <= 32767 && cap >= 1 && cap <= 32767 &&
+  return n >= IMG_MIN_STACK && n <= 32767 && cap >= 1 && cap <= 32767 &&
          load_u16(h + HDR_HASH_SIZE) == sym_hash_size_for(cap) && heap >= 16 && heap < HEAP_CAP_MAX;
 }
 

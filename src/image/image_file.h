@@ -11,6 +11,11 @@ constexpr uint32_t IMG_MEMBLOCK = 80;
 constexpr uint32_t IMG_HISTORY = 5122;
 constexpr uint32_t IMG_FIXED = IMG_HEADER + IMG_MEMBLOCK + IMG_HISTORY;  // 5244
 
+// The smallest stack size (N) an image may have: start-up, an error and
+// its break loop need room on both stacks beyond the reserve the
+// evaluator keeps for errors.
+constexpr uint32_t IMG_MIN_STACK = 256;
+
 // Results.
 enum : int { IMG_OK = 0, IMG_BUILTINS = 1, IMG_CAPACITY = 2, IMG_IO = 3 };
 

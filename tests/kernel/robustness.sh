@@ -54,4 +54,41 @@ session "$setup"$'(read-from-string "(a {b ! c} d)")\n)\n(+ 1 2)\n,abort\n,conti
 expect_lines "a continued read keeps its braces" 0 "in a read" "Break level 2" \
   "Break level 1" $'\n(A (B BANG C) D)\n' $'\n3\n'
 
+# --- Images that cannot start ------------------------------------------
+
+# expect_only_bad_start NAME LABEL: the two bad-start lines are all the
+# output (after the banner's first lines at most), with no I/O error.
+expect_only_bad_start() {
+  if [[ $OUT == *"Fatal"* || $OUT == *"root-pointer"* || $OUT == *"overflow"* ]]; then
+    fail "$2 (wanted no other error before the bad-start lines)"
+  else
+    expect_bad_start "$1" "$2"
+  fi
+}
+
+# patched_stack N: the default image with stack size N, as $WORK/stackN.rol.
+patched_stack() {
+  cp "$IMAGE" "$WORK/stack$1.rol"
+  printf "$(printf '\\x%02x\\x%02x\\x00\\x00' $(($1 & 255)) $(($1 >> 8)))" |
+    dd of="$WORK/stack$1.rol" bs=1 seek=0 count=4 conv=notrunc status=none
+}
+
+for n in 2 11 255; do
+  patched_stack $n
+  run_in "$WORK" -ROL "stack$n.rol"
+  expect_only_bad_start "stack$n.rol" "an image with stack size $n"
+done
+patched_stack 256
+piped_in_cwd $'(+ 1 2)\n' "$ZORVA" -ROL "$WORK/stack256.rol"
+expect_three "an image with stack size 256 starts" 0
+
+# A damaged image: cut short, or with a word of its symbol table spoiled.
+head -c 9000 "$IMAGE" >"$WORK/cut.rol"
+run_in "$WORK" -ROL cut.rol
+expect_only_bad_start cut.rol "an image cut short"
+cp "$IMAGE" "$WORK/spoilt.rol"
+printf '\x00\x00' | dd of="$WORK/spoilt.rol" bs=1 seek=94 count=2 conv=notrunc status=none
+run_in "$WORK" -ROL spoilt.rol
+expect_only_bad_start spoilt.rol "an image whose memory block counts no symbols"
+
 finish
