@@ -61,15 +61,9 @@ inline bool is_symbol_word(Value v) {
 // ALLOCATE-INSTANCE holds the unbound marker there, which is no list.
 inline bool finalized(Value cls) { return cons_p(word_or_nil(cls, CW_PRECEDENCE)); }
 
-// The instance size of word 3: the low 16 bits of a fixnum, else 0.
-uint32_t instance_size(Value cls) {
-  Value w = word_or_nil(cls, CW_SIZE);
-  return is_fixnum(w) ? (w & 0xFFFF) : 0;
-}
-
 // The class of a standard object, when it is one.
 inline Value own_class(Value o) {
-  Value c = heap_word(o, 0);
+  Value c = heap_word(o, IW_CLASS);
   return is_class(c) ? c : NIL;
 }
 
@@ -119,7 +113,7 @@ Value call_protocol(uint32_t sym, uint32_t nargs, const Value* args) {
 // Until the object system defines that function nothing is stamped.
 Value up_to_date(Value o) {
   if (heap_type(o) != HT_INSTANCE) return o;
-  Value c = heap_word(o, 0);
+  Value c = heap_word(o, IW_CLASS);
   if (!is_class(c) || !(class_flags(c) & CF_STAMPED)) return o;
   if (object_value_words(o) > IW_STAMP && heap_word(o, IW_STAMP) == word_or_nil(c, CW_NUMBER))
     return o;
@@ -293,9 +287,9 @@ Value bi_set_find_class(Value name, Value cls) {
 Value bi_allocate_instance(Value, Value) {
   Value cls = arg(1);
   Value meta = is_class(value_check(cls)) ? word_or_nil(cls, CW_METACLASS) : NIL;
-  if (!is_class(cls) || !finalized(cls) || meta == fixed_class(FIXED_CLASS_BUILT_IN))
+  if (!is_class(cls) || !finalized(cls) || is_built_in_class(cls))
     return lisp_error(E_NOT_INSTANTIABLE, cls);
-  uint32_t size = meta == fixed_class(FIXED_CLASS_STRUCTURE) ? 0 : instance_size(cls);
+  uint32_t size = meta == fixed_class(FIXED_CLASS_STRUCTURE) ? 0 : class_size_word(cls);
   uint32_t n = arg_count();
   uint32_t words = size > n ? size : n;
   Value x = mem_alloc_object(words, HT_INSTANCE);
@@ -514,7 +508,7 @@ Value bi_make_instance_fast(Value cls, Value initargs) {
   if (!is_class(value_check(cls)) || allows_other_keys(initargs)) return NIL;
   Value stamp = word_or_nil(cls, CW_QUICK_STAMP);
   if (!is_fixnum(stamp) || !finalized(cls)) return NIL;
-  uint32_t size = instance_size(cls);
+  uint32_t size = class_size_word(cls);
   if (size <= IW_STAMP) return NIL;
   root_push(&cls);
   initargs = bi_default_initargs(cls, initargs);
@@ -777,9 +771,9 @@ Value class_of(Value x) {
     case TAG_LEXREF:
       c = FIXED_CLASS_SYMBOL;
       break;
-    case TAG_BUILTIN + 2:  // functions of every calling kind
-    case TAG_BUILTIN + 3:
-    case TAG_BUILTIN + 4:
+    case TAG_BUILTIN + KIND_FIXED:  // functions of every calling kind
+    case TAG_BUILTIN + KIND_OPTREST:
+    case TAG_BUILTIN + KIND_KEYS:
       c = FIXED_CLASS_FUNCTION;
       break;
     case TAG_CHAR:
@@ -798,7 +792,7 @@ Value class_of(Value x) {
     case TAG_VECTOR:
     case TAG_OBJECT: {
       uint8_t ht = heap_type(x);
-      if (ht == HT_INSTANCE || ht == HT_CLASS) return heap_word(x, 0);
+      if (ht == HT_INSTANCE || ht == HT_CLASS) return heap_word(x, IW_CLASS);
       // Hash tables and streams have the classes the library registers
       // under their type names, so methods can be specialised on them.
       if (t == TAG_OBJECT && (ht == HT_HASH || ((ht & 63) >= HT_FILE && (ht & 63) <= HT_STRING_STREAM))) {
@@ -840,7 +834,7 @@ Value find_slot_definition(Value cls, Value name) {
 // none).  NIL when x cannot be called.
 Value instance_function(Value x) {
   if (tag_of(x) != TAG_OBJECT || heap_type(x) != HT_INSTANCE) return NIL;
-  if (!(class_flags(heap_word(x, 0)) & CF_FUNCALLABLE)) return NIL;
+  if (!(class_flags(heap_word(x, IW_CLASS)) & CF_FUNCALLABLE)) return NIL;
   Value f = word_or_nil(x, IW_FUNCTION);
   return is_simple_vector(f) ? dispatch(f) : f;
 }

@@ -240,7 +240,6 @@ void place(Value slots, uint32_t c, uint32_t h, Value key, Value value) {
   heap_set_word(slots, c + i, value);
 }
 
-void set_count(Value table, uint32_t n) { heap_set_word(table, 1, (n << 16) | ht_test(table)); }
 
 [[noreturn]] void recycling() {
   fatal_prepare();
@@ -275,7 +274,7 @@ bool keys_match(uint32_t test, Value* table, Value key, Value stored) {
       return lisp_equalp(key, stored);
   }
   const BuiltinRecord& r = zv_builtins[test];
-  if (!r.fn || r.kind != 2 || r.count != 2) {
+  if (!r.fn || r.kind != KIND_FIXED || r.count != 2) {
     lisp_error(E_WRONG_TYPE, *table);
     return false;
   }
@@ -356,7 +355,7 @@ uint32_t grow_if_full(Value* table) {
     n++;
   }
   heap_set_word(*table, 0, fresh);
-  set_count(*table, n);
+  ht_set_count(*table, n);
   return 0;
 }
 
@@ -365,7 +364,7 @@ void withdraw(Value table, uint32_t slot) {
   uint32_t c = heap_length(slots) / 2;
   heap_set_word(slots, slot, HASH_DELETED);
   heap_set_word(slots, c + slot, NIL);
-  set_count(table, ht_count(table) - 1);
+  ht_set_count(table, ht_count(table) - 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -389,7 +388,7 @@ void rehash_in_place(Value table) {
   size_t n = live.size() / 2 < MAX_COUNT ? live.size() / 2 : MAX_COUNT;
   for (size_t j = 0; j < n; j++)
     place(slots, c, ht_hash(live[2 * j], test), live[2 * j], live[2 * j + 1]);
-  set_count(table, static_cast<uint32_t>(n));
+  ht_set_count(table, static_cast<uint32_t>(n));
 }
 
 // Its second word is raw: saved tables that did not say so are told.
@@ -410,7 +409,7 @@ bool keys_in_place(Value table) {
     while (i != k && heap_word(slots, i) != HASH_EMPTY) i = (i + step) % c;
     if (i != k || ++n > MAX_COUNT) return false;
   }
-  if (n != ht_count(table)) set_count(table, n);
+  if (n != ht_count(table)) ht_set_count(table, n);
   return true;
 }
 
@@ -419,9 +418,9 @@ bool keys_in_place(Value table) {
 
 // A kind-2 built-in that takes exactly two arguments.
 bool valid_test(Value fn) {
-  if (tag_of(fn) != TAG_BUILTIN + 2) return false;
+  if (!is_builtin(fn) || builtin_kind(fn) != KIND_FIXED) return false;
   uint32_t n = builtin_number(fn);
-  return n < zv_bi_live && zv_builtins[n].fn && zv_builtins[n].kind == 2 &&
+  return n < zv_bi_live && zv_builtins[n].fn && zv_builtins[n].kind == KIND_FIXED &&
          zv_builtins[n].count == 2;
 }
 
@@ -445,11 +444,11 @@ Value ht_make(uint32_t size, uint32_t test) {
   uint32_t c = ht_prime_capacity(size);
   if (c >= HT_MAX_SLOTS / 2) return lisp_error(E_TOO_LARGE, mem_make_integer(2 * int64_t(c)));
   Value table = mem_alloc_object(2, HT_HASH, 1);
-  heap_set_word(table, 0, NIL);
-  heap_set_word(table, 1, test & 0xFFFF);
+  ht_set_slots(table, NIL);
+  heap_set_word(table, HTW_TEST_COUNT, ht_test_count_word(test, 0));
   root_push(&table);
   Value slots = fresh_slots(c);
-  heap_set_word(table, 0, slots);
+  ht_set_slots(table, slots);
   root_pop();
   return table;
 }
@@ -459,7 +458,7 @@ void ht_clear(Value table) {
   Value slots = checked_slots(&table);
   root_pop();
   clear_slots(slots, heap_length(slots) / 2);
-  set_count(table, 0);
+  ht_set_count(table, 0);
 }
 
 Value ht_get(Value table, Value key, Value dflt, bool* found) {
@@ -491,7 +490,7 @@ Value ht_put(Value table, Value key, Value value) {
     Value slots = ht_slots(table);
     heap_set_word(slots, slot, key);
     heap_set_word(slots, heap_length(slots) / 2 + slot, value);
-    set_count(table, ht_count(table) + 1);
+    ht_set_count(table, ht_count(table) + 1);
     if (uint32_t needed = grow_if_full(&table)) {
       withdraw(table, slot);
       lisp_error(E_CANNOT_GROW, mem_make_integer(needed));
@@ -530,8 +529,8 @@ void ht_rehash(Value table) {
     place(fresh, c, ht_hash(k, test), k, heap_word(old, c_old + i));
     n++;
   }
-  heap_set_word(table, 0, fresh);
-  set_count(table, n);
+  ht_set_slots(table, fresh);
+  ht_set_count(table, n);
   root_pop(2);
 }
 
@@ -563,7 +562,7 @@ Value bi_make_hash_table(Value, Value) {
   if (!valid_test(test)) return wrong_type(test);
   if (!is_fixnum(size)) return wrong_type(size);
   int32_t n = fixnum_value(size);
-  return ht_make(n < 0 ? 0 : static_cast<uint32_t>(n), test & 0xFFFF);
+  return ht_make(n < 0 ? 0 : static_cast<uint32_t>(n), builtin_number(test));
 }
 
 // 265 (key table [default]): the value and whether it was there.

@@ -27,9 +27,19 @@ constexpr uint32_t HT_MAX_SLOTS = 0x400000;
 inline bool ht_is_table(Value v) {
   return tag_of(v) == TAG_OBJECT && heap_type(value_check(v)) == HT_HASH;
 }
-inline Value ht_slots(Value table) { return heap_word(table, 0); }
-inline uint32_t ht_test(Value table) { return heap_word(table, 1) & 0xFFFF; }
-inline uint32_t ht_count(Value table) { return heap_word(table, 1) >> 16; }
+// The table's two words: the slot vector, and the raw word of the test's
+// built-in number (low half) and the count (high half).
+enum : uint32_t { HTW_SLOTS = 0, HTW_TEST_COUNT = 1 };
+inline uint32_t ht_test_count_word(uint32_t test, uint32_t count) {
+  return (count << 16) | (test & 0xFFFF);
+}
+inline Value ht_slots(Value table) { return heap_word(table, HTW_SLOTS); }
+inline uint32_t ht_test(Value table) { return heap_word(table, HTW_TEST_COUNT) & 0xFFFF; }
+inline uint32_t ht_count(Value table) { return heap_word(table, HTW_TEST_COUNT) >> 16; }
+inline void ht_set_slots(Value table, Value slots) { heap_set_word(table, HTW_SLOTS, slots); }
+inline void ht_set_count(Value table, uint32_t n) {
+  heap_set_word(table, HTW_TEST_COUNT, ht_test_count_word(ht_test(table), n));
+}
 inline uint32_t ht_capacity(Value table) { return heap_length(ht_slots(table)) / 2; }
 
 // The smallest prime at or above n (n < 5 counts as 4), odd and at least 5.

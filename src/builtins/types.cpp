@@ -482,7 +482,7 @@ Value lisp_type_of(Value x) {
     case TAG_SYMBOL:
     case TAG_KEYWORD:
       return sym(FS_SYMBOL);
-    case TAG_BUILTIN + 2:
+    case TAG_BUILTIN + KIND_FIXED:
       return sym(FS_COMPILED_FUNCTION);
     case TAG_CHAR:
       return sym((x & 0xFFFF00) ? FS_CHARACTER : FS_STRING_CHAR);

@@ -84,15 +84,15 @@ Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn) {
   // that never reaches a function is an undefined function.
   for (uint32_t hops = 0;; hops++) {
     uint32_t t = tag_of(fn);
-    if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
+    if (t >= TAG_BUILTIN + KIND_FIXED && t <= TAG_BUILTIN + KIND_KEYS) {
       uint32_t n = builtin_number(fn);
       uint32_t count = zv_builtins[n].count;
       uint32_t nargs = frame - ts->septr;
       if (nargs < count) return lisp_error(E_FEW_ARGS_CALL);
-      if (t == TAG_BUILTIN + 2 && nargs > count) {
+      if (t == TAG_BUILTIN + KIND_FIXED && nargs > count) {
         lisp_cerror(MSG_CONT_IGNORE_ARG, E_MANY_ARGS, ts->stack[frame - count - 1].arg);
         ts->septr = static_cast<uint16_t>(frame - count);
-      } else if (t == TAG_BUILTIN + 4 && nargs > count) {
+      } else if (t == TAG_BUILTIN + KIND_KEYS && nargs > count) {
         preprocess_keywords(count);
       }
       return call_builtin_routine(n);
@@ -290,7 +290,7 @@ Value bi_compiled_function_p(Value x, Value) { return bool_value(is_builtin(x));
 Value bi_functionp(Value x, Value) {
   uint32_t t = tag_of(x);
   if (symbol_tag(t)) return bool_value(!nil_p(x));
-  if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) return T;
+  if (t >= TAG_BUILTIN + KIND_FIXED && t <= TAG_BUILTIN + KIND_KEYS) return T;
   if (cons_p(x))
     return bool_value(car(x) == make_symbol(FS_LAMBDA) || car(x) == make_symbol(FS_LEXICAL_CLOSURE));
   if (t == TAG_OBJECT && zv_instance_function) return bool_value(!nil_p(zv_instance_function(x)));

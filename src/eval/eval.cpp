@@ -181,12 +181,12 @@ bool eval_builtin_args(ThreadState* ts, uint16_t frame, uint32_t kind, uint32_t 
     Value a = eval(rest);
     push_arg(a);
   }
-  if (kind == 3) {
+  if (kind == KIND_OPTREST) {
     for (; cons_p(rest); rest = cdr(rest)) {
       Value a = eval(rest);
       push_arg(a);
     }
-  } else if (kind == 4) {
+  } else if (kind == KIND_KEYS) {
     while (cons_p(rest)) {
       Value key = eval(rest);
       rest = cdr(rest);
@@ -357,7 +357,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
       v = zv_builtins[n].fn(cdr(form), NIL);
       break;
     }
-    if (t == TAG_BUILTIN + 1) {  // macro built-in: the whole form
+    if (t == TAG_BUILTIN + KIND_MACRO) {  // macro built-in: the whole form
       uint32_t n = builtin_number(fn);
       ts->current_builtin = static_cast<uint16_t>(n);
       root_push(&cell);  // displacement stores into it
@@ -366,7 +366,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
       if (displace(ts, frame, cell, e, saved, &v)) continue;
       break;
     }
-    if (t >= TAG_BUILTIN + 2 && t <= TAG_BUILTIN + 4) {
+    if (t >= TAG_BUILTIN + KIND_FIXED && t <= TAG_BUILTIN + KIND_KEYS) {
       if (hook_set(FS_APPLYHOOK)) {
         v = call_apply_hook(ts, frame);
         break;

@@ -51,7 +51,7 @@ Value list3(Value a, Value b, Value c) {
 // A symbol's macro definition: a kind-1 built-in or (MACRO ll . body).
 Value macro_definition(Value s) {
   Value f = sym_function(symbol_index(s));
-  if (tag_of(f) == TAG_BUILTIN + 1) return f;
+  if (tag_of(f) == TAG_BUILTIN + KIND_MACRO) return f;
   return head_is(f, FS_MACRO) ? f : NIL;
 }
 
@@ -63,7 +63,7 @@ bool is_macro_call(Value form) {
 
 Value expand_once(Value form, Value env) {
   Value def = macro_definition(symbol_normal(car(form)));
-  if (tag_of(def) == TAG_BUILTIN + 1) {
+  if (tag_of(def) == TAG_BUILTIN + KIND_MACRO) {
     uint32_t n = builtin_number(def);
     uint16_t saved = zvts->current_builtin;
     zvts->current_builtin = static_cast<uint16_t>(n);

@@ -1,12 +1,13 @@
 // Root words 0..130 of the first image.
 //
-// The hash tables are built here without the kernel's hash-table code:
-// keys are placed exactly where its put would place them (same hash, same
-// probe sequence), so the kernel finds them without rehashing.
+// The hash tables are built here without the kernel's put, which may
+// signal: keys are placed with its hash and capacities, on the same probe
+// sequence, so the kernel finds them without rehashing.
 #include "genesis/roots.h"
 
 #include <initializer_list>
 
+#include "builtins/hash_tables.h"
 #include "builtins/table.h"
 #include "genesis/static_heap.h"
 #include "genesis/world.h"
@@ -32,21 +33,17 @@ struct Dispatch {
   uint32_t builtin;
 };
 const Dispatch sharp_table[] = {
-    {':', 7},  {'(', 8},  {'+', 9},  {'-', 9},   {'.', 10}, {'\'', 11}, {'B', 12},
-    {'O', 12}, {'X', 12}, {'R', 12}, {'\\', 13}, {'|', 14}, {'C', 15},
+    {':', BI_READ_SHARP_UNINTERNED}, {'(', BI_READ_SHARP_VECTOR},    {'+', BI_READ_SHARP_FEATURE},
+    {'-', BI_READ_SHARP_FEATURE},    {'.', BI_READ_SHARP_EVAL},      {'\'', BI_READ_SHARP_FUNCTION},
+    {'B', BI_READ_SHARP_RADIX},      {'O', BI_READ_SHARP_RADIX},     {'X', BI_READ_SHARP_RADIX},
+    {'R', BI_READ_SHARP_RADIX},      {'\\', BI_READ_SHARP_CHARACTER}, {'|', BI_READ_SHARP_COMMENT},
+    {'C', BI_READ_SHARP_COMPLEX},
 };
-
-uint32_t string_hash(const uint8_t* bytes, uint32_t n) {
-  uint32_t s = 0;
-  for (uint32_t i = 0; i < n; i++) s = 4 * s + bytes[i];
-  if (n < 6) s *= 12;
-  return s & 0x7FFFFF;
-}
 
 // A reader macro function: a fixed-argument built-in (tag 7).
 bool reader_function(uint32_t n, Value* out) {
   Value f = bi_value(n);
-  if (tag_of(f) != TAG_BUILTIN + 2) return gen_fail("reader built-in %u is not of kind 2", n);
+  if (builtin_kind(f) != KIND_FIXED) return gen_fail("reader built-in %u takes no fixed arguments", n);
   *out = f;
   return true;
 }
@@ -73,8 +70,9 @@ bool make_macro_table() {
   const struct {
     char c;
     uint32_t builtin;
-  } macros[] = {{'`', 0},  {',', 1}, {';', 2}, {'(', 3}, {'{', 3},
-                {'\'', 4}, {')', 5}, {'}', 5}, {'"', 6}};
+  } macros[] = {{'`', BI_READ_BACKQUOTE},  {',', BI_READ_COMMA},       {';', BI_READ_SEMICOLON},
+                {'(', BI_READ_LEFT_PAREN}, {'{', BI_READ_LEFT_PAREN},   {'\'', BI_READ_QUOTE},
+                {')', BI_READ_RIGHT_PAREN}, {'}', BI_READ_RIGHT_PAREN}, {'"', BI_READ_STRING}};
   for (const auto& mc : macros)
     if (!reader_function(mc.builtin, &m[uint8_t(mc.c)])) return false;
   Value sharp = NIL;
@@ -96,40 +94,13 @@ bool make_type_table() {
 
 }  // namespace
 
-uint32_t gen_hash_capacity(uint32_t size) {
-  uint32_t m = (size < 5 ? 4 : size) | 1;
-  while (!odd_is_prime(m)) m += 2;
-  return m;
-}
-
-uint32_t gen_hash_of(Value key) {
-  uint32_t t = tag_of(key);
-  if (t == TAG_SYMBOL || t == TAG_KEYWORD) {
-    Value name = sym_name(symbol_index(key));
-    return string_hash(string_bytes(name), string_length(name)) + (key >> 16);
-  }
-  return key;
-}
-
-Value gen_make_hash_table(uint32_t size, uint32_t test) {
-  uint32_t c = gen_hash_capacity(size);
-  // One Value word, then the raw word of test number and count.
-  Value table = mem_alloc_object(2, HT_HASH, 1);
-  heap_set_word(table, 0, NIL);
-  heap_set_word(table, 1, test & 0xFFFF);
-  root_push(&table);
-  Value slots = mem_alloc_vector(2 * c);
-  for (uint32_t i = 0; i < c; i++) heap_set_word(slots, i, HASH_EMPTY);
-  for (uint32_t i = c; i < 2 * c; i++) heap_set_word(slots, i, NIL);
-  heap_set_word(table, 0, slots);
-  root_pop();
-  return table;
-}
+// ht_make signals only for sizes far above the genesis's.
+Value gen_make_hash_table(uint32_t size, uint32_t test) { return ht_make(size, test); }
 
 bool gen_hash_put_new(Value table, Value key, Value value) {
-  Value slots = heap_word(table, 0);
+  Value slots = ht_slots(table);
   uint32_t c = heap_length(slots) / 2;
-  uint32_t h = gen_hash_of(key);
+  uint32_t h = ht_hash(key, ht_test(table));
   uint32_t i = h % c, step = h % (c - 2) + 1;
   for (uint32_t probes = 0; heap_word(slots, i) != HASH_EMPTY; probes++) {
     if (heap_word(slots, i) == key || probes == c) return gen_fail("hash table key clash");
@@ -137,12 +108,11 @@ bool gen_hash_put_new(Value table, Value key, Value value) {
   }
   heap_set_word(slots, i, key);
   heap_set_word(slots, c + i, value);
-  uint32_t word1 = heap_word(table, 1);
-  uint32_t count = (word1 >> 16) + 1;
+  uint32_t count = ht_count(table) + 1;
   // The kernel grows a table once at most an eighth of it is free; a
   // table made here must never need that.
   if (c - count <= c / 8) return gen_fail("hash table of capacity %u is too small", c);
-  heap_set_word(table, 1, (count << 16) | (word1 & 0xFFFF));
+  ht_set_count(table, count);
   return true;
 }
 

@@ -7,11 +7,7 @@
 
 #include "object/value.h"
 
-// Hash tables as the kernel lays them out: a type-20 object whose word 0 is
-// the slot vector (keys, then values) and whose raw word 1 holds the count
-// in its high half and the number of the test built-in in its low half.
-uint32_t gen_hash_capacity(uint32_t size);
-uint32_t gen_hash_of(Value key);  // symbols and immediates only
+// A hash table of the kernel's layout (builtins/hash_tables.h).
 Value gen_make_hash_table(uint32_t size, uint32_t test);
 // Enters a key the table does not hold yet, as the kernel's put would
 // place it; fails instead of growing the table.

@@ -8,39 +8,39 @@
 
 #include <cstring>
 
+#include "builtins/table.h"
 #include "genesis/world.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "object/thread.h"
 
 // The built-in classes keep the number of their membership predicate in
-// word 3: T 451 (always true), CHARACTERP 162, CONSP 72, FLOATP 230,
-// FUNCTIONP 25, INTEGERP 233, COMPLEXP 378, NUMBERP 241, NULL 81, LISTP 78,
-// the sequence test 452, the string test 311, SYMBOLP 59, the
-// string-or-simple-vector test 282, ARRAYP 290.
+// word 3; the others their instance size.
+constexpr uint32_t STANDARD = FIXED_CLASS_STANDARD, STRUCTURE = FIXED_CLASS_STRUCTURE,
+                   BUILT_IN = FIXED_CLASS_BUILT_IN;
 const ClassSpec zv_static_classes[STATIC_CLASS_COUNT] = {
-    {0x08, "STANDARD-CLASS", 10, 0x08, 10, {"CLASS", "STANDARD-OBJECT", "T"}},
-    {0x38, "STRUCTURE-CLASS", 10, 0x08, 10, {"CLASS", "STANDARD-OBJECT", "T"}},
-    {0x68, "BUILT-IN-CLASS", 10, 0x08, 4, {"CLASS", "STANDARD-OBJECT", "T"}},
-    {0xC4, "T", 4, 0x68, 451, {}},
-    {0x108, "CHARACTER", 4, 0x68, 162, {"T"}},
-    {0x120, "CONS", 4, 0x68, 72, {"LIST", "SEQUENCE", "T"}},
-    {0x138, "FLOAT", 4, 0x68, 230, {"NUMBER", "T"}},
-    {0x150, "FUNCTION", 4, 0x68, 25, {"T"}},
-    {0x168, "INTEGER", 4, 0x68, 233, {"NUMBER", "T"}},
-    {0x180, "COMPLEX", 4, 0x68, 378, {"NUMBER", "T"}},
-    {0x198, "NUMBER", 4, 0x68, 241, {"T"}},
-    {0x1B0, "NULL", 4, 0x68, 81, {"SYMBOL", "LIST", "SEQUENCE", "T"}},
-    {0x1C8, "LIST", 4, 0x68, 78, {"SEQUENCE", "T"}},
-    {0x1E0, "SEQUENCE", 4, 0x68, 452, {"T"}},
-    {0x1F8, "STRING", 4, 0x68, 311, {"VECTOR", "ARRAY", "SEQUENCE", "T"}},
-    {0x210, "SYMBOL", 4, 0x68, 59, {"T"}},
-    {0x228, "VECTOR", 4, 0x68, 282, {"ARRAY", "SEQUENCE", "T"}},
-    {0x240, "ARRAY", 4, 0x68, 290, {"T"}},
-    {0x258, "DIRECTORY-ENTRY", 10, 0x38, 7, {"STRUCTURE-OBJECT", "T"}},
-    {0x288, "STANDARD-OBJECT", 10, 0x08, 1, {"T"}},
-    {0x2B8, "CLASS", 10, 0x08, 10, {"STANDARD-OBJECT", "T"}},
-    {0x2E8, "STRUCTURE-OBJECT", 10, 0x38, 1, {"T"}},
+    {FIXED_CLASS_STANDARD, "STANDARD-CLASS", 10, STANDARD, 10, {"CLASS", "STANDARD-OBJECT", "T"}},
+    {FIXED_CLASS_STRUCTURE, "STRUCTURE-CLASS", 10, STANDARD, 10, {"CLASS", "STANDARD-OBJECT", "T"}},
+    {FIXED_CLASS_BUILT_IN, "BUILT-IN-CLASS", 10, STANDARD, 4, {"CLASS", "STANDARD-OBJECT", "T"}},
+    {FIXED_CLASS_T, "T", 4, BUILT_IN, BI_ALWAYS_T, {}},
+    {FIXED_CLASS_CHARACTER, "CHARACTER", 4, BUILT_IN, BI_CHARACTERP, {"T"}},
+    {FIXED_CLASS_CONS, "CONS", 4, BUILT_IN, BI_CONSP, {"LIST", "SEQUENCE", "T"}},
+    {FIXED_CLASS_FLOAT, "FLOAT", 4, BUILT_IN, BI_FLOATP, {"NUMBER", "T"}},
+    {FIXED_CLASS_FUNCTION, "FUNCTION", 4, BUILT_IN, BI_FUNCTIONP, {"T"}},
+    {FIXED_CLASS_INTEGER, "INTEGER", 4, BUILT_IN, BI_INTEGERP, {"NUMBER", "T"}},
+    {FIXED_CLASS_COMPLEX, "COMPLEX", 4, BUILT_IN, BI_COMPLEXP, {"NUMBER", "T"}},
+    {0x198, "NUMBER", 4, BUILT_IN, BI_NUMBERP, {"T"}},
+    {FIXED_CLASS_NULL, "NULL", 4, BUILT_IN, BI_NULL, {"SYMBOL", "LIST", "SEQUENCE", "T"}},
+    {0x1C8, "LIST", 4, BUILT_IN, BI_LISTP, {"SEQUENCE", "T"}},
+    {0x1E0, "SEQUENCE", 4, BUILT_IN, BI_SEQUENCEP, {"T"}},
+    {FIXED_CLASS_STRING, "STRING", 4, BUILT_IN, BI_STRINGP, {"VECTOR", "ARRAY", "SEQUENCE", "T"}},
+    {FIXED_CLASS_SYMBOL, "SYMBOL", 4, BUILT_IN, BI_SYMBOLP, {"T"}},
+    {FIXED_CLASS_VECTOR, "VECTOR", 4, BUILT_IN, BI_VECTORP, {"ARRAY", "SEQUENCE", "T"}},
+    {FIXED_CLASS_ARRAY, "ARRAY", 4, BUILT_IN, BI_ARRAYP, {"T"}},
+    {FIXED_CLASS_DIRECTORY_ENTRY, "DIRECTORY-ENTRY", 10, STRUCTURE, 7, {"STRUCTURE-OBJECT", "T"}},
+    {0x288, "STANDARD-OBJECT", 10, STANDARD, 1, {"T"}},
+    {0x2B8, "CLASS", 10, STANDARD, 10, {"STANDARD-OBJECT", "T"}},
+    {0x2E8, "STRUCTURE-OBJECT", 10, STRUCTURE, 1, {"T"}},
 };
 
 namespace {

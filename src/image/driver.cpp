@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "builtins/table.h"
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
@@ -190,7 +191,7 @@ int next_char(Value in) {
 }
 
 bool is_function(Value f) {
-  if (tag_of(f) >= TAG_BUILTIN + 2 && tag_of(f) <= TAG_BUILTIN + 4) return true;
+  if (is_builtin(f) && builtin_kind(f) >= KIND_FIXED) return true;
   if (cons_p(f)) return car(f) == make_symbol(FS_LAMBDA) || car(f) == make_symbol(FS_LEXICAL_CLOSURE);
   return tag_of(f) == TAG_SYMBOL && has_function(symbol_index(f));
 }

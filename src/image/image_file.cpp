@@ -169,7 +169,7 @@ bool value_ok(const WorldCheck& w, Value v) {
   if (t == TAG_CONS) return v == 0 || (v >= w.v.cons_lo && v < w.v.cons_hi && (v & 7) == 0);
   if (t == TAG_SYMBOL || t == TAG_KEYWORD) return low < w.v.symbols;
   if (t == TAG_INDEX || t == TAG_LEXREF) return low <= 32767;
-  if (t >= TAG_BUILTIN && t <= TAG_BUILTIN + 4) return low < w.v.builtins;
+  if (t >= TAG_BUILTIN && t <= TAG_BUILTIN + KIND_KEYS) return low < w.v.builtins;
   if (t == TAG_CHAR || t == TAG_FIXNUM || t == TAG_MARKER) return true;
   if (t & TAG_HEAP_BIT) return heap_value_ok(w, v);
   return false;  // includes every word with bit 31 (a stray collector mark)
