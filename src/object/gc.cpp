@@ -821,6 +821,24 @@ bool move_cons_area(uint32_t cap) {
   return true;
 }
 
+// Grow the area where it lies, into the free part of the window above it:
+// to cap cells, or as far as the window allows.  Nothing moves; the new
+// cells are empty and the sweep puts them on the free list.  False when
+// there is no room above.
+bool grow_cons_area_in_place(uint32_t cap) {
+  uint32_t room = window_span(zvm.cons_first) / 8;
+  if (cap > room) cap = room;
+  if (cap <= zvm.cons_cap || !window_extend(zvm.cons_first, cap * 8)) return false;
+  uint32_t old_end = zvm.cons_end;
+  zvm.cons_end = zvm.cons_first + cap * 8;
+  std::memset(zv_window + old_end, 0, zvm.cons_end - old_end);
+  // Cells that were never in use are not counted as freed by the sweep.
+  zvm.free_count += cap - zvm.cons_cap;
+  zvm.cons_cap = cap;
+  store_u32(zvm.header + HDR_CONS_CAP, cap);
+  return true;
+}
+
 void clear_symbol_marks() {
   for (uint32_t i = 0; i < zvm.sym_count; i++) {
     uint16_t f = sym_flags(i);
@@ -837,9 +855,15 @@ void cons_collect() {
   uint32_t c = zvm.cons_cap, r = count_unmarked_cells();
   uint32_t cap = new_cons_capacity(c, r);
   uint32_t before = zvm.free_count;
-  if (cap != c && move_cons_area(cap)) {
+  // A larger area grows in place when the window has room above it, else
+  // moves to a range of the full size, else takes what room there is
+  // above.  Moving needs the old and the new range at once, so in place
+  // the area can fill the whole window.
+  bool in_place = cap > c && cap * 8 <= window_span(zvm.cons_first) && grow_cons_area_in_place(cap);
+  if (!in_place && cap != c && move_cons_area(cap)) {
     count_freed(before, r);  // the cells of a larger area were never in use
   } else {
+    if (!in_place && cap > c) grow_cons_area_in_place(cap);
     cons_sweep(false);
     clear_symbol_marks();
     clear_heap_marks();

@@ -69,6 +69,22 @@ uint32_t window_take(uint32_t bytes) {
   return 0;
 }
 
+uint32_t window_span(uint32_t offset) {
+  for (int i = 0; i < range_count; i++) {
+    if (ranges[i].start != offset) continue;
+    return (i + 1 < range_count ? ranges[i + 1].start : WINDOW_SIZE) - offset;
+  }
+  return 0;
+}
+
+bool window_extend(uint32_t offset, uint32_t bytes) {
+  uint32_t need = round_up(bytes, PAGE);
+  if (need == 0 || need > window_span(offset)) return false;
+  for (int i = 0; i < range_count; i++)
+    if (ranges[i].start == offset && ranges[i].end - offset < need) ranges[i].end = offset + need;
+  return true;
+}
+
 void window_release(uint32_t offset, uint32_t bytes) {
   for (int i = 0; i < range_count; i++) {
     if (ranges[i].start != offset) continue;

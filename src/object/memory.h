@@ -21,6 +21,13 @@ void window_init();
 uint32_t window_take(uint32_t bytes);
 // Give a range back (its pages are released to the system).
 void window_release(uint32_t offset, uint32_t bytes);
+// The bytes from the range at `offset` up to the next range in use (or the
+// end of the window): how far that range can grow where it lies; 0 when no
+// range starts at offset.
+uint32_t window_span(uint32_t offset);
+// Grow the range at `offset` in place to `bytes` (rounded up to whole
+// pages); false, and nothing changed, when that passes window_span.
+bool window_extend(uint32_t offset, uint32_t bytes);
 
 // Allocate the world's areas from the header (zvm.header).  Returns 0, or 1
 // after printing "\n%s for %u cons cells".  With full == false only the

@@ -108,8 +108,12 @@ TEST_F(GcTest, GrowingTheConsAreaMovesEveryReference) {
   ThreadState* ts = zvts;
   ts->stack[--ts->septr] = StackEntry{cdr(cdr(list)), ST_ANON, 0};
   uint32_t old_first = zvm.cons_first, old_cap = zvm.cons_cap;
+  // A range right above the area: it cannot grow in place and moves.
+  uint32_t above = window_take(4096);
+  ASSERT_EQ(above, (zvm.cons_end + 4095) / 4096 * 4096);
 
   cons_gc();
+  window_release(above, 4096);
   EXPECT_EQ(zvm.cons_cap, old_cap + old_cap / 4);
   EXPECT_EQ(hdr_u32(HDR_CONS_CAP), zvm.cons_cap);
   EXPECT_NE(zvm.cons_first, old_first);
@@ -124,6 +128,54 @@ TEST_F(GcTest, GrowingTheConsAreaMovesEveryReference) {
   expect_clean_world();
   ts->septr++;
   root_pop(2);
+}
+
+TEST_F(GcTest, TheConsAreaGrowsInPlaceWhereTheWindowAboveIsFree) {
+  Value list = fixnum_list(3500, 0);
+  root_push(&list);
+  Value first = list;
+  uint32_t old_first = zvm.cons_first, old_cap = zvm.cons_cap;
+  uint64_t freed = zv_gc.freed_cells;
+  cons_gc();
+  EXPECT_EQ(zvm.cons_first, old_first);
+  EXPECT_EQ(zvm.cons_cap, old_cap + old_cap / 4);
+  EXPECT_EQ(hdr_u32(HDR_CONS_CAP), zvm.cons_cap);
+  EXPECT_EQ(zvm.cons_end, old_first + 8 * zvm.cons_cap);
+  EXPECT_EQ(list, first);  // nothing moved
+  EXPECT_TRUE(is_fixnum_list(list, 3500, 0));
+  EXPECT_EQ(zvm.free_count, zvm.cons_cap - 3500);
+  // The new cells were never in use: only the area's own garbage counts.
+  EXPECT_LE(zv_gc.freed_cells - freed, uint64_t(old_cap - 3500 + 1));
+  expect_free_list_ok();
+  expect_clean_world();
+  // Every new cell can be used.
+  Value more = fixnum_list(zvm.free_count - 10, 1);
+  EXPECT_EQ(zvm.cons_first, old_first);
+  EXPECT_TRUE(is_fixnum_list(list, 3500, 0));
+  EXPECT_TRUE(in_cons_area(more));
+  root_pop();
+}
+
+TEST_F(GcTest, WithNoRoomToMoveTheAreaTakesWhatRoomIsAbove) {
+  Value list = fixnum_list(3500, 0);
+  root_push(&list);
+  uint32_t old_first = zvm.cons_first, old_cap = zvm.cons_cap;
+  // One free page above the area (a quarter more would take two and a
+  // half) and nothing free beyond it.
+  uint32_t end = (zvm.cons_end + 4095) / 4096 * 4096;
+  uint32_t gap = window_take(4096);
+  ASSERT_EQ(gap, end);
+  uint32_t rest = window_take(WINDOW_SIZE - end - 4096);
+  ASSERT_EQ(rest, end + 4096);
+  window_release(gap, 4096);
+  cons_gc();
+  window_release(rest, WINDOW_SIZE - end - 4096);
+  EXPECT_EQ(zvm.cons_first, old_first);
+  EXPECT_EQ(zvm.cons_end, end + 4096);
+  EXPECT_EQ(zvm.cons_cap, old_cap + 512);
+  EXPECT_TRUE(is_fixnum_list(list, 3500, 0));
+  expect_free_list_ok();
+  root_pop();
 }
 
 TEST_F(GcTest, ConsAreaShrinksBackToItsInitialSize) {

@@ -152,6 +152,23 @@ TEST(WindowTest, RangesAreDisjointAndReused) {
   window_release(c, 4096);
 }
 
+TEST(WindowTest, ARangeGrowsInPlaceUpToTheNextRange) {
+  window_init();
+  uint32_t a = window_take(2 * 4096);
+  uint32_t b = window_take(4096);
+  ASSERT_EQ(b, a + 2 * 4096);  // the lowest gap: right above a
+  EXPECT_EQ(window_span(a), 2 * 4096u);
+  EXPECT_FALSE(window_extend(a, 2 * 4096 + 8));
+  window_release(b, 4096);
+  EXPECT_EQ(window_span(a), WINDOW_SIZE - a);
+  EXPECT_TRUE(window_extend(a, 5 * 4096 - 8));  // rounded up to whole pages
+  EXPECT_EQ(window_take(4096), a + 5 * 4096);   // the grown range is in use
+  EXPECT_EQ(window_span(a), 5 * 4096u);
+  EXPECT_EQ(window_span(a + 8), 0u);  // no range starts there
+  window_release(a + 5 * 4096, 4096);
+  window_release(a, 5 * 4096);
+}
+
 TEST(AreasTest, DefaultHeaderHashSize) {
   window_init();
   mem_free_areas(false, true);
