@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all run test build asan clean format
+.PHONY: all run test build asan fuzz clean format
 
 all: build
 
@@ -24,8 +24,17 @@ asan:
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets of tests/fuzz (clang, libFuzzer, both sanitizers), each
+# run for FUZZ_TIME seconds from its seed corpus.
+FUZZ_TIME ?= 180
+FUZZ_TARGETS ?= reader format printer image
+fuzz:
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build-fuzz -j $(JOBS)
+	bash tests/fuzz/run.sh build-fuzz $(FUZZ_TIME) $(FUZZ_TARGETS)
+
 format:
 	clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp')
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz

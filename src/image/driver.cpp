@@ -295,16 +295,6 @@ bool initialised = false;
 
 bool driver_initialised() { return initialised; }
 
-// What a world is given before its first pass: no hooks, the reserves of
-// its areas, the colours of its header, the standard streams.
-void setup_world() {
-  sym_set_value(FS_APPLYHOOK, NIL);
-  sym_set_value(FS_EVALHOOK, NIL);
-  driver_set_reserves();
-  console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
-  console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);
-  set_standard_streams();
-}
 
 // Back at the listener with nothing of the old world on the stack: a
 // world loaded by 440 replaces it here.
@@ -314,7 +304,7 @@ void install_staged_world() {
   files_close_all();
   handle_release_files();
   image_install_pending();
-  setup_world();
+  driver_setup_world();
 }
 
 int driver_body(void* data) {
@@ -339,7 +329,7 @@ int driver_body(void* data) {
   if (code != TC_CONSOLE && run->first_time) {
     // A kernel restarted on another image runs its driver afresh: the new
     // world needs what the one-time initialisation gave the first.
-    if (code == 0 && driver_initialised()) setup_world();
+    if (code == 0 && driver_initialised()) driver_setup_world();
     driver_init_once();
   }
   print_banner();
@@ -350,6 +340,15 @@ int driver_body(void* data) {
 }
 
 }  // namespace
+
+void driver_setup_world() {
+  sym_set_value(FS_APPLYHOOK, NIL);
+  sym_set_value(FS_EVALHOOK, NIL);
+  driver_set_reserves();
+  console_window(WIN_TERMINAL)->attribute = hdr_u16(HDR_ATTR_TERMINAL);
+  console_window(WIN_STATUS)->attribute = hdr_u16(HDR_ATTR_STATUS);
+  set_standard_streams();
+}
 
 void driver_set_reserves() {
   uint32_t n = hdr_u32(HDR_STACK_N);
@@ -362,7 +361,7 @@ void driver_init_once() {
   if (initialised) return;
   initialised = true;
   install_signal_handlers();
-  setup_world();
+  driver_setup_world();
   run_startup_action();
 }
 

@@ -17,6 +17,11 @@ int driver_top_level(int first_time);
 // action.  Only the first call does anything.
 void driver_init_once();
 
+// What a world is given before its first pass (and after another world
+// replaced it): no hooks, the reserves of its areas, the colours of its
+// header, the standard streams.
+void driver_setup_world();
+
 // The reserves a running world keeps back for error handling: a
 // sixteenth of the cons cells, a quarter of the stack-size parameter on
 // the Lisp stack and on the root stack.
