@@ -384,7 +384,10 @@ Value bi_last(Value, Value) {
   if (!ok) return wrong_type(bad);
   if (n <= 0 || nil_p(list)) return NIL;
   Value lead = nthcdr_walk(n, list);
-  for (; cons_p(lead); lead = cdr(lead)) list = cdr(list);
+  for (; cons_p(lead); lead = cdr(lead)) {
+    list = cdr(list);
+    walk_poll(&lead, &list);
+  }
   return list;
 }
 
@@ -395,6 +398,7 @@ Value bi_assq(Value item, Value alist) {
   for (; cons_p(alist); alist = cdr(alist)) {
     Value e = car(alist);
     if (cons_p(e) && lisp_eq(car(e), item)) return e;
+    walk_poll(&item, &alist);
   }
   return NIL;
 }
@@ -408,6 +412,7 @@ Value bi_assoc(Value, Value) {
     for (; cons_p(cur); cur = cdr(cur)) {
       Value e = car(cur);
       if (cons_p(e) && lisp_eql(item, car(e))) return e;
+      walk_poll(&item, &cur);
     }
     return NIL;
   }

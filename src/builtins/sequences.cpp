@@ -268,7 +268,10 @@ Value bi_length(Value s, Value) {
   Kind k = seq_arg(s);
   if (k != LIST) return make_fixnum(int32_t(heap_length(s)));
   int64_t n = 0;
-  for (; cons_p(s); s = cdr(s)) n++;
+  for (; cons_p(s); s = cdr(s)) {
+    n++;
+    walk_poll(&s);
+  }
   return mem_make_integer(n);
 }
 

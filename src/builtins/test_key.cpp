@@ -62,14 +62,17 @@ Value tk_member(const TestKey& tk, Value item, Value list) {
   for (; cons_p(list); list = cdr(list)) {
     Value y = tk_key(tk, car(list));
     if (tk_match(tk, item, y)) break;
+    walk_poll();
   }
   root_pop(2);
   return cons_p(list) ? list : NIL;
 }
 
 Value member_eql(Value item, Value list) {
-  for (; cons_p(list); list = cdr(list))
+  for (; cons_p(list); list = cdr(list)) {
     if (lisp_eql(item, car(list))) return list;
+    walk_poll(&item, &list);
+  }
   return NIL;
 }
 

@@ -117,6 +117,14 @@ void interrupt_poll() {
   if (zv_interrupt_pending) poll_interrupt(NIL);
 }
 
+void walk_poll_slow(Value* a, Value* b) {
+  Value none = NIL;
+  root_push(a ? a : &none);
+  root_push(b ? b : &none);
+  poll_interrupt(NIL);
+  root_pop(2);
+}
+
 namespace {
 
 // Call a hook function h with the hook variables bound to NIL; args are

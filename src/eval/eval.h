@@ -257,3 +257,12 @@ inline void keyboard_interrupt_clear() {
 // keyboard interrupt by calling the function of symbol 0x8A (a break
 // loop).  Loops that run without evaluating, and waits, call it.
 void interrupt_poll();
+// For the loops of built-ins that walk lists or print without evaluating
+// (LENGTH of a circular list never ends otherwise).  A pending Control-C
+// runs its break loop here, and the break loop may collect: a and b, the
+// Values the loop goes on with, are kept up to date meanwhile; any other
+// Value it holds must be rooted already or read again afterwards.
+void walk_poll_slow(Value* a, Value* b);
+inline void walk_poll(Value* a = nullptr, Value* b = nullptr) {
+  if (zv_interrupt_pending) walk_poll_slow(a, b);
+}

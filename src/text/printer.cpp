@@ -1071,6 +1071,7 @@ void print_list_plain(Printer* P, Value x, uint32_t brace) {
     if (!list_goes_on(P, x)) break;
     separator(P);
     x = cdr(x);
+    walk_poll();  // x is rooted: a circular list prints until Control-C
   }
   P->depth--;
   if (braced)
@@ -1108,6 +1109,7 @@ void print_list_of_lists(Printer* P, Value x) {
     if (!list_goes_on(P, x)) break;
     break_after(P);
     x = cdr(x);
+    walk_poll();
   }
   P->depth--;
   pc_add(')');
@@ -1254,6 +1256,7 @@ void print_list_pretty(Printer* P, Value x) {
         if (compound) P->force_break = true;
       }
       x = cdr(x);
+      walk_poll();
     }
   }
   P->depth--;

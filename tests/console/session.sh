@@ -48,6 +48,25 @@ type_text '(* 6 7)'
 keys Enter
 check "the break loop evaluates" '^42$'
 
+# Control-C stops a built-in walking a circular list, and the printing of
+# one at the top level; control-meta-Home leaves each break loop.
+type_text '(progn (setq c (list 1 2)) (setf (cdr (cdr c)) c) nil)'
+keys Enter
+check "a circular list" '^NIL$'
+keys C-M-Home
+for form in '(length c)' 'c'; do
+  type_text "$form"
+  keys Enter
+  sleep 0.5
+  keys C-c
+  check_row "Control-C stops $form" 24 "Break level 1, F5 continues, ,N restart, F3 debugger"
+  keys C-M-Home
+  check_row "top level after $form" 24 "Top level"
+done
+type_text '(car c)'
+keys Enter
+check "the list is intact" '^1$'
+
 # At the prompt Control-C clears the line; Esc too.
 type_text 'half a line'
 wait_for 'half a line'

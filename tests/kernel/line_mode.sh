@@ -48,4 +48,41 @@ RC=$?
 OUT=$(cat "$WORK/out")
 expect_lines "Control-C interrupts (loop)" 1 "Break: interrupted by Control-C" "Break level 1" $'\n42\n'
 
+# Control-C stops the built-ins that walk a circular list, and the
+# printing of one at the top level.  Each form makes a file when it has
+# started (its output may wait in the pipe's buffer); the
+# interrupt is sent until its break loop has said so, and the top level
+# is taken back from there.
+timeout 120 "$ZORVA" -ROL "$IMAGE" <"$fifo" >"$WORK/out" 2>&1 &
+pid=$!
+exec 3>"$fifo"
+# The kernel itself is signalled: timeout passes on only the first one.
+kernel=
+while [ -z "$kernel" ]; do kernel=$(pgrep -P "$pid") || sleep 0.1; done
+printf '(progn (setq c (list 1 2 3)) (setf (cdr (last c)) c) (setq a (list (cons 1 2))) (setf (cdr a) a) nil)\n' >&3
+n=0
+for form in '(length c)' '(member 9 c)' "(member 9 c :test #'equal)" '(assoc 9 a)' '(%assq 9 a)' '(last c)' 'c'; do
+  n=$((n + 1))
+  printf '(progn (close (open "started-%d" :direction :output)) %s)\n' "$n" "$form" >&3
+  for _ in $(seq 300); do [ -e "started-$n" ] && break; sleep 0.1; done
+  for _ in $(seq 100); do
+    [ "$(grep -c 'interrupted by Control-C' "$WORK/out")" -ge "$n" ] && break
+    kill -INT "$kernel"
+    sleep 0.3
+  done
+  printf '(%%abort-to-top-level)\n' >&3
+done
+printf '(list (car c) (car (car a)))\n' >&3
+exec 3>&-
+wait "$pid"
+RC=$?
+OUT=$(cat "$WORK/out")
+if [ "$(grep -c 'interrupted by Control-C' <<<"$OUT")" -eq 7 ]; then
+  pass
+else
+  fail "Control-C stops each walk once"
+  echo "$OUT" | tail -20
+fi
+expect_lines "and the top level goes on" 0 $'\n(1 1)\n'
+
 finish
