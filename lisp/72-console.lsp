@@ -77,6 +77,33 @@ A window keeps one saved screen at a time."
   "Put back the screen saved under WINDOW."
   (%restore-window-screen window))
 
+;; Hidden windows: kept off the screen, shown when read or, with the
+;; pop-up switch, when a warning is written to one.
+(defun window-visible-p (window)
+  "True when WINDOW is shown, NIL when it is hidden."
+  (%window-visible window))
+
+(defun show-window (window)
+  "Show WINDOW over the screen (what it covers comes back when it is hidden
+again).  Returns whether it was shown already."
+  (%window-visible window t))
+
+(defun hide-window (window)
+  "Hide WINDOW: its text is kept and written to off the screen, and the
+screen it covered since it was last shown comes back.  Returns whether it
+was shown.  The standard windows cannot be hidden."
+  (%window-visible window nil))
+
+(defun warnings-pop-up (&optional (on t on-p))
+  "Whether a warning written to a hidden window shows that window.  With
+an argument, turns this on or off; returns the previous setting."
+  (let ((was (logtest 16 (%system-switches 0))))
+    (when on-p
+      (%system-switches 0 (if on
+                              (logior (%system-switches 0) 16)
+                              (logandc2 (%system-switches 0) 16))))
+    was))
+
 (defun cursor-shape (shape)
   "NIL hides the screen's cursor and T shows it; both return whether it was
 shown.  A number sets its size in percent of a character cell (up to 25 a

@@ -70,6 +70,12 @@ void print_entries(Value stream, uint32_t lo, uint32_t hi) {
 
 Value error_stream() { return sym_value(FS_ERROR_OUTPUT); }
 
+// After a warning that breaks nothing: a hidden window that warnings are
+// written to comes up, when the image's pop-up switch is on.
+void pop_up_warnings() {
+  if ((hdr_u8(HDR_SWITCHES) & SW_POPUP) && zv_hooks.pop_up) zv_hooks.pop_up(error_stream());
+}
+
 // The name shown for the failing function and the kind of its function.
 struct FunctionName {
   Value name;
@@ -308,6 +314,8 @@ void signal_warning(uint32_t code, const Value* objects) {
   if (must_break || !nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
     break_loop(0, condition);
+  } else {
+    pop_up_warnings();
   }
   root_pop();
   ts->septr = static_cast<uint16_t>(top);
@@ -595,6 +603,8 @@ Value bi_warn(Value, Value) {
   if (!nil_p(sym_value(FS_BREAK_ON_WARNINGS))) {
     alert_pause(100);
     break_loop(0, condition);
+  } else {
+    pop_up_warnings();
   }
   root_pop();
   return NIL;

@@ -27,6 +27,9 @@ struct KernelHooks {
   void (*arm_prompt)();
   // Whether the status window is on the screen.
   bool (*status_visible)();
+  // Show the stream's window when it is a hidden console window (WARN's
+  // pop-up); false for any other stream.
+  bool (*pop_up)(Value stream);
   // Message texts from 40 up, and the texts of documented error numbers;
   // NIL when the documentation has none.
   Value (*message_text)(uint32_t n);

@@ -22,6 +22,7 @@
 #include "io/docstore.h"
 #include "io/files.h"
 #include "io/host.h"
+#include "io/programs.h"
 #include "io/stream.h"
 #include "object/gc.h"
 #include "object/memory.h"
@@ -125,12 +126,14 @@ void zorva_register_hooks() {
   zv_hooks.unread_char = stream_unread_char;
   zv_hooks.arm_prompt = console_arm_prompt;
   zv_hooks.status_visible = console_status_visible;
+  zv_hooks.pop_up = console_pop_up;
   zv_hooks.message_text = doc_message_text;
   zv_hooks.error_text = doc_error_text;
   zv_hooks.doc_record = doc_record;
   zv_hooks.reader_hold = reader_hold;
   zv_hooks.reader_give_back = reader_give_back;
   zv_instance_function = instance_function;
+  zv_console_handover = {console_hand_over, console_take_back};
 }
 
 // ---------------------------------------------------------------------------

@@ -78,15 +78,20 @@ bool silent(const Window* w) {
   return false;
 }
 
+// Where a window's cells are: on the screen, or in its own device while
+// it is hidden (its rectangle there starts at 0,0).
+ConsoleDevice* device_of(const Window* w) { return w->hidden_cells ? w->hidden_cells : con.device; }
+
 Rect rect_of(const Window* w) {
-  return Rect{w->row, w->column, w->row + std::max<int>(w->rows, 1) - 1,
-              w->column + std::max<int>(w->columns, 1) - 1};
+  int top = w->hidden_cells ? 0 : w->row, left = w->hidden_cells ? 0 : w->column;
+  return Rect{top, left, top + std::max<int>(w->rows, 1) - 1, left + std::max<int>(w->columns, 1) - 1};
 }
 
 // The device's cursor back into the window record.
 void store_cursor(Window* w) {
-  w->cursor_row = int16_t(std::clamp(con.device->cursor_row(), -32768, 32767));
-  w->cursor_column = int16_t(std::clamp(con.device->cursor_col(), -32768, 32767));
+  ConsoleDevice* d = device_of(w);
+  w->cursor_row = int16_t(std::clamp(d->cursor_row(), -32768, 32767));
+  w->cursor_column = int16_t(std::clamp(d->cursor_col(), -32768, 32767));
 }
 
 // ---------------------------------------------------------------------------
@@ -196,6 +201,7 @@ void write_plain(Window* w, const uint8_t* p, uint32_t n) {
     else if (w->cursor_column < INT16_MAX)
       w->cursor_column++;
   }
+  w->drawn = true;
   if (!silent(w)) con.line->write_plain(p, n);
 }
 
@@ -262,11 +268,12 @@ void page(Window* w, uint8_t c) {
 
 void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool paging) {
   if (silent(w)) return;
-  ConsoleDevice* d = con.device;
+  w->drawn = true;
   for (uint32_t i = 0; i < n; i++) {
     if (paging) page(w, p[i]);
     console_lock();
     window_activate(w);
+    ConsoleDevice* d = device_of(w);  // the pause above may have shown it
     uint16_t attr = d->attribute();
     if (font) d->set_attribute(uint16_t(font));
     uint32_t advances = d->write_text(p + i, 1);
@@ -711,6 +718,17 @@ void console_shutdown() {
   }
 }
 
+void console_hand_over() {
+  if (con.terminal) con.terminal->hand_over();
+}
+
+// A size change while the program ran is taken by the next read.
+void console_take_back() {
+  if (!con.terminal) return;
+  con.terminal->take_back();
+  current_window = nullptr;
+}
+
 ConsoleDevice* console_device() {
   console_init();
   return con.device;
@@ -793,13 +811,86 @@ void window_free(Window* w) {
   if (current_window == w) current_window = nullptr;
   std::free(w->line);
   delete[] w->saved_screen;
+  delete w->hidden_cells;
+  delete[] w->beneath;
   delete w;
+}
+
+namespace {
+
+Cell* read_rect(ConsoleDevice* d, const Rect& r) {
+  Cell* cells = new Cell[size_t(r.rows()) * size_t(r.cols())];
+  d->read_cells(r, cells);
+  return cells;
+}
+
+void forget_beneath(Window* w) {
+  delete[] w->beneath;
+  w->beneath = nullptr;
+}
+
+}  // namespace
+
+// Hiding moves the window's cells into a device of their own (blanks for a
+// window never written, whose rectangle shows only what lies under it) and
+// puts back what it covered; showing covers the screen again.
+bool window_set_visible(Window* w, bool visible) {
+  console_init();
+  if (!visible && w->role != WIN_USER) return false;
+  if (w->hidden == !visible) return true;
+  current_window = nullptr;
+  w->hidden = !visible;
+  if (!screen()) return true;
+  console_lock();
+  Rect on_screen{w->row, w->column, w->row + std::max<int>(w->rows, 1) - 1,
+                 w->column + std::max<int>(w->columns, 1) - 1};
+  if (!visible) {
+    auto* own = new MemoryDevice(on_screen.rows(), on_screen.cols());
+    Rect all{0, 0, on_screen.rows() - 1, on_screen.cols() - 1};
+    if (w->drawn) {
+      Cell* cells = read_rect(con.device, on_screen);
+      own->write_cells(all, cells);
+      delete[] cells;
+    } else {
+      own->fill(all, Cell{' ', uint16_t(w->attribute)});
+    }
+    if (w->beneath) con.device->write_cells(w->beneath_rect, w->beneath);
+    forget_beneath(w);
+    w->hidden_cells = own;
+  } else {
+    ConsoleDevice* own = w->hidden_cells;
+    Cell* cells = read_rect(own, Rect{0, 0, own->rows() - 1, own->cols() - 1});
+    forget_beneath(w);
+    w->beneath = read_rect(con.device, on_screen);
+    w->beneath_rect = on_screen;
+    con.device->write_cells(on_screen, cells);
+    delete[] cells;
+    delete own;
+    w->hidden_cells = nullptr;
+  }
+  console_unlock();
+  con.device->present();
+  return true;
+}
+
+void window_resized(Window* w) {
+  forget_beneath(w);
+  if (!w->hidden_cells) return;
+  w->hidden_cells->resize(std::max<int>(w->rows, 1), std::max<int>(w->columns, 1));
+  current_window = nullptr;
+}
+
+bool console_pop_up(Value stream) {
+  if (!is_window_stream(stream)) return false;
+  Window* w = stream_window(stream);
+  if (!w || !w->hidden) return false;
+  return window_set_visible(w, true);
 }
 
 void window_activate(Window* w) {
   console_init();
   if (current_window == w) return;
-  ConsoleDevice* d = con.device;
+  ConsoleDevice* d = device_of(w);
   Rect r = rect_of(w);
   d->set_viewport(r.top, r.left, r.bottom, r.right);
   d->set_attribute(uint16_t(w->attribute));
@@ -814,9 +905,11 @@ void window_clear(Window* w) {
   console_lock();
   current_window = nullptr;
   window_activate(w);
-  con.device->clear_viewport();
+  ConsoleDevice* d = device_of(w);
+  d->clear_viewport();
   w->cursor_row = w->cursor_column = 0;
-  con.device->set_cursor(0, 0);
+  w->drawn = true;
+  d->set_cursor(0, 0);
   console_unlock();
 }
 
@@ -832,7 +925,7 @@ bool window_save_screen(Window* w) {
   Cell* cells = new (std::nothrow) Cell[size_t(r.rows()) * size_t(r.cols())];
   if (!cells) return false;
   console_lock();
-  console_device()->read_cells(r, cells);
+  device_of(w)->read_cells(r, cells);
   console_unlock();
   w->saved_screen = cells;
   w->saved_rows = int16_t(r.rows());
@@ -842,9 +935,11 @@ bool window_save_screen(Window* w) {
 
 bool window_restore_screen(Window* w) {
   if (!w->saved_screen) return false;
-  Rect r{w->row, w->column, w->row + w->saved_rows - 1, w->column + w->saved_columns - 1};
+  Rect r = rect_of(w);
+  r.bottom = r.top + w->saved_rows - 1;
+  r.right = r.left + w->saved_columns - 1;
   console_lock();
-  console_device()->write_cells(r, w->saved_screen);
+  device_of(w)->write_cells(r, w->saved_screen);
   console_unlock();
   delete[] w->saved_screen;
   w->saved_screen = nullptr;
@@ -862,6 +957,7 @@ int window_read_char(Window* w) {
     return c;
   }
   if (screen()) {
+    if (w->hidden) window_set_visible(w, true);  // what is typed is seen
     poll_resize();
     if (in_char_mode()) {
       window_activate(w);

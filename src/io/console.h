@@ -36,6 +36,15 @@ struct Window {
   int16_t saved_rows, saved_columns;
   int16_t paging;  // lines written since the last pause; 0: no paging
   WindowRole role;
+  // A hidden window keeps its cells off the screen, in a device of its own
+  // size, and is written there (on a screen only: in line mode the flag
+  // alone is kept).  Shown again it covers the screen, and keeps what it
+  // covers in `beneath` to put back when it hides.
+  bool hidden;
+  bool drawn;  // written or cleared since it was made: hiding keeps its cells
+  ConsoleDevice* hidden_cells;
+  Cell* beneath;
+  Rect beneath_rect;
 };
 
 // Which back end console_init makes.
@@ -59,6 +68,12 @@ void console_init();
 // Give the terminal back as it was found (idempotent).  Exit paths call it;
 // it is also registered to run at exit.
 void console_shutdown();
+
+// Around a program that runs with the terminal (442 and the editor of
+// 443): the terminal's own screen and modes while it runs, the console's
+// screen redrawn afterwards.  Nothing in line mode or in memory.
+void console_hand_over();
+void console_take_back();
 
 // Tests: start again on another back end (a memory screen of the given
 // size, or line mode), with the standard windows fresh.
@@ -117,6 +132,15 @@ void window_activate(Window* w);   // viewport, attribute, cursor of w on the de
 void window_forget_current();      // the next write re-activates its window
 void window_clear(Window* w);      // spaces in its attribute; cursor to 0,0
 void window_place_cursor(Window* w);  // the device cursor at the window's cursor
+// Hide a user window, or show a hidden one; false for hiding a standard
+// window, which is always shown.  Reading a hidden window shows it.
+bool window_set_visible(Window* w, bool visible);
+// After a change of a window's size: a hidden window's cells follow it,
+// and what a shown one covers is forgotten (as a saved screen is).
+void window_resized(Window* w);
+// WARN's pop-up: shows the stream's window when it is a hidden window
+// stream; false for anything else.
+bool console_pop_up(Value stream);
 bool window_save_screen(Window* w);   // false when there already is one
 bool window_restore_screen(Window* w);  // false when there is none
 

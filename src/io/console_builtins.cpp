@@ -6,6 +6,7 @@
 
 #include "builtins/table.h"
 #include "eval/errors.h"
+#include "eval/eval.h"
 #include "io/console.h"
 #include "io/stream.h"
 #include "object/memory.h"
@@ -115,6 +116,7 @@ Value bi_resize_window(Value s, Value size) {
   w->columns = int16_t(rc[1]);
   if (w->cursor_row > w->rows) w->cursor_row = w->rows;
   if (w->cursor_column >= w->columns) w->cursor_column = int16_t(w->columns > 0 ? w->columns - 1 : 0);
+  window_resized(w);
   window_place_cursor(w);
   return pair(old_rows, old_cols);
 }
@@ -212,4 +214,40 @@ Value bi_clipboard_text(Value, Value) {
   for (uint32_t i = 0; i < n; i++)
     if (p[i] != '\r') *out++ = p[i];
   return str;
+}
+
+// 470 (window-stream &optional visible): whether the window is shown; with
+// a second argument it is hidden (NIL) or shown.  The standard windows are
+// always shown: hiding one is error 5170 with the stream.
+Value bi_window_visible(Value, Value) {
+  check_max_args(2);
+  Value s = arg(1);
+  Window* w = window_arg(s);
+  Value was = bool_value(!w->hidden);
+  if (arg_count() < 2) return was;
+  bool show = !nil_p(arg(2));
+  while (!window_set_visible(w, show)) {
+    s = lisp_error(E_WRONG_TYPE, s);
+    w = window_arg(s);
+    was = bool_value(!w->hidden);
+  }
+  return was;
+}
+
+// 471 (&optional which value): switch byte `which` of the image header (0
+// the first, 1 the second); with a value, a fixnum 0-255, it becomes that.
+// Returns the byte as it was.
+Value bi_system_switches(Value, Value) {
+  check_max_args(2);
+  uint32_t n = arg_count();
+  Value which = n >= 1 ? arg(1) : make_fixnum(0);
+  while (!is_fixnum(which) || fixnum_value(which) < 0 || fixnum_value(which) > 1)
+    which = lisp_error(E_WRONG_TYPE, which);
+  uint32_t offset = fixnum_value(which) == 0 ? HDR_SWITCHES : HDR_SWITCHES2;
+  Value was = make_fixnum(hdr_u8(offset));
+  if (n < 2) return was;
+  Value v = arg(2);
+  while (!is_fixnum(v) || fixnum_value(v) < 0 || fixnum_value(v) > 255) v = lisp_error(E_WRONG_TYPE, v);
+  zvm.header[offset] = uint8_t(fixnum_value(v));
+  return was;
 }

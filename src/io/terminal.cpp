@@ -226,6 +226,24 @@ void TerminalDevice::close() {
   terminal_emergency_restore();
 }
 
+void TerminalDevice::hand_over() {
+  if (!open_ || handed_over_) return;
+  flush_output();
+  handed_over_ = true;
+  terminal_emergency_restore();
+}
+
+// The modes are those of open(), not what the program left: a program that
+// died in raw mode must not become what the console restores at exit.
+void TerminalDevice::take_back() {
+  if (!handed_over_) return;
+  handed_over_ = false;
+  enter_screen();
+  saved.active = 1;
+  shown_valid_ = false;
+  present();
+}
+
 bool TerminalDevice::size_changed(int* rows, int* cols) {
   if (!saved.resized) return false;
   saved.resized = 0;

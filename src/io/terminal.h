@@ -32,6 +32,12 @@ class TerminalDevice : public ConsoleDevice {
   // Back to the modes and screen the terminal had before open().
   void close();
   bool is_open() const { return open_; }
+  // Lend the terminal to another program: its own screen and the modes it
+  // was found in, as while stopped by control-Z.  take_back() puts raw
+  // mode and the private screen back and redraws every cell, since the
+  // program may have written anywhere.  Neither allocates nor throws.
+  void hand_over();
+  void take_back();
 
   void present() override;
   void beep() override;
@@ -56,6 +62,7 @@ class TerminalDevice : public ConsoleDevice {
 
   int in_fd_, out_fd_;
   bool open_ = false;
+  bool handed_over_ = false;
   KeyDecoder decoder_;
   std::vector<Cell> shown_;  // what the terminal shows
   bool shown_valid_ = false;

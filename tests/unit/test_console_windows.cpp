@@ -266,6 +266,88 @@ TEST_F(Console, SaveAndRestoreTheScreenUnderAWindow) {
   EXPECT_EQ(TRAP(call(BI_RESTORE_WINDOW_SCREEN, {w})), E_TYPE);
 }
 
+TEST_F(Console, AHiddenWindowIsWrittenOffTheScreenAndCoversItWhenShown) {
+  stream_write_cstr(term(), "under\nneath");
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 1, 1, 3}), make_fixnum(0x4F)}));
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w}), T);
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w, NIL}), T);  // the previous state
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w}), NIL);
+  stream_write_cstr(w, "XYZ");
+  EXPECT_EQ(row(0), "under");
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(1, 0));  // wrapped, as on the screen
+  // Shown: its cells (blank where nothing was written) over the screen.
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w, T}), NIL);
+  EXPECT_EQ(row(0), "uXYZr");
+  EXPECT_EQ(row(1), "n   h");
+  EXPECT_EQ(dev()->cell(1, 2).attr, 0x4F);
+  // Hidden again: what it covered comes back, its text goes with it.
+  call(BI_WINDOW_VISIBLE, {w, NIL});
+  EXPECT_EQ(row(0), "under");
+  EXPECT_EQ(row(1), "neath");
+  stream_write_cstr(w, "ab");
+  call(BI_CLEAR_WINDOW, {term()});
+  stream_write_cstr(term(), "12345\n67890");
+  call(BI_WINDOW_VISIBLE, {w, T});
+  EXPECT_EQ(row(0), "1XYZ5");
+  EXPECT_EQ(row(1), "6ab 0");
+  // A size change while hidden: the cells follow, nothing overruns.
+  call(BI_WINDOW_VISIBLE, {w, NIL});
+  call(BI_RESIZE_WINDOW, {w, vec({3, 5})});
+  call(BI_CLEAR_WINDOW, {w});
+  stream_write_cstr(w, "abcdefghij");
+  call(BI_WINDOW_VISIBLE, {w, T});
+  EXPECT_EQ(row(0), "1abcde");
+  EXPECT_EQ(row(1), "6fghij");
+  // Showing twice keeps the first cover; the standard windows are always shown.
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w, T}), T);
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {term(), T}), T);
+  EXPECT_EQ(TRAP(call(BI_WINDOW_VISIBLE, {term(), NIL})), E_TYPE);
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {term()}), T);
+  EXPECT_EQ(TRAP(call(BI_WINDOW_VISIBLE, {NIL})), E_TYPE);
+  call(BI_WINDOW_VISIBLE, {w, NIL});
+  EXPECT_EQ(call(BI_CLOSE, {w}), T);  // closed while hidden: its cells go with it
+}
+
+TEST_F(Console, ReadingAHiddenWindowShowsIt) {
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({4, 0, 5, 20}), make_fixnum(0x1E)}));
+  call(BI_WINDOW_VISIBLE, {w, NIL});
+  type("ok");
+  enter();
+  EXPECT_EQ(stream_read_char(w), 'o');
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w}), T);
+  EXPECT_EQ(row(4).substr(0, 2), "ok");
+}
+
+// WARN shows a hidden window that warnings go to, when the image's pop-up
+// switch (bit 16 of the first switch byte, read and set by 471) is on.
+TEST_F(Console, WarningsPopUpAHiddenWindowWithTheSwitchOn) {
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({6, 0, 8, 39}), make_fixnum(0x1E)}));
+  call(BI_WINDOW_VISIBLE, {w, NIL});
+  sym_set_value(FS_ERROR_OUTPUT, w);
+  sym_set_value(FS_BREAK_ON_WARNINGS, NIL);
+  Value switches = call(BI_SYSTEM_SWITCHES, {});
+  ASSERT_TRUE(is_fixnum(switches));
+  int32_t first = fixnum_value(switches);
+  EXPECT_EQ(call(BI_SYSTEM_SWITCHES, {make_fixnum(0), make_fixnum(first & ~SW_POPUP)}), switches);
+  call(BI_WARN, {lisp_string("quietly")});
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w}), NIL);
+  EXPECT_EQ(row(6).find("quietly"), std::string::npos);
+  call(BI_SYSTEM_SWITCHES, {make_fixnum(0), make_fixnum(first | SW_POPUP)});
+  call(BI_WARN, {lisp_string("loudly")});
+  EXPECT_EQ(call(BI_WINDOW_VISIBLE, {w}), T);
+  std::string shown = row(6) + row(7) + row(8);
+  EXPECT_NE(shown.find("quietly"), std::string::npos);
+  EXPECT_NE(shown.find("loudly"), std::string::npos);
+  // Switch bytes: the second one too; anything but 0-255 is refused.
+  Value second = call(BI_SYSTEM_SWITCHES, {make_fixnum(1)});
+  EXPECT_EQ(call(BI_SYSTEM_SWITCHES, {make_fixnum(1), make_fixnum(0x55)}), second);
+  EXPECT_EQ(call(BI_SYSTEM_SWITCHES, {make_fixnum(1), second}), make_fixnum(0x55));
+  EXPECT_EQ(TRAP(call(BI_SYSTEM_SWITCHES, {make_fixnum(0), make_fixnum(256)})), E_TYPE);
+  EXPECT_EQ(TRAP(call(BI_SYSTEM_SWITCHES, {make_fixnum(2)})), E_TYPE);
+  call(BI_SYSTEM_SWITCHES, {make_fixnum(0), make_fixnum(first)});
+  sym_set_value(FS_ERROR_OUTPUT, term());
+}
+
 TEST_F(Console, AttributesAndTheCursorShape) {
   Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 1, 1}), make_fixnum(7)}));
   EXPECT_EQ(call(BI_SET_WINDOW_ATTRIBUTE, {w, make_fixnum(-2)}), make_fixnum(7));
