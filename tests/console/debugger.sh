@@ -81,6 +81,8 @@ check "F4 edits the frame's form" '^  \(LIST X \(QUOTE EDITED\)\)$'
 keys F10
 check "F10 evaluates the edited form" '^\(2 EDITED\)$'
 keys C-F4
+# Keys typed while the editor has the terminal are the terminal's to echo.
+settle
 keys PPage
 check "Ctrl-F4 edited the caller's form" '^  \(INNER \(\* Y 100\)\)$'
 keys F10
