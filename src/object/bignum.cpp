@@ -1,10 +1,13 @@
 // Integers of any size: the limb layer over GMP's mpn functions.
 //
-// Every routine follows one pattern: take the thread's scratch limbs once,
-// copy the arguments' limbs into it (two's complement for addition and the
-// bit operations, sign and magnitude for the rest), compute there, and make
+// The general pattern: take the thread's scratch limbs once, copy the
+// arguments' limbs into it (two's complement for addition and the bit
+// operations, sign and magnitude for the rest), compute there, and make
 // the result with one of the normalising constructors, which allocate last
-// and never touch the scratch.  GMP sees only the scratch.
+// and never touch the scratch.  Sums, differences and products of
+// non-negative integers allocate first instead and let GMP work on the
+// heap's limbs directly (see "Results made where they are kept").  Either
+// way nothing allocates while GMP holds a pointer.
 #include "object/bignum.h"
 
 #include <gmp.h>
@@ -18,6 +21,7 @@
 
 #include "object/error_hook.h"
 #include "object/memory.h"
+#include "object/thread.h"
 
 static_assert(std::is_same_v<Limb, mp_limb_t> && GMP_NUMB_BITS == 64,
               "limbs are GMP's 64-bit limbs without nail bits");
@@ -185,10 +189,153 @@ Value add_or_subtract(Value a, Value b, bool subtract) {
     mpn_add_n(s, s, s + n, n);
   return int_from_twos(s, n);
 }
+
+// ---------------------------------------------------------------------------
+// Results made where they are kept
+//
+// Sums, differences and products of non-negative integers, the bulk of the
+// work of programs over large numbers, skip the copies: the result is
+// allocated first, its limbs on an 8-byte boundary when the heap allows,
+// and then GMP reads the arguments' limbs and writes the result's where
+// they lie.  Nothing allocates while it runs, so nothing moves.  Limbs off
+// such a boundary (an object the collector slid) go through the scratch.
+
+// r (ma + mb limbs) = the product of the magnitudes, both nonzero; a square
+// when they are one number.
+void multiply_magnitudes(Limb* r, const Limb* xa, uint32_t ma, const Limb* xb, uint32_t mb,
+                         bool square) {
+  if (square)
+    mpn_sqr(r, xa, ma);
+  else if (ma >= mb)
+    mpn_mul(r, xa, ma, xb, mb);
+  else
+    mpn_mul(r, xb, mb, xa, ma);
+}
+
+inline bool limb_aligned(const uint8_t* p) {
+  return reinterpret_cast<uintptr_t>(p) % alignof(Limb) == 0;
+}
+
+// A boxed integer of n >= 2 limbs, data not yet written, after a filler
+// that puts its limbs on an 8-byte boundary if the fill pointer is off one.
+Value alloc_limbs_aligned(uint32_t n) {
+  uint32_t off = uint32_t((reinterpret_cast<uintptr_t>(zvm.heap_base) + zvm.heap_fill + 8) % 8);
+  if (off) mem_alloc_bytes(8 - off);  // a dead object of 10, 12 or 14 bytes
+  return alloc_limbs(n);
+}
+
+// The limbs of non-negative v for GMP: where they lie when aligned, else
+// copied to `spill` (int_size(v) limbs).  *n: the length without high
+// zero limbs.
+const Limb* nonnegative_limbs(Value v, Limb* spill, uint32_t* n) {
+  uint32_t m = int_size(v);
+  const Limb* p = spill;
+  if (is_fixnum(v))
+    spill[0] = Limb(fixnum_value(v));
+  else if (limb_aligned(heap_data(v)))
+    p = reinterpret_cast<const Limb*>(heap_data(v));
+  else
+    std::memcpy(spill, heap_data(v), 8u * m);
+  *n = strip(p, m);
+  return p;
+}
+
+// Where a result of v's n limbs is written: v's limbs, or the scratch when
+// they are off the boundary.
+Limb* result_limbs(Value v, Limb* spill) {
+  return limb_aligned(heap_data(v)) ? reinterpret_cast<Limb*>(heap_data(v)) : spill;
+}
+
+// Finish v (n limbs, just made) holding the non-negative magnitude r of
+// len limbs (r written there or in the scratch): the normalised integer,
+// v cut to its length, the limbs cut off made a filler.
+Value finish_nonnegative(Value v, uint32_t n, const Limb* r, uint32_t len) {
+  len = strip(r, len);
+  if (len == 0) return make_fixnum(0);
+  if (len == 1 && int64_t(r[0]) >= 0) return mem_make_integer(int64_t(r[0]));  // v is left dead
+  if (r != reinterpret_cast<const Limb*>(heap_data(v))) std::memcpy(heap_data(v), r, 8u * len);
+  uint32_t m = int64_t(r[len - 1]) < 0 ? len + 1 : len;
+  if (m > len) store_limb(v, len, 0);
+  if (m < n) {
+    heap_set_hdr1(v, HDR_ONE_DIM | (8 * m));
+    uint8_t* filler = heap_data(v) + 8 * m;
+    store_u32(filler, HT_BYTES);
+    store_u32(filler + 4, 8 * (n - m) - 8);
+  }
+  return v;
+}
+
+// The result object of n limbs for an operation on a and b, which stay
+// rooted while it is allocated; NO_VALUE when n is beyond the limit (the
+// general path reports it).
+Value alloc_result(uint32_t n, Value* a, Value* b) {
+  if (n > INT_MAX_LIMBS) return NO_VALUE;
+  root_push(a);
+  root_push(b);
+  Value v = alloc_limbs_aligned(n);
+  root_pop(2);
+  return v;
+}
+
+// a + b or a - b (a >= b) for non-negative a and b.
+Value add_or_subtract_nonnegative(Value a, Value b, bool subtract) {
+  uint32_t n = std::max(int_size(a), int_size(b)) + 1;
+  Value v = alloc_result(n, &a, &b);
+  if (is_no_value(v)) return add_or_subtract(a, b, subtract);
+  Limb* s = int_scratch(3 * uint64_t(n));
+  uint32_t ma, mb;
+  const Limb* xa = nonnegative_limbs(a, s, &ma);
+  const Limb* xb = nonnegative_limbs(b, s + n, &mb);
+  Limb* r = result_limbs(v, s + 2 * n);
+  uint32_t len;
+  if (subtract) {
+    if (mb == 0)
+      std::memcpy(r, xa, 8u * ma);
+    else
+      mpn_sub(r, xa, ma, xb, mb);
+    len = ma;
+  } else {
+    if (ma < mb) {
+      std::swap(xa, xb);
+      std::swap(ma, mb);
+    }
+    if (mb == 0) {
+      std::memcpy(r, xa, 8u * ma);
+      r[ma] = 0;
+    } else {
+      r[ma] = mpn_add(r, xa, ma, xb, mb);
+    }
+    len = ma + 1;
+  }
+  return finish_nonnegative(v, n, r, len);
+}
+
+Value multiply_nonnegative(Value a, Value b) {
+  uint32_t na = int_size(a), nb = int_size(b);
+  uint32_t n = na + nb + 1;
+  Value v = alloc_result(n, &a, &b);
+  if (is_no_value(v)) return NO_VALUE;
+  Limb* s = int_scratch(uint64_t(na) + nb + n);
+  uint32_t ma, mb;
+  const Limb* xa = nonnegative_limbs(a, s, &ma);
+  const Limb* xb = nonnegative_limbs(b, s + na, &mb);
+  if (ma == 0 || mb == 0) return make_fixnum(0);
+  Limb* r = result_limbs(v, s + na + nb);
+  multiply_magnitudes(r, xa, ma, xb, mb, a == b);
+  return finish_nonnegative(v, n, r, ma + mb);
+}
 }  // namespace
 
-Value int_add(Value a, Value b) { return add_or_subtract(a, b, false); }
-Value int_sub(Value a, Value b) { return add_or_subtract(a, b, true); }
+Value int_add(Value a, Value b) {
+  if (!int_minusp(a) && !int_minusp(b)) return add_or_subtract_nonnegative(a, b, false);
+  return add_or_subtract(a, b, false);
+}
+
+Value int_sub(Value a, Value b) {
+  if (!int_minusp(a) && !int_minusp(b) && int_compare(a, b) >= 0)
+    return add_or_subtract_nonnegative(a, b, true);
+  return add_or_subtract(a, b, true);
+}
 
 Value int_negate(Value a) {
   uint32_t n = int_size(a) + 1;
@@ -201,6 +348,10 @@ Value int_negate(Value a) {
 Value int_abs(Value a) { return int_minusp(a) ? int_negate(a) : a; }
 
 Value int_mul(Value a, Value b) {
+  if (!int_minusp(a) && !int_minusp(b)) {
+    Value v = multiply_nonnegative(a, b);
+    if (!is_no_value(v)) return v;
+  }
   uint64_t na = int_size(a), nb = int_size(b);
   if (na + nb > uint64_t(INT_MAX_LIMBS) + 1) {
     zv_error(ERR_HEAP_FULL);
@@ -212,12 +363,7 @@ Value int_mul(Value a, Value b) {
   uint32_t ma = load_magnitude(a, xa, &nega);
   uint32_t mb = load_magnitude(b, xb, &negb);
   if (ma == 0 || mb == 0) return make_fixnum(0);
-  if (a == b)
-    mpn_sqr(r, xa, ma);
-  else if (ma >= mb)
-    mpn_mul(r, xa, ma, xb, mb);
-  else
-    mpn_mul(r, xb, mb, xa, ma);
+  multiply_magnitudes(r, xa, ma, xb, mb, a == b);
   return int_from_magnitude(r, ma + mb, nega != negb);
 }
 
@@ -479,8 +625,7 @@ double int_ratio_double(Value a, Value b, bool* overflow) {
 }
 
 Value int_from_double(double d) {
-  if (d > -9223372036854775808.0 && d < 9223372036854775808.0)
-    return mem_make_integer(int64_t(d));
+  if (d > -9223372036854775808.0 && d < 9223372036854775808.0) return mem_make_integer(int64_t(d));
   int e;
   double f = std::frexp(std::fabs(d), &e);  // |d| = f x 2^e, 0.5 <= f < 1
   Limb mant = Limb(std::ldexp(f, 53));

@@ -603,7 +603,8 @@ uint32_t fill_after_collection = 8;
 // them.
 uint32_t needed_heap_capacity(uint32_t u, uint32_t n) {
   int64_t c = hdr_u32(HDR_HEAP_CAP);
-  if (c - int64_t(u) - n >= c / 4 && int64_t(u) + n >= c / 8 && c <= HEAP_CAP_LIMIT) return uint32_t(c);
+  if (c - int64_t(u) - n >= c / 4 && int64_t(u) + n >= c / 8 && c <= HEAP_CAP_LIMIT)
+    return uint32_t(c);
   uint64_t want = uint64_t(u) + n + u / 4;
   if (want < 40960) want = 40960;
   want = (want + 4) & ~uint64_t(15);

@@ -371,7 +371,8 @@ TEST_F(GcTest, GarbageMadeQuicklyGivesTheHeapRoomThatImagesDoNotCarry) {
   gc_full_collection();
   EXPECT_GE(hdr_u32(HDR_HEAP_CAP), 400u * 1000);
   int i = 399;
-  for (Value l = list; l != NIL; l = cdr(l), i--) ASSERT_EQ(string_bytes(car(l))[999], 'a' + i % 26);
+  for (Value l = list; l != NIL; l = cdr(l), i--)
+    ASSERT_EQ(string_bytes(car(l))[999], 'a' + i % 26);
 
   // Near the offset limit the room gives way to what is asked.
   list = NIL;
