@@ -1,6 +1,7 @@
 // Function application: call frames, the kernel-internal call, FUNCALL,
 // APPLY, APPLYHOOK, FUNCTION and multiple values.
 #include "builtins/table.h"
+#include "eval/builtin_call.h"
 #include "eval/context.h"
 #include "eval/equality.h"
 #include "eval/errors.h"
@@ -63,19 +64,7 @@ Value apply_lambda(ThreadState* ts, uint16_t frame, Value fn) {
 
 }  // namespace
 
-Value call_builtin_routine(uint32_t n) {
-  ThreadState* ts = zvts;
-  BuiltinFn fn = zv_builtins[n].fn;
-  uint32_t count = zv_builtins[n].count;
-  ts->current_builtin = static_cast<uint16_t>(n);
-  ts->zvlexenv = 0;
-  ts->lexframe = 0;
-  ts->mv_count = 1;
-  uint16_t f = ts->zvform;
-  if (count == 1) return fn(ts->stack[f - 1].arg, NIL);
-  if (count == 2) return fn(ts->stack[f - 1].arg, ts->stack[f - 2].arg);
-  return fn(NIL, NIL);
-}
+Value call_builtin_routine(uint32_t n) { return run_builtin(zvts, n, zv_builtins[n].count); }
 
 Value (*zv_instance_function)(Value x) = nullptr;
 
@@ -226,8 +215,9 @@ Value values_list(Value first) {
 
 namespace {
 
-// The first argument's entry becomes a call frame for the rest.
-Value call_from_first_argument() {
+// The first argument's entry becomes a call frame for the rest, with the
+// elements of *spread (APPLY's list) pushed after them when it is given.
+Value call_from_first_argument(const Value* spread = nullptr) {
   ThreadState* ts = zvts;
   uint16_t outer = ts->zvform;
   uint16_t f = static_cast<uint16_t>(outer - 1);
@@ -235,6 +225,7 @@ Value call_from_first_argument() {
   e.tag = ST_FUNCALL_FRAME;
   e.link = outer;
   ts->zvform = f;
+  if (spread) spread_list(*spread);
   Value v = call_frame();
   ts->zvform = outer;
   return v;
@@ -251,16 +242,7 @@ Value bi_apply(Value, Value) {
   // spread_list pushes without allocating; only its error report may, and
   // that leaves here for good.
   if (!is_list(list)) return lisp_error(E_WRONG_TYPE, list);
-  uint16_t outer = ts->zvform;
-  uint16_t f = static_cast<uint16_t>(outer - 1);
-  StackEntry& e = stack_entry(f);
-  e.tag = ST_FUNCALL_FRAME;
-  e.link = outer;
-  ts->zvform = f;
-  spread_list(list);
-  Value v = call_frame();
-  ts->zvform = outer;
-  return v;
+  return call_from_first_argument(&list);
 }
 
 // (APPLYHOOK function args evalhook applyhook [env])
@@ -269,17 +251,7 @@ Value bi_applyhook(Value, Value) {
   check_max_args(5);
   uint16_t f = ts->zvform;
   if (arg_count() == 5 && !nil_p(arg(5))) lexenv_from_entry(arg_index(5));
-  uint32_t hooks[2] = {FS_EVALHOOK, FS_APPLYHOOK};
-  for (uint32_t k = 0; k < 2; k++) {
-    uint16_t i = static_cast<uint16_t>(f - 3 - k);
-    StackEntry& e = stack_entry(i);
-    Value old = sym_value(hooks[k]);
-    sym_set_value(hooks[k], e.arg);
-    e.arg = old;
-    e.tag = static_cast<uint16_t>(hooks[k]);
-    e.link = ts->zvdinenv;
-    ts->zvdinenv = i;
-  }
+  bind_hook_arguments(static_cast<uint16_t>(f - 3));
   Value v = call_function2(make_symbol(FS_APPLY), arg(1), arg(2));
   unbind_to(f);
   return v;

@@ -422,7 +422,7 @@ void bind_argument(Value sym, uint32_t index, Value cell) {
     return;
   }
   bind_entry(s, index, true);
-  if (cons_p(cell) && car(cell) == sym) set_car(cell, (TAG_LEXREF << 24) | s);
+  if (cons_p(cell) && car(cell) == sym) set_car(cell, make_lexref(0, s));
 }
 
 void bind_variable(Value sym, Value value) {

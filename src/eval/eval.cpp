@@ -8,6 +8,7 @@
 #include "eval/eval.h"
 
 #include "builtins/table.h"
+#include "eval/builtin_call.h"
 #include "eval/context.h"
 #include "eval/errors.h"
 #include "object/memory.h"
@@ -53,46 +54,66 @@ Value unbound(uint32_t s) {
   return lisp_error(E_UNBOUND, make_symbol(s));
 }
 
+// Where the lexical binding of s (no special variable) keeps its value: a
+// stack entry's argument or, past the function's own bindings, the cdr of
+// a closure environment's pair; nullptr when s has none.  *distance gets
+// the stack entry's distance above the environment, or a number above
+// LEXREF_MAX_DISTANCE when the binding cannot be cached.  The pointer is
+// good until the next allocation.
+inline Value* lexical_binding(ThreadState* ts, uint32_t s, uint32_t* distance) {
+  uint32_t i = ts->zvlexenv;
+  *distance = LEXREF_MAX_DISTANCE + 1;
+  while (i) {
+    StackEntry& e = stack_entry(i);
+    if (e.tag & ST_CONTEXT) break;
+    if (e.tag == s) {
+      *distance = i - ts->zvlexenv;
+      return &e.arg;
+    }
+    i = e.link;
+  }
+  if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
+    Value pair = env_pair(ts->stack[i].arg, s);
+    if (!nil_p(pair)) return &cons_cell(pair)[1];
+  }
+  return nullptr;
+}
+
+// The binding a cached lexical reference leads to, or nullptr.  It is
+// trusted only inside the current lexical environment: its distance was
+// measured in some earlier call, and the same distance may now lead out of
+// this function's frame, onto a binding of the same symbol in a caller.
+inline Value* lexref_binding(ThreadState* ts, Value ref) {
+  uint32_t s = symbol_index(ref);
+  uint32_t i = ts->zvlexenv + lexref_distance(ref);
+  if (ts->zvlexenv && i < ts->lexframe) {
+    StackEntry& e = ts->stack[i];
+    if (e.tag == s) return &e.arg;
+    if (e.tag == ST_CLOSURE_ENV) {
+      Value pair = env_pair(e.arg, s);
+      if (!nil_p(pair)) return &cons_cell(pair)[1];
+    }
+  }
+  return nullptr;
+}
+
 // Full lookup of symbol s for the form in `cell` (rewritten into a lexical
-// reference when the binding lies within 255 entries).
+// reference when the binding lies within reach of one).
 Value lookup_symbol(ThreadState* ts, Value cell, uint32_t s) {
   if (!sym_is_special(s)) {
-    uint32_t i = ts->zvlexenv;
-    while (i) {
-      StackEntry& e = stack_entry(i);
-      if (e.tag & 0x8000) break;
-      if (e.tag == s) {
-        uint32_t d = i - ts->zvlexenv;
-        if (d < 256) set_car(cell, (TAG_LEXREF << 24) | (d << 16) | s);
-        return e.arg;
-      }
-      i = e.link;
-    }
-    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
-      Value pair = env_pair(ts->stack[i].arg, s);
-      if (!nil_p(pair)) return cdr(pair);
+    uint32_t d;
+    if (const Value* p = lexical_binding(ts, s, &d)) {
+      if (d <= LEXREF_MAX_DISTANCE) set_car(cell, make_lexref(d, s));
+      return *p;
     }
   }
   Value v = sym_value(s);
   return is_no_value(v) ? unbound(s) : v;
 }
 
-// A cached lexical reference is trusted only inside the current lexical
-// environment: its distance was measured in some earlier call, and the
-// same distance may now lead out of this function's frame, onto a binding
-// of the same symbol in a caller.
 inline Value lookup_lexref(ThreadState* ts, Value cell, Value ref) {
-  uint32_t s = ref & 0xFFFF;
-  uint32_t i = ts->zvlexenv + ((ref >> 16) & 0xFF);
-  if (ts->zvlexenv && i < ts->lexframe) {
-    const StackEntry& e = ts->stack[i];
-    if (e.tag == s) return e.arg;
-    if (e.tag == ST_CLOSURE_ENV) {
-      Value pair = env_pair(e.arg, s);
-      if (!nil_p(pair)) return cdr(pair);
-    }
-  }
-  return lookup_symbol(ts, cell, s);
+  if (const Value* p = lexref_binding(ts, ref)) return *p;
+  return lookup_symbol(ts, cell, symbol_index(ref));
 }
 
 Value eval_atom(ThreadState* ts, Value cell, Value form) {
@@ -149,19 +170,28 @@ Value call_eval_hook(Value cell) {
   return call_hook(sym_value(FS_EVALHOOK), 2, args);
 }
 
-// Built-in 22 on the argument forms of the current eval frame's form.
-Value eval_args_to_list(ThreadState* ts, uint16_t frame) {
-  uint32_t top = ts->septr;
-  Value rest = cdr(ts->stack[frame].arg);
-  root_push(&rest);
-  for (; cons_p(rest); rest = cdr(rest)) {
-    Value v = eval(rest);
+// The values of the forms, pushed as arguments in order.
+inline void push_values_of(Value forms) {
+  root_push(&forms);
+  for (; cons_p(forms); forms = cdr(forms)) {
+    Value v = eval(forms);
     push_arg(v);
   }
   root_pop();
+}
+
+// A fresh list of the values of the forms.
+Value eval_each_to_list(ThreadState* ts, Value forms) {
+  uint32_t top = ts->septr;
+  push_values_of(forms);
   Value list = args_to_list(ts->septr, top);
   ts->septr = static_cast<uint16_t>(top);
   return list;
+}
+
+// Built-in 22 on the argument forms of the current eval frame's form.
+Value eval_args_to_list(ThreadState* ts, uint16_t frame) {
+  return eval_each_to_list(ts, cdr(ts->stack[frame].arg));
 }
 
 Value call_apply_hook(ThreadState* ts, uint16_t frame) {
@@ -227,31 +257,12 @@ bool eval_builtin_args(ThreadState* ts, uint16_t frame, uint32_t kind, uint32_t 
   return true;
 }
 
-// The routine entry convention: the count decides what the routine gets.
-inline Value run_builtin(ThreadState* ts, uint32_t n, uint32_t count) {
-  BuiltinFn fn = zv_builtins[n].fn;
-  ts->current_builtin = static_cast<uint16_t>(n);
-  ts->zvlexenv = 0;
-  ts->lexframe = 0;
-  ts->mv_count = 1;
-  uint16_t f = ts->zvform;
-  if (count == 1) return fn(ts->stack[f - 1].arg, NIL);
-  if (count == 2) return fn(ts->stack[f - 1].arg, ts->stack[f - 2].arg);
-  return fn(NIL, NIL);
-}
-
 // Apply an interpreted function or closure `fn` to argument forms of the
 // current eval frame.  `inherit`: the callee continues the caller's
 // lexical environment (a lambda expression written as the operator).
 Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) {
   root_push(&fn);
-  Value rest = cdr(ts->stack[frame].arg);
-  root_push(&rest);
-  for (; cons_p(rest); rest = cdr(rest)) {
-    Value a = eval(rest);
-    push_arg(a);
-  }
-  root_pop();
+  push_values_of(cdr(ts->stack[frame].arg));
   uint32_t lo = ts->septr;
   if (car(fn) == make_symbol(FS_LEXICAL_CLOSURE)) {
     Value env = car(cdr(fn));
@@ -273,13 +284,8 @@ Value eval_lambda_call(ThreadState* ts, uint16_t frame, Value fn, bool inherit) 
 // Apply a callable object to the argument forms of the current eval frame.
 Value eval_object_call(ThreadState* ts, uint16_t frame, Value fn) {
   root_push(&fn);
-  Value rest = cdr(ts->stack[frame].arg);
-  root_push(&rest);
-  for (; cons_p(rest); rest = cdr(rest)) {
-    Value a = eval(rest);
-    push_arg(a);
-  }
-  root_pop(2);
+  push_values_of(cdr(ts->stack[frame].arg));
+  root_pop();
   lexenv_enter(0, frame);
   return apply_pushed(ts, frame, fn);
 }
@@ -482,19 +488,9 @@ void lexenv_from_entry(uint16_t i) {
 
 Value variable_value(uint32_t s) {
   ThreadState* ts = zvts;
-  if (!sym_is_special(s)) {
-    uint32_t i = ts->zvlexenv;
-    while (i) {
-      StackEntry& e = stack_entry(i);
-      if (e.tag & 0x8000) break;
-      if (e.tag == s) return e.arg;
-      i = e.link;
-    }
-    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
-      Value pair = env_pair(ts->stack[i].arg, s);
-      if (!nil_p(pair)) return cdr(pair);
-    }
-  }
+  uint32_t d;
+  if (!sym_is_special(s))
+    if (const Value* p = lexical_binding(ts, s, &d)) return *p;
   return sym_value(s);
 }
 
@@ -502,20 +498,9 @@ void assign_variable(Value place, Value value, Value cell) {
   ThreadState* ts = zvts;
   uint32_t s = symbol_index(place);
   if (tag_of(place) == TAG_LEXREF) {
-    uint32_t i = ts->zvlexenv + ((place >> 16) & 0xFF);
-    if (ts->zvlexenv && i < ts->lexframe) {
-      StackEntry& e = ts->stack[i];
-      if (e.tag == s) {
-        e.arg = value;
-        return;
-      }
-      if (e.tag == ST_CLOSURE_ENV) {
-        Value pair = env_pair(e.arg, s);
-        if (!nil_p(pair)) {
-          set_cdr(pair, value);
-          return;
-        }
-      }
+    if (Value* p = lexref_binding(ts, place)) {
+      *p = value;
+      return;
     }
   }
   if (sym_is_constant(s)) {
@@ -523,25 +508,12 @@ void assign_variable(Value place, Value value, Value cell) {
     return;
   }
   if (!sym_is_special(s)) {
-    uint32_t i = ts->zvlexenv;
-    while (i) {
-      StackEntry& e = stack_entry(i);
-      if (e.tag & 0x8000) break;
-      if (e.tag == s) {
-        e.arg = value;
-        uint32_t d = i - ts->zvlexenv;
-        if (d < 256 && cons_p(cell) && symbol_index(car(cell)) == s)
-          set_car(cell, (TAG_LEXREF << 24) | (d << 16) | s);
-        return;
-      }
-      i = e.link;
-    }
-    if (i && ts->stack[i].tag == ST_CLOSURE_ENV) {
-      Value pair = env_pair(ts->stack[i].arg, s);
-      if (!nil_p(pair)) {
-        set_cdr(pair, value);
-        return;
-      }
+    uint32_t d;
+    if (Value* p = lexical_binding(ts, s, &d)) {
+      *p = value;
+      if (d <= LEXREF_MAX_DISTANCE && cons_p(cell) && symbol_index(car(cell)) == s)
+        set_car(cell, make_lexref(d, s));
+      return;
     }
   }
   if (is_no_value(sym_value(s))) {
@@ -578,23 +550,28 @@ Value bi_constantp(Value x, Value) {
 
 Value bi_eval(Value x, Value) { return eval_form(x); }
 
+void bind_hook_arguments(uint16_t first) {
+  ThreadState* ts = zvts;
+  uint32_t hooks[2] = {FS_EVALHOOK, FS_APPLYHOOK};
+  for (uint16_t k = 0; k < 2; k++) {
+    uint16_t i = static_cast<uint16_t>(first - k);
+    StackEntry& e = stack_entry(i);
+    Value old = sym_value(hooks[k]);
+    sym_set_value(hooks[k], e.arg);
+    e.arg = old;
+    e.tag = static_cast<uint16_t>(hooks[k]);
+    e.link = ts->zvdinenv;
+    ts->zvdinenv = i;
+  }
+}
+
 // (EVALHOOK form evalhook applyhook [env])
 Value bi_evalhook(Value, Value) {
   ThreadState* ts = zvts;
   check_max_args(4);
   uint16_t f = ts->zvform;
   if (arg_count() == 4 && !nil_p(arg(4))) lexenv_from_entry(arg_index(4));
-  // The argument entries themselves become the hook variables' bindings.
-  uint32_t hooks[2] = {FS_EVALHOOK, FS_APPLYHOOK};
-  for (uint32_t k = 0; k < 2; k++) {
-    StackEntry& e = stack_entry(f - 2 - k);
-    Value old = sym_value(hooks[k]);
-    sym_set_value(hooks[k], e.arg);
-    e.arg = old;
-    e.tag = static_cast<uint16_t>(hooks[k]);
-    e.link = ts->zvdinenv;
-    ts->zvdinenv = static_cast<uint16_t>(f - 2 - k);
-  }
+  bind_hook_arguments(static_cast<uint16_t>(f - 2));
   ts->evalhook_skip = 1;
   Value v = eval_form(arg(1));
   ts->evalhook_skip = 0;
@@ -604,15 +581,7 @@ Value bi_evalhook(Value, Value) {
 
 Value bi_eval_list(Value list, Value) {
   ThreadState* ts = zvts;
-  uint32_t top = ts->septr;
-  root_push(&list);
-  for (; cons_p(list); list = cdr(list)) {
-    Value v = eval(list);
-    push_arg(v);
-  }
-  root_pop();
-  Value r = args_to_list(ts->septr, top);
-  ts->septr = static_cast<uint16_t>(top);
+  Value r = eval_each_to_list(ts, list);
   ts->mv_count = 1;
   return r;
 }

@@ -137,6 +137,9 @@ Value apply_pushed(ThreadState* ts, uint16_t frame, Value fn);
 // (a function, which may be another callable object), or NIL when x cannot
 // be called.  Generic functions are such objects.
 extern Value (*zv_instance_function)(Value x);
+// EVALHOOK and APPLYHOOK: the argument entries at `first` and first - 1
+// become the bindings of *EVALHOOK* and *APPLYHOOK* to their values.
+void bind_hook_arguments(uint16_t first);
 // Call a built-in by number with the arguments between zvform and septr,
 // by the routine entry convention (no count checks).
 Value call_builtin_routine(uint32_t n);

@@ -230,7 +230,7 @@ bool bind_sequential(Value specs, Value* err) {
     Value var = spec_var(spec);
     if (!sym_is_special(symbol_index(var))) {
       Value cell = cons_p(spec) ? spec : specs;
-      set_car(cell, (TAG_LEXREF << 24) | symbol_index(var));
+      set_car(cell, make_lexref(0, symbol_index(var)));
     }
   }
   root_pop();

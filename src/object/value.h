@@ -134,6 +134,14 @@ inline int32_t symbol_arg_index(Value v) {
   if (t >= TAG_SYMBOL && t <= TAG_LEXREF) return static_cast<int32_t>(v & 0xFFFF);
   return -1;
 }
+// A lexical reference caches where a variable's binding was found: the
+// symbol index, and the binding's distance above the lexical environment.
+constexpr uint32_t LEXREF_MAX_DISTANCE = 255;
+inline Value make_lexref(uint32_t distance, uint32_t s) {
+  return (uint32_t(TAG_LEXREF) << 24) | (distance << 16) | s;
+}
+inline uint32_t lexref_distance(Value ref) { return (ref >> 16) & 0xFF; }
+
 inline Value make_builtin(uint32_t kind, uint32_t number) {
   return ((TAG_BUILTIN + kind) << 24) | (number & 0xFFFF);
 }
