@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "builtins/hash_tables.h"
+#include "builtins/list_builder.h"
 #include "builtins/table.h"
 #include "builtins/types.h"
 #include "eval/equality.h"
@@ -138,25 +139,6 @@ Value slot_unbound(Value o, Value n) {
   Value v = call_protocol(FS_SLOT_UNBOUND, 3, args);
   zvts->mv_count = 1;
   return v;
-}
-
-// A fresh copy of a list's conses; *last receives its last cons.
-Value copy_list(Value list, Value* last) {
-  Value head = NIL, tail = NIL;
-  root_push(&list);
-  root_push(&head);
-  root_push(&tail);
-  for (; cons_p(list); list = cdr(list)) {
-    Value c = cons(car(list), NIL);
-    if (nil_p(tail))
-      head = c;
-    else
-      set_cdr(tail, c);
-    tail = c;
-  }
-  root_pop(3);
-  *last = tail;
-  return head;
 }
 
 // Whether any effective slot of cls takes `name` as an initarg.
@@ -391,32 +373,30 @@ Value bi_check_initargs(Value cls, Value initargs) { return check_initargs(cls, 
 Value bi_default_initargs(Value cls, Value initargs) {
   root_push(&cls);
   initargs = check_initargs(cls, initargs);
-  Value last = NIL, c = NIL, d = NIL, value = NIL;
+  Value c = NIL, d = NIL, value = NIL;
   bool copied = false;
   root_push(&initargs);
-  root_push(&last);
   root_push(&c);
   root_push(&d);
   root_push(&value);
+  ListBuilder copy;  // the caller's initargs, then the defaults added
+  copy.open();
   for (c = word_or_nil(cls, CW_PRECEDENCE); cons_p(c); c = cdr(c)) {
     for (d = word_or_nil(car(c), CW_DEFAULT_INITARGS); cons_p(d) && cons_p(cdr(d));
          d = cdr(cdr(d))) {
-      if (plist_has(initargs, car(d))) continue;
+      if (plist_has(copied ? copy.head : initargs, car(d))) continue;
       value = eval(cdr(d));  // the form's own cell, which eval may rewrite
       if (!copied) {
-        initargs = copy_list(initargs, &last);
+        for (; cons_p(initargs); initargs = cdr(initargs)) copy.add(car(initargs));
         copied = true;
       }
-      Value pair = cons(value, NIL);
-      pair = cons(car(d), pair);
-      if (nil_p(last))
-        initargs = pair;
-      else
-        set_cdr(last, pair);
-      last = cdr(pair);
+      copy.add(car(d));
+      copy.add(value);
     }
   }
-  root_pop(6);
+  Value result = copy.close();
+  if (copied) initargs = result;
+  root_pop(5);
   zvts->mv_count = 1;
   return initargs;
 }

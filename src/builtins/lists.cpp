@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "builtins/list_builder.h"
 #include "builtins/table.h"
 #include "builtins/test_key.h"
 #include "eval/equality.h"
@@ -45,50 +46,17 @@ bool optional_count(int32_t* n, Value* bad) {
   return position_arg(*bad, n);
 }
 
-// ---------------------------------------------------------------------------
-// Building lists front to back.  Both words are roots while the builder is
-// open; lb_close releases them.
-
-struct Builder {
-  Value head;
-  Value tail;
-};
-
-void lb_open(Builder* b) {
-  b->head = b->tail = NIL;
-  root_push(&b->head);
-  root_push(&b->tail);
-}
-void lb_add(Builder* b, Value x) {
-  Value c = cons(x, NIL);
-  if (nil_p(b->tail))
-    b->head = c;
-  else
-    set_cdr(b->tail, c);
-  b->tail = c;
-}
-// Ends the list with `end` and gives its first cell (or `end` when empty).
-Value lb_close(Builder* b, Value end) {
-  Value r = b->head;
-  if (nil_p(b->tail))
-    r = end;
-  else
-    set_cdr(b->tail, end);
-  root_pop(2);
-  return r;
-}
-
 // Copies of the first `limit` top-level cells of a list (all of them when
 // limit is negative); *rest receives the first cdr not copied.
 Value copy_cells(Value list, int64_t limit, Value* rest) {
-  Builder b;
+  ListBuilder b;
   root_push(&list);
-  lb_open(&b);
+  b.open();
   for (; cons_p(list) && limit != 0; limit--) {
-    lb_add(&b, car(list));
+    b.add(car(list));
     list = cdr(list);
   }
-  Value r = lb_close(&b, NIL);
+  Value r = b.close();
   root_pop(1);
   *rest = list;
   return r;
@@ -167,10 +135,10 @@ Value bi_list_star(Value, Value) {
 Value bi_append(Value, Value) {
   uint32_t n = arg_count();
   if (n == 0) return NIL;
-  Builder b;
+  ListBuilder b;
   Value cur = NIL;
   root_push(&cur);
-  lb_open(&b);
+  b.open();
   for (uint32_t k = 1; k < n; k++) {
     cur = arg(k);
     if (is_nil(cur)) continue;
@@ -178,9 +146,9 @@ Value bi_append(Value, Value) {
       root_pop(3);
       return wrong_type(cur);
     }
-    for (; cons_p(cur); cur = cdr(cur)) lb_add(&b, car(cur));
+    for (; cons_p(cur); cur = cdr(cur)) b.add(car(cur));
   }
-  Value r = lb_close(&b, arg(n));
+  Value r = b.close(arg(n));
   root_pop(1);
   return r;
 }
@@ -487,32 +455,32 @@ Value bi_rplacd(Value c, Value x) {
   return c;
 }
 
-// (BUTLAST list [n]): a fresh list without the last n elements.
-Value bi_butlast(Value, Value) {
-  int32_t n;
-  Value bad = NIL;
-  bool ok = optional_count(&n, &bad);
-  Value list = arg(1);
-  if (!is_list(list)) return wrong_type(list);
-  if (!ok) return wrong_type(bad);
-  if (n <= 0) return bi_copy_list(list, NIL);
-  uint32_t len = cons_count(list);
-  if (len <= static_cast<uint32_t>(n)) return NIL;
-  Value rest;
-  return copy_cells(list, len - n, &rest);
-}
+namespace {
 
-// (NBUTLAST list [n]): the list cut in place after its (length - n)th cons.
-Value bi_nbutlast(Value, Value) {
+// The list without its last n conses: a fresh list (BUTLAST), or the list
+// itself cut after its (length - n)th cons (NBUTLAST).
+Value without_last(bool in_place) {
   int32_t n;
   Value bad = NIL;
   bool ok = optional_count(&n, &bad);
   Value list = arg(1);
   if (!is_list(list)) return wrong_type(list);
   if (!ok) return wrong_type(bad);
-  if (n <= 0) return list;
+  if (n <= 0) return in_place ? list : bi_copy_list(list, NIL);
   uint32_t len = cons_count(list);
   if (len <= static_cast<uint32_t>(n)) return NIL;
+  if (!in_place) {
+    Value rest;
+    return copy_cells(list, len - n, &rest);
+  }
   set_cdr(nthcdr_walk(static_cast<int32_t>(len - n - 1), list), NIL);
   return list;
 }
+
+}  // namespace
+
+// (BUTLAST list [n])
+Value bi_butlast(Value, Value) { return without_last(false); }
+
+// (NBUTLAST list [n])
+Value bi_nbutlast(Value, Value) { return without_last(true); }

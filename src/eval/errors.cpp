@@ -230,6 +230,16 @@ Value first_object(uint32_t code, uint32_t top) {
   return err_object_count(code) ? stack_entry(top - 4).arg : NIL;
 }
 
+// The message of error `code` pushed below top and the function it
+// happened in, on the error stream.
+void print_kernel_error(uint32_t code, uint32_t top) {
+  print_entries(error_stream(), zvts->septr, top);
+  FunctionName fn = failing_function(code, first_object(code, top));
+  root_push(&fn.name);
+  print_name_line(fn.name, fn.kind);
+  root_pop();
+}
+
 // What the error system's hooks do.
 
 Value signal_error(uint32_t code, const Value* objects) {
@@ -243,11 +253,7 @@ Value signal_error(uint32_t code, const Value* objects) {
   if (cons_p(condition)) return resolved(top, car(condition));
   root_push(&condition);
   return_to_error_context(top);
-  print_entries(error_stream(), ts->septr, top);
-  FunctionName fn = failing_function(code, first_object(code, top));
-  root_push(&fn.name);
-  print_name_line(fn.name, fn.kind);
-  root_pop();
+  print_kernel_error(code, top);
   alert_pause(300);
   Value v = break_loop((code & 0x400) ? (BRK_VALUE | BRK_NOT_CONTINUABLE) : BRK_NOT_CONTINUABLE,
                        condition);
@@ -273,11 +279,7 @@ void signal_cerror(uint32_t code, const Value* objects) {
   }
   root_push(&condition);
   return_to_error_context(top);
-  print_entries(error_stream(), ts->septr, top);
-  FunctionName fn = failing_function(code, first_object(code, top));
-  root_push(&fn.name);
-  print_name_line(fn.name, fn.kind);
-  root_pop();
+  print_kernel_error(code, top);
   // The continuation text, formatted with the same objects.
   uint32_t mid = ts->septr;
   push_anon(message_text(MSG_CONTINUE));

@@ -135,71 +135,82 @@ Value expander_name(Value args) {
   return symbol_normal(car(args));
 }
 
+// DEFSETF and DEFINE-SETF-EXPANDER: the name alone removes its expander; a
+// symbol after it goes to `by_symbol`, a definition to `by_body`.  Both get
+// the name and what follows it, rooted.
+using ExpanderStep = void (*)(const Value* name, const Value* rest);
+Value define_place_expander(Value args, ExpanderStep by_symbol, ExpanderStep by_body) {
+  Value name = expander_name(args);
+  if (name == NO_VALUE) return lisp_error(E_WRONG_TYPE, args);
+  Value rest = cdr(args);
+  root_push(&name);
+  root_push(&rest);
+  if (!cons_p(rest))
+    root_table_remove(ROOT_PLACE_EXPANDERS, name);
+  else if (tag_of(symbol_normal(car(rest))) == TAG_SYMBOL)
+    by_symbol(&name, &rest);
+  else
+    by_body(&name, &rest);
+  root_pop(2);
+  zvts->mv_count = 1;
+  return name;
+}
+
+// DEFINE-SETF-EXPANDER's x: share x's expander, or have none.
+void share_expander(const Value* name, const Value* rest) {
+  Value e = root_table_get(ROOT_PLACE_EXPANDERS, car(*rest));
+  if (e == NO_VALUE)
+    root_table_remove(ROOT_PLACE_EXPANDERS, *name);
+  else
+    root_table_put(ROOT_PLACE_EXPANDERS, *name, e);
+}
+
+// DEFINE-SETF-EXPANDER's (MACRO x . body), without its documentation.
+void expander_macro(const Value* name, const Value* rest) {
+  Value def = *rest;
+  root_push(&def);
+  Value doc = body_doc_string(cdr(def));
+  if (doc != NIL) {
+    record_doc(*name, DOC_SETF, doc);
+    def = cons(car(def), cdr(cdr(def)));
+  }
+  def = cons(sym(FS_MACRO), def);
+  root_table_put(ROOT_PLACE_EXPANDERS, *name, def);
+  root_pop();
+}
+
+// DEFSETF's updater symbol, with its documentation.
+void setf_updater(const Value* name, const Value* rest) {
+  Value doc = second(*rest);
+  if (is_string(doc)) record_doc(*name, DOC_SETF, doc);
+  root_table_put(ROOT_PLACE_EXPANDERS, *name, symbol_normal(car(*rest)));
+}
+
+// DEFSETF's (lambda-list stores . forms), without its documentation.
+void setf_lambda(const Value* name, const Value* rest) {
+  Value def = *rest;
+  root_push(&def);
+  Value after = cdr(def);
+  if (cons_p(after) && body_doc_string(cdr(after)) != NIL) {
+    record_doc(*name, DOC_SETF, car(cdr(after)));
+    Value tail = cons(car(cdr(def)), cdr(cdr(cdr(def))));
+    def = cons(car(def), tail);
+  }
+  root_table_put(ROOT_PLACE_EXPANDERS, *name, def);
+  root_pop();
+}
+
 }  // namespace
 
 // (DEFINE-SETF-EXPANDER name [x . body]): x a symbol shares x's expander,
 // otherwise (MACRO x . body); no x removes name's expander.
 Value sf_define_setf_expander(Value args, Value) {
-  Value name = expander_name(args);
-  if (name == NO_VALUE) return lisp_error(E_WRONG_TYPE, args);
-  root_push(&name);
-  root_push(&args);
-  Value rest = cdr(args);
-  if (!cons_p(rest)) {
-    root_table_remove(ROOT_PLACE_EXPANDERS, name);
-  } else if (tag_of(symbol_normal(car(rest))) == TAG_SYMBOL) {
-    Value e = root_table_get(ROOT_PLACE_EXPANDERS, car(rest));
-    if (e == NO_VALUE)
-      root_table_remove(ROOT_PLACE_EXPANDERS, name);
-    else
-      root_table_put(ROOT_PLACE_EXPANDERS, name, e);
-  } else {
-    Value def = rest;
-    root_push(&def);
-    Value doc = body_doc_string(cdr(def));
-    if (doc != NIL) {
-      record_doc(name, DOC_SETF, doc);
-      def = cons(car(def), cdr(cdr(def)));
-    }
-    def = cons(sym(FS_MACRO), def);
-    root_table_put(ROOT_PLACE_EXPANDERS, name, def);
-    root_pop();
-  }
-  root_pop(2);
-  zvts->mv_count = 1;
-  return name;
+  return define_place_expander(args, share_expander, expander_macro);
 }
 
 // (DEFSETF name updater [doc]) or (DEFSETF name lambda-list stores [doc]
 // . forms): the updater symbol itself, or (lambda-list stores . forms).
-Value sf_defsetf(Value args, Value) {
-  Value name = expander_name(args);
-  if (name == NO_VALUE) return lisp_error(E_WRONG_TYPE, args);
-  root_push(&name);
-  root_push(&args);
-  Value rest = cdr(args);
-  if (!cons_p(rest)) {
-    root_table_remove(ROOT_PLACE_EXPANDERS, name);
-  } else if (tag_of(symbol_normal(car(rest))) == TAG_SYMBOL) {
-    Value doc = second(rest);
-    if (is_string(doc)) record_doc(name, DOC_SETF, doc);
-    root_table_put(ROOT_PLACE_EXPANDERS, name, symbol_normal(car(cdr(args))));
-  } else {
-    Value def = rest;  // (lambda-list stores . forms)
-    root_push(&def);
-    Value after = cdr(def);
-    if (cons_p(after) && body_doc_string(cdr(after)) != NIL) {
-      record_doc(name, DOC_SETF, car(cdr(after)));
-      Value tail = cons(car(cdr(def)), cdr(cdr(cdr(def))));
-      def = cons(car(def), tail);
-    }
-    root_table_put(ROOT_PLACE_EXPANDERS, name, def);
-    root_pop();
-  }
-  root_pop(2);
-  zvts->mv_count = 1;
-  return name;
-}
+Value sf_defsetf(Value args, Value) { return define_place_expander(args, setf_updater, setf_lambda); }
 
 // (%MARK-SUBSTITUTABLE symbol ...)
 Value sf_mark_substitutable(Value args, Value) {

@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "builtins/hash_tables.h"
+#include "builtins/list_builder.h"
 #include "builtins/table.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
@@ -782,24 +783,6 @@ uint32_t char_name_copy(Value ch, char* out, uint32_t cap) {
 // The standard macro functions
 
 namespace {
-
-// A list builder whose head and tail are rooted while it is open.
-struct ListBuilder {
-  Value head = NIL, tail = NIL;
-  void open() {
-    root_push(&head);
-    root_push(&tail);
-  }
-  void add(Value x) {
-    Value cell = cons(x, NIL);
-    if (nil_p(head))
-      head = cell;
-    else
-      set_cdr(tail, cell);
-    tail = cell;
-  }
-  void close() { root_pop(2); }
-};
 
 // ( and {: the elements up to the closing marker; a dot before the last.
 Value read_list(Value s, Value ch) {

@@ -52,6 +52,23 @@
        (documentation 'doc-double 'function))
 => NIL
 
+;; Both forms of DEFSETF and DEFINE-SETF-EXPANDER record their text under
+;; SETF, and the definition without it still expands.
+(defun doc-cell-ref (c) (car c))
+=> DOC-CELL-REF
+
+(progn (defsetf doc-cell-ref rplaca "Short form.")
+       (defsetf doc-cell-long (c) (new) "Long form." (list 'progn (list 'rplaca c new) new))
+       (define-setf-expander doc-cell-exp (c)
+         "Expander."
+         (let ((v (gensym)) (s (gensym)))
+           (values (list v) (list c) (list s) (list 'rplaca v s) (list 'car v))))
+       (let ((c (list 1)) (d (list 2)) (e (list 3)))
+         (setf (doc-cell-ref c) 10 (doc-cell-long d) 20 (doc-cell-exp e) 30)
+         (list c d e (documentation 'doc-cell-ref 'setf) (documentation 'doc-cell-long 'setf)
+               (documentation 'doc-cell-exp 'setf))))
+=> ((10) (20) (30) "Short form." "Long form." "Expander.")
+
 ;; A (SETF name) function is documented as the place of name.
 (progn (setf (documentation '(setf doc-place) 'function) "Sets the place.")
        (list (documentation 'doc-place 'setf) (documentation '(setf doc-place) 'function)))

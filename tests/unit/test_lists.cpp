@@ -2,6 +2,7 @@
 // operations, association and the tree walks.
 #include <gtest/gtest.h>
 
+#include "builtins/list_builder.h"
 #include "list_fixture.h"
 
 using namespace listfx;
@@ -306,6 +307,33 @@ TEST_F(Lists, CopiesOfLongerLists) {
   substituted.replace(substituted.rfind('0'), 1, "Z");
   EXPECT_EQ(run(BI_SUBST, "Z", "0", tree.c_str()), substituted);
   EXPECT_EQ(run(BI_SUBLIS, "((0 . Z))", tree.c_str()), substituted);
+}
+
+// The list builder the list built-ins, the reader and the object system
+// share: its roots keep the list whole across collections, close() leaves
+// a tail set by hand (a dotted list read), close(end) ends the list.
+TEST_F(Lists, ListBuilderKeepsItsListAndItsEnd) {
+  ListBuilder b;
+  b.open();
+  for (int i = 0; i < 40; i++) b.add(make_fixnum(i));
+  Value forty = b.close(make_fixnum(-1));
+  int n = 0;
+  Value l = forty;
+  for (; cons_p(cdr(l)); l = cdr(l), n++) EXPECT_EQ(car(l), make_fixnum(n));
+  EXPECT_EQ(n, 39);
+  EXPECT_EQ(car(l), make_fixnum(39));
+  EXPECT_EQ(cdr(l), make_fixnum(-1));
+
+  b.open();
+  b.add(make_fixnum(1));
+  set_cdr(b.tail, make_fixnum(2));
+  EXPECT_EQ(show(b.close()), "(1 . 2)");
+
+  // Empty: the end stands for the list.
+  b.open();
+  EXPECT_EQ(b.close(), NIL);
+  b.open();
+  EXPECT_EQ(b.close(make_fixnum(7)), make_fixnum(7));
 }
 
 // Stack use of the walks on big data.  No stress mode here: a collection
