@@ -25,6 +25,8 @@ struct KernelHooks {
   void (*unread_char)(Value stream, int c);
   // The prompt is shown by the next read that needs a new line.
   void (*arm_prompt)();
+  // Drop the rest of the line typed at the terminal.
+  void (*drop_line)();
   // Whether the status window is on the screen.
   bool (*status_visible)();
   // Show the stream's window when it is a hidden console window (WARN's

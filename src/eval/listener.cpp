@@ -172,6 +172,9 @@ ListenerIo zv_listener_io = zv_default_listener_io;
 Value break_loop(uint16_t flags, Value condition) {
   ThreadState* ts = zvts;
   ts->break_level++;
+  // What else was typed on the line that led here is not run: the user
+  // answers the break first, as after an error in the middle of a line.
+  if (zv_hooks.drop_line) zv_hooks.drop_line();
   uint16_t frame = ts->zvform;
   uint16_t old_mark = frame ? uint16_t(ts->stack[frame].tag & 2) : 0;
   if (frame) ts->stack[frame].tag |= 2;

@@ -353,6 +353,7 @@ void driver_setup_world() {
 void driver_set_reserves() {
   uint32_t n = hdr_u32(HDR_STACK_N);
   zvm.cons_reserve = zvm.cons_cap / 16;
+  mem_arm_reserve();
   zvts->stack_reserve = n / 4;
   zvts->root_reserve = n / 4;
 }

@@ -24,7 +24,8 @@ void driver_setup_world();
 
 // The reserves a running world keeps back for error handling: a
 // sixteenth of the cons cells, a quarter of the stack-size parameter on
-// the Lisp stack and on the root stack.
+// the Lisp stack and on the root stack; and the emergency reserve of
+// cells and heap bytes the break loop of an exhaustion gets.
 void driver_set_reserves();
 
 // Print each value of a list on an output stream, each from a fresh line

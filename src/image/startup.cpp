@@ -125,6 +125,7 @@ void zorva_register_hooks() {
   zv_hooks.read_char = stream_read_char;
   zv_hooks.unread_char = stream_unread_char;
   zv_hooks.arm_prompt = console_arm_prompt;
+  zv_hooks.drop_line = console_drop_line;
   zv_hooks.status_visible = console_status_visible;
   zv_hooks.pop_up = console_pop_up;
   zv_hooks.message_text = doc_message_text;

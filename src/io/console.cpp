@@ -1037,6 +1037,12 @@ int window_read_char_no_hang(Window* w) {
   return -2;
 }
 
+void console_drop_line() {
+  Window* w = &con.windows[WIN_TERMINAL];
+  w->pushed_back = 0;
+  w->read_index = w->line_length;
+}
+
 void window_clear_input(Window* w) {
   w->pushed_back = 0;
   w->read_index = w->line_length;

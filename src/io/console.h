@@ -126,6 +126,9 @@ uint32_t window_width(Window* w);
 bool window_listen(Window* w);            // a character is pending
 int window_read_char_no_hang(Window* w);  // -2 when nothing is pending
 void window_clear_input(Window* w);
+// Drop what is left of the line typed at the terminal window (the keys
+// typed ahead stay): after an error, the rest of the line that caused it.
+void console_drop_line();
 
 // The window operations of the window built-ins.
 void window_activate(Window* w);   // viewport, attribute, cursor of w on the device

@@ -999,17 +999,23 @@ char status_text[64] = "";
 Value gc_cons_collection() {
   for (;;) {
     cons_collect();
-    if (zvm.free_count <= zvm.cons_reserve) {
+    mem_rearm_reserve();
+    // What the allocator may hand out: the emergency reserve is not.
+    uint32_t usable = zvm.free_count > zvm.cons_held ? zvm.free_count - zvm.cons_held : 0;
+    if (usable <= zvm.cons_reserve) {
       zvm.cons_reserve /= 2;
-      if (zvm.free_count < 10)
+      if (usable < 10) {
+        // The break loop of the error gets the reserve.
+        mem_release_cons_reserve();
         signal_error(ERR_CONS_FULL);
-      else
+      } else {
         signal_warning(ERR_CONS_FULL);
+      }
     }
     // The error or warning may have run Lisp code that used the cells up.
     world_lock();
     Value c = zvm.free_head;
-    if (c != NIL) {
+    if (c != NIL && zvm.free_count > zvm.cons_held) {
       zvm.free_head = cdr(c);
       zvm.free_count--;
       world_unlock();
@@ -1020,8 +1026,13 @@ Value gc_cons_collection() {
 }
 
 void gc_heap_collection(uint32_t n) {
-  heap_collect(n);
-  if (zvm.heap_limit - zvm.heap_fill < n) signal_error(ERR_HEAP_FULL);
+  heap_collect(n + zvm.heap_held);
+  mem_rearm_reserve();
+  if (zvm.heap_limit - zvm.heap_fill < n + zvm.heap_held) {
+    // The break loop of the error gets the reserve.
+    mem_release_heap_reserve();
+    signal_error(ERR_HEAP_FULL);
+  }
 }
 
 void gc_symbol_collection(uint32_t n) {

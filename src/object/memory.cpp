@@ -218,6 +218,8 @@ void mem_free_areas(bool keep_stacks, bool free_world) {
     zvm.free_count = 0;
     zvm.heap_fill = zvm.heap_limit = 8;
     zvm.sym_count = zvm.sym_cap = zvm.hash_size = 0;
+    zvm.cons_held = zvm.heap_held = 0;
+    zvm.reserve_armed = false;
   }
   if (!keep_stacks) {
     ThreadState* ts = zvts;
@@ -259,11 +261,36 @@ void mem_post_load(uint32_t free_ptr, int mode) {
 // ---------------------------------------------------------------------------
 // Conses
 
+void mem_arm_reserve() {
+  zvm.reserve_armed = true;
+  zvm.cons_held = RESERVE_CELLS;
+  zvm.heap_held = RESERVE_HEAP_BYTES;
+}
+
+bool mem_release_cons_reserve() {
+  bool had = zvm.cons_held != 0;
+  zvm.cons_held = 0;
+  return had;
+}
+
+bool mem_release_heap_reserve() {
+  bool had = zvm.heap_held != 0;
+  zvm.heap_held = 0;
+  return had;
+}
+
+void mem_rearm_reserve() {
+  if (!zvm.reserve_armed) return;
+  if (!zvm.cons_held && zvm.free_count >= 4 * RESERVE_CELLS) zvm.cons_held = RESERVE_CELLS;
+  if (!zvm.heap_held && zvm.heap_limit - zvm.heap_fill >= 4 * RESERVE_HEAP_BYTES)
+    zvm.heap_held = RESERVE_HEAP_BYTES;
+}
+
 Value mem_alloc_cons() {
   gc_stress_tick();
   world_lock();
   Value c = zvm.free_head;
-  if (c != NIL) {
+  if (c != NIL && zvm.free_count > zvm.cons_held) {
     zvm.free_head = cdr(c);
     zvm.free_count--;
   } else {
@@ -291,7 +318,7 @@ Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
   world_lock();
   // The collection signals error 36 when it cannot make room (releasing the
   // lock first); loop in case the error returns.
-  while (zvm.heap_limit - zvm.heap_fill < size) gc_heap_collection(size);
+  while (zvm.heap_limit - zvm.heap_fill < size + zvm.heap_held) gc_heap_collection(size);
   uint8_t* p = zvm.heap_base + zvm.heap_fill;
   store_u32(p, type);
   store_u32(p + 4, hdr1);

@@ -47,6 +47,20 @@ void mem_post_load(uint32_t free_ptr, int mode);
 // into the free list, ascending, and recount the free cells.
 void mem_link_free_cells(uint32_t from);
 
+// The emergency reserve of a running world: cells and heap bytes that no
+// allocation takes until exhaustion is signalled, when the collector gives
+// them back for the break loop; it keeps them again once a collection
+// leaves four times as much room.
+constexpr uint32_t RESERVE_CELLS = 4096;
+constexpr uint32_t RESERVE_HEAP_BYTES = 16 * 1024;
+void mem_arm_reserve();
+// Give the reserve back (exhaustion is being signalled); true when there
+// was one to give.
+bool mem_release_cons_reserve();
+bool mem_release_heap_reserve();
+// Keep the reserve again when the free cells or heap bytes allow it.
+void mem_rearm_reserve();
+
 // Cons cells.
 Value mem_alloc_cons();             // raw cell: caller stores car and cdr
 Value cons(Value a, Value d);       // roots a and d across the allocation

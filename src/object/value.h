@@ -161,6 +161,13 @@ struct Memory {
   Value free_head = NIL;     // free list through cdr words, ascending
   uint32_t free_count = 0;
   uint32_t cons_reserve = 0; // low-water mark of free cells
+  // The emergency reserve: free cells and heap bytes the allocators keep
+  // back so that the break loop of an exhaustion can still read and
+  // print.  Given back (set to 0) when the exhaustion is signalled, kept
+  // again once a collection leaves room (see mem_arm_reserve).
+  uint32_t cons_held = 0;
+  uint32_t heap_held = 0;
+  bool reserve_armed = false;  // whether the world keeps the reserve at all
   uint32_t free_ptr = 0;     // cells below it were in use at load / full gc
 
   // Vector heap.  All positions are byte offsets from the heap base

@@ -217,6 +217,58 @@ TEST_F(GcTest, ConsExhaustionWarnsAtTheReserveAndFailsBelowTenCells) {
   root_pop(2);
 }
 
+// Conses onto *list until an error ends it.
+void push_until_error(Value* list) {
+  for (;;) *list = cons(make_fixnum(1), *list);
+}
+
+TEST_F(GcTest, TheEmergencyReserveGoesToTheErrorAndComesBackWithRoom) {
+  WorldParams p;
+  p.cons_cells = 32768;
+  init(p);
+  mem_arm_reserve();
+  EXPECT_EQ(zvm.cons_held, RESERVE_CELLS);
+  EXPECT_EQ(zvm.heap_held, RESERVE_HEAP_BYTES);
+  std::vector<std::pair<uint32_t, uint32_t>> taken;
+  for (uint32_t size = WINDOW_SIZE; size >= 4096; size /= 2)
+    for (uint32_t off; (off = window_take(size)) != 0;) taken.push_back({off, size});
+  Value list = NIL;
+  root_push(&list);
+  EXPECT_EQ(TRAP_ERROR(push_until_error(&list)), ERR_CONS_FULL);
+  // Signalled before the reserve was touched, which is now free to use.
+  EXPECT_EQ(zvm.cons_held, 0u);
+  EXPECT_GE(zvm.free_count, RESERVE_CELLS);
+  Value after = NIL;
+  root_push(&after);
+  for (uint32_t i = 0; i < RESERVE_CELLS - 16; i++) after = cons(NIL, after);
+  EXPECT_EQ(ErrorTrap::code, ERR_CONS_FULL);  // no second error on the way
+  // The next shortage with no reserve left fails at once.
+  ErrorTrap::code = 0;
+  EXPECT_EQ(TRAP_ERROR(push_until_error(&after)), ERR_CONS_FULL);
+  // Room again: the reserve is kept back once more.
+  list = after = NIL;
+  cons_gc();
+  EXPECT_EQ(zvm.cons_held, RESERVE_CELLS);
+  root_pop(2);
+  for (auto& t : taken) window_release(t.first, t.second);
+  mem_free_areas(false, true);
+  EXPECT_FALSE(zvm.reserve_armed);
+  EXPECT_EQ(zvm.cons_held, 0u);
+}
+
+TEST_F(GcTest, TheHeapKeepsItsReserveUntilExhaustionIsSignalled) {
+  mem_arm_reserve();
+  uint32_t room = zvm.heap_limit - zvm.heap_fill;
+  ASSERT_GT(room, RESERVE_HEAP_BYTES + 64);
+  // A request that fits only by using the reserve collects first, and the
+  // collection makes room for it and for the reserve.
+  uint32_t before = zv_gc.heap;
+  mem_alloc_string(room - RESERVE_HEAP_BYTES / 2);
+  EXPECT_GT(zv_gc.heap, before);
+  EXPECT_EQ(zvm.heap_held, RESERVE_HEAP_BYTES);
+  EXPECT_GE(zvm.heap_limit - zvm.heap_fill, RESERVE_HEAP_BYTES);
+}
+
 // --- the heap ------------------------------------------------------------
 
 TEST_F(GcTest, HeapCollectionSlidesLiveObjectsDownInOrder) {
