@@ -295,12 +295,16 @@ Value bi_slot_exists_p(Value o, Value name) {
 namespace {
 
 // The cell of slot n of o, the instance brought up to date first; false
-// for a non-standard object or a missing slot.  o and n are rooted by the
-// caller, since the update runs Lisp.
+// for a non-standard object or a missing slot.  The update runs Lisp: o and
+// n are rooted meanwhile and read back afterwards.
 bool slot_of(Value* o, Value* n, Value* holder, uint32_t* loc) {
   if (!is_standard_object(*o)) return false;
+  root_push(o);
+  root_push(n);
   Value storage = up_to_date(*o);
-  return find_cell(storage, *n, holder, loc);
+  bool found = find_cell(storage, *n, holder, loc);
+  root_pop(2);
+  return found;
 }
 
 }  // namespace
@@ -309,11 +313,7 @@ bool slot_of(Value* o, Value* n, Value* holder, uint32_t* loc) {
 Value bi_slot_value(Value o, Value n) {
   Value holder;
   uint32_t loc;
-  root_push(&o);
-  root_push(&n);
-  bool found = slot_of(&o, &n, &holder, &loc);
-  root_pop(2);
-  if (!found) return slot_missing(o, n, FS_SLOT_VALUE);
+  if (!slot_of(&o, &n, &holder, &loc)) return slot_missing(o, n, FS_SLOT_VALUE);
   Value v = heap_word(holder, loc);
   return is_no_value(v) ? slot_unbound(o, n) : v;
 }
@@ -323,16 +323,11 @@ Value bi_set_slot_value(Value, Value) {
   Value o = arg(1), n = arg(2), v = arg(3);
   Value holder;
   uint32_t loc;
-  root_push(&o);
-  root_push(&n);
   root_push(&v);
-  if (!slot_of(&o, &n, &holder, &loc)) {
-    slot_missing(o, n, FS_SETF, &v);
-    root_pop(3);
-    return v;
-  }
-  root_pop(3);
-  heap_set_word(holder, loc, v);
+  bool found = slot_of(&o, &n, &holder, &loc);
+  if (!found) slot_missing(o, n, FS_SETF, &v);
+  root_pop();
+  if (found) heap_set_word(holder, loc, v);
   return v;
 }
 
@@ -340,11 +335,8 @@ Value bi_set_slot_value(Value, Value) {
 Value bi_slot_boundp(Value o, Value n) {
   Value holder;
   uint32_t loc;
-  root_push(&o);
-  root_push(&n);
-  bool found = slot_of(&o, &n, &holder, &loc);
-  root_pop(2);
-  if (!found) return bool_value(!nil_p(slot_missing(o, n, FS_SLOT_BOUNDP)));
+  if (!slot_of(&o, &n, &holder, &loc))
+    return bool_value(!nil_p(slot_missing(o, n, FS_SLOT_BOUNDP)));
   return bool_value(!is_no_value(heap_word(holder, loc)));
 }
 
@@ -353,14 +345,10 @@ Value bi_slot_makunbound(Value o, Value n) {
   Value holder;
   uint32_t loc;
   root_push(&o);
-  root_push(&n);
-  if (!slot_of(&o, &n, &holder, &loc)) {
-    slot_missing(o, n, FS_SLOT_MAKUNBOUND);
-    root_pop(2);
-    return o;
-  }
-  root_pop(2);
-  heap_set_word(holder, loc, UNBOUND_SLOT);
+  bool found = slot_of(&o, &n, &holder, &loc);
+  if (!found) slot_missing(o, n, FS_SLOT_MAKUNBOUND);
+  root_pop();
+  if (found) heap_set_word(holder, loc, UNBOUND_SLOT);
   return o;
 }
 

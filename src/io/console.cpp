@@ -326,16 +326,6 @@ void show_continuation_prompt(Window* w, uint32_t open) {
 // ---------------------------------------------------------------------------
 // Reading in line mode
 
-bool line_reserve(Window* w, uint32_t n) {
-  if (n <= w->line_capacity) return true;
-  uint32_t cap = std::max(n, w->line_capacity * 2 + 64);
-  void* p = std::realloc(w->line, cap);
-  if (!p) return false;
-  w->line = static_cast<uint8_t*>(p);
-  w->line_capacity = cap;
-  return true;
-}
-
 // Fill w->line with the next input line (line feed included when there is
 // one).  False at the end of input with nothing read.  Control-C while
 // waiting drops what was read of the line and prompts again.
@@ -355,7 +345,7 @@ bool read_plain_line(Window* w) {
       continue;
     }
     if (c < 0) break;
-    if (!line_reserve(w, w->line_length + 1)) break;
+    if (!window_line_reserve(w, w->line_length + 1)) break;
     if (c == '\n' && w->line_length > 0 && w->line[w->line_length - 1] == '\r')
       w->line_length--;  // CR LF counts as one line end
     w->line[w->line_length++] = uint8_t(c);
@@ -378,7 +368,7 @@ struct Suspended {
 // The line kept aside back into the window.
 void resume_line(Window* w, Suspended* keep) {
   uint32_t n = uint32_t(keep->line.size());
-  if (n && line_reserve(w, n)) std::memcpy(w->line, keep->line.data(), n);
+  if (n && window_line_reserve(w, n)) std::memcpy(w->line, keep->line.data(), n);
   w->line_length = n && w->line_capacity >= n ? n : 0;
   delete keep;
 }
@@ -573,7 +563,7 @@ int screen_read_line(Window* w) {
   if (n == 0 && prompted) prompt_armed = true;
   window_write_text(w, w->line, n);
   window_write_char(w, '\n');
-  if (line_reserve(w, n + 1)) w->line[w->line_length++] = '\n';
+  if (window_line_reserve(w, n + 1)) w->line[w->line_length++] = '\n';
   w->read_index = 0;
   Window* t = &con.windows[WIN_TERMINAL];
   t->paging = con.scroll_lock ? 1 : 0;

@@ -47,6 +47,10 @@ struct Window {
   Rect beneath_rect;
 };
 
+// Room for n bytes in w->line (the buffer at least doubles when it grows);
+// false when memory runs out.
+bool window_line_reserve(Window* w, uint32_t n);
+
 // Which back end console_init makes.
 enum ConsoleChoice : uint8_t {
   CONSOLE_AUTO,    // terminal when standard input and output are one, else line mode

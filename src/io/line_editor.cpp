@@ -2,12 +2,23 @@
 #include "io/line_editor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "object/thread.h"
 #include "io/history.h"
 #include "object/chartab.h"
+
+bool window_line_reserve(Window* w, uint32_t n) {
+  if (n <= w->line_capacity) return true;
+  uint32_t cap = std::max(n, w->line_capacity * 2 + 64);
+  void* p = std::realloc(w->line, cap);
+  if (!p) return false;
+  w->line = static_cast<uint8_t*>(p);
+  w->line_capacity = cap;
+  return true;
+}
 
 namespace {
 
@@ -32,16 +43,6 @@ EditState es;
 ConsoleDevice* dev() { return console_device(); }
 
 bool delimiter(uint8_t c) { return char_role(c) == CA_DELIMITER; }
-
-bool line_reserve(Window* w, uint32_t n) {
-  if (n <= w->line_capacity) return true;
-  uint32_t cap = std::max(n, w->line_capacity * 2 + 64);
-  void* p = std::realloc(w->line, cap);
-  if (!p) return false;
-  w->line = static_cast<uint8_t*>(p);
-  w->line_capacity = cap;
-  return true;
-}
 
 bool has_selection() { return es.anchor >= 0 && uint32_t(es.anchor) != es.pos; }
 uint32_t sel_start() { return std::min(uint32_t(es.anchor), es.pos); }
@@ -97,7 +98,7 @@ bool delete_selection(Window* w) {
 
 void insert_bytes(Window* w, const uint8_t* p, uint32_t n) {
   if (n == 0) return;
-  if (!line_reserve(w, w->line_length + n)) {
+  if (!window_line_reserve(w, w->line_length + n)) {
     dev()->beep();
     return;
   }
@@ -118,7 +119,7 @@ void type_char(Window* w, uint8_t c) {
 
 void set_line(Window* w, const std::vector<uint8_t>& text) {
   w->line_length = 0;
-  if (!line_reserve(w, uint32_t(text.size()))) return;
+  if (!window_line_reserve(w, uint32_t(text.size()))) return;
   if (!text.empty()) std::memcpy(w->line, text.data(), text.size());
   w->line_length = uint32_t(text.size());
   es.pos = w->line_length;

@@ -1089,6 +1089,22 @@ void break_after(Printer* P) {
 
 inline uint32_t mod_margin(Printer* P, uint32_t c) { return P->margin ? c % P->margin : c; }
 
+// The opening of a list laid out over lines: the parenthesis, kept on a
+// line with the start of the first element; returns the column after it.
+uint32_t open_laid_out(Printer* P, Value x) {
+  pc_add('(');
+  put_piece(P, head_width(P, car(x)));
+  P->depth++;
+  return mod_margin(P, column(P));
+}
+
+// Its closing parenthesis, and the indentation it had before.
+void close_laid_out(Printer* P, uint32_t saved_indent) {
+  P->depth--;
+  pc_add(')');
+  P->indent = saved_indent;
+}
+
 // List-of-lists layout (binding lists): elements one per line, aligned
 // after the opening parenthesis.
 void print_list_of_lists(Printer* P, Value x) {
@@ -1098,10 +1114,7 @@ void print_list_of_lists(Printer* P, Value x) {
   }
   root_push(&x);
   uint32_t saved = P->indent;
-  pc_add('(');
-  put_piece(P, head_width(P, car(x)));
-  P->indent = mod_margin(P, column(P));
-  P->depth++;
+  P->indent = open_laid_out(P, x);
   uint32_t count = 0, len = print_length();
   for (;;) {
     if (length_reached(count++, len)) break;
@@ -1111,9 +1124,7 @@ void print_list_of_lists(Printer* P, Value x) {
     x = cdr(x);
     walk_poll();
   }
-  P->depth--;
-  pc_add(')');
-  P->indent = saved;
+  close_laid_out(P, saved);
   root_pop();
 }
 
@@ -1218,11 +1229,8 @@ void print_code_layout(Printer* P, Value* xp, uint8_t L, uint32_t c, uint32_t n)
 void print_list_pretty(Printer* P, Value x) {
   root_push(&x);
   uint32_t saved = P->indent;
-  pc_add('(');
-  put_piece(P, head_width(P, car(x)));
-  uint32_t c = mod_margin(P, column(P));
+  uint32_t c = open_laid_out(P, x);
   P->indent = c;
-  P->depth++;
   Value op = car(x);
   uint8_t L = layout_of(op);
   if (L) {
@@ -1259,9 +1267,7 @@ void print_list_pretty(Printer* P, Value x) {
       walk_poll();
     }
   }
-  P->depth--;
-  pc_add(')');
-  P->indent = saved;
+  close_laid_out(P, saved);
   root_pop();
 }
 
