@@ -612,7 +612,10 @@ void make_device() {
 
 void at_exit() { console_shutdown(); }
 
+// The evaluator's poll: a size change signalled meanwhile, then the output
+// held back.
 void refresh() {
+  poll_resize();
   if (con.device) con.device->present();
 }
 

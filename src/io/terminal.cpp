@@ -63,7 +63,12 @@ void enter_screen() {
   write_all(saved.out_fd, kEnter, sizeof kEnter - 1);
 }
 
-void on_winch(int) { saved.resized = 1; }
+// Taken by the next read, or sooner by the evaluator's next poll, so that
+// long output goes on at the new size.
+void on_winch(int) {
+  saved.resized = 1;
+  interrupt_request(PENDING_CONSOLE);
+}
 
 // Output deferred by the present throttle is due: the evaluator's next
 // poll shows it.
@@ -253,6 +258,7 @@ bool TerminalDevice::size_changed(int* rows, int* cols) {
   }
   terminal_size(out_fd_, rows, cols);
   if (*rows == this->rows() && *cols == this->cols()) {
+    shown_valid_ = false;  // a terminal may clear or reflow its screen on any change
     present();
     return false;
   }
