@@ -3,11 +3,13 @@
 // terminal decoder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "io/console_device.h"
 #include "io/keyboard.h"
+#include "io/terminal.h"
 
 namespace {
 
@@ -131,6 +133,27 @@ TEST(ConsoleDevice, ResizeKeepsCellsWhereTheyWere) {
   EXPECT_EQ(d.cols(), 5);
   EXPECT_EQ(d.cell(1, 1).ch, 'x');
   EXPECT_EQ(d.cell(1, 4).ch, ' ');
+}
+
+// Output that is no terminal (a file, a pipe, a closed descriptor) has no
+// size to read: the console is 80 by 25 then.
+TEST(ConsoleDevice, ATerminalSizeThatCannotBeReadIs80By25) {
+  FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  int rows = 0, cols = 0;
+  TerminalDevice::terminal_size(fileno(f), &rows, &cols);
+  EXPECT_EQ(rows, 25);
+  EXPECT_EQ(cols, 80);
+  std::fclose(f);
+  rows = cols = 0;
+  TerminalDevice::terminal_size(-1, &rows, &cols);
+  EXPECT_EQ(rows, 25);
+  EXPECT_EQ(cols, 80);
+  // A device made on such output opens nothing and has that size.
+  TerminalDevice d(-1, -1);
+  EXPECT_FALSE(d.open());
+  EXPECT_EQ(d.rows(), 25);
+  EXPECT_EQ(d.cols(), 80);
 }
 
 TEST(ConsoleDevice, CursorShapeAndVisibilityReturnTheOldState) {
