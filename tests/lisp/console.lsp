@@ -55,6 +55,23 @@
 -> in
 => (0 2)
 
+;; Hidden windows: in line mode the flag alone is kept; the standard
+;; windows are always shown.
+(let ((w (make-window-stream 0 0 1 9)))
+  (list (window-visible-p w) (hide-window w) (window-visible-p w) (show-window w)
+        (window-visible-p w) (close w)))
+=> (T T NIL NIL T T)
+
+(hide-window *terminal-io*)
+!! 5170
+
+(list (show-window *terminal-io*) (window-visible-p %status-stream))
+=> (T T)
+
+(let ((was (warnings-pop-up t)))
+  (list (warnings-pop-up) (warnings-pop-up nil) (warnings-pop-up) (progn (warnings-pop-up was) t)))
+=> (T T NIL T)
+
 (close *terminal-io*)
 !! 5170
 
