@@ -16,10 +16,10 @@ trap 'rm -rf "$tmp"' EXIT
 
 # name | call | repetitions
 programs=(
-  "fact 1000|(fact 1000)|40"
-  "fact 5000|(fact 5000)|4"
-  "pi 2000 digits|(pi-digits 2000)|2"
-  "print 10000!|(decimal-length *f10000*)|10"
+  "fact 1000|(fact 1000)|100"
+  "fact 5000|(fact 5000)|20"
+  "pi 2000 digits|(pi-digits 2000)|3"
+  "print 10000!|(decimal-length *f10000*)|20"
 )
 setup="(defparameter *f10000* (fact 10000))"
 check="(print (list (mod (fact 1000) 1000000007) (mod (fact 5000) 1000000007) (pi-digits 2000) (decimal-length *f10000*)))"

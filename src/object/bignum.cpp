@@ -22,6 +22,7 @@
 #include "object/error_hook.h"
 #include "object/memory.h"
 #include "object/thread.h"
+#include "threads/safepoint.h"
 
 static_assert(std::is_same_v<Limb, mp_limb_t> && GMP_NUMB_BITS == 64,
               "limbs are GMP's 64-bit limbs without nail bits");
@@ -217,11 +218,18 @@ inline bool limb_aligned(const uint8_t* p) {
 }
 
 // A boxed integer of n >= 2 limbs, data not yet written, after a filler
-// that puts its limbs on an 8-byte boundary if the fill pointer is off one.
+// that puts its limbs on an 8-byte boundary if the fill pointer is off one
+// (the lock keeps other allocations from coming between; a collection in
+// between may still leave it off, which costs only a copy).  n is within
+// INT_MAX_LIMBS, so only the collector signals, and it gives the lock up
+// first.
 Value alloc_limbs_aligned(uint32_t n) {
+  world_lock();
   uint32_t off = uint32_t((reinterpret_cast<uintptr_t>(zvm.heap_base) + zvm.heap_fill + 8) % 8);
   if (off) mem_alloc_bytes(8 - off);  // a dead object of 10, 12 or 14 bytes
-  return alloc_limbs(n);
+  Value v = alloc_limbs(n);
+  world_unlock();
+  return v;
 }
 
 // The limbs of non-negative v for GMP: where they lie when aligned, else

@@ -587,11 +587,12 @@ void reset_caches() {
 // garbage quickly (large numbers, say): each heap collection walks the
 // whole world, so when one that a shortage started frees much less than
 // the world's size, and what it frees is most of what was allocated since
-// the last one, the room doubles, up to what 24-bit offsets reach.  When
-// the heap fills with data that stays, the room halves again.  The room
+// the last one, the room grows fourfold (a few steps reach the most),
+// up to what 24-bit offsets reach.  When the heap fills with data that
+// stays, the room halves again.  The room
 // is the block's capacity beyond the header's, so it is never saved.
 constexpr uint32_t HEAP_CAP_LIMIT = 0xFFFFF0;
-constexpr uint32_t ROOM_FIRST = 65536;
+constexpr uint32_t ROOM_FIRST = 262144;
 // Collections are cheap enough once each frees this many times the bytes
 // it walks.
 constexpr uint32_t ROOM_RETURN = 4;
@@ -626,7 +627,7 @@ uint32_t new_heap_room(uint32_t u, uint32_t n) {
   uint64_t allocated = fill - (fill_after_collection <= fill ? fill_after_collection : 8);
   uint64_t world = uint64_t(zvm.cons_cap) * 8 + u + uint64_t(zvm.sym_count) * SYM_ENTRY;
   if (2 * freed < allocated) return room / 2;
-  if (freed < ROOM_RETURN * world) return room < ROOM_FIRST ? ROOM_FIRST : 2 * room;
+  if (freed < ROOM_RETURN * world) return room < ROOM_FIRST ? ROOM_FIRST : 4 * room;
   return room;
 }
 
