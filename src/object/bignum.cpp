@@ -276,61 +276,87 @@ Value finish_nonnegative(Value v, uint32_t n, const Limb* r, uint32_t len) {
 // The result object of n limbs for an operation on a and b, which stay
 // rooted while it is allocated; NO_VALUE when n is beyond the limit (the
 // general path reports it).
-Value alloc_result(uint32_t n, Value* a, Value* b) {
+Value alloc_result(uint64_t n, Value* a, Value* b) {
   if (n > INT_MAX_LIMBS) return NO_VALUE;
   root_push(a);
   root_push(b);
-  Value v = alloc_limbs_aligned(n);
+  Value v = alloc_limbs_aligned(uint32_t(n));
   root_pop(2);
   return v;
 }
 
-// a + b or a - b (a >= b) for non-negative a and b.
+// The bits of non-negative v.
+uint64_t nonnegative_bits(Value v) {
+  uint32_t m = int_size(v);
+  while (m > 1 && int_limb(v, m - 1) == 0) m--;
+  return 64 * uint64_t(m - 1) + uint64_t(std::bit_width(int_limb(v, m - 1)));
+}
+
+// Limbs for a non-negative result of at most `bits` bits, its sign bit
+// included: the exact length unless the result falls short of its bound,
+// so that a cut (and a filler) is rare.
+uint64_t limbs_for_bits(uint64_t bits) { return std::max<uint64_t>(bits / 64 + 1, 2); }
+
+// a + b, or a - b when a >= b, for non-negative a and b.  GMP writes as
+// many limbs as the longer argument has and hands back the carry, which
+// the bound leaves room for whenever it is not zero.
 Value add_or_subtract_nonnegative(Value a, Value b, bool subtract) {
-  uint32_t n = std::max(int_size(a), int_size(b)) + 1;
+  uint64_t ba = nonnegative_bits(a), bb = nonnegative_bits(b);
+  uint64_t n = limbs_for_bits(subtract ? ba : std::max(ba, bb) + 1);
+  uint32_t sa = int_size(a), sb = int_size(b);
   Value v = alloc_result(n, &a, &b);
   if (is_no_value(v)) return add_or_subtract(a, b, subtract);
-  Limb* s = int_scratch(3 * uint64_t(n));
+  Limb* s = int_scratch(uint64_t(sa) + sb + n);
   uint32_t ma, mb;
   const Limb* xa = nonnegative_limbs(a, s, &ma);
-  const Limb* xb = nonnegative_limbs(b, s + n, &mb);
-  Limb* r = result_limbs(v, s + 2 * n);
-  uint32_t len;
-  if (subtract) {
-    if (mb == 0)
-      std::memcpy(r, xa, 8u * ma);
-    else
-      mpn_sub(r, xa, ma, xb, mb);
-    len = ma;
-  } else {
-    if (ma < mb) {
-      std::swap(xa, xb);
-      std::swap(ma, mb);
-    }
-    if (mb == 0) {
-      std::memcpy(r, xa, 8u * ma);
-      r[ma] = 0;
-    } else {
-      r[ma] = mpn_add(r, xa, ma, xb, mb);
-    }
-    len = ma + 1;
+  const Limb* xb = nonnegative_limbs(b, s + sa, &mb);
+  Limb* r = result_limbs(v, s + sa + sb);
+  if (!subtract && ma < mb) {
+    std::swap(xa, xb);
+    std::swap(ma, mb);
   }
-  return finish_nonnegative(v, n, r, len);
+  Limb carry = 0;
+  if (mb == 0)
+    std::memcpy(r, xa, 8u * ma);
+  else if (subtract)
+    mpn_sub(r, xa, ma, xb, mb);
+  else
+    carry = mpn_add(r, xa, ma, xb, mb);
+  uint32_t len = ma;
+  if (carry) r[len++] = carry;
+  return finish_nonnegative(v, uint32_t(n), r, len);
 }
 
 Value multiply_nonnegative(Value a, Value b) {
-  uint32_t na = int_size(a), nb = int_size(b);
-  uint32_t n = na + nb + 1;
+  uint64_t ba = nonnegative_bits(a), bb = nonnegative_bits(b);
+  if (ba == 0 || bb == 0) return make_fixnum(0);
+  uint64_t n = limbs_for_bits(ba + bb);
+  uint32_t sa = int_size(a), sb = int_size(b);
+  // A product of two many-limb numbers is written in full, ma + mb limbs.
+  uint64_t full = (ba + 63) / 64 + (bb + 63) / 64;
+  if (ba > 64 && bb > 64) n = std::max(n, full);
   Value v = alloc_result(n, &a, &b);
   if (is_no_value(v)) return NO_VALUE;
-  Limb* s = int_scratch(uint64_t(na) + nb + n);
+  Limb* s = int_scratch(uint64_t(sa) + sb + n);
   uint32_t ma, mb;
   const Limb* xa = nonnegative_limbs(a, s, &ma);
-  const Limb* xb = nonnegative_limbs(b, s + na, &mb);
-  if (ma == 0 || mb == 0) return make_fixnum(0);
-  Limb* r = result_limbs(v, s + na + nb);
-  multiply_magnitudes(r, xa, ma, xb, mb, a == b);
-  return finish_nonnegative(v, n, r, ma + mb);
+  const Limb* xb = nonnegative_limbs(b, s + sa, &mb);
+  Limb* r = result_limbs(v, s + sa + sb);
+  uint32_t len;
+  if (ma == 1 || mb == 1) {
+    // By one limb: GMP writes the longer one's length and the carry.
+    if (ma == 1) {
+      std::swap(xa, xb);
+      std::swap(ma, mb);
+    }
+    Limb carry = mpn_mul_1(r, xa, ma, xb[0]);
+    len = ma;
+    if (carry) r[len++] = carry;
+  } else {
+    multiply_magnitudes(r, xa, ma, xb, mb, a == b);
+    len = ma + mb;
+  }
+  return finish_nonnegative(v, uint32_t(n), r, len);
 }
 }  // namespace
 
