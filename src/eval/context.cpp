@@ -197,3 +197,30 @@ void end_of_file(Value stream, bool error_p) {
   }
   lisp_error(E_EOF, stream);
 }
+
+// ---------------------------------------------------------------------------
+// Descent guards
+
+bool run_descent_guarded(void (*body)(void* data), void* data) {
+  Context cx;
+  context_push(&cx, CX_DESCENT);
+  if (setjmp(cx.resume) == 0) {
+    body(data);
+    context_pop(&cx);
+    return true;
+  }
+  context_pop(&cx);
+  return false;
+}
+
+void descent_exhausted() {
+  ThreadState* ts = zvts;
+  uint16_t guard = 0;
+  for (uint16_t i = ts->zvdincxt; i; i = stack_entry(i).link) {
+    uint16_t flags = context_flags(i);
+    if (flags & CX_LISTENER) break;
+    if (flags & CX_DESCENT) guard = i;
+  }
+  if (guard) throw_to(TC_DESCENT, guard);
+  stack_exhausted();
+}

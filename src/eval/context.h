@@ -25,6 +25,7 @@
 enum : uint16_t {
   CX_LISTENER = 0x0002,
   CX_DEBUGGER = 0x0004,
+  CX_DESCENT = 0x0008,  // the outermost entry of a read or a print
   CX_ERRCATCH = 0x0010,
   CX_BLOCKLIKE = 0x0020,
   CX_RESTART = 0x0040,
@@ -49,6 +50,7 @@ enum : uint16_t {
   TC_CLEANUP = 0x0800,
   TC_GO = 0x1000,
   TC_THROW = 0x2000,
+  TC_DESCENT = 0x4000,  // a read or print went as deep as the stacks allow
 };
 
 // The context record.  Field order follows the saved thread state: frame
@@ -103,6 +105,17 @@ void return_to_error_context(uint32_t index);
 using CleanupBody = Value (*)(void* data);
 using CleanupFn = void (*)(int flag, void* data);
 uint16_t establish_cleanup(CleanupBody body, CleanupFn cleanup, uint16_t kind, void* data);
+
+// The reader and the printer go down one native call per level of the
+// data.  Their outermost entries run under a descent guard: where the
+// stacks run short (check_descent), the whole read or print is left to its
+// guard, and error 38 is signalled there, with the room it had on entry
+// for the handlers and a break loop.  run_descent_guarded runs body(data)
+// under a guard and returns false when it was left so; the caller puts
+// back what the body left undone and signals the error.  Guards are looked
+// for out to the nearest listener.
+bool run_descent_guarded(void (*body)(void* data), void* data);
+[[noreturn]] void descent_exhausted();
 
 // Guarded entries: a named block keeps its name, a catch its tag and a
 // tag body (flag 0x1000, loops included) its body list in the entry just

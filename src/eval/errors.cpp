@@ -33,7 +33,6 @@ enum : uint32_t { HDR_COLOUR_ERROR = 24, HDR_COLOUR_WARNING = 26 };
 constexpr uint32_t SIGNAL_ROOM = 24;
 
 constexpr uint32_t MSG_STACK = 38;
-constexpr uint32_t E_STACK_FATAL = 0x800;
 
 Value colour(uint32_t off) { return make_fixnum(hdr_u16(off)); }
 
@@ -247,7 +246,7 @@ Value signal_error(uint32_t code, const Value* objects) {
   clear_keyword_slots();
   ts->error_flag = 1;
   if ((code & 0xFF) == MSG_STACK && ts->septr < SIGNAL_ROOM) fatal_stack_error();
-  if (code == E_STACK_FATAL) fatal_stack_error();
+  if (code == ERR_STACK_NO_ROOM) fatal_stack_error();
   uint32_t top = push_message(MSG_ERROR, HDR_COLOUR_ERROR, code, objects);
   Value condition = condition_signal(COND_ERROR, make_fixnum(int32_t(code)), top, NIL);
   if (cons_p(condition)) return resolved(top, car(condition));

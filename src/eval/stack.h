@@ -105,6 +105,22 @@ inline void check_native_stack() {
   if (reinterpret_cast<uintptr_t>(&probe) < zvts->native_floor) native_stack_exhausted();
 }
 
+// The check of the reader and the printer at each level they go down:
+// they stop while an eighth of either stack is still free above its
+// reserve, and short of the native floor, and leave to their descent
+// guard (eval/context.h), which signals error 38.
+constexpr uintptr_t DESCENT_NATIVE_MARGIN = 64 * 1024;
+[[noreturn]] void descent_exhausted();  // eval/context.h
+inline void check_descent() {
+  ThreadState* ts = zvts;
+  if (ts->septr <= ts->stack_reserve + ts->stack_top / 8u ||
+      ts->root_cap - ts->root_count <= ts->root_reserve + ts->root_cap / 8u)
+    descent_exhausted();
+  char probe;
+  if (reinterpret_cast<uintptr_t>(&probe) < ts->native_floor + DESCENT_NATIVE_MARGIN)
+    descent_exhausted();
+}
+
 // Native stack needed for a Lisp stack of `entries` entries.
 size_t native_stack_bytes(uint32_t entries);
 // Run fn(data) on a fresh native thread with a stack of `bytes` bytes (0:

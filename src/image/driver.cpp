@@ -355,7 +355,7 @@ void driver_set_reserves() {
   zvm.cons_reserve = zvm.cons_cap / 16;
   mem_arm_reserve();
   zvts->stack_reserve = n / 4;
-  zvts->root_reserve = n / 4;
+  zvts->root_reserve = zvts->root_cap / 4;
 }
 
 void driver_init_once() {

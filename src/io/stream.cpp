@@ -592,7 +592,9 @@ Value stream_read_with(ReaderFn fn, Value stream, uint32_t flags, Value eof_valu
   ReaderCounters saved = reader_save_counters();
   if (flags & RD_TOP_LEVEL) reader_restore_counters(ReaderCounters{});
   Context cx;
-  context_push(&cx, uint16_t(CX_BLOCKLIKE | flags));
+  // A top-level read is the reader's descent guard.
+  uint16_t guard = (flags & RD_TOP_LEVEL) ? CX_DESCENT : 0;
+  context_push(&cx, uint16_t(CX_BLOCKLIKE | guard | flags));
   // The guarded stream lies just below the context, the eof value below
   // it: the stack keeps both where the collector sees them, and they are
   // read back from there after a throw instead of from locals.
@@ -608,6 +610,7 @@ Value stream_read_with(ReaderFn fn, Value stream, uint32_t flags, Value eof_valu
   Value eof = zvts->stack[cx.index - 2].arg;
   context_pop(&cx);
   reader_restore_counters(saved);
+  if (code == TC_DESCENT) lisp_fatal_error(E_STACK);
   if (code == TC_CONSOLE) {
     uint16_t next = find_context(CX_LISTENER_DEBUG);
     if (!next) throw_to_listener();

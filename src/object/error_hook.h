@@ -16,6 +16,9 @@ constexpr uint32_t ERR_TOO_MANY_ARGS = 4148;
 constexpr uint32_t ERR_BAD_GC_ARG = 4146;
 constexpr uint32_t ERR_VECTOR_TOO_LONG = 4171;
 constexpr uint32_t ERR_WRONG_TYPE = 5170;
+// Kernel-internal: a stack with no room left even for the error's message;
+// the signaller reports the overflow and goes back to the top level.
+constexpr uint32_t ERR_STACK_NO_ROOM = 0x800;
 // Kernel-internal: a built-in whose routine is not in this kernel yet.
 constexpr uint32_t ERR_NOT_IMPLEMENTED = 0x1000 | 24;
 

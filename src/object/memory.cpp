@@ -134,9 +134,13 @@ static bool allocate_stacks(ThreadState* ts) {
   uint32_t n = hdr_u32(HDR_STACK_N);
   if (n == 0 || n > 32767) return false;
   if (!ts->root_base) {
-    ts->root_base = static_cast<Value**>(std::calloc(n, sizeof(Value*)));
+    // Native code keeps a few roots for each level of the reader's and the
+    // printer's descent, so that the Lisp stack, not this one, decides
+    // how deep they go.
+    uint32_t cap = ROOTS_PER_STACK_N * n;
+    ts->root_base = static_cast<Value**>(std::calloc(cap, sizeof(Value*)));
     if (!ts->root_base) return false;
-    ts->root_cap = n;
+    ts->root_cap = cap;
     ts->root_count = 0;
   }
   if (!ts->stack) {

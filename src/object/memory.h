@@ -35,6 +35,9 @@ bool window_extend(uint32_t offset, uint32_t bytes);
 // largest of the initial capacity, start_cells and needed_cells cells and
 // shrinks 256 cells at a time to needed_cells until the window has room.
 int mem_allocate_areas(uint32_t needed_cells, bool full, uint32_t start_cells = 0);
+// The root-pointer stack has this many slots for each unit of the stack
+// size N (the Lisp stack has two entries).
+constexpr uint32_t ROOTS_PER_STACK_N = 4;
 // Free the world (free_world) and, unless keep_stacks, the calling thread's
 // Lisp stack and root-pointer stack.
 void mem_free_areas(bool keep_stacks, bool free_world);

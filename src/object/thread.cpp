@@ -12,7 +12,11 @@
 ThreadState zv_first_thread;
 thread_local ThreadState* zvts = &zv_first_thread;
 
+// Reached only by native code that goes down without checking the
+// reserves (the evaluator, the reader and the printer do): the session
+// goes on at its top level, where there is one.
 void root_overflow() {
+  zv_error(ERR_STACK_NO_ROOM);
   fatal_prepare();
   std::printf("Error: root-pointer stack overflow in thread zv%u\n", zvts->thread_number);
   std::fflush(stdout);

@@ -18,6 +18,7 @@
 #include "builtins/hash_tables.h"
 #include "builtins/numbers.h"
 #include "builtins/table.h"
+#include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/stack.h"
@@ -1061,24 +1062,28 @@ void print_list_plain(Printer* P, Value x, uint32_t brace) {
     uint32_t d = last_chain_depth(x, 4);
     if (d > 3) braced = true, inner = d;
   }
-  root_push(&x);
+  // The rest of the list is kept on the Lisp stack: nested lists take the
+  // printer as deep as that stack allows.
+  uint16_t at = push_anon(x);
   pc_add(braced ? '{' : '(');
   P->depth++;
   uint32_t count = 0, len = print_length();
   for (;;) {
     if (length_reached(count++, len)) break;
+    x = stack_entry(at).arg;
     print_obj(P, car(x), nil_p(cdr(x)) ? inner : 0, false);
+    x = stack_entry(at).arg;
     if (!list_goes_on(P, x)) break;
     separator(P);
-    x = cdr(x);
-    walk_poll();  // x is rooted: a circular list prints until Control-C
+    stack_entry(at).arg = cdr(stack_entry(at).arg);
+    walk_poll();  // the rest is on the Lisp stack: a circular list prints until Control-C
   }
   P->depth--;
   if (braced)
     pc_add('}');
   else if (brace == 0)
     pc_add(')');
-  root_pop();
+  pop_to(uint16_t(at + 1));
 }
 
 // One element per line: the element, then a separator and a forced break.
@@ -1435,7 +1440,7 @@ void print_header_array(Printer* P, Value h) {
 }
 
 void print_obj(Printer* P, Value x, uint32_t brace, bool nil_as_list) {
-  check_native_stack();
+  check_descent();
   if (arr_is_header(x)) return print_header_array(P, x);
   if (nil_p(x)) {
     if (nil_as_list)
@@ -1478,7 +1483,9 @@ uint32_t right_margin(Value s) {
 // ---------------------------------------------------------------------------
 // The print entry
 
-void print_object(Value obj, Value stream, uint32_t flags) {
+namespace {
+
+void print_entry(Value obj, Value stream, uint32_t flags) {
   if (!is_stream(stream) || !stream_is_output(stream)) {
     zv_error(E_NOT_OUTPUT, stream);
     return;
@@ -1533,6 +1540,30 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   unbind_to(mark);
   pop_to(mark);
   root_pop(2);
+}
+
+struct GuardedPrint {
+  Value obj, stream;
+  uint32_t flags;
+};
+
+void guarded_print(void* data) {
+  GuardedPrint* g = static_cast<GuardedPrint*>(data);
+  print_entry(g->obj, g->stream, g->flags);
+}
+
+}  // namespace
+
+// A print inside another (a print function's) runs in the outer one's
+// descent guard.
+void print_object(Value obj, Value stream, uint32_t flags) {
+  if (live_outer_entry()) return print_entry(obj, stream, flags);
+  GuardedPrint g{obj, stream, flags};
+  ActiveEntry saved = pr_active;
+  if (run_descent_guarded(guarded_print, &g)) return;
+  pr_active = saved;
+  pb.len = 0;
+  lisp_fatal_error(E_STACK);
 }
 
 Value print_to_string(Value obj, uint32_t flags) {

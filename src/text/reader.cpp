@@ -10,11 +10,12 @@
 #include <type_traits>
 
 #include "builtins/hash_tables.h"
-#include "builtins/list_builder.h"
 #include "builtins/table.h"
+#include "eval/context.h"
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
+#include "eval/stack.h"
 #include "object/bignum.h"
 #include "object/chartab.h"
 #include "object/memory.h"
@@ -557,6 +558,7 @@ bool call_macro_char(Value s, int c, Value* out) {
 // Read object
 
 Value read_object(Value s, uint32_t flags) {
+  check_descent();
   root_push(&s);
   Value result = NIL;
   for (;;) {
@@ -661,12 +663,23 @@ void reader_give_back(const void* buffer) {
 // A form for the listener starts with the reader's counters afresh: a
 // break level may have been entered from within a read, say one skipping
 // a form after #+, whose state must not carry over to what is typed.
+struct ListenerRead {
+  Value stream, form;
+};
+
+void listener_read(void* data) {
+  ListenerRead* r = static_cast<ListenerRead*>(data);
+  r->form = read_object(r->stream, RD_TOP_LEVEL);
+}
+
 Value read_listener_form(Value stream) {
   ReaderCounters outer = reader_save_counters();
   reader_restore_counters(ReaderCounters{});
-  Value form = read_object(stream, RD_TOP_LEVEL);
+  ListenerRead r{stream, NIL};
+  bool read = run_descent_guarded(listener_read, &r);
   reader_restore_counters(outer);
-  return form;
+  if (!read) lisp_fatal_error(E_STACK);
+  return r.form;
 }
 
 int reader_syntax_class(int c) { return c < 0 ? SC_EOF : class_of_entry(table_entry(c)); }
@@ -784,6 +797,27 @@ uint32_t char_name_copy(Value ch, char* out, uint32_t cap) {
 
 namespace {
 
+// The reader's list builder keeps head and tail on the Lisp stack, not
+// as roots: nested lists take the reader as deep as that stack allows.
+struct DeepListBuilder {
+  uint16_t at = 0;  // the head's entry; the tail's is the next one pushed
+  void open() {
+    at = push_anon(NIL);
+    push_anon(NIL);
+  }
+  Value head() const { return stack_entry(at).arg; }
+  Value tail() const { return stack_entry(at - 1u).arg; }
+  void add(Value x) {
+    Value cell = cons(x, NIL);
+    if (nil_p(head()))
+      stack_entry(at).arg = cell;
+    else
+      set_cdr(tail(), cell);
+    stack_entry(at - 1u).arg = cell;
+  }
+  void close() { pop_to(uint16_t(at + 1)); }
+};
+
 // ( and {: the elements up to the closing marker; a dot before the last.
 Value read_list(Value s, Value ch) {
   if ((ch & 0xFF) == '{') {
@@ -793,7 +827,7 @@ Value read_list(Value s, Value ch) {
     rd.parens[rd.brace_level]++;
   }
   root_push(&s);
-  ListBuilder b;
+  DeepListBuilder b;
   b.open();
   for (;;) {
     Value x = read_object(s, RD_IN_LIST);
@@ -802,13 +836,13 @@ Value read_list(Value s, Value ch) {
       b.add(x);
       continue;
     }
-    if (nil_p(b.head)) bad_char('.');
+    if (nil_p(b.head())) bad_char('.');
     Value rest = read_object(s, 0);
-    set_cdr(b.tail, rest);
+    set_cdr(b.tail(), rest);
     if (read_object(s, RD_IN_LIST) != MARK_CLOSE) bad_char('.');
     break;
   }
-  Value list = b.head;
+  Value list = b.head();
   b.close();
   root_pop();
   return list;
@@ -918,7 +952,7 @@ Value second(Value list) { return cons_p(cdr(list)) ? car(cdr(list)) : NIL; }
 // dotted tail, a dotted unquote or a splice ends the walk.
 Value backquote_list(Value x) {
   root_push(&x);
-  ListBuilder b;
+  DeepListBuilder b;
   b.open();
   uint32_t op = FS_LIST;
   Value last = NO_VALUE;
@@ -949,11 +983,11 @@ Value backquote_list(Value x) {
     b.add(backquote_expand(e));
   }
   Value result;
-  if (last != NO_VALUE && nil_p(b.head)) {
+  if (last != NO_VALUE && nil_p(b.head())) {
     result = last;  // a splice or unquote first: it is the whole form
   } else {
     if (last != NO_VALUE) b.add(last);
-    result = cons(make_symbol(op), b.head);
+    result = cons(make_symbol(op), b.head());
   }
   root_pop();
   b.close();
@@ -962,6 +996,7 @@ Value backquote_list(Value x) {
 }
 
 Value backquote_expand(Value x) {
+  check_descent();
   if (tag_of(x) == TAG_VECTOR && is_simple_vector(x)) {
     Value e = backquote_list(mem_vector_to_list(x, 0));
     root_push(&e);

@@ -54,6 +54,38 @@ session "$setup"$'(read-from-string "(a {b ! c} d)")\n)\n(+ 1 2)\n,abort\n,conti
 expect_lines "a continued read keeps its braces" 0 "in a read" "Break level 2" \
   "Break level 1" $'\n(A (B BANG C) D)\n' $'\n3\n'
 
+# --- Deep data in the reader and the printer -----------------------------
+
+# Typed at the listener, and read from strings, nested as deep as the Lisp
+# stack allows; deeper, an ordinary STORAGE-CONDITION (error 38) that a
+# handler takes, or a break loop, and the session goes on.
+deep=$(printf '(%.0s' $(seq 8193))$(printf ')%.0s' $(seq 8193))
+session "(length '$deep)"$'\n(+ 1 2)\n'
+expect_lines "8193 parentheses typed" 0 $'\n1\n' $'\n3\n'
+parens() { echo "(concatenate 'string (make-string $1 :initial-element #\\() (make-string $1 :initial-element #\\)))"; }
+session "(length (read-from-string $(parens 20000)))"$'\n(+ 1 2)\n'
+expect_lines "20000 parentheses read" 0 $'\n1\n' $'\n3\n'
+session "(read-from-string $(parens 100000))"$'\n(+ 1 2)\n'
+expect_lines "100000 parentheses read" 1 "Error: Lisp stack overflow" "Break level 1" $'\n3\n'
+session $'(handler-case (read-from-string (make-string 100000 :initial-element #\\\')) (storage-condition () :deep))\n(+ 1 2)\n'
+expect_lines "100000 quote marks" 0 $'\n:DEEP\n' $'\n3\n'
+
+# A list nested 40000 deep prints; 100000 deep, each way of printing it
+# signals the error and the session goes on.
+nest=$'(defvar *x* nil)\n(defun nest (n) (setq *x* nil) (dotimes (i n) (setq *x* (list *x*))) n)\n'
+session "$nest"$'(nest 40000)\n(length (prin1-to-string *x*))\n(+ 1 2)\n'
+expect_lines "a list 40000 deep prints" 0 $'\n80003\n' $'\n3\n'
+session "$nest"$'(nest 100000)\n(handler-case (prin1-to-string *x*) (storage-condition () 1))
+(handler-case (format nil "~S" *x*) (storage-condition () 2))
+(handler-case (write-to-string *x* :escape nil) (storage-condition () 3))
+(handler-case (princ *x*) (storage-condition () 4))
+(list (handler-case (car *x*) (storage-condition () 5)))
+*x*
+(+ 1 2)
+'
+expect_lines "a list 100000 deep" 1 $'\n1\n' $'\n2\n' $'\n3\n' $'\n4\n' \
+  "Error: Lisp stack overflow" "Break level 1" "Error: Lisp stack overflow" "Break level 2" $'\n3\n'
+
 # --- Images that cannot start ------------------------------------------
 
 # expect_only_bad_start NAME LABEL: the two bad-start lines are all the
