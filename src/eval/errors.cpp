@@ -58,13 +58,29 @@ uint32_t entries_to_array(uint32_t lo, uint32_t hi, Value* v, uint32_t cap) {
   return n;
 }
 
+// Bind a printer limit to the one messages print with, unless the limit
+// in force is already as tight.
+void bind_message_limit(uint32_t sym, uint32_t message_sym) {
+  Value limit = sym_value(message_sym), now = sym_value(sym);
+  if (!is_fixnum(limit) || (is_fixnum(now) && fixnum_value(now) <= fixnum_value(limit))) return;
+  bind_special(sym, limit);
+}
+
 // Print the entries from hi - 1 down to lo: the first is the control
-// string, the rest its arguments.
+// string, the rest its arguments, which print within the message limits
+// of level and length, so that circular or very deep data in an error
+// ends.
 void print_entries(Value stream, uint32_t lo, uint32_t hi) {
   if (hi <= lo) return;
   Value v[16];
   uint32_t n = entries_to_array(lo, hi, v, 16);
+  ThreadState* ts = zvts;
+  uint32_t limit = ts->septr;
+  bind_message_limit(FS_PRINT_LEVEL, FS_MESSAGE_PRINT_LEVEL);
+  bind_message_limit(FS_PRINT_LENGTH, FS_MESSAGE_PRINT_LENGTH);
   emit_formatted(stream, v[0], n - 1, v + 1);
+  unbind_to(limit);
+  ts->septr = static_cast<uint16_t>(limit);
 }
 
 Value error_stream() { return sym_value(FS_ERROR_OUTPUT); }
@@ -410,8 +426,8 @@ void print_message(uint32_t sym, uint32_t code, const Value* objects) {
   ThreadState* ts = zvts;
   uint32_t limit = ts->septr;
   if (code & 0x100) {
-    bind_special(FS_PRINT_LEVEL, sym_value(FS_MESSAGE_PRINT_LEVEL));
-    bind_special(FS_PRINT_LENGTH, sym_value(FS_MESSAGE_PRINT_LENGTH));
+    bind_message_limit(FS_PRINT_LEVEL, FS_MESSAGE_PRINT_LEVEL);
+    bind_message_limit(FS_PRINT_LENGTH, FS_MESSAGE_PRINT_LENGTH);
   }
   Value stream = sym_value(sym ? sym : FS_STANDARD_OUTPUT);
   uint32_t n = err_object_count(code);

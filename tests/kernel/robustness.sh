@@ -86,6 +86,17 @@ session "$nest"$'(nest 100000)\n(handler-case (prin1-to-string *x*) (storage-con
 expect_lines "a list 100000 deep" 1 $'\n1\n' $'\n2\n' $'\n3\n' $'\n4\n' \
   "Error: Lisp stack overflow" "Break level 1" "Error: Lisp stack overflow" "Break level 2" $'\n3\n'
 
+# --- Circular and deep data in error messages ----------------------------
+
+ring=$'(defvar *c* (list 1 2 3))\n(progn (setf (cdddr *c*) *c*) nil)\n'
+session "$ring"$'(ignore-errors (rem *c* 1))\n(rem *c* 1)\n(error "bad ~S" *c*)\n(+ 1 2)\n'
+expect_lines "a circular list in error messages" 1 $'\nNIL\n' \
+  "Error: The argument (1 2 3 1 2 3 1 2 3 1 2 3 1 2 3 1 2 3 1 2 ...) is of the wrong type" \
+  "Error: bad (1 2 3 1 2 3 1 2 3 1 2 3 1 2 3 1 2 3 1 2 ...)" "Break level 2" $'\n3\n'
+session "$nest"$'(nest 100000)\n(ignore-errors (car *x*) (rem *x* 1))\n(rem *x* 1)\n(+ 1 2)\n'
+expect_lines "a deep list in an error message" 1 $'\nNIL\n' \
+  "Error: The argument ((((((#)))))) is of the wrong type" "Break level 1" $'\n3\n'
+
 # --- Images that cannot start ------------------------------------------
 
 # expect_only_bad_start NAME LABEL: the two bad-start lines are all the
