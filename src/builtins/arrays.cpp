@@ -143,11 +143,11 @@ bool take_dimensions(Value spec, Shape* s) {
   return true;
 }
 
-// Number of conses of a proper list; -1 for a dotted one.
+// Number of conses of a proper list; -1 for a dotted or circular one.
 int64_t proper_length(Value list) {
-  int64_t n = 0;
-  for (; cons_p(list); list = cdr(list)) n++;
-  return nil_p(list) ? n : -1;
+  Value end;
+  int64_t n = list_conses(list, &end);
+  return nil_p(end) ? n : -1;
 }
 
 // Initial contents of a string of n characters: a string of that length,

@@ -62,11 +62,7 @@ Value copy_cells(Value list, int64_t limit, Value* rest) {
   return r;
 }
 
-uint32_t cons_count(Value list) {
-  uint32_t n = 0;
-  for (; cons_p(list); list = cdr(list)) n++;
-  return n;
-}
+uint32_t cons_count(Value list) { return list_walk_length(list); }
 
 // ---------------------------------------------------------------------------
 // Accessors.  The steps of a composed accessor apply right to left, as its
@@ -146,6 +142,7 @@ Value bi_append(Value, Value) {
       root_pop(3);
       return wrong_type(cur);
     }
+    list_walk_length(cur);
     for (; cons_p(cur); cur = cdr(cur)) b.add(car(cur));
   }
   Value r = b.close(arg(n));
@@ -155,6 +152,7 @@ Value bi_append(Value, Value) {
 
 Value bi_copy_list(Value x, Value) {
   if (!is_cons(x)) return x;
+  list_walk_length(x);
   Value rest;
   Value r = copy_cells(x, -1, &rest);
   if (!nil_p(rest)) {  // a dotted tail is the copy's tail
@@ -314,7 +312,11 @@ Value bi_endp(Value x, Value) {
   return wrong_type(x);
 }
 
-Value bi_list_length(Value x, Value) { return mem_make_integer(cons_count(value_check(x))); }
+// NIL for a circular list.
+Value bi_list_length(Value x, Value) {
+  int64_t n = list_conses(value_check(x));
+  return n < 0 ? NIL : mem_make_integer(n);
+}
 
 namespace {
 
@@ -352,10 +354,14 @@ Value bi_last(Value, Value) {
   if (!ok) return wrong_type(bad);
   if (n <= 0 || nil_p(list)) return NIL;
   Value lead = nthcdr_walk(n, list);
+  RingWatch ring(lead);
+  root_push(&ring.slow);
   for (; cons_p(lead); lead = cdr(lead)) {
     list = cdr(list);
+    if (ring.round(cdr(lead))) fail_circular(arg(1));
     walk_poll(&lead, &list);
   }
+  root_pop();
   return list;
 }
 
@@ -363,12 +369,16 @@ Value bi_member_eql(Value item, Value list) { return member_eql(item, list); }
 
 // Association by identity: the first cons element whose car is item.
 Value bi_assq(Value item, Value alist) {
+  RingWatch ring(alist);
+  root_push(&ring.slow);
   for (; cons_p(alist); alist = cdr(alist)) {
     Value e = car(alist);
-    if (cons_p(e) && lisp_eq(car(e), item)) return e;
+    if (cons_p(e) && lisp_eq(car(e), item)) break;
+    if (ring.round(cdr(alist))) fail_circular(alist);
     walk_poll(&item, &alist);
   }
-  return NIL;
+  root_pop();
+  return cons_p(alist) ? car(alist) : NIL;
 }
 
 // (ASSOC item alist &key test test-not key): test(item, key(car)).
@@ -377,21 +387,26 @@ Value bi_assoc(Value, Value) {
   Value cur = arg(2);
   if (tk_plain(tk)) {
     Value item = arg(1);
+    RingWatch ring(cur);
+    root_push(&ring.slow);
     for (; cons_p(cur); cur = cdr(cur)) {
       Value e = car(cur);
-      if (cons_p(e) && lisp_eql(item, car(e))) return e;
+      if (cons_p(e) && lisp_eql(item, car(e))) break;
+      if (ring.round(cdr(cur))) fail_circular(arg(2));
       walk_poll(&item, &cur);
     }
-    return NIL;
+    root_pop();
+    return cons_p(cur) ? car(cur) : NIL;
   }
+  RingWatch ring(cur);
   root_push(&cur);
+  root_push(&ring.slow);
   for (; cons_p(cur); cur = cdr(cur)) {
     Value e = car(cur);
-    if (!cons_p(e)) continue;
-    Value y = tk_key(tk, car(e));
-    if (tk_match(tk, arg(1), y)) break;
+    if (cons_p(e) && tk_match(tk, arg(1), tk_key(tk, car(e)))) break;
+    if (ring.round(cdr(cur))) fail_circular(arg(2));
   }
-  root_pop(1);
+  root_pop(2);
   return cons_p(cur) ? car(cur) : NIL;
 }
 
@@ -435,7 +450,11 @@ Value bi_nconc(Value, Value) {
       result = x;
     else
       set_cdr(last, x);
-    for (last = x; cons_p(cdr(last));) last = cdr(last);
+    last = x;
+    for (RingWatch ring(x); cons_p(cdr(last));) {
+      last = cdr(last);
+      if (ring.round(last)) return wrong_type(x);
+    }
   }
   Value end = arg(n);
   if (nil_p(last)) return end;

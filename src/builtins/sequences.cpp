@@ -66,11 +66,11 @@ Value vmake(Kind k, uint32_t n) {
 // The length of a sequence whose range is taken: a list must be proper.
 uint32_t seq_length(Value s, Kind k) {
   if (k != LIST) return heap_length(s);
-  uint32_t n = 0;
-  Value x = s;
-  for (; cons_p(x); x = cdr(x)) n++;
-  if (!nil_p(x)) fail(E_BAD_TYPE, s);
-  return n;
+  Value end;
+  int64_t n = list_conses(s, &end);
+  if (n < 0) fail(E_WRONG_TYPE, s);
+  if (!nil_p(end)) fail(E_BAD_TYPE, s);
+  return uint32_t(n);
 }
 
 Value nthcdr(Value list, uint32_t n) {
@@ -267,12 +267,7 @@ Value bi_length(Value s, Value) {
   if (header_vector(s)) return make_fixnum(int32_t(arr_vector_length(s)));
   Kind k = seq_arg(s);
   if (k != LIST) return make_fixnum(int32_t(heap_length(s)));
-  int64_t n = 0;
-  for (; cons_p(s); s = cdr(s)) {
-    n++;
-    walk_poll(&s);
-  }
-  return mem_make_integer(n);
+  return mem_make_integer(list_walk_length(s));
 }
 
 // 129 (sequence index): a list as NTH does.
@@ -342,6 +337,7 @@ Value bi_reverse(Value s, Value) {
   root_push(&s);
   Value r = NIL;
   if (k == LIST) {
+    list_walk_length(s);
     root_push(&r);
     for (; cons_p(s); s = cdr(s)) r = cons(car(s), r);
     root_pop();

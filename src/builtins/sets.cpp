@@ -104,11 +104,7 @@ namespace {
 // Destructive set operations: one bit per cell of the lists, set while the
 // lists are still whole, then the kept cells are relinked.
 
-uint32_t cons_count(Value list) {
-  uint32_t n = 0;
-  for (; cons_p(list); list = cdr(list)) n++;
-  return n;
-}
+uint32_t cons_count(Value list) { return list_walk_length(list); }
 
 inline bool bit_at(Value bits, uint32_t i) { return heap_data(bits)[i >> 3] >> (i & 7) & 1; }
 inline void set_bit(Value bits, uint32_t i) {

@@ -3,7 +3,9 @@
 #include "builtins/test_key.h"
 
 #include "eval/equality.h"
+#include "eval/errors.h"
 #include "eval/eval.h"
+#include "object/memory.h"
 #include "object/symbols.h"
 
 namespace {
@@ -57,23 +59,30 @@ bool tk_match(const TestKey& tk, Value a, Value b) {
 
 Value tk_member(const TestKey& tk, Value item, Value list) {
   if (tk_plain(tk)) return member_eql(item, list);
+  RingWatch ring(list);
   root_push(&item);
   root_push(&list);
+  root_push(&ring.slow);
   for (; cons_p(list); list = cdr(list)) {
     Value y = tk_key(tk, car(list));
     if (tk_match(tk, item, y)) break;
+    if (ring.round(cdr(list))) fail_circular(list);
     walk_poll();
   }
-  root_pop(2);
+  root_pop(3);
   return cons_p(list) ? list : NIL;
 }
 
 Value member_eql(Value item, Value list) {
+  RingWatch ring(list);
+  root_push(&ring.slow);
   for (; cons_p(list); list = cdr(list)) {
-    if (lisp_eql(item, car(list))) return list;
+    if (lisp_eql(item, car(list))) break;
+    if (ring.round(cdr(list))) fail_circular(list);
     walk_poll(&item, &list);
   }
-  return NIL;
+  root_pop();
+  return cons_p(list) ? list : NIL;
 }
 
 bool tk_satisfies(Value predicate, Value x) {

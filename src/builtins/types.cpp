@@ -308,7 +308,7 @@ Value to_vector(Value seq) {
   if (str)
     n = string_length(seq);
   else
-    for (Value l = seq; cons_p(l); l = cdr(l)) n++;
+    n = list_walk_length(seq);
   root_push(&seq);
   Value v = mem_alloc_vector(n);
   root_pop();

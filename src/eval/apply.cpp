@@ -158,8 +158,7 @@ Value args_to_list(uint32_t lo, uint32_t hi) {
 
 void spread_list(Value list) {
   ThreadState* ts = zvts;
-  uint32_t n = 0;
-  for (Value l = list; cons_p(l); l = cdr(l)) n++;
+  uint32_t n = list_walk_length(list);
   // Leave the error signaller room to report the overflow.
   if (n + 32 >= ts->septr) lisp_fatal_error(E_STACK);
   for (; cons_p(list); list = cdr(list)) push_arg(car(list));

@@ -11,6 +11,7 @@
 
 #include "eval/context.h"
 #include "eval/listener.h"
+#include "object/memory.h"
 #include "object/value.h"
 
 // Error codes the evaluator raises itself.
@@ -72,6 +73,14 @@ Value lisp_error(uint32_t code, Value a, Value b);
 inline Value wrong_type(Value x) { return lisp_error(E_WRONG_TYPE, x); }
 // The hard kind for callers that must not go on: never returns.
 [[noreturn]] void lisp_fatal_error(uint32_t code, Value a = NIL);
+// The conses of a list walked whole: a circular one is the wrong type of
+// argument (it would be walked for ever).
+[[noreturn]] inline void fail_circular(Value list) { lisp_fatal_error(E_WRONG_TYPE, list); }
+inline uint32_t list_walk_length(Value list) {
+  int64_t n = list_conses(list);
+  if (n < 0) fail_circular(list);
+  return uint32_t(n);
+}
 
 // Continuable error: message `code`, continuation message `cont`.  Returns
 // when the user continues; glvalue is NIL afterwards.

@@ -730,8 +730,7 @@ Value map_element(StackEntry& e, uint32_t k) {
 }
 
 Value list_to_string(Value list) {
-  uint32_t n = 0;
-  for (Value l = list; cons_p(l); l = cdr(l)) n++;
+  uint32_t n = list_walk_length(list);
   root_push(&list);
   Value s = mem_alloc_string(n);
   root_pop();
@@ -741,8 +740,7 @@ Value list_to_string(Value list) {
 }
 
 Value list_to_vector(Value list) {
-  uint32_t n = 0;
-  for (Value l = list; cons_p(l); l = cdr(l)) n++;
+  uint32_t n = list_walk_length(list);
   root_push(&list);
   Value v = mem_alloc_vector(n);
   root_pop();

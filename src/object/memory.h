@@ -75,6 +75,43 @@ inline bool memq(Value x, Value list) {
   return false;
 }
 
+// The number of conses of a list, or -1 when it is circular: a second
+// walk takes one cell for each two of the first, and they meet only on a
+// ring.  *end (when given) receives what follows the last cons: NIL for a
+// proper list.
+inline int64_t list_conses(Value list, Value* end = nullptr) {
+  int64_t n = 0;
+  Value slow = list;
+  for (;;) {
+    if (!cons_p(list)) break;
+    list = cdr(list);
+    n++;
+    if (!cons_p(list)) break;
+    list = cdr(list);
+    n++;
+    slow = cdr(slow);
+    if (list == slow) return -1;
+  }
+  if (end) *end = list;
+  return n;
+}
+
+// A walk down a list that notices coming round a ring: a second pointer
+// follows at half its speed and meets it only on a circular list.  A walk
+// that may collect on the way keeps `slow` rooted.
+struct RingWatch {
+  Value slow;
+  bool odd = false;
+  explicit RingWatch(Value list) : slow(list) {}
+  // After the walk's step to `now`: true when it has come round.
+  bool round(Value now) {
+    odd = !odd;
+    if (odd) return false;
+    slow = cdr(slow);
+    return now == slow;
+  }
+};
+
 // Reverses a proper list in place (its own cells, relinked); allocates
 // nothing.
 inline Value nreverse_list(Value list) {

@@ -48,13 +48,14 @@ type_text '(* 6 7)'
 keys Enter
 check "the break loop evaluates" '^42$'
 
-# Control-C stops a built-in walking a circular list, and the printing of
-# one at the top level; control-meta-Home leaves each break loop.
+# Control-C stops the printing of a circular list at the top level (the
+# built-ins that walk a whole list find the ring themselves: LENGTH is a
+# type error); control-meta-Home leaves each break loop.
 type_text '(progn (setq c (list 1 2)) (setf (cdr (cdr c)) c) nil)'
 keys Enter
 check "a circular list" '^NIL$'
 keys C-M-Home
-for form in '(length c)' 'c'; do
+for form in 'c'; do
   type_text "$form"
   keys Enter
   sleep 0.5

@@ -48,8 +48,9 @@ RC=$?
 OUT=$(cat "$WORK/out")
 expect_lines "Control-C interrupts (loop)" 1 "Break: interrupted by Control-C" "Break level 1" $'\n42\n'
 
-# Control-C stops the built-ins that walk a circular list, and the
-# printing of one at the top level.  Each form makes a file when it has
+# Control-C stops the printing of a circular list at the top level (the
+# built-ins that walk a whole list find a ring themselves: see
+# tests/lisp/robustness.lsp).  Each form makes a file when it has
 # started (its output may wait in the pipe's buffer); the
 # interrupt is sent until its break loop has said so, and the top level
 # is taken back from there.
@@ -61,7 +62,7 @@ kernel=
 while [ -z "$kernel" ]; do kernel=$(pgrep -P "$pid") || sleep 0.1; done
 printf '(progn (setq c (list 1 2 3)) (setf (cdr (last c)) c) (setq a (list (cons 1 2))) (setf (cdr a) a) nil)\n' >&3
 n=0
-for form in '(length c)' '(member 9 c)' "(member 9 c :test #'equal)" '(assoc 9 a)' '(%assq 9 a)' '(last c)' 'c'; do
+for form in 'c'; do
   n=$((n + 1))
   printf '(progn (close (open "started-%d" :direction :output)) %s)\n' "$n" "$form" >&3
   for _ in $(seq 300); do [ -e "started-$n" ] && break; sleep 0.1; done
@@ -77,10 +78,10 @@ exec 3>&-
 wait "$pid"
 RC=$?
 OUT=$(cat "$WORK/out")
-if [ "$(grep -c 'interrupted by Control-C' <<<"$OUT")" -eq 7 ]; then
+if [ "$(grep -c 'interrupted by Control-C' <<<"$OUT")" -eq 1 ]; then
   pass
 else
-  fail "Control-C stops each walk once"
+  fail "Control-C stops the printing once"
   echo "$OUT" | tail -20
 fi
 expect_lines "and the top level goes on" 0 $'\n(1 1)\n'

@@ -45,3 +45,39 @@
 => 0
 (array-total-size (make-array '(2 0 2) :initial-contents '(() ())))
 => 0
+
+;; A circular list given to a walk over the whole list is the wrong type of
+;; argument, not a walk for ever; what lies before the ring is still found.
+(defvar *ring* (let ((l (list 1 2 3 (cons 4 40) 5))) (setf (cdr (last l)) l) l))
+=> *RING*
+
+(mapcar (lambda (f) (handler-case (progn (funcall f) :ended) (type-error () :type-error)))
+        (list (lambda () (length *ring*))
+              (lambda () (apply #'+ *ring*))
+              (lambda () (coerce *ring* 'vector))
+              (lambda () (reverse *ring*))
+              (lambda () (copy-list *ring*))
+              (lambda () (last *ring*))
+              (lambda () (butlast *ring*))
+              (lambda () (append *ring* nil))
+              (lambda () (nconc (list 0) *ring* (list 1)))
+              (lambda () (member 9 *ring*))
+              (lambda () (member 9 *ring* :test #'equal))
+              (lambda () (assoc 9 (cdddr *ring*)))
+              (lambda () (assoc 9 *ring* :test #'equal))
+              (lambda () (%assq 9 *ring*))
+              (lambda () (subseq *ring* 0 2))
+              (lambda () (concatenate 'list *ring* nil))
+              (lambda () (values-list *ring*))
+              (lambda () (read-from-string *ring*))))
+=> (:TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR)
+
+(list (list-length *ring*) (car (member 5 *ring*)) (assoc 4 (cdddr *ring*))
+      (car (member 3 *ring* :test #'=)) (nth 7 *ring*) (elt *ring* 6))
+=> (NIL 5 (4 . 40) 3 3 2)
+
+;; Lists of odd and even lengths, and dotted ones, walk as before.
+(list (length '(a)) (length '(a b)) (length '(a b c)) (length '()) (list-length '(1 2 3 4 5))
+      (last '(1 2 3 . 4)) (reverse '(1 2 3)) (copy-list '(1 2 . 3)) (append '(1) '(2 3) 4)
+      (nconc (list 1 2) (list 3) nil (list 4 5)) (member 3 '(1 2 3 4)) (assoc 2 '((1 . a) (2 . b))))
+=> (1 2 3 0 5 (3 . 4) (3 2 1) (1 2 . 3) (1 2 3 . 4) (1 2 3 4 5) (3 4) (2 . B))

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Whole-list walks per second of processor time (LENGTH, MEMBER, ASSOC and
+# LAST over a list of 10 000 elements) for this kernel and for the peers
+# installed on the machine, all on bench/lists.lsp in the same run.  The
+# kernel's walks check for a circular list as they go; run this with an
+# older kernel as well to see what the check costs.
+# Usage: bench/lists.sh [path-to-zorva]
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+zorva=${1:-$here/../build/zorva}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# name | function | walks for this kernel (the peers run as many)
+rows=(
+  "length|run-length|20000"
+  "member, not found|run-member|20000"
+  "assoc, not found|run-assoc|10000"
+  "last|run-last|20000"
+)
+
+source "$here/peers.bash"
+
+script() {  # script CALL
+  cat "$here/lists.lsp"
+  echo "$1"
+}
+
+run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
+  script "$2" > "$tmp/prog.lsp"
+  script "nil" > "$tmp/empty.lsp"
+  echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
+}
+
+printf "%-24s" row
+for s in "${peer_systems[@]}"; do printf "%12s" "$s"; done
+printf "   (walks of 10 000 elements per second)\n"
+for r in "${rows[@]}"; do
+  IFS='|' read -r name fn walks <<< "$r"
+  printf "%-24s" "$name"
+  for s in "${peer_systems[@]}"; do
+    secs=$(run_one "$s" "($fn $walks)")
+    printf "%12.0f" "$(echo "$walks / ($secs + 0.000001)" | bc -l)"
+  done
+  printf "\n"
+done
