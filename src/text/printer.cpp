@@ -1558,10 +1558,13 @@ void guarded_print(void* data) {
 // descent guard.
 void print_object(Value obj, Value stream, uint32_t flags) {
   if (live_outer_entry()) return print_entry(obj, stream, flags);
+  // No print is under way outside this one: an entry a throw left behind
+  // must not pass for this print's outer one when its frame and root slot
+  // come back at the same places.
+  pr_active = ActiveEntry{};
   GuardedPrint g{obj, stream, flags};
-  ActiveEntry saved = pr_active;
   if (run_descent_guarded(guarded_print, &g)) return;
-  pr_active = saved;
+  pr_active = ActiveEntry{};
   pb.len = 0;
   lisp_fatal_error(E_STACK);
 }
