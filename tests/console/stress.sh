@@ -14,6 +14,11 @@ for i in $(seq 0 29); do
   tm resize-window -t t -x $((1 + i * 7 % 120)) -y $((1 + i * 5 % 40))
   sleep 0.05
 done
+# Then two settled changes (tmux may apply a burst of its own changes to
+# the pane in another order than they were asked for).
+sleep 0.5
+tm resize-window -t t -x 79 -y 24
+sleep 0.5
 tm resize-window -t t -x 80 -y 25
 # What a size of one row cut off is gone; the console goes on.
 type_text '(list (quote after) (quote resizes))'
