@@ -299,7 +299,14 @@
 
 (defun %show-restarts ()
   (when (eq *debug-io* *terminal-io*)
-    (let ((restarts (compute-restarts)) (n 0))
+    ;; Reports print within the message limits, as the message above them
+    ;; does: a circular or very deep object in one must end.
+    (let ((restarts (compute-restarts)) (n 0)
+          (*print-level* (if (and (integerp *print-level*) (<= *print-level* %message-print-level))
+                             *print-level* %message-print-level))
+          (*print-length* (if (and (integerp *print-length*)
+                                   (<= *print-length* %message-print-length))
+                              *print-length* %message-print-length)))
       (when restarts
         (format *error-output* "~&Restarts:")
         (dolist (r restarts)

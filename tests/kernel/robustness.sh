@@ -97,6 +97,11 @@ session "$nest"$'(nest 100000)\n(ignore-errors (car *x*) (rem *x* 1))\n(rem *x* 
 expect_lines "a deep list in an error message" 1 $'\nNIL\n' \
   "Error: The argument ((((((#)))))) is of the wrong type" "Break level 1" $'\n3\n'
 
+# A deep form evaluated: its message and the restart naming it are short.
+session "$nest"$'(nest 20000)\n(eval *x*)\n(+ 1 2)\n'
+expect_lines "a deep form called" 1 "Error: The function ((((((#)))))) is undefined" \
+  "in place of the call of ((((((#))))))"$'\n' "Break level 1" $'\n3\n'
+
 # --- Images that cannot start ------------------------------------------
 
 # expect_only_bad_start NAME LABEL: the two bad-start lines are all the
