@@ -1,12 +1,50 @@
 // Line mode: plain text in and out.
 #include "io/line_mode.h"
 
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 
+#include "eval/eval.h"
 #include "io/keyboard.h"
+
+namespace {
+
+constexpr int64_t kHoldUs = 30000;
+int64_t last_flush_us = 0;
+bool timer_armed = false;
+
+int64_t now_us() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+void on_alarm(int) { interrupt_request(PENDING_CONSOLE); }
+
+// Output held back is due later: a one-shot timer, its handler installed
+// first (an alarm without one would end the process).
+void arm_timer(int64_t in_us) {
+  static bool installed = false;
+  if (!installed) {
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = on_alarm;
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGALRM, &sa, nullptr);
+    installed = true;
+  }
+  struct itimerval t {};
+  t.it_value.tv_usec = long(in_us) + 1000;
+  setitimer(ITIMER_REAL, &t, nullptr);
+  timer_armed = true;
+}
+
+}  // namespace
 
 int LineDevice::raw_byte() {
   if (nlookahead_) return lookahead_[--nlookahead_];
@@ -49,6 +87,15 @@ void LineDevice::write_plain(const uint8_t* p, uint32_t n) {
     char buf[4];
     std::fwrite(buf, 1, utf8_from_1251(p[i], buf), stdout);
   }
+  int64_t since = now_us() - last_flush_us;
+  if (since >= kHoldUs)
+    flush();
+  else if (!timer_armed)
+    arm_timer(kHoldUs - since);
 }
 
-void LineDevice::flush() { std::fflush(stdout); }
+void LineDevice::flush() {
+  std::fflush(stdout);
+  last_flush_us = now_us();
+  timer_armed = false;
+}

@@ -21,9 +21,13 @@ class LineDevice : public ConsoleDevice {
   // a character 1251 lacks reads as '?'.  -1 at the end of the input, -2
   // when a signal (Control-C) cut the wait.
   int read_char();
-  // Text for standard output, converted to UTF-8.
+  // Text for standard output, converted to UTF-8.  Output into a pipe or
+  // a file is held back at most kHoldUs while Lisp runs: a timer asks the
+  // evaluator's poll to present() the rest, so what a long computation
+  // printed (and FINISH-OUTPUT) is seen while it runs.
   void write_plain(const uint8_t* p, uint32_t n);
   void flush();
+  void present() override { flush(); }
 
  private:
   int raw_byte();

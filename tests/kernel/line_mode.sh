@@ -86,4 +86,14 @@ else
 fi
 expect_lines "and the top level goes on" 0 $'\n(1 1)\n'
 
+# What a computation prints is seen while it runs on, in a pipe too.
+timeout 60 "$ZORVA" -ROL "$IMAGE" <"$fifo" 2>&1 | cat >"$WORK/out" &
+exec 3>"$fifo"
+printf '(progn (print (quote running)) (sleep 4) (quote done))\n' >&3
+seen=no
+for _ in $(seq 30); do grep -q RUNNING "$WORK/out" && seen=yes && break; sleep 0.1; done
+if [ $seen = yes ] && ! grep -q DONE "$WORK/out"; then pass; else fail "output shown while the computation runs"; fi
+exec 3>&-
+wait
+
 finish
