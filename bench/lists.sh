@@ -21,15 +21,8 @@ rows=(
 
 source "$here/peers.bash"
 
-script() {  # script CALL
-  cat "$here/lists.lsp"
-  echo "$1"
-}
-
 run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
-  script "$2" > "$tmp/prog.lsp"
-  script "nil" > "$tmp/empty.lsp"
-  echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
+  peer_form_seconds "$1" "$here/lists.lsp" "$2"
 }
 
 printf "%-24s" row

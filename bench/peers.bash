@@ -28,3 +28,11 @@ peer_seconds() {
       cpu_seconds sbcl --script "$tmp/sbcl.lsp" ;;
   esac
 }
+
+# peer_form_seconds SYSTEM FILE FORM: processor seconds SYSTEM takes for
+# FORM after loading the Lisp file FILE, beyond loading FILE alone.
+peer_form_seconds() {
+  { cat "$2"; echo "$3"; } > "$tmp/prog.lsp"
+  { cat "$2"; echo nil; } > "$tmp/empty.lsp"
+  echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
+}
