@@ -1394,7 +1394,10 @@ void print_instance(Printer* P, Value x) {
     pc_instance(x);
     return;
   }
+  // Writing the pending piece may grow a string stream and collect: the
+  // function (an interpreted one is a list) moves like x.
   root_push(&x);
+  root_push(&fn);
   put_piece(P);
   if (P->force_break)
     move_to_column(P, P->indent);
@@ -1406,7 +1409,7 @@ void print_instance(Printer* P, Value x) {
   call_function2(fn, x, P->stream);
   P->calling_out = was;
   P->glued = true;
-  root_pop();
+  root_pop(2);
 }
 
 // An array with a fill pointer, adjustable or displaced prints as a
