@@ -115,13 +115,24 @@ character types, T for every other type."
                 (and (eq (car o) :element-type) (eq (cadr o) t)))
       (return nil))))
 
+;; A simple array of rank 2 or more keeps every dimension but the last,
+;; and finds the last from its total size; with an empty axis before the
+;; last the total is 0 and the last dimension would be lost, so such an
+;; array is made as a header, which keeps them all.
+(defun %empty-axis-before-last-p (dimensions)
+  (and (consp dimensions)
+       (do ((d dimensions (cdr d)))
+           ((not (consp (cdr d))) nil)
+         (when (eql (car d) 0) (return t)))))
+
 (defun make-array (dimensions &rest options)
   "A new array of the given DIMENSIONS (a list, or one integer for a
 vector) whose elements are of ELEMENT-TYPE, filled with INITIAL-ELEMENT or
 from INITIAL-CONTENTS (nested sequences, one level per dimension);
 :ADJUSTABLE, :FILL-POINTER, :DISPLACED-TO and :DISPLACED-INDEX-OFFSET make
 an array that can change."
-  (if (%kernel-array-options-p options)
+  (if (and (%kernel-array-options-p options)
+           (not (%empty-axis-before-last-p dimensions)))
       (if (or (integerp dimensions) (listp dimensions))
           (apply (function %kernel-make-array) dimensions options)
           (%check-dimensions dimensions))
@@ -139,7 +150,8 @@ an array that can change."
       ;; Only vectors of characters are strings.
       (setq kind 't))
     (let ((kernel-type (if (eq kind 'character) 'string-char t)))
-      (cond ((or adjustable fill-pointer displaced-to displaced-index-offset)
+      (cond ((or adjustable fill-pointer displaced-to displaced-index-offset
+                 (%empty-axis-before-last-p dims))
              (%make-expressly-adjustable-array dims element-type kind initial-element element-p
                                                initial-contents contents-p adjustable
                                                fill-pointer displaced-to

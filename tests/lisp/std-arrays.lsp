@@ -217,3 +217,16 @@
           (setf (aref v 0) v (aref v 1) flat)
           (prin1-to-string (list v flat)))))
 => (#(1 2 3 4) #2A((1 2) (3 4)) T T NIL VECTOR SQUARE "#(1 2 ...)" "(#1=#(#1# #2=#(1 2 3 4)) #2#)")
+
+;; An empty axis before the last keeps every dimension, with or without
+;; options, and such an array prints, compares and copies like any other.
+(let ((a (make-array '(2 0 2)))
+      (b (make-array '(0 3) :initial-element 7))
+      (c (make-array '(3 0)))
+      (d (make-array '(0 4) :initial-contents '())))
+  (list (array-dimensions a) (array-total-size a) (array-rank a)
+        (array-dimensions b) (array-dimension b 1) (array-dimensions c)
+        (array-dimensions d) (array-in-bounds-p b 0 0)
+        (prin1-to-string b) (equalp b (make-array '(0 3)))
+        (array-dimensions (make-array '(1 0 5 0 2)))))
+=> ((2 0 2) 0 3 (0 3) 3 (3 0) (0 4) NIL "#2A()" T (1 0 5 0 2))
