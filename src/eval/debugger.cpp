@@ -63,8 +63,6 @@ enum : uint32_t {
 // whether the stepping hook's frames are shown (bit 2).
 enum : uint8_t { SW2_VARIABLE_MODE = 3, SW2_SHOW_HOOK_FRAMES = 4 };
 
-constexpr int CHAR_ESCAPE = 0x1B;
-
 Value colour(uint32_t off) { return make_fixnum(hdr_u16(off)); }
 inline Value debug_io() { return sym_value(FS_DEBUG_IO); }
 
@@ -444,37 +442,8 @@ Value find_command(int c) { return listener_command(FS_DEBUG_COMMANDS, c); }
 // environment, or call a command function, with RETURN aimed at the
 // debugger's context and the eval hook off; the values are shown.
 void evaluate(Session* s, Value command) {
-  ThreadState* ts = zvts;
-  uint16_t cx = s->own;
-  uint16_t tag = ts->stack[cx].tag;
-  ts->stack[cx].tag = uint16_t(tag | CX_NIL_BLOCK);
-  uint32_t limit = ts->septr;
-  Value v;
-  if (!nil_p(command)) {
-    bind_special(FS_EVALHOOK, NIL);
-    v = call_function0(command);
-  } else {
-    Value form = zv_listener_io.read_form(debug_io());
-    root_push(&form);
-    bind_special(FS_EVALHOOK, NIL);
-    LexState saved = lexenv_save();
-    lexenv_restore(frame_environment(s->selected, s->reverse));
-    v = eval_form(form);
-    lexenv_restore(saved);
-    root_pop();
-  }
-  ts->glvalue = v;
-  unbind_to(limit);
-  ts->stack[cx].tag = tag;
-  // A command that answers Escape only asks for the frame again.
-  if (tag_of(v) == TAG_CHAR && (v & 0xFFFF) == CHAR_ESCAPE) {
-    ts->listener_flag = 1;
-  } else {
-    root_push(&v);
-    zv_listener_io.print_values(debug_io());
-    root_pop();
-  }
-  ts->septr = static_cast<uint16_t>(limit);
+  LexState env = frame_environment(s->selected, s->reverse);
+  listener_evaluate(s->own, command, &env, true);
 }
 
 // The form a frame would evaluate again: an eval frame's form, the form

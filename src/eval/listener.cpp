@@ -109,8 +109,9 @@ void refused(uint32_t msg) {
   host_sleep_ms(75);
 }
 
-// Evaluate (or call) with the context accepting RETURN, the eval hook off.
-void listener_eval(uint16_t cx, Value command) {
+}  // namespace
+
+void listener_evaluate(uint16_t cx, Value command, const LexState* env, bool escape_asks_again) {
   ThreadState* ts = zvts;
   uint16_t tag = ts->stack[cx].tag;
   ts->stack[cx].tag = static_cast<uint16_t>(tag | CX_NIL_BLOCK);
@@ -126,18 +127,27 @@ void listener_eval(uint16_t cx, Value command) {
     v = call_function0(command);
   } else {
     Value form = zv_listener_io.read_form(debug_io());
+    root_push(&form);
     bind_special(FS_EVALHOOK, NIL);
+    LexState saved = lexenv_save();
+    if (env) lexenv_restore(*env);
     v = eval_form(form);
+    lexenv_restore(saved);
+    root_pop();
   }
   ts->glvalue = v;
   unbind_to(limit);
-  // Keep the values where the printer finds them.
   ts->stack[cx].tag = tag;
-  zv_listener_io.print_values(debug_io());
+  if (escape_asks_again && tag_of(v) == TAG_CHAR && (v & 0xFFFF) == 0x1B) {  // Escape
+    ts->listener_flag = 1;
+  } else {
+    // The values stay where the printer finds them until printed.
+    root_push(&v);
+    zv_listener_io.print_values(debug_io());
+    root_pop();
+  }
   ts->septr = static_cast<uint16_t>(limit);
 }
-
-}  // namespace
 
 int listener_read_key(Value prompt) {
   ThreadState* ts = zvts;
@@ -230,7 +240,7 @@ Value break_loop(uint16_t flags, Value condition) {
       if (nil_p(command) && c >= 0x100) continue;  // a key nothing is bound to
       if (nil_p(command)) zv_listener_io.unread_key(debug_io(), c);
       debug_request_clear();
-      listener_eval(cx.index, command);
+      listener_evaluate(cx.index, command, nullptr, false);
       // A command may stand for one of the keys (typed where there are no
       // function keys).
       int32_t key;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "eval/eval.h"
 #include "object/value.h"
 
 // Break loop flags.
@@ -35,6 +36,15 @@ int listener_read_key(Value prompt);
 // The function bound to character or key c in the command table held by
 // symbol `table` (an association list), or NIL.
 Value listener_command(uint32_t table, int c);
+
+// Evaluate a form read from the terminal stream, in lexical environment
+// *env when one is given, or call the command function `command`; context
+// cx accepts RETURN meanwhile, what is typed is not skipped as by #+ or #-
+// (*READ-SUPPRESS* is NIL) and nothing is stepped (the eval hook is off).
+// The values are printed, but a command's answer of Escape only sets the
+// listener flag when escape_asks_again (the debugger then shows its frame
+// again).
+void listener_evaluate(uint16_t cx, Value command, const LexState* env, bool escape_asks_again);
 
 // Keys of the break loop.
 enum : int {
