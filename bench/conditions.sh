@@ -43,14 +43,4 @@ rate() {  # rate SYSTEM FUNCTION PASSES
   echo "$n / ($secs + 0.000001)" | bc -l
 }
 
-printf "%-40s" row
-for s in "${peer_systems[@]}"; do printf "%12s" "$s"; done
-printf "   (passes per second)\n"
-for r in "${rows[@]}"; do
-  IFS='|' read -r name fn passes <<< "$r"
-  printf "%-40s" "$name"
-  for s in "${peer_systems[@]}"; do
-    printf "%12.0f" "$(rate "$s" "$fn" "$passes")"
-  done
-  printf "\n"
-done
+peer_table 40 "passes per second" rate "${rows[@]}"

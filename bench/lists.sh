@@ -25,15 +25,10 @@ run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
   peer_form_seconds "$1" "$here/lists.lsp" "$2"
 }
 
-printf "%-24s" row
-for s in "${peer_systems[@]}"; do printf "%12s" "$s"; done
-printf "   (walks of 10 000 elements per second)\n"
-for r in "${rows[@]}"; do
-  IFS='|' read -r name fn walks <<< "$r"
-  printf "%-24s" "$name"
-  for s in "${peer_systems[@]}"; do
-    secs=$(run_one "$s" "($fn $walks)")
-    printf "%12.0f" "$(echo "$walks / ($secs + 0.000001)" | bc -l)"
-  done
-  printf "\n"
-done
+walk_rate() {  # walk_rate SYSTEM FUNCTION WALKS
+  local secs
+  secs=$(run_one "$1" "($2 $3)")
+  echo "$3 / ($secs + 0.000001)" | bc -l
+}
+
+peer_table 24 "walks of 10 000 elements per second" walk_rate "${rows[@]}"

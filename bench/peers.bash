@@ -36,3 +36,20 @@ peer_form_seconds() {
   { cat "$2"; echo nil; } > "$tmp/empty.lsp"
   echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
 }
+
+# peer_table WIDTH UNIT CELL ROW...: one line a ROW ("name|function|count"),
+# one column a system; a cell is what `CELL SYSTEM FUNCTION COUNT` prints
+# (a rate, shown to the unit), UNIT is said after the header.
+peer_table() {
+  local width=$1 unit=$2 cell=$3 r name fn count s
+  shift 3
+  printf "%-${width}s" row
+  for s in "${peer_systems[@]}"; do printf "%12s" "$s"; done
+  printf "   (%s)\n" "$unit"
+  for r in "$@"; do
+    IFS='|' read -r name fn count <<< "$r"
+    printf "%-${width}s" "$name"
+    for s in "${peer_systems[@]}"; do printf "%12.0f" "$("$cell" "$s" "$fn" "$count")"; done
+    printf "\n"
+  done
+}
