@@ -48,3 +48,5 @@ void world_run_mark_phase() {}
 void world_run_update_phase() {}
 void world_resume() {}
 void safe_point() {}
+void safe_region_enter() {}
+void safe_region_leave() {}

@@ -41,6 +41,19 @@ void world_resume();            // let the parked threads run again
 // here, and parks when a collection is in progress.
 void safe_point();
 
+// A safe region of the calling thread around a blocking wait (console
+// input, a sleep, a lock, another thread, a host program).  Inside it the
+// thread touches no Lisp object and holds no raw pointer into the world,
+// so the collector does not wait for it.  Regions nest.
+void safe_region_enter();
+void safe_region_leave();
+struct SafeRegion {
+  SafeRegion() { safe_region_enter(); }
+  ~SafeRegion() { safe_region_leave(); }
+  SafeRegion(const SafeRegion&) = delete;
+  SafeRegion& operator=(const SafeRegion&) = delete;
+};
+
 // What the collector offers a parked thread (they live in the collector):
 // mark the calling thread's roots, and apply the forwarding of the
 // collection in progress to them.

@@ -39,7 +39,8 @@
         (multiple-value-list (find-symbol "STD-HELPER" :std-geometry))
         (package-name (symbol-package 'perimeter))
         (mapcar #'symbol-name (package-shadowing-symbols :geo))
-        (mapcar #'package-name (package-used-by-list :cl))))
+        (remove-if-not (lambda (n) (member n '("STD-GEOMETRY" "COMMON-LISP-USER") :test #'string=))
+                                 (mapcar #'package-name (package-used-by-list :cl)))))
 => (#<PACKAGE "STD-GEOMETRY"> (AREA :EXTERNAL) (STD-HELPER :INTERNAL) "STD-GEOMETRY" ("LENGTH") ("STD-GEOMETRY" "COMMON-LISP-USER"))
 
 (defpackage :std-bad (:frobnicate t))
