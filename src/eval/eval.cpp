@@ -13,8 +13,8 @@
 #include "eval/errors.h"
 #include "object/memory.h"
 #include "object/symbols.h"
+#include "threads/safepoint.h"
 
-volatile int zv_interrupt_pending = 0;
 void (*zv_console_refresh)() = nullptr;
 
 namespace {
@@ -123,19 +123,27 @@ Value eval_atom(ThreadState* ts, Value cell, Value form) {
   return form;
 }
 
+// Control-C belongs to the thread that answers the console; the others
+// leave the bit for it.
+bool takes_keyboard(const ThreadState* ts) { return ts->thread_number == 0; }
+
+// Each bit is cleared by the thread that acts on it, and only then: the
+// stop request stays up until the stopper lowers it.
 void poll_interrupt(Value cell) {
-  int pending = __atomic_exchange_n(&zv_interrupt_pending, 0, __ATOMIC_SEQ_CST);
-  if ((pending & PENDING_CONSOLE) && zv_console_refresh) zv_console_refresh();
-  if (!(pending & PENDING_KEYBOARD)) return;
+  int pending = interrupt_pending_bits();
   root_push(&cell);
-  call_function0(make_symbol(FS_KEYBOARD_INTERRUPT));
+  if (pending & PENDING_SAFEPOINT) safe_point();
+  if ((pending & PENDING_CONSOLE) && interrupt_take(PENDING_CONSOLE) && zv_console_refresh)
+    zv_console_refresh();
+  if ((pending & PENDING_KEYBOARD) && takes_keyboard(zvts) && interrupt_take(PENDING_KEYBOARD))
+    call_function0(make_symbol(FS_KEYBOARD_INTERRUPT));
   root_pop();
 }
 
 }  // namespace
 
 void interrupt_poll() {
-  if (zv_interrupt_pending) poll_interrupt(NIL);
+  if (interrupt_pending_bits()) poll_interrupt(NIL);
 }
 
 void walk_poll_slow(Value* a, Value* b) {
@@ -446,7 +454,7 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
 
 Value eval(Value cell) {
   ThreadState* ts = zvts;
-  if (zv_interrupt_pending) poll_interrupt(cell);
+  if (interrupt_pending_bits()) poll_interrupt(cell);
   if (hook_set(FS_EVALHOOK)) {
     if (!ts->evalhook_skip) return call_eval_hook(cell);
     ts->evalhook_skip = 0;

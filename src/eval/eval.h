@@ -12,6 +12,7 @@
 #include "object/symbols.h"
 #include "object/thread.h"
 #include "object/value.h"
+#include "threads/world.h"
 
 // Symbol flag bits: constant, and the two "proclaimed special" bits.
 constexpr uint16_t SYMF_CONSTANT = 0x1;
@@ -241,21 +242,16 @@ void check_bounds(Value start, Value end, uint32_t len, uint32_t* s, uint32_t* e
 // ---------------------------------------------------------------------------
 // Hooks and flags
 
-// Work for the evaluator's next poll, set from signal handlers and timers
-// and polled before every evaluation: a keyboard interrupt (Control-C),
-// and console output to be shown (the console defers showing output that
-// comes thick and fast, and asks for it here).
-enum : int { PENDING_KEYBOARD = 1, PENDING_CONSOLE = 2 };
-extern volatile int zv_interrupt_pending;
+// Work for the evaluator's next poll (zv_interrupt_pending, threads/world.h),
+// set from signal handlers, timers and the collector and polled before
+// every evaluation: a keyboard interrupt (Control-C), console output to be
+// shown (the console defers showing output that comes thick and fast, and
+// asks for it here), and a stop of the world (the poll is a safe point).
 // Shows the console's deferred output; set by the console.
 extern void (*zv_console_refresh)();
-// Set bits of zv_interrupt_pending (async-signal-safe).
-inline void interrupt_request(int bits) { __atomic_fetch_or(&zv_interrupt_pending, bits, __ATOMIC_SEQ_CST); }
-inline bool keyboard_interrupt_pending() { return zv_interrupt_pending & PENDING_KEYBOARD; }
+inline bool keyboard_interrupt_pending() { return interrupt_pending_bits() & PENDING_KEYBOARD; }
 // Forget a keyboard interrupt (Control-C at the prompt only clears the line).
-inline void keyboard_interrupt_clear() {
-  __atomic_fetch_and(&zv_interrupt_pending, ~PENDING_KEYBOARD, __ATOMIC_SEQ_CST);
-}
+inline void keyboard_interrupt_clear() { interrupt_take(PENDING_KEYBOARD); }
 // Do the pending work now: show the console's output, and answer a
 // keyboard interrupt by calling the function of symbol 0x8A (a break
 // loop).  Loops that run without evaluating, and waits, call it.
@@ -267,5 +263,5 @@ void interrupt_poll();
 // Value it holds must be rooted already or read again afterwards.
 void walk_poll_slow(Value* a, Value* b);
 inline void walk_poll(Value* a = nullptr, Value* b = nullptr) {
-  if (zv_interrupt_pending) walk_poll_slow(a, b);
+  if (interrupt_pending_bits()) walk_poll_slow(a, b);
 }

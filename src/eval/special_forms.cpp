@@ -433,7 +433,7 @@ void walk_body(uint16_t cx, Value pos) {
 Value loop_passes(Loop* lp, uint16_t cx, Value pos) {
   for (;;) {
     // A body with nothing to evaluate never reaches eval's own poll.
-    if (zv_interrupt_pending) interrupt_poll();
+    if (interrupt_pending_bits()) interrupt_poll();
     if (pos == NO_VALUE) {
       if (!lp->next(lp)) return zvts->glvalue;
       pos = lp->body(lp);

@@ -163,7 +163,7 @@ Value bi_sleep(Value a, Value) {
   Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     if (keyboard_interrupt_pending()) break;
-    if (zv_interrupt_pending) interrupt_poll();  // output to show before the pause goes on
+    if (interrupt_pending_bits()) interrupt_poll();  // output to show before the pause goes on
     int64_t left =
         std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now()).count();
     if (left <= 0) break;

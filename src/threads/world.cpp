@@ -10,7 +10,8 @@
 
 #include "threads/native.h"
 
-std::atomic<bool> zv_world_stop{false};
+std::atomic<int> zv_interrupt_pending{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 namespace {
 
@@ -118,7 +119,7 @@ void world_stop_others(WorldMember* self) {
   wait_while_stopped();
   if (self) self->state.store(MEMBER_RUNNING, std::memory_order_relaxed);
   stopping = true;
-  zv_world_stop.store(true, std::memory_order_relaxed);
+  zv_interrupt_pending.fetch_or(PENDING_SAFEPOINT);
   while (!others_stopped(self)) native_condition_wait(&member_stopped, &world_mutex);
   native_mutex_unlock(&world_mutex);
 }
@@ -133,7 +134,7 @@ void world_for_each_other(WorldMember* self, void (*fn)(WorldMember*, void*), vo
 void world_resume_others() {
   native_mutex_lock(&world_mutex);
   stopping = false;
-  zv_world_stop.store(false, std::memory_order_relaxed);
+  zv_interrupt_pending.fetch_and(~PENDING_SAFEPOINT);
   native_condition_notify_all(&world_running);
   native_mutex_unlock(&world_mutex);
 }

@@ -36,9 +36,23 @@ void world_member_join(WorldMember* m, void* owner);
 void world_member_leave(WorldMember* m);
 uint32_t world_member_count();
 
+// Work for the next poll of every Lisp thread, one word so that the
+// evaluator's check before each form stays one load.  Signal handlers and
+// timers set bits (async-signal-safe: the word is lock-free); a poll
+// clears only the bits it takes.
+//   KEYBOARD  Control-C, taken by the thread that answers the console
+//   CONSOLE   console output to be shown
+//   SAFEPOINT a stop of the world is asked for: pass world_park soon
+//             (raised and lowered by the stopper only)
+enum : int { PENDING_KEYBOARD = 1, PENDING_CONSOLE = 2, PENDING_SAFEPOINT = 4 };
+extern std::atomic<int> zv_interrupt_pending;
+inline int interrupt_pending_bits() { return zv_interrupt_pending.load(std::memory_order_relaxed); }
+inline void interrupt_request(int bits) { zv_interrupt_pending.fetch_or(bits); }
+// Clears the bits and says which of them were set.
+inline int interrupt_take(int bits) { return zv_interrupt_pending.fetch_and(~bits) & bits; }
+
 // A stop has been asked for: the member should pass world_park soon.
-extern std::atomic<bool> zv_world_stop;
-inline bool world_stop_requested() { return zv_world_stop.load(std::memory_order_relaxed); }
+inline bool world_stop_requested() { return interrupt_pending_bits() & PENDING_SAFEPOINT; }
 
 // Safe point: when a stop is in progress, park until the world resumes.
 // The caller holds no raw pointer into the world and keeps every Value it

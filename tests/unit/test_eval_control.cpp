@@ -198,10 +198,16 @@ TEST_F(EvalTest, KeyboardInterruptIsPolled) {
   defspecial("*interrupted*", NIL);
   defun("(on-interrupt () (t-setq *interrupted* t))");
   sym_set_function(FS_KEYBOARD_INTERRUPT, sym_function(idx("on-interrupt")));
-  zv_interrupt_pending = 1;
+  // Another thread than the one answering the console leaves Control-C.
+  zvts->thread_number = 1;
+  interrupt_request(PENDING_KEYBOARD);
+  EXPECT_EQ(ev("(t+ 1 2)"), make_fixnum(3));
+  zvts->thread_number = 0;
+  EXPECT_EQ(sym_value(idx("*interrupted*")), NIL);
+  EXPECT_EQ(interrupt_pending_bits(), PENDING_KEYBOARD);
   EXPECT_EQ(ev("(t+ 1 2)"), make_fixnum(3));
   EXPECT_EQ(sym_value(idx("*interrupted*")), T);
-  EXPECT_EQ(zv_interrupt_pending, 0);
+  EXPECT_EQ(interrupt_pending_bits(), 0);
 }
 
 TEST_F(EvalTest, WarningsBreakOnlyWhenAsked) {

@@ -133,9 +133,9 @@ TEST_F(HostTime, SleepWaitsAboutAsLongAsAsked) {
 
 TEST_F(HostTime, SleepGivesWayToAKeyboardInterrupt) {
   auto start = std::chrono::steady_clock::now();
-  zv_interrupt_pending = 1;
+  interrupt_request(PENDING_KEYBOARD);
   Value v = zv_builtins[BI_SLEEP].fn(make_fixnum(30), NIL);
-  zv_interrupt_pending = 0;
+  keyboard_interrupt_clear();
   EXPECT_EQ(v, NIL);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
