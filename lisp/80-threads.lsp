@@ -18,3 +18,136 @@
 
 ;;; ------------------------------------------------------------------
 ;;; Locks and condition variables
+;;;
+;;; Both are structures whose slots the kernel keeps (built-ins 512-515,
+;;; src/builtins/locks.cpp): the slots are in the kernel's order, only the
+;;; kernel changes them, and what changes is read through it.  A wait is a
+;;; loop over kernel waits of at most a tenth of a second, so a waiting
+;;; thread answers interrupts and lets the collector run between them.
+
+(in-package "ZORVA-THREADS")
+
+;; The printers come first: DEFSTRUCT takes the function they name as it is.
+(defun %print-lock (lock stream)
+  (print-unreadable-object (lock stream)
+    (write-string (if (%recursive-lock-p lock) "RECURSIVE-LOCK" "LOCK") stream)
+    (when (%lock-name lock)
+      (write-char #\space stream)
+      (prin1 (%lock-name lock) stream))
+    (write-string (if (%lock-operation lock 4) " held" " free") stream)))
+
+(defun %print-condition-variable (cv stream)
+  (print-unreadable-object (cv stream)
+    (write-string "CONDITION-VARIABLE" stream)
+    (when (%condition-name cv)
+      (write-char #\space stream)
+      (prin1 (%condition-name cv) stream))
+    (let ((n (%condition-operation cv 5)))
+      (when (> n 0) (format stream " ~D waiting" n)))))
+
+(defstruct (lock (:constructor nil) (:copier nil) (:predicate %lockp)
+                 (:conc-name %lock-) (:print-object %print-lock))
+  name owner serial depth kind)
+
+(defstruct (recursive-lock (:include lock) (:constructor nil) (:copier nil)
+                           (:predicate %recursive-lock-p)))
+
+(defstruct (condition-variable (:constructor nil) (:copier nil)
+                               (:predicate %condition-variable-p)
+                               (:conc-name %condition-)
+                               (:print-object %print-condition-variable))
+  name waiters wakeups kind)
+
+(defvar %lock-class (find-class 'lock))
+(defvar %recursive-lock-class (find-class 'recursive-lock))
+(defvar %condition-variable-class (find-class 'condition-variable))
+
+;; The longest single kernel wait, in milliseconds.
+(defconstant %wait-slice 100)
+
+(defun make-lock (&optional name)
+  "A new lock, free, named NAME."
+  (%make-lock %lock-class name nil))
+
+(defun make-recursive-lock (&optional name)
+  "A new lock that its owner may take again, and must release as often."
+  (%make-lock %recursive-lock-class name t))
+
+(defun acquire-lock (lock &optional (wait-p t))
+  "Take LOCK, waiting for it when WAIT-P is true; T when it was taken."
+  (cond ((%lock-operation lock 0) t)
+        ((not wait-p) nil)
+        (t (loop (when (%lock-operation lock 1 %wait-slice) (return t))))))
+
+(defun release-lock (lock)
+  "Give LOCK up; an error when this thread does not hold it."
+  (%lock-operation lock 2)
+  lock)
+
+(defun acquire-recursive-lock (lock &optional (wait-p t))
+  "Take the recursive LOCK once more, waiting for it when WAIT-P is true."
+  (acquire-lock lock wait-p))
+
+(defun release-recursive-lock (lock)
+  "Give up one level of the recursive LOCK."
+  (release-lock lock))
+
+;; The body of the WITH- macros: the lock is released on any exit, when it
+;; was taken and is still held (a CONDITION-WAIT left by a throw may not
+;; have got it back).
+(defun %lock-held-form (place body)
+  (let ((lock (gensym "LOCK")) (taken (gensym "TAKEN")))
+    `(let ((,lock ,place) (,taken nil))
+       (unwind-protect
+            (progn (setq ,taken (acquire-lock ,lock)) ,@body)
+         (when ,taken (%lock-operation ,lock 3))))))
+
+(defmacro with-lock-held ((place) &body body)
+  "Evaluate BODY with the lock PLACE evaluates to held, and release it on
+any exit."
+  (%lock-held-form place body))
+
+(defmacro with-recursive-lock-held ((place) &body body)
+  "Evaluate BODY with the recursive lock PLACE evaluates to taken once more,
+and give that level up on any exit."
+  (%lock-held-form place body))
+
+(defun make-condition-variable (&key name)
+  "A new condition variable named NAME."
+  (%make-condition-variable %condition-variable-class name))
+
+;; Take LOCK again to the depth it had.
+(defun %relock (lock depth)
+  (loop (when (%lock-operation lock 1 %wait-slice) (return)))
+  (when (> depth 1) (%lock-operation lock 6 depth)))
+
+(defun condition-wait (condition-variable lock &key timeout)
+  "Give LOCK up and wait for CONDITION-VARIABLE to be notified, or for
+TIMEOUT seconds when given; then take LOCK again.  True unless the time
+ran out."
+  (let ((depth (%condition-operation condition-variable 0 lock))
+        (deadline (and timeout
+                       (+ (get-internal-real-time)
+                          (ceiling (* timeout internal-time-units-per-second)))))
+        (woken nil))
+    (unwind-protect
+         (setq woken
+               (loop
+                 (let ((ms (if deadline
+                               (max 0 (min %wait-slice (- deadline (get-internal-real-time))))
+                               %wait-slice)))
+                   (when (%condition-operation condition-variable 1 ms) (return t))
+                   (when (and deadline (<= ms 0)) (return nil)))))
+      (unless woken (%condition-operation condition-variable 2))
+      (%relock lock depth))
+    woken))
+
+(defun condition-notify (condition-variable)
+  "Wake one thread waiting on CONDITION-VARIABLE, if any waits."
+  (%condition-operation condition-variable 3))
+
+(defun condition-broadcast (condition-variable)
+  "Wake every thread waiting on CONDITION-VARIABLE."
+  (%condition-operation condition-variable 4))
+
+(in-package "COMMON-LISP-USER")

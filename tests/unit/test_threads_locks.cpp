@@ -1,0 +1,171 @@
+// Locks and condition variables from one thread: taking and trying, the
+// owner checks, recursive depth, a lock whose owner has ended, and waits
+// that run out.  Another owner is played by borrowing a thread record and
+// its number for a moment.
+#include <chrono>
+#include <string>
+
+#include "test_eval_fixture.h"
+#include "threads/table.h"
+
+using namespace evaltest;
+
+namespace {
+
+constexpr uint32_t NOT_HELD = 0x105C;
+constexpr uint32_t HELD_AGAIN = 0x105D;
+
+class Locks : public EvalTest {
+ protected:
+  void SetUp() override {
+    EvalTest::SetUp();
+    ASSERT_TRUE(thread_table_init());
+    defspecial("L", ev("(%make-lock (class-of 1) \"l\" nil)"));
+    defspecial("R", ev("(%make-lock (class-of 1) nil t)"));
+    defspecial("CV", ev("(%make-condition-variable (class-of 1) \"cv\")"));
+  }
+  void TearDown() override {
+    zvts->thread_number = 0;
+    EvalTest::TearDown();
+  }
+
+  // The values of text, or "error N".
+  std::string run(const char* text) {
+    Value v = NIL;
+    uint32_t code = catching(text, &v);
+    return code ? "error " + std::to_string(code) : show(v);
+  }
+
+  // Runs text as the thread with that number for the moment.
+  std::string as_thread(uint32_t number, const char* text) {
+    zvts->thread_number = number;
+    std::string s = run(text);
+    zvts->thread_number = 0;
+    return s;
+  }
+
+  // Milliseconds text takes.
+  int64_t timed(const char* text, std::string* result) {
+    auto start = std::chrono::steady_clock::now();
+    *result = run(text);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+  }
+};
+
+TEST_F(Locks, PlainLockIsTakenOnceAndReleasedByItsOwnerOnly) {
+  EXPECT_EQ(run("(%lock-operation l 4)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 4)"), "0");
+  EXPECT_EQ(run("(%lock-operation l 5)"), "1");
+  // Taking it again would wait for ever on itself.
+  EXPECT_EQ(run("(%lock-operation l 0)"), "error " + std::to_string(HELD_AGAIN));
+  EXPECT_EQ(run("(%lock-operation l 1 10)"), "error " + std::to_string(HELD_AGAIN));
+  EXPECT_EQ(run("(%lock-operation l 6 2)"), "error " + std::to_string(NOT_HELD));
+  EXPECT_EQ(run("(%lock-operation l 2)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 4)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 2)"), "error " + std::to_string(NOT_HELD));
+  EXPECT_EQ(run("(%lock-operation l 3)"), "NIL");
+  // A free lock is taken at once by a waiting take too.
+  std::string r;
+  EXPECT_LT(timed("(%lock-operation l 1 100)", &r), 90);
+  EXPECT_EQ(r, "T");
+  EXPECT_EQ(run("(%lock-operation l 3)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 5)"), "0");
+}
+
+TEST_F(Locks, RecursiveLockCountsItsDepth) {
+  for (int i = 0; i < 3; i++) EXPECT_EQ(run("(%lock-operation r 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation r 5)"), "3");
+  EXPECT_EQ(run("(%lock-operation r 2)"), "T");
+  EXPECT_EQ(run("(%lock-operation r 5)"), "2");
+  EXPECT_EQ(run("(%lock-operation r 6 5)"), "5");
+  EXPECT_EQ(run("(%lock-operation r 6 0)"), "error 5170");
+  for (int i = 0; i < 4; i++) EXPECT_EQ(run("(%lock-operation r 2)"), "T");
+  EXPECT_EQ(run("(%lock-operation r 4)"), "0");
+  EXPECT_EQ(run("(%lock-operation r 3)"), "T");
+  EXPECT_EQ(run("(%lock-operation r 4)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation r 2)"), "error " + std::to_string(NOT_HELD));
+}
+
+TEST_F(Locks, AnotherOwnerKeepsTheLockUntilItsThreadEnds) {
+  uint32_t serial = 0;
+  uint32_t other = thread_record_take(&serial);
+  ASSERT_NE(other, 0u);
+  EXPECT_EQ(as_thread(other, "(%lock-operation l 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 0)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 2)"), "error " + std::to_string(NOT_HELD));
+  EXPECT_EQ(run("(%lock-operation l 3)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 5)"), "0");
+  EXPECT_EQ(run("(%lock-operation l 4)"), std::to_string(other));
+  // A waiting take gives up after its slice.
+  std::string r;
+  EXPECT_GE(timed("(%lock-operation l 1 30)", &r), 29);
+  EXPECT_EQ(r, "NIL");
+  // The owner ends; its number goes to a new thread with another serial,
+  // which does not inherit the lock.
+  thread_record_release(other);
+  uint32_t again = thread_record_take(&serial);
+  ASSERT_EQ(again, other);
+  EXPECT_EQ(as_thread(again, "(%lock-operation l 2)"), "error " + std::to_string(NOT_HELD));
+  EXPECT_EQ(run("(%lock-operation l 4)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 4)"), "0");
+  thread_record_release(again);
+}
+
+TEST_F(Locks, ConditionWaitsTakeOnlyTheWakeUpsGranted) {
+  // Waiting needs the lock; registering gives it up whole.
+  EXPECT_EQ(run("(%condition-operation cv 0 l)"), "error " + std::to_string(NOT_HELD));
+  EXPECT_EQ(run("(%lock-operation r 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation r 0)"), "T");
+  EXPECT_EQ(run("(%condition-operation cv 0 r)"), "2");
+  EXPECT_EQ(run("(%lock-operation r 4)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "1");
+  // No wake-up yet: a wait runs out, at once or after its time.
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "NIL");
+  std::string r;
+  EXPECT_GE(timed("(%condition-operation cv 1 30)", &r), 29);
+  EXPECT_EQ(r, "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 3)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "0");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "T");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "NIL");
+  // A notify with nobody waiting is not kept for a later waiter.
+  EXPECT_EQ(run("(%condition-operation cv 3)"), "NIL");
+  EXPECT_EQ(run("(progn (%lock-operation l 0) (%condition-operation cv 0 l))"), "1");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "NIL");
+  // Two more waiters: one notify wakes one, a broadcast the rest.
+  EXPECT_EQ(run("(progn (%lock-operation l 0) (%condition-operation cv 0 l))"), "1");
+  EXPECT_EQ(run("(progn (%lock-operation l 0) (%condition-operation cv 0 l))"), "1");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "3");
+  EXPECT_EQ(run("(%condition-operation cv 3)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "2");
+  EXPECT_EQ(run("(%condition-operation cv 4)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "0");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "T");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "T");
+  // A waiter that gives up while a wake-up is granted leaves it to the one
+  // still waiting, and none beyond the waiters.
+  EXPECT_EQ(run("(%condition-operation cv 2)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 4)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 2)"), "NIL");
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "0");
+  EXPECT_EQ(run("(%condition-operation cv 1 0)"), "NIL");
+}
+
+TEST_F(Locks, ArgumentsOfTheWrongKindAreRefused) {
+  EXPECT_EQ(run("(%lock-operation cv 0)"), "error 5170");
+  EXPECT_EQ(run("(%lock-operation 5 0)"), "error 5170");
+  EXPECT_EQ(run("(%condition-operation l 3)"), "error 5170");
+  EXPECT_EQ(run("(%condition-operation cv 0 cv)"), "error 5170");
+  EXPECT_EQ(run("(%lock-operation l 7)"), "error 5170");
+  EXPECT_EQ(run("(%lock-operation l 1)"), "error 5170");
+  EXPECT_EQ(run("(%lock-operation l 1 -1)"), "error 5170");
+  EXPECT_EQ(run("(%condition-operation cv 1 'x)"), "error 5170");
+  EXPECT_EQ(run("(%lock-operation l 0 1 2)"), "error 4148");
+  EXPECT_EQ(run("(%make-lock 'lock nil nil)"), "error 5170");
+}
+
+}  // namespace
