@@ -7,6 +7,7 @@
 
 #include "eval/errors.h"
 #include "eval/stack.h"
+#include "eval/io_locks.h"
 #include "object/error_hook.h"
 #include "threads/safepoint.h"
 
@@ -70,6 +71,7 @@ uint16_t find_outermost_context(uint16_t mask) {
   Context* cx = ts->cx_records[stack_check(dest)];
   if (!cx) stack_index_fault(dest);  // a context entry without a live record
   thread_release_locks_to(cx->lock_depth);
+  io_locks_release_to(dest);
   for (int k = 0; k < 3; k++) ts->lock_depth[k] = cx->lock_depth[k];
   ts->zvform = cx->zvform;
   ts->zvlexenv = cx->zvlexenv;

@@ -13,6 +13,7 @@
 #include "eval/eval.h"
 #include "eval/stack.h"
 #include "io/console.h"
+#include "eval/io_locks.h"
 #include "object/arrays.h"
 #include "object/memory.h"
 #include "object/symbols.h"
@@ -31,23 +32,35 @@ constexpr uint16_t COLUMN_MAX = 0xFFFF;
 // ---------------------------------------------------------------------------
 // Native handles.  Slot 0 stays empty so that 0 means "closed".
 
+// Each slot keeps the lock of the file streams over it for good: a
+// thread may still be waiting for it when the file is closed, and a slot
+// used again hands the same lock on.
 enum HandleKind : uint8_t { H_FREE, H_FILE, H_WINDOW };
 struct Handle {
   HandleKind kind;
   void* p;
+  StreamLock* lock;
 };
 std::mutex handles_mutex;
-std::vector<Handle> handles(1, Handle{H_FREE, nullptr});
+std::vector<Handle> handles(1, Handle{H_FREE, nullptr, nullptr});
 
 uint32_t handle_add(HandleKind kind, void* p) {
   std::lock_guard<std::mutex> g(handles_mutex);
   for (uint32_t i = 1; i < handles.size(); i++)
     if (handles[i].kind == H_FREE) {
-      handles[i] = Handle{kind, p};
+      handles[i].kind = kind;
+      handles[i].p = p;
       return i;
     }
-  handles.push_back(Handle{kind, p});
+  StreamLock* lock = new StreamLock;
+  stream_lock_init(lock);
+  handles.push_back(Handle{kind, p, lock});
   return uint32_t(handles.size() - 1);
+}
+
+StreamLock* handle_lock(uint32_t i) {
+  std::lock_guard<std::mutex> g(handles_mutex);
+  return i < handles.size() && handles[i].kind == H_FILE ? handles[i].lock : nullptr;
 }
 
 void* handle_get(uint32_t i, HandleKind kind) {
@@ -331,13 +344,106 @@ Window* handle_window(uint32_t i) { return static_cast<Window*>(handle_get(i, H_
 void handle_release_files() {
   std::lock_guard<std::mutex> g(handles_mutex);
   for (Handle& h : handles)
-    if (h.kind == H_FILE) h = Handle{H_FREE, nullptr};
+    if (h.kind == H_FILE) {
+      h.kind = H_FREE;
+      h.p = nullptr;
+    }
 }
 
 void handle_release(uint32_t i) {
   std::lock_guard<std::mutex> g(handles_mutex);
-  if (i > 0 && i < handles.size()) handles[i] = Handle{H_FREE, nullptr};
+  if (i > 0 && i < handles.size()) {
+    handles[i].kind = H_FREE;
+    handles[i].p = nullptr;
+  }
 }
+
+// ---------------------------------------------------------------------------
+// Stream locks of whole operations
+
+namespace {
+
+// The locks one operation takes, each once, in a fixed order: the console
+// locks (keys 1 and 2) before the stream locks (by address), so that two
+// operations needing the same locks never wait for each other.
+constexpr uintptr_t KEY_CONSOLE_INPUT = 1, KEY_CONSOLE_OUTPUT = 2;
+struct LockSet {
+  uint32_t n = 0;
+  uintptr_t key[16];
+  void add(uintptr_t k) {
+    for (uint32_t i = 0; i < n; i++)
+      if (key[i] == k) return;
+    if (n == 16) return;  // a broadcast this wide passes on unlocked beyond here
+    uint32_t i = n++;
+    for (; i > 0 && key[i - 1] > k; i--) key[i] = key[i - 1];
+    key[i] = k;
+  }
+  void add(StreamLock* l) {
+    if (l) add(reinterpret_cast<uintptr_t>(l));
+  }
+};
+
+// What an operation of the given direction on s reaches, without signalling
+// anything: a component that is no stream is the operation's own error.
+// Composite streams reach their components; the echo and concatenated
+// kinds also change words of their own, which the shared lock covers.
+void collect_locks(Value s, bool output, LockSet* set, uint32_t depth) {
+  if (!is_stream(s) || depth > 64) return;
+  switch (stream_kind(s)) {
+    case HT_FILE:
+      set->add(handle_lock(stream_handle_index(s)));
+      return;
+    case HT_WINDOW:
+      set->add(output ? KEY_CONSOLE_OUTPUT : KEY_CONSOLE_INPUT);
+      return;
+    case HT_COMPOSITE_STREAM:
+      break;
+    default:
+      set->add(stream_lock_shared());
+      return;
+  }
+  Value a = heap_word(s, 1), b = heap_word(s, 2);
+  switch (composite_kind(s)) {
+    case COMPOSITE_SYNONYM:
+      collect_locks(sym_value(symbol_index(a)), output, set, depth + 1);
+      break;
+    case COMPOSITE_BROADCAST:
+      for (uint32_t k = 0; cons_p(a) && k < 16; a = cdr(a), k++)
+        collect_locks(car(a), true, set, depth + 1);
+      break;
+    case COMPOSITE_CONCATENATED:
+      set->add(stream_lock_shared());
+      if (cons_p(a)) collect_locks(car(a), false, set, depth + 1);
+      break;
+    case COMPOSITE_TWO_WAY:
+      collect_locks(output ? b : a, output, set, depth + 1);
+      break;
+    case COMPOSITE_ECHO:
+      set->add(stream_lock_shared());
+      if (!output) collect_locks(a, false, set, depth + 1);
+      collect_locks(b, true, set, depth + 1);
+      break;
+  }
+}
+
+}  // namespace
+
+uint32_t stream_hold(Value s, bool output) {
+  uint32_t mark = io_holds_mark();
+  LockSet set;
+  collect_locks(s, output, &set, 0);
+  for (uint32_t i = 0; i < set.n; i++) {
+    if (set.key[i] == KEY_CONSOLE_INPUT)
+      hold_console_input();
+    else if (set.key[i] == KEY_CONSOLE_OUTPUT)
+      hold_console_output();
+    else
+      hold_stream_lock(reinterpret_cast<StreamLock*>(set.key[i]));
+  }
+  return mark;
+}
+
+void stream_unhold(uint32_t mark) { io_holds_release(mark); }
 
 // ---------------------------------------------------------------------------
 // Making streams
@@ -586,7 +692,14 @@ uint8_t cp866_to_1251(uint8_t c) { return code_pages.to1251[c]; }
 
 Value stream_read_with(ReaderFn fn, Value stream, uint32_t flags, Value eof_value) {
   if (!is_stream(stream) || !stream_is_input(stream)) return lisp_error(E_NOT_STREAM, stream);
-  if (flags == 0) return fn(stream, 0);
+  if (flags == 0) {
+    root_push(&stream);
+    uint32_t mark = stream_hold(stream, false);
+    root_pop();
+    Value v = fn(stream, 0);
+    stream_unhold(mark);
+    return v;
+  }
   // A top-level read starts with no list open; the counters of an outer
   // read (a macro function reading on its own) come back afterwards.
   ReaderCounters saved = reader_save_counters();
@@ -602,7 +715,10 @@ Value stream_read_with(ReaderFn fn, Value stream, uint32_t flags, Value eof_valu
   push_anon(eof_value);
   int code = setjmp(cx.resume);
   if (code == 0) {
+    // Taken after the context, so a throw to it gives the locks up.
+    uint32_t mark = stream_hold(zvts->stack[cx.index - 1].arg, false);
     Value v = fn(zvts->stack[cx.index - 1].arg, flags & ~RD_EOF_VALUE);
+    stream_unhold(mark);
     context_pop(&cx);
     reader_restore_counters(saved);
     return v;
@@ -837,8 +953,11 @@ Value bi_unread_char(Value, Value) {
   while (tag_of(ch) != TAG_CHAR) ch = lisp_error(E_WRONG_TYPE, ch);
   root_push(&ch);
   Value s = input_stream(arg_count() >= 2 ? arg(2) : NIL);
-  root_pop();
+  root_push(&s);
+  uint32_t mark = stream_hold(s, false);
   stream_unread_char(s, int(ch & 0xFF));
+  stream_unhold(mark);
+  root_pop(2);
   return NIL;
 }
 
@@ -848,15 +967,21 @@ Value bi_read_byte(Value, Value) {
   check_max_args(3);
   uint32_t n = arg_count();
   Value s = binary_file(arg(1), true);
+  root_push(&s);
+  uint32_t mark = stream_hold(s, false);
   uint32_t size = element_bytes(s), x = 0;
   FILE* f = open_file(s);
-  for (uint32_t i = 0; i < size; i++) {
+  bool eof = false;
+  for (uint32_t i = 0; i < size && !eof; i++) {
     int b = std::getc(f);
-    if (b == EOF) {
-      if (n >= 2 && nil_p(arg(2))) return n >= 3 ? arg(3) : NIL;
-      return lisp_error(E_EOF, s);
-    }
-    x |= uint32_t(b) << (8 * i);
+    eof = b == EOF;
+    x |= uint32_t(b & 0xFF) << (8 * i);
+  }
+  stream_unhold(mark);
+  root_pop();
+  if (eof) {
+    if (n >= 2 && nil_p(arg(2))) return n >= 3 ? arg(3) : NIL;
+    return lisp_error(E_EOF, s);
   }
   return mem_make_integer(int64_t(x));
 }
@@ -869,6 +994,10 @@ Value bi_write_byte(Value x, Value s) {
   root_pop();
   int64_t v = is_fixnum(x) ? fixnum_value(x) : int64_value(x);
   uint32_t size = element_bytes(s);
+  root_push(&x);
+  root_push(&s);
+  uint32_t mark = stream_hold(s, true);
+  root_pop(2);
   for (uint32_t i = 0; i < size; i++) {
     for (;;) {
       FILE* f = open_file(s);
@@ -879,6 +1008,7 @@ Value bi_write_byte(Value x, Value s) {
       root_pop(2);
     }
   }
+  stream_unhold(mark);
   return x;
 }
 

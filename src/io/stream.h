@@ -123,6 +123,24 @@ Value input_stream(Value designator);
 Value output_stream(Value designator);
 
 // ---------------------------------------------------------------------------
+// Whole operations
+
+// The entry points of stream operations (a PRINT, a READ-LINE, a FORMAT,
+// a WRITE-STRING) hold the locks of their stream from start to end, so
+// that two threads using one stream interleave whole operations:
+//
+//   uint32_t mark = stream_hold(s, true);
+//   ... write ...
+//   stream_unhold(mark);
+//
+// The locks are recursive (Lisp code run inside may use the stream again),
+// and a non-local exit out of the operation gives them up.  Waiting for a
+// lock may let a collection run: every Value the caller goes on with must
+// be rooted.  A stream made for this one operation needs no lock.
+uint32_t stream_hold(Value s, bool output);
+void stream_unhold(uint32_t mark);
+
+// ---------------------------------------------------------------------------
 // Character operations
 
 // Reading may leave through a throw (end of file, errors) and a window read

@@ -1027,7 +1027,10 @@ Value bi_format(Value dest, Value control) {
   fmt_root(&F);
   F.first = F.next = zvts->zvform - 3u;
   F.end = zvts->septr - 1u;
+  // A string made for this call is nobody else's.
+  uint32_t mark = nil_p(dest) ? 0 : stream_hold(stream, true);
   run(&F);
+  if (!nil_p(dest)) stream_unhold(mark);
   Value result = nil_p(dest) ? string_output_contents(stream) : NIL;
   root_pop(5);
   return result;
@@ -1044,7 +1047,9 @@ Value format_to_stream(Value stream, Value control, uint32_t nargs, const Value*
   for (uint32_t i = 0; i < nargs; i++) push_arg(args[i]);
   F.first = F.next = base - 1u;
   F.end = zvts->septr - 1u;
+  uint32_t mark = stream_hold(F.stream, true);
   run(&F);
+  stream_unhold(mark);
   pop_to(base);
   root_pop(3);
   return NIL;

@@ -1624,9 +1624,13 @@ Value bi_set_print_layout(Value args, Value) {
 Value bi_fresh_line(Value, Value) {
   check_max_args(1);
   Value s = stream_arg(1);
-  if (stream_column(s) == 0) return NIL;
-  stream_write_char(s, '\n');
-  return T;
+  root_push(&s);
+  uint32_t mark = stream_hold(s, true);
+  bool fresh = stream_column(s) != 0;
+  if (fresh) stream_write_char(s, '\n');
+  stream_unhold(mark);
+  root_pop();
+  return bool_value(fresh);
 }
 
 // PRINT (object &optional stream)
@@ -1635,9 +1639,11 @@ Value bi_print(Value obj, Value) {
   root_push(&obj);
   Value s = stream_arg(2);
   root_push(&s);
+  uint32_t mark = stream_hold(s, true);
   stream_write_char(s, '\n');
   print_object(obj, s, PRINT_ESCAPE);
   stream_write_char(s, ' ');
+  stream_unhold(mark);
   root_pop(2);
   return obj;
 }
@@ -1663,7 +1669,9 @@ Value bi_write(Value obj, Value) {
   uint16_t mark = zvts->septr;
   bind_print_keywords();
   kw_clear();
+  uint32_t held = stream_hold(s, true);
   print_object(obj, s, 0);
+  stream_unhold(held);
   unbind_to(mark);
   pop_to(mark);
   root_pop(2);
@@ -1691,8 +1699,11 @@ Value bi_write_char(Value c, Value) {
   while (tag_of(c) != TAG_CHAR) c = zv_error(E_WRONG_TYPE, c);
   root_push(&c);
   Value s = stream_arg(2);
+  root_push(&s);
+  uint32_t mark = stream_hold(s, true);
   stream_write_char(s, int(c & 0xFF00FF));  // the code, and the font a window uses
-  root_pop();
+  stream_unhold(mark);
+  root_pop(2);
   return c;
 }
 
@@ -1729,12 +1740,14 @@ Value bi_write_string(Value str, Value) {
   uint32_t from, to;
   check_bounds(start, end, string_length(str), &from, &to);
   char chunk[128];
+  uint32_t mark = stream_hold(s, true);
   while (from < to) {
     uint32_t m = to - from < sizeof chunk ? to - from : uint32_t(sizeof chunk);
     std::memcpy(chunk, string_bytes(str) + from, m);
     stream_write_bytes(s, chunk, m);
     from += m;
   }
+  stream_unhold(mark);
   root_pop(2);
   return str;
 }

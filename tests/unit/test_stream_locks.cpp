@@ -1,0 +1,208 @@
+// Stream and console locks: whole operations of two threads never mix,
+// holds nest, the console's locks yield to a break loop, and a throw gives
+// up what was taken after its target.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "eval/context.h"
+#include "eval/io_locks.h"
+#include "eval/stack.h"
+#include "genesis/world.h"
+#include "io/console.h"
+#include "io/stream.h"
+#include "object/symbols.h"
+#include "world_fixture.h"
+
+namespace {
+
+enum { INPUT, OUTPUT, INTERPRETER, KEYBOARD };
+
+// A native thread with a thread state of its own (thread number n), as
+// the console's locks tell threads apart by number.
+struct Actor {
+  ThreadState state;
+  std::atomic<bool> done{false};
+  std::thread thread;
+  Actor(uint32_t n, std::function<void()> body) {
+    state.thread_number = n;
+    thread = std::thread([this, body] {
+      zvts = &state;
+      body();
+      done = true;
+    });
+  }
+  // Whether the body ends within ms milliseconds.
+  bool ends_within(int ms) {
+    for (int i = 0; i < ms && !done; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return done;
+  }
+  ~Actor() { thread.join(); }
+};
+
+TEST(StreamLocks, LinesOfTwoThreadsNeverMix) {
+  StreamLock lock;
+  ASSERT_TRUE(stream_lock_init(&lock));
+  std::string text;  // written only under the lock
+  auto writer = [&](char c) {
+    return [&, c] {
+      for (int line = 0; line < 400; line++) {
+        uint32_t mark = io_holds_mark();
+        hold_stream_lock(&lock);
+        for (int i = 0; i < 30; i++) {
+          text += c;
+          if (i % 7 == 0) std::this_thread::yield();
+        }
+        hold_stream_lock(&lock);  // a nested operation on the same stream
+        text += '\n';
+        io_holds_release(mark);
+        EXPECT_FALSE(stream_lock_held(&lock));
+      }
+    };
+  };
+  {
+    Actor a(1, writer('a')), b(2, writer('b'));
+  }
+  size_t lines = 0, start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1, lines++) {
+    std::string line = text.substr(start, nl - start);
+    ASSERT_EQ(line, std::string(30, line[0])) << "line " << lines;
+  }
+  EXPECT_EQ(lines, 800u);
+  EXPECT_EQ(lock.owner.load(), nullptr);
+  stream_lock_destroy(&lock);
+}
+
+TEST(StreamLocks, ConsoleLocksYieldToABreakLoop) {
+  // Thread 1 enters a break loop while thread 2 is in the middle of an
+  // output operation; thread 3 then wants output.
+  std::atomic<int> step{0};
+  auto wait_step = [&](int s) {
+    while (step < s) std::this_thread::yield();
+  };
+  Actor two(2, [&] {
+    uint32_t mark = io_holds_mark();
+    hold_console_output();
+    hold_console_input();
+    step = 1;
+    wait_step(2);
+    // Further levels of what it holds are never refused: the break loop
+    // may be waiting for this very operation to end.
+    hold_console_output();
+    EXPECT_FALSE(console_keyboard_try());
+    EXPECT_FALSE(console_takes_keyboard_interrupt());
+    io_holds_release(mark);
+    step = 3;
+  });
+  wait_step(1);
+  EXPECT_EQ(console_lock_owner(INPUT), 2);
+  Actor one(1, [&] {
+    uint32_t mark = io_holds_mark();
+    hold_interpreter();
+    EXPECT_TRUE(console_takes_keyboard_interrupt());
+    EXPECT_TRUE(console_keyboard_try());
+    console_keyboard_release();
+    hold_console_input();  // the break loop reads although thread 2 holds the input
+    step = 2;
+    wait_step(3);
+    hold_console_output();
+    wait_step(4);
+    io_holds_release(mark);
+    EXPECT_EQ(zvts->lock_depth[INPUT] + zvts->lock_depth[OUTPUT] + zvts->lock_depth[INTERPRETER], 0u);
+  });
+  EXPECT_TRUE(two.ends_within(2000));
+  EXPECT_EQ(console_lock_owner(INTERPRETER), 1);
+  std::atomic<bool> three_printed{false};
+  Actor three(3, [&] {
+    uint32_t mark = io_holds_mark();
+    hold_console_output();
+    three_printed = true;
+    EXPECT_EQ(console_lock_owner(INTERPRETER), -1);
+    io_holds_release(mark);
+  });
+  EXPECT_FALSE(three.ends_within(150));  // blocked while the break loop runs
+  EXPECT_FALSE(three_printed);
+  step = 4;
+  EXPECT_TRUE(three.ends_within(2000));
+  EXPECT_TRUE(one.ends_within(2000));
+  for (int which = INPUT; which <= KEYBOARD; which++) EXPECT_EQ(console_lock_owner(which), -1);
+}
+
+class StreamLocksInWorld : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gen_build_world("ZORVA.ROL")) << gen_error();
+    roots_ = zvts->root_count;
+    gc_stress_init_from_env();
+  }
+  void TearDown() override {
+    zv_gc_stress = 0;
+    zvts->root_count = roots_;
+  }
+  uint32_t roots_ = 0;
+};
+
+TEST_F(StreamLocksInWorld, EachKindOfStreamTakesItsLocks) {
+  Value out = make_string_output_stream(), in = NIL, syn = NIL, echo = NIL;
+  root_push(&out);
+  root_push(&in);
+  root_push(&syn);
+  root_push(&echo);
+  in = make_string_input_stream(out, 0, 0);
+  Value sym = sym_intern_cstr("LOCKED-OUT");
+  sym_set_value(symbol_index(sym), out);
+  syn = make_composite_stream(COMPOSITE_SYNONYM, sym, NIL);
+  echo = make_composite_stream(COMPOSITE_ECHO, in, syn);
+  // A synonym reaches the string stream's lock; an echo stream of two
+  // string streams takes the shared lock once.
+  uint32_t mark = stream_hold(syn, true);
+  EXPECT_TRUE(stream_lock_held(stream_lock_shared()));
+  EXPECT_EQ(io_holds_mark(), mark + 1);
+  stream_hold(echo, false);
+  EXPECT_EQ(io_holds_mark(), mark + 2);
+  stream_unhold(mark);
+  EXPECT_FALSE(stream_lock_held(stream_lock_shared()));
+  // A window stream takes the console's output lock for output.
+  console_restart(CONSOLE_MEMORY);
+  Value win = make_window_stream(NIL, console_window(WIN_TERMINAL));
+  mark = stream_hold(win, true);
+  EXPECT_EQ(console_lock_owner(OUTPUT), int32_t(zvts->thread_number));
+  EXPECT_EQ(console_lock_owner(INPUT), -1);
+  stream_unhold(mark);
+  EXPECT_EQ(console_lock_owner(OUTPUT), -1);
+  root_pop(4);
+}
+
+TEST_F(StreamLocksInWorld, AThrowGivesUpWhatWasTakenAfterItsTarget) {
+  StreamLock* shared = stream_lock_shared();
+  uint32_t outer = io_holds_mark();
+  hold_stream_lock(shared);  // an operation under way outside the context
+  Context cx;
+  context_push(&cx, CX_ERRCATCH);
+  int code = setjmp(cx.resume);
+  if (code == 0) {
+    hold_stream_lock(shared);
+    hold_console_output();
+    hold_interpreter();
+    push_anon(NIL);  // deeper on the stack
+    hold_stream_lock(shared);
+    EXPECT_EQ(shared->depth, 3u);
+    throw_to(TC_THROW, cx.index);
+  }
+  context_pop(&cx);
+  EXPECT_EQ(code, TC_THROW);
+  EXPECT_EQ(io_holds_mark(), outer + 1);
+  EXPECT_TRUE(stream_lock_held(shared));
+  EXPECT_EQ(shared->depth, 1u);
+  EXPECT_EQ(console_lock_owner(OUTPUT), -1);
+  EXPECT_EQ(console_lock_owner(INTERPRETER), -1);
+  EXPECT_EQ(zvts->lock_depth[OUTPUT] + zvts->lock_depth[INTERPRETER], 0u);
+  io_holds_release(outer);
+  EXPECT_FALSE(stream_lock_held(shared));
+}
+
+}  // namespace
