@@ -13,11 +13,11 @@ trap 'rm -rf "$tmp" /tmp/zorva-printing-bench.txt' EXIT
 
 # name | function | operations for this kernel (the peers start lower)
 rows=(
-  "print a list to a string stream|run-print-string|100000"
-  "write-char to a string stream|run-write-char-string|300000"
-  "format a line to a string stream|run-format-string|100000"
-  "print a list to a file|run-print-file|100000"
-  "write-string to a file|run-write-string-file|200000"
+  "print a list to a string stream|run-print-string|500000"
+  "write-char to a string stream|run-write-char-string|2000000"
+  "format a line to a string stream|run-format-string|500000"
+  "print a list to a file|run-print-file|500000"
+  "write-string to a file|run-write-string-file|2000000"
 )
 
 source "$here/peers.bash"

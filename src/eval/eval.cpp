@@ -11,6 +11,7 @@
 #include "eval/builtin_call.h"
 #include "eval/context.h"
 #include "eval/errors.h"
+#include "eval/io_locks.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "threads/safepoint.h"
@@ -125,7 +126,7 @@ Value eval_atom(ThreadState* ts, Value cell, Value form) {
 
 // Control-C belongs to the thread that answers the console; the others
 // leave the bit for it.
-bool takes_keyboard(const ThreadState* ts) { return ts->thread_number == 0; }
+bool takes_keyboard(const ThreadState*) { return console_takes_keyboard_interrupt(); }
 
 // Each bit is cleared by the thread that acts on it, and only then: the
 // stop request stays up until the stopper lowers it.

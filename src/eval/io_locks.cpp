@@ -38,6 +38,7 @@ struct ConsoleLocks {
   NativeMutex guard;
   NativeCondition changed;
   std::atomic<int32_t> owner[4];
+  int32_t last_keyboard = FREE;  // who took keys last
   ConsoleLocks() {
     native_mutex_init(&guard, false);
     native_condition_init(&changed);
@@ -198,12 +199,16 @@ void hold_interpreter() {
   record(H_INTERPRETER, nullptr);
 }
 
-bool console_keyboard_try() {
+bool console_keyboard_try(bool* handed_over) {
   ConsoleLocks& c = console_locks();
   native_mutex_lock(&c.guard);
   int32_t interp = owner_of(L_INTERPRETER);
   bool ok = free_or_mine(L_KEYBOARD) && (interp == FREE ? free_or_mine(L_INPUT) : interp == me());
-  if (ok) set_owner(L_KEYBOARD, me());
+  if (ok) {
+    set_owner(L_KEYBOARD, me());
+    if (handed_over) *handed_over = c.last_keyboard != FREE && c.last_keyboard != me();
+    c.last_keyboard = me();
+  }
   native_mutex_unlock(&c.guard);
   return ok;
 }

@@ -55,8 +55,10 @@ void hold_console_output();
 void hold_interpreter();
 // Try only: whether the calling thread may take keys from the device now.
 // Refused while another thread has the keyboard, or runs a break loop, or
-// (with nobody in a break loop) holds the console input.
-bool console_keyboard_try();
+// (with nobody in a break loop) holds the console input.  When granted,
+// *handed_over says whether another thread took keys since this one last
+// did (a line it was editing meanwhile belongs to nobody any more).
+bool console_keyboard_try(bool* handed_over = nullptr);
 void console_keyboard_release();
 // Whether the calling thread answers Control-C: the thread in a break loop,
 // else the one that holds the console input, else thread 0.

@@ -14,6 +14,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
+#include "eval/io_locks.h"
 #include "eval/stack.h"
 #include "object/symbols.h"
 #include "object/thread.h"
@@ -202,6 +203,11 @@ Value break_loop(uint16_t flags, Value condition) {
   Value chain = NIL;
   uint32_t chain_root = ts->root_count;
   root_push(&chain);
+  // One break loop at a time owns the console: the other threads stop at
+  // their next console input or output until it ends.  Taken outside the
+  // context, so only leaving the level gives it up.
+  uint32_t console_mark = io_holds_mark();
+  hold_interpreter();
   Context cx;
   context_push(&cx, uint16_t(CX_LISTENER | CX_LISTENER_DEBUG | flags));
   chain = condition_enter_break(cx.index, flags);
@@ -274,6 +280,7 @@ Value break_loop(uint16_t flags, Value condition) {
   if (frame) ts->stack[frame].tag = uint16_t((ts->stack[frame].tag & ~2) | old_mark);
   unbind_to(cx.index);
   context_pop(&cx);
+  io_holds_release(console_mark);
   root_pop(2);
   if (zv_hooks.reader_give_back) zv_hooks.reader_give_back(held_read);
   ts->break_level--;

@@ -22,6 +22,8 @@
 #include "io/line_mode.h"
 #include "io/stream.h"
 #include "io/terminal.h"
+#include "eval/io_locks.h"
+#include "threads/safepoint.h"
 #include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/symbols.h"
@@ -157,15 +159,36 @@ bool scroll_lock_key(uint16_t key) {
   return true;
 }
 
+// The next key event, for the thread that may take keys now (the one in a
+// break loop, else the one that holds the console input, else whoever
+// asks).  A thread that may not waits until it may; with several threads
+// the waits are slices, so that the keyboard changes hands between keys.
+// Every wait is a safe region.
+// *handed_over (when given) tells that another thread took keys since this
+// one last did.
+WaitResult wait_key_event(KeyEvent* ev, bool* handed_over = nullptr) {
+  constexpr int SLICE_MS = 100, REFUSED_PAUSE_MS = 20;
+  if (!console_keyboard_try(handed_over)) {
+    SafeRegion region;
+    host_sleep_ms(REFUSED_PAUSE_MS);
+    return WAIT_TIMEOUT;
+  }
+  WaitResult r;
+  {
+    SafeRegion region;
+    r = con.device->wait_key(ev, world_thread_count() > 1 ? SLICE_MS : -1);
+  }
+  console_keyboard_release();
+  return r;
+}
+
 // Wait for a key code.  Control-C breaks into a break loop here (the
 // interrupt is answered as the evaluator would), a size change lays the
 // windows out again.  -1 when the input has ended.
 int wait_key_code() {
   for (;;) {
     KeyEvent ev;
-    // Not under the console lock: a thread waiting for a key must not
-    // keep others from writing.
-    WaitResult r = con.device->wait_key(&ev);
+    WaitResult r = wait_key_event(&ev);
     switch (r) {
       case WAIT_KEY:
         break;
@@ -334,7 +357,19 @@ bool read_plain_line(Window* w) {
   w->line_length = 0;
   w->read_index = 0;
   for (;;) {
-    int c = con.line->read_char();
+    bool handed_over = false;
+    if (!console_keyboard_try(&handed_over)) {
+      SafeRegion region;
+      host_sleep_ms(20);
+      continue;
+    }
+    if (handed_over) w->line_length = 0;  // another thread read lines meanwhile
+    int c;
+    {
+      SafeRegion region;
+      c = con.line->read_char();
+    }
+    console_keyboard_release();
     if (c == -2) {
       if (!keyboard_interrupt_pending()) continue;
       keyboard_interrupt_clear();
@@ -492,7 +527,11 @@ int screen_read_line(Window* w) {
   edit_begin(w);
   for (;;) {
     KeyEvent ev;
-    WaitResult r = con.device->wait_key(&ev);
+    bool handed_over = false;
+    WaitResult r = wait_key_event(&ev, &handed_over);
+    // Another thread (a break loop) has read lines of this window since
+    // the last key: what was typed here went with them; start afresh.
+    if (handed_over) edit_begin(w);
     if (r == WAIT_INTERRUPT) {
       keyboard_interrupt_clear();  // at the prompt Control-C clears the line
       edit_clear(w);
@@ -616,7 +655,10 @@ void at_exit() { console_shutdown(); }
 // held back.
 void refresh() {
   poll_resize();
-  if (con.device) con.device->present();
+  if (!con.device) return;
+  console_lock();
+  con.device->present();
+  console_unlock();
 }
 
 }  // namespace

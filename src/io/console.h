@@ -85,13 +85,8 @@ void console_restart(ConsoleChoice c, int rows = 25, int cols = 80);
 
 ConsoleDevice* console_device();
 
-// The console lock, held by each operation on the device, so that the
-// device's state (viewport, attribute, cursor, the key queue) belongs to
-// one thread at a time.  With one Lisp thread these mark where it is
-// taken; threads make them real.  Nothing that may run Lisp or throw runs
-// under it.
-inline void console_lock() {}
-inline void console_unlock() {}
+// The console lock (console_lock, console_unlock: io/console_device.h)
+// is held by each operation on the device.
 bool console_is_screen();  // cells are seen: a terminal or memory
 
 // Whether the status window is shown: on a screen, with the status-window

@@ -4,6 +4,22 @@
 
 #include <algorithm>
 
+#include "threads/native.h"
+
+namespace {
+NativeMutex& device_mutex() {
+  static NativeMutex* m = [] {
+    NativeMutex* n = new NativeMutex;
+    native_mutex_init(n, true);
+    return n;
+  }();
+  return *m;
+}
+}  // namespace
+
+void console_lock() { native_mutex_lock(&device_mutex()); }
+void console_unlock() { native_mutex_unlock(&device_mutex()); }
+
 ConsoleDevice::ConsoleDevice(Kind kind, int rows, int cols)
     : kind_(kind), rows_(rows > 0 ? rows : 25), cols_(cols > 0 ? cols : 80) {
   cells_.assign(size_t(rows_) * size_t(cols_), Cell{' ', attr_});
@@ -227,11 +243,17 @@ bool ConsoleDevice::take_key_if(bool (*pick)(const KeyEvent&), KeyEvent* k) {
 }
 
 WaitResult ConsoleDevice::wait_key(KeyEvent* k, int timeout_ms) {
-  if (get_key(k)) return WAIT_KEY;
-  present();
+  console_lock();
+  bool queued = get_key(k);
+  if (!queued) present();
+  console_unlock();
+  if (queued) return WAIT_KEY;
   WaitResult r = read_input(timeout_ms);
   if (r != WAIT_KEY) return r;
-  return get_key(k) ? WAIT_KEY : WAIT_TIMEOUT;
+  console_lock();
+  queued = get_key(k);
+  console_unlock();
+  return queued ? WAIT_KEY : WAIT_TIMEOUT;
 }
 
 void ConsoleDevice::flush_keys() {

@@ -19,6 +19,13 @@
 #include <cstdint>
 #include <vector>
 
+// The console lock, held by each operation on the device, so that the
+// device's state (viewport, attribute, cursor, the key queue) belongs to
+// one thread at a time.  It nests.  Nothing that may run Lisp, throw or
+// wait for input runs under it.
+void console_lock();
+void console_unlock();
+
 struct Cell {
   uint8_t ch;
   uint16_t attr;
@@ -127,7 +134,9 @@ class ConsoleDevice {
   // Take out the first queued event that `pick` chooses (after reading
   // what input there is, without waiting); false when none.
   bool take_key_if(bool (*pick)(const KeyEvent&), KeyEvent* k);
-  // Waits up to timeout_ms (negative: without limit).
+  // Waits up to timeout_ms (negative: without limit).  The wait itself is
+  // not under the console lock, so that a thread waiting for a key does
+  // not keep others from writing.
   WaitResult wait_key(KeyEvent* k, int timeout_ms = -1);
   void flush_keys();
 
