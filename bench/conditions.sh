@@ -24,23 +24,8 @@ rows=(
 
 source "$here/peers.bash"
 
-run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
-  peer_form_seconds "$1" "$here/conditions.lsp" "$2"
-}
-
-# This kernel runs the row's passes; a peer starts at a hundredth of them
-# and the count grows until the run takes half a second or more.
 rate() {  # rate SYSTEM FUNCTION PASSES
-  local n=$3 secs
-  [ "$1" = zorva ] || n=$(( n / 100 > 0 ? n / 100 : 1 ))
-  while :; do
-    secs=$(run_one "$1" "($2 $n)")
-    if [ "$1" = zorva ] || [ "$(echo "$secs >= 0.5" | bc -l)" = 1 ] || [ "$n" -ge 100000000 ]; then
-      break
-    fi
-    n=$((n * 4))
-  done
-  echo "$n / ($secs + 0.000001)" | bc -l
+  peer_rate "$here/conditions.lsp" "$@"
 }
 
 peer_table 40 "passes per second" rate "${rows[@]}"

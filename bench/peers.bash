@@ -37,6 +37,23 @@ peer_form_seconds() {
   echo "$(peer_seconds "$1" "$tmp/prog.lsp") - $(peer_seconds "$1" "$tmp/empty.lsp")" | bc -l
 }
 
+# peer_rate FILE SYSTEM FUNCTION COUNT: how many times per second of
+# processor time FUNCTION of the Lisp file FILE does its work when called
+# with COUNT.  This kernel runs COUNT; a peer starts at a hundredth of it
+# and the count grows until the run takes half a second or more.
+peer_rate() {
+  local file=$1 sys=$2 fn=$3 n=$4 secs
+  [ "$sys" = zorva ] || n=$(( n / 100 > 0 ? n / 100 : 1 ))
+  while :; do
+    secs=$(peer_form_seconds "$sys" "$file" "($fn $n)")
+    if [ "$sys" = zorva ] || [ "$(echo "$secs >= 0.5" | bc -l)" = 1 ] || [ "$n" -ge 100000000 ]; then
+      break
+    fi
+    n=$((n * 4))
+  done
+  echo "$n / ($secs + 0.000001)" | bc -l
+}
+
 # peer_table WIDTH UNIT CELL ROW...: one line a ROW ("name|function|count"),
 # one column a system; a cell is what `CELL SYSTEM FUNCTION COUNT` prints
 # (a rate, shown to the unit), UNIT is said after the header.

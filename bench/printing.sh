@@ -22,19 +22,8 @@ rows=(
 
 source "$here/peers.bash"
 
-# This kernel runs the row's operations; a peer starts at a hundredth of
-# them and the count grows until the run takes half a second or more.
 rate() {  # rate SYSTEM FUNCTION OPERATIONS
-  local n=$3 secs
-  [ "$1" = zorva ] || n=$(( n / 100 > 0 ? n / 100 : 1 ))
-  while :; do
-    secs=$(peer_form_seconds "$1" "$here/printing.lsp" "($2 $n)")
-    if [ "$1" = zorva ] || [ "$(echo "$secs >= 0.5" | bc -l)" = 1 ] || [ "$n" -ge 100000000 ]; then
-      break
-    fi
-    n=$((n * 4))
-  done
-  echo "$n / ($secs + 0.000001)" | bc -l
+  peer_rate "$here/printing.lsp" "$@"
 }
 
 peer_table 36 "operations per second" rate "${rows[@]}"
