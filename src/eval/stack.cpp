@@ -10,6 +10,7 @@
 #include "diag/dump.h"
 #include "eval/errors.h"
 #include "object/error_hook.h"
+#include "threads/safepoint.h"
 
 [[noreturn]] void stack_index_fault(uint32_t i) {
   ThreadState* ts = zvts;
@@ -89,6 +90,7 @@ struct BigStackCall {
   int (*fn)(void*);
   void* data;
   ThreadState* ts;
+  WorldMember* member;  // the caller's place in the world, which it lends
   size_t bytes;
   int result;
   sigset_t mask;  // the caller's signal mask
@@ -98,6 +100,7 @@ void* big_stack_main(void* p) {
   BigStackCall* call = static_cast<BigStackCall*>(p);
   pthread_sigmask(SIG_SETMASK, &call->mask, nullptr);
   zvts = call->ts;
+  world_set_current_member(call->member);
   uintptr_t saved = zvts->native_floor;
   char probe;
   zvts->native_floor = reinterpret_cast<uintptr_t>(&probe) - call->bytes + FLOOR_MARGIN;
@@ -116,7 +119,7 @@ int run_on_big_stack(int (*fn)(void*), void* data, size_t bytes) {
   if (bytes == 0) bytes = native_stack_bytes(2 * 32767 + 2);
   long page = sysconf(_SC_PAGESIZE);
   bytes = (bytes + size_t(page) - 1) / size_t(page) * size_t(page);
-  BigStackCall call{fn, data, zvts, bytes - BASE_BYTES / 2, 0, {}};
+  BigStackCall call{fn, data, zvts, world_current_member(), bytes - BASE_BYTES / 2, 0, {}};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, bytes);

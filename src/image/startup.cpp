@@ -106,7 +106,10 @@ static void split_program_path() {
 
 // Bad image or bad argument.  The pause lets the user of a console window
 // read the lines before it closes; scripts get them at once.
+static void threads_stop();
+
 static int bad_start(const char* what) {
+  threads_stop();
   console_shutdown();  // the lines go to the terminal's own screen
   printf("\nBad .ROL-file or illegal command line option: %s", what);
   printf("\nUsage: ZORVA [-ROL filename.ROL] [ARGS]*...\n");
@@ -140,16 +143,22 @@ void zorva_register_hooks() {
 // ---------------------------------------------------------------------------
 // Steps that belong to later parts of the kernel
 
-// The thread table and its locks come with the thread layer; until then the
-// first thread is the only one, and it is the thread that runs main.
+// The first thread is the one that runs main: record 0 of the thread
+// table and a member of the world, which it lends to the bigger stack the
+// driver runs on.
 static void threads_start() {
   zvts = &zv_first_thread;
+  if (!threads_init_first()) {
+    std::fputs("Couldn't set up the thread table\n", stdout);
+    std::fflush(stdout);
+    std::exit(1);
+  }
   window_init();
   gc_stress_init_from_env();
   zorva_register_hooks();
   eval_init();
 }
-static void threads_stop() {}
+static void threads_stop() { threads_end_first(); }
 
 // The terminal, status and indicator windows go into data word 2 of the
 // streams in symbols 210, 208 and 209; loading cleared that word.

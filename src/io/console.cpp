@@ -30,6 +30,7 @@
 #include "object/thread.h"
 #include "text/reader.h"
 #include "text/strings.h"
+#include "threads/safepoint.h"
 
 namespace {
 

@@ -245,6 +245,8 @@ int program_run(char* const argv[], CapturedOutput* capture, int* code) {
   int err = posix_spawnp(&pid, argv[0], &actions, &attr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
+  // Waiting for the program touches no Lisp object.
+  safe_region_enter();
   if (capture) {
     close(pipefd[1]);
     capture->length = 0;
@@ -270,6 +272,7 @@ int program_run(char* const argv[], CapturedOutput* capture, int* code) {
     }
     *code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
+  safe_region_leave();
   wait_signals(false, saved);
   return err;
 }

@@ -55,7 +55,7 @@ Value arr_vector_append(Value vec, Value x) {
   if (n >= ARR_MAX_APPEND_FROM) return zv_error(ERR_VECTOR_TOO_LONG, make_fixnum(int32_t(n + 1)));
   // In place when nothing lies behind the vector: decided and done under
   // the lock, so no other thread allocates in between.
-  world_lock();
+  world_lock_keeping(&vec, &x);
   bool last = heap_offset(vec) + 8 + 4 * n == zvm.heap_fill && zvm.heap_limit - zvm.heap_fill >= 4;
   if (last) {
     zvm.heap_fill += 4;

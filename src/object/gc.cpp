@@ -740,7 +740,7 @@ void session_end(Session* s) {
   world_unlock();
 }
 
-// Let the other threads apply the forwarding of this collection.
+// Apply the forwarding of this collection to the other threads' roots.
 void others_update() {
   fwd_published = true;
   world_run_update_phase();
@@ -1046,10 +1046,12 @@ void gc_symbol_collection(uint32_t n) {
 
 uint64_t gc_full_collection() { return full_collect(); }
 
-void gc_mark_own_roots() { mark_thread_roots(zvts); }
+// The other threads are stopped: the collector walks their roots on their
+// behalf (a thread blocked in a region could not do it itself).
+void gc_mark_thread_roots(ThreadState* ts) { mark_thread_roots(ts); }
 
-void gc_update_own_roots() {
-  if (fwd_published) forward_thread_roots(zvts);
+void gc_update_thread_roots(ThreadState* ts) {
+  if (fwd_published) forward_thread_roots(ts);
 }
 
 // ---------------------------------------------------------------------------

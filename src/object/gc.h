@@ -40,7 +40,8 @@ extern void (*gc_status_hook)(int column);
 // allocation, rotating through the four kinds.  0 disables it.
 extern uint32_t zv_gc_stress;
 void gc_stress_init_from_env();
-// Called by every allocator before it allocates.
+// Called by every allocator under the global lock, before it allocates
+// (the counters are shared by all threads).
 void gc_stress_tick();
 
 // Built-in 438.

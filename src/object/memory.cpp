@@ -225,16 +225,19 @@ void mem_free_areas(bool keep_stacks, bool free_world) {
     zvm.cons_held = zvm.heap_held = 0;
     zvm.reserve_armed = false;
   }
-  if (!keep_stacks) {
-    ThreadState* ts = zvts;
-    std::free(ts->stack);
-    std::free(ts->root_base);
-    ts->stack = nullptr;
-    ts->root_base = nullptr;
-    ts->root_cap = ts->root_count = 0;
-    ts->stack_top = ts->septr = 0;
-  }
+  if (!keep_stacks) mem_free_thread_stacks(zvts);
   malloc_trim(0);  // give unused process-heap memory back to the system
+}
+
+bool mem_allocate_thread_stacks(ThreadState* ts) { return allocate_stacks(ts); }
+
+void mem_free_thread_stacks(ThreadState* ts) {
+  std::free(ts->stack);
+  std::free(ts->root_base);
+  ts->stack = nullptr;
+  ts->root_base = nullptr;
+  ts->root_cap = ts->root_count = 0;
+  ts->stack_top = ts->septr = 0;
 }
 
 void mem_link_free_cells(uint32_t from) {
@@ -291,8 +294,8 @@ void mem_rearm_reserve() {
 }
 
 Value mem_alloc_cons() {
-  gc_stress_tick();
   world_lock();
+  gc_stress_tick();
   Value c = zvm.free_head;
   if (c != NIL && zvm.free_count > zvm.cons_held) {
     zvm.free_head = cdr(c);
@@ -318,8 +321,8 @@ Value cons(Value a, Value d) {
 // The vector heap
 
 Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
-  gc_stress_tick();
   world_lock();
+  gc_stress_tick();
   // The collection signals error 36 when it cannot make room (releasing the
   // lock first); loop in case the error returns.
   while (zvm.heap_limit - zvm.heap_fill < size + zvm.heap_held) gc_heap_collection(size);

@@ -10,6 +10,8 @@
 
 #include "object/value.h"
 
+struct ThreadState;  // object/thread.h
+
 // The kernel's default image header and memory block (before any load).
 void mem_default_header();
 
@@ -41,6 +43,11 @@ constexpr uint32_t ROOTS_PER_STACK_N = 4;
 // Free the world (free_world) and, unless keep_stacks, the calling thread's
 // Lisp stack and root-pointer stack.
 void mem_free_areas(bool keep_stacks, bool free_world);
+// The Lisp stack and root-pointer stack of another thread's state, sized
+// from the header's N like the first thread's (false when the system has
+// no memory for them); and freeing them when that thread has ended.
+bool mem_allocate_thread_stacks(ThreadState* ts);
+void mem_free_thread_stacks(ThreadState* ts);
 // After a load: mode 0 empties the hash array, modes 0 and 1 reset the
 // thread's stacks, a nonzero free pointer (window offset) rebuilds the free
 // list from it to the end of the cons area.

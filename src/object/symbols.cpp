@@ -80,7 +80,7 @@ Value new_name_string(const uint8_t* bytes, uint32_t n) {
 // name meanwhile; then that symbol's index is the answer.  False when the
 // table is full.
 bool take_index(Value name, bool intern, uint32_t* index) {
-  symtab_lock();
+  world_lock_keeping(&name);
   uint32_t slot = NO_SLOT;
   if (intern) {
     SymSearch s = sym_search(string_bytes(name), string_length(name));

@@ -6,8 +6,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "object/error_hook.h"
+#include "object/memory.h"
+#include "threads/safepoint.h"
+#include "threads/table.h"
 
 ThreadState zv_first_thread;
 thread_local ThreadState* zvts = &zv_first_thread;
@@ -69,4 +73,111 @@ void thread_reset_stacks(ThreadState* ts) {
   // and no collector pass ever takes it for a binding or a frame.
   if (ts->stack) ts->stack[0] = StackEntry{NIL, 0x8000, 0xFFFF};
   size_context_table(ts);
+}
+
+void world_lock_keeping(Value* a, Value* b) {
+  Value none = NIL;
+  root_push(a);
+  root_push(b ? b : &none);
+  world_lock();
+  root_pop(2);
+}
+
+// ---------------------------------------------------------------------------
+// Lisp threads
+
+namespace {
+
+struct StartCall {
+  void (*body)(void*);
+  void* arg;
+  uint32_t number;
+};
+
+void state_free(ThreadState* ts) {
+  mem_free_thread_stacks(ts);
+  std::free(ts->cx_records);
+  std::free(ts->frame_env);
+  delete ts;
+}
+
+void* thread_main(void* p) {
+  StartCall call = *static_cast<StartCall*>(p);
+  delete static_cast<StartCall*>(p);
+  ThreadRecord* r = thread_record(call.number);
+  // Published before the thread was started.
+  ThreadState* ts = static_cast<ThreadState*>(r->state);
+  zvts = ts;
+  world_set_current_member(&r->member);
+  world_member_join(&r->member, ts);
+  mem_post_load(0, 1);  // the stacks, not the free list
+  call.body(call.arg);
+  // Nothing left for the collector to walk until the record is gone.
+  ts->septr = ts->stack_top;
+  ts->root_count = 0;
+  ts->glvalue = NIL;
+  world_member_leave(&r->member);
+  world_set_current_member(nullptr);
+  thread_record_release(call.number);
+  state_free(ts);
+  return nullptr;
+}
+
+}  // namespace
+
+bool threads_init_first() {
+  if (!thread_table_init()) return false;
+  ThreadRecord* r = thread_record(0);
+  thread_record_set_state(0, &zv_first_thread);
+  world_member_join(&r->member, &zv_first_thread);
+  world_set_current_member(&r->member);
+  return true;
+}
+
+void threads_end_first() {
+  WorldMember* m = world_current_member();
+  if (!m) return;
+  world_member_leave(m);
+  world_set_current_member(nullptr);
+  thread_record_set_state(0, nullptr);
+}
+
+uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value object,
+                      uint32_t* serial) {
+  uint32_t n = thread_record_take(serial);
+  if (!n) return 0;
+  ThreadState* ts = new (std::nothrow) ThreadState();
+  StartCall* call = new (std::nothrow) StartCall{body, arg, n};
+  bool ok = ts && call;
+  if (ok) {
+    ts->thread_number = n;
+    ts->spare = object;
+    ok = mem_allocate_thread_stacks(ts);
+  }
+  if (ok) {
+    thread_record_set_state(n, ts);
+    NativeThread t;
+    ok = native_thread_start(&t, thread_main, call, native_bytes);
+    if (ok) native_thread_detach(&t);
+  }
+  if (ok) return n;
+  thread_record_release(n);
+  if (ts) state_free(ts);
+  delete call;
+  return 0;
+}
+
+Value thread_object_of(uint32_t number, uint32_t serial) {
+  Value v = NIL;
+  thread_table_lock();
+  ThreadRecord* r = thread_record(number);
+  if (r && r->live && r->serial == serial && r->state) v = static_cast<ThreadState*>(r->state)->spare;
+  thread_table_unlock();
+  return v;
+}
+
+void thread_set_own_object(Value object) {
+  thread_table_lock();
+  zvts->spare = object;
+  thread_table_unlock();
 }

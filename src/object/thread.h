@@ -65,7 +65,7 @@ struct ThreadState {
   uint16_t error_flag = 1;
   uint16_t listener_flag = 0;
   uint16_t current_builtin = 0;  // number of the built-in being called
-  Value spare = NIL;             // spare value word (thread record copy)
+  Value spare = NIL;             // spare value word: the thread's Lisp object, once made
   uint32_t thread_number = 0;
 
   // Stack reserves (entries / free root slots), see the evaluator.
@@ -111,5 +111,43 @@ inline void root_push(Value* p) {
 }
 inline void root_pop(uint32_t n = 1) { zvts->root_count -= n; }
 
+// Takes the global lock (threads/safepoint.h) where the caller goes on
+// with Values it has not rooted: waiting for the lock may pass a safe
+// point, where a collection moves objects; a and b are kept up to date
+// meanwhile.  Once the lock is held nothing moves until it is given up.
+void world_lock_keeping(Value* a, Value* b = nullptr);
+
 // Reset the thread's stacks to empty (image load, save, start-up).
 void thread_reset_stacks(ThreadState* ts);
+
+// ---------------------------------------------------------------------------
+// Lisp threads
+//
+// Each Lisp thread has a record of the thread table (threads/table.h) whose
+// state is its ThreadState, and a place in the world.  The collector walks
+// the roots of every live record's state but its own while the world is
+// stopped: a new thread's state is complete before it is published in the
+// record, and a thread that ends leaves the world before it drops it.
+
+// The first thread: the table rebuilt with zv_first_thread as record 0,
+// a member of the world from the calling thread.  False when the system
+// refused what the table needs.
+bool threads_init_first();
+// The first thread leaves the world (the end of the process).
+void threads_end_first();
+
+// Starts a Lisp thread running body(arg) on a native stack of
+// native_bytes, with a fresh ThreadState (stacks sized like the first
+// thread's) whose spare word holds `object` (the caller keeps it rooted
+// until the call returns).  The body runs as a member of the world, with
+// zvts and the thread number set and its stacks reset.  Returns the thread
+// number and its serial in *serial; 0 when THREAD_LIMIT threads are alive
+// or the system refused the memory or the thread (nothing is left behind).
+uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value object,
+                      uint32_t* serial);
+
+// The Lisp object of the live thread with that number and serial (its
+// spare word), NIL when that thread has ended.
+Value thread_object_of(uint32_t number, uint32_t serial);
+// Sets the calling thread's object.
+void thread_set_own_object(Value object);

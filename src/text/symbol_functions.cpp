@@ -230,7 +230,7 @@ namespace {
 Value intern_sharing(Value name) {
   Value s = sym_make_from_string(name);  // may collect: the hash is searched after
   name = sym_name(symbol_index(s));
-  world_lock();
+  world_lock_keeping(&s, &name);
   SymSearch found = sym_search(string_bytes(name), string_length(name));
   if (found.found) {
     world_unlock();
@@ -365,7 +365,8 @@ Value bi_unintern(Value a, Value) {
   SYMBOL_ARG(i, a);
   uint16_t f = sym_flags(i);
   if (!(f & SYMF_INTERNED) || i == 0) return NIL;
-  world_lock();
+  world_lock_keeping(&a);
+  i = symbol_arg_index(a);  // a symbol collection may have renumbered it
   sym_replace_slot(sym_name(i), static_cast<uint16_t>(i), HASH_SLOT_DELETED);
   sym_set_flags(i, static_cast<uint16_t>(f & ~SYMF_INTERNED));
   world_unlock();

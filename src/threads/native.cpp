@@ -79,6 +79,8 @@ void* native_thread_join(NativeThread* t) {
   return result;
 }
 
+void native_thread_detach(NativeThread* t) { pthread_detach(t->id); }
+
 void native_thread_yield() { sched_yield(); }
 
 size_t native_thread_stack_bytes() {

@@ -53,6 +53,8 @@ struct NativeThread {
 bool native_thread_start(NativeThread* t, void* (*fn)(void*), void* arg, size_t stack_bytes);
 // Waits for the thread to end and returns what its function returned.
 void* native_thread_join(NativeThread* t);
+// Nobody will wait for the thread: what it holds goes when it ends.
+void native_thread_detach(NativeThread* t);
 // Gives the processor to another runnable thread.
 void native_thread_yield();
 // The bytes of native stack the calling thread was given (0 when the

@@ -4,8 +4,11 @@
 namespace {
 
 ThreadRecord records[THREAD_RECORDS];
-NativeMutex table_lock;
-bool lock_made = false;
+// Built statically, so that the collector may walk the table before any
+// set-up; the condition of a freed record is made by thread_table_init.
+NativeMutex table_lock{PTHREAD_MUTEX_INITIALIZER};
+NativeCondition record_freed;
+bool condition_made = false;
 uint32_t free_head = 0;  // under table_lock
 uint32_t next_serial = FIRST_SERIAL + 1;
 uint32_t active = 0;
@@ -13,8 +16,8 @@ uint32_t active = 0;
 }  // namespace
 
 bool thread_table_init() {
-  if (!lock_made) lock_made = native_mutex_init(&table_lock, false);
-  if (!lock_made) return false;
+  if (!condition_made) condition_made = native_condition_init(&record_freed);
+  if (!condition_made) return false;
   native_mutex_lock(&table_lock);
   for (uint32_t i = 0; i < THREAD_RECORDS; i++) {
     ThreadRecord& r = records[i];
@@ -72,6 +75,7 @@ void thread_record_release(uint32_t number) {
     r.next = free_head;
     free_head = number;
     active--;
+    native_condition_notify_all(&record_freed);
   }
   native_mutex_unlock(&table_lock);
 }
@@ -108,4 +112,47 @@ void thread_for_each_live(void (*fn)(uint32_t number, void* data), void* data) {
     n = records[n].next;
   } while (n);
   native_mutex_unlock(&table_lock);
+}
+
+void thread_table_lock() { native_mutex_lock(&table_lock); }
+void thread_table_unlock() { native_mutex_unlock(&table_lock); }
+
+void thread_record_set_state(uint32_t number, void* state) {
+  native_mutex_lock(&table_lock);
+  if (number < THREAD_RECORDS && records[number].live) records[number].state = state;
+  native_mutex_unlock(&table_lock);
+}
+
+namespace {
+
+bool serial_live(uint32_t serial) {
+  uint32_t n = 0;
+  do {
+    if (records[n].live && records[n].serial == serial) return true;
+    n = records[n].next;
+  } while (n);
+  return false;
+}
+
+// Under table_lock: waits for `done` at most ms milliseconds.
+template <typename Done>
+bool wait_for(Done done, uint64_t ms) {
+  native_mutex_lock(&table_lock);
+  bool ok = done();
+  if (!ok && condition_made && ms) {
+    native_condition_wait_ms(&record_freed, &table_lock, ms);
+    ok = done();
+  }
+  native_mutex_unlock(&table_lock);
+  return ok;
+}
+
+}  // namespace
+
+bool thread_wait_serial_ended(uint32_t serial, uint64_t ms) {
+  return wait_for([serial] { return !serial_live(serial); }, ms);
+}
+
+bool thread_wait_active_at_most(uint32_t n, uint64_t ms) {
+  return wait_for([n] { return active <= n; }, ms);
 }

@@ -43,6 +43,19 @@ void thread_record_release(uint32_t number);
 
 ThreadRecord* thread_record(uint32_t number);
 uint32_t thread_active_count();
+// The table's lock, for reading records consistently (a record's state is
+// set and cleared under it).  Never held across Lisp code, an allocation
+// or a wait.
+void thread_table_lock();
+void thread_table_unlock();
+// Sets the state of a live record.
+void thread_record_set_state(uint32_t number, void* state);
+// Waits until no live thread has the serial, at most ms milliseconds
+// (the end of any thread may cut the wait short: callers loop, polling
+// what else they must answer); true when none has.
+bool thread_wait_serial_ended(uint32_t serial, uint64_t ms);
+// The same until at most n threads are active.
+bool thread_wait_active_at_most(uint32_t n, uint64_t ms);
 // The number of the live thread with that serial, or THREAD_RECORDS when
 // there is none.
 uint32_t thread_number_of_serial(uint32_t serial);

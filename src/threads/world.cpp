@@ -15,9 +15,11 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 namespace {
 
-NativeMutex world_mutex;
-NativeCondition world_running;   // the stop request was lowered
-NativeCondition member_stopped;  // a member parked, entered a region or left
+// Built before any code runs, so that a collection needs no set-up first;
+// the conditions are only waited on without a time limit.
+NativeMutex world_mutex{PTHREAD_MUTEX_INITIALIZER};
+NativeCondition world_running{PTHREAD_COND_INITIALIZER};   // the stop request was lowered
+NativeCondition member_stopped{PTHREAD_COND_INITIALIZER};  // a member parked, entered a region or left
 WorldMember* members = nullptr;  // under world_mutex
 uint32_t member_count = 0;       // under world_mutex
 bool stopping = false;           // under world_mutex: a stopper is at work
@@ -35,13 +37,7 @@ bool others_stopped(WorldMember* self) {
 
 }  // namespace
 
-bool world_members_init() {
-  static bool done = false;
-  if (done) return true;
-  done = native_mutex_init(&world_mutex, false) && native_condition_init(&world_running) &&
-         native_condition_init(&member_stopped);
-  return done;
-}
+bool world_members_init() { return true; }
 
 void world_member_join(WorldMember* m, void* owner) {
   m->owner = owner;

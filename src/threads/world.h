@@ -27,7 +27,7 @@ struct WorldMember {
   WorldMember* next = nullptr;
 };
 
-// Builds the world's mutex and conditions; false when the system refuses.
+// The world's mutex and conditions are built statically: always true.
 bool world_members_init();
 
 // The calling thread becomes a member, running (after any stop in

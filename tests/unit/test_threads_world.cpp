@@ -6,8 +6,16 @@
 #include <atomic>
 #include <cstdint>
 
+#include <cstdlib>
+#include <cstring>
+
+#include "object/memory.h"
+#include "object/thread.h"
 #include "threads/native.h"
+#include "threads/safepoint.h"
+#include "threads/table.h"
 #include "threads/world.h"
+#include "world_fixture.h"
 
 namespace {
 
@@ -224,6 +232,223 @@ TEST(WorldStop, MembersComeAndGoWhileTwoStoppersTakeTurns) {
   for (auto& th : st) native_thread_join(&th);
   EXPECT_EQ(mismatches.load(), 0u);
   EXPECT_EQ(world_member_count(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Lisp threads started from C++ over a real world: their roots are walked
+// and forwarded by whichever thread collects, while they run, park or
+// wait in a region.
+
+[[noreturn]] Value die_on_error(uint32_t code, const Value*) {
+  std::fprintf(stderr, "error %u in thread %u\n", code, zvts->thread_number);
+  std::abort();
+}
+
+// The first thread waits for the others as a Lisp thread must: in a
+// region, so that their collections need not wait for it.
+void wait_for_the_others() {
+  safe_region_enter();
+  while (!thread_wait_active_at_most(1, 50)) {
+  }
+  safe_region_leave();
+}
+
+class LispThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WorldParams p;
+    p.cons_cells = 60000;
+    p.heap_bytes = 1 << 20;
+    test_world_init(p);
+    saved_error_ = zv_error_fn;
+    zv_error_fn = die_on_error;
+    ASSERT_TRUE(threads_init_first());
+  }
+  void TearDown() override {
+    // Every thread started has ended before this.
+    EXPECT_EQ(thread_active_count(), 1u);
+    threads_end_first();
+    zv_gc_stress = 0;
+    zv_error_fn = saved_error_;
+  }
+  Value (*saved_error_)(uint32_t, const Value*) = nullptr;
+};
+
+struct Builder {
+  uint32_t length = 0, rounds = 0;
+  std::atomic<uint32_t> bad{0};
+  std::atomic<uint32_t> done{0};
+};
+
+// A list of `length` elements, fixnums and every 97th a string naming its
+// position, built, checked and dropped again and again.
+void build_check_drop(void* p) {
+  Builder* b = static_cast<Builder*>(p);
+  Value list = NIL;
+  root_push(&list);
+  for (uint32_t r = 0; r < b->rounds; r++) {
+    list = NIL;
+    for (uint32_t i = 0; i < b->length; i++) {
+      Value x = make_fixnum(int32_t(i));
+      if (i % 97 == 0) {
+        char text[16];
+        int n = std::snprintf(text, sizeof text, "n%u", i);
+        x = mem_make_string(text, uint32_t(n));
+      }
+      list = cons(x, list);
+    }
+    uint32_t i = b->length;
+    for (Value l = list; cons_p(l); l = cdr(l)) {
+      i--;
+      Value x = car(l);
+      char text[16];
+      int n = std::snprintf(text, sizeof text, "n%u", i);
+      bool ok = i % 97 ? x == make_fixnum(int32_t(i))
+                       : is_string(x) && string_length(x) == uint32_t(n) &&
+                             std::memcmp(string_bytes(x), text, size_t(n)) == 0;
+      if (!ok) b->bad.fetch_add(1);
+    }
+    if (i != 0) b->bad.fetch_add(1);
+  }
+  root_pop();
+  b->done.fetch_add(1);
+}
+
+void run_builders(uint32_t threads, uint32_t length, uint32_t rounds) {
+  Builder b;
+  b.length = length;
+  b.rounds = rounds;
+  for (uint32_t t = 0; t < threads; t++) {
+    uint32_t serial = 0;
+    ASSERT_NE(thread_start(build_check_drop, &b, 256 * 1024, NIL, &serial), 0u);
+  }
+  uint32_t collections = zv_gc.cons + zv_gc.heap + zv_gc.full;
+  // The first thread collects too, between waits.
+  while (b.done.load() < threads) {
+    gc_full_collection();
+    gc_heap_collection(0);
+    safe_region_enter();
+    thread_wait_active_at_most(1, 2);
+    safe_region_leave();
+  }
+  wait_for_the_others();
+  EXPECT_EQ(b.bad.load(), 0u);
+  // Collections ran while the builders worked (theirs and the first
+  // thread's).
+  EXPECT_GT(zv_gc.cons + zv_gc.heap + zv_gc.full - collections, 3u);
+}
+
+TEST_F(LispThreads, EachBuildsChecksAndDropsListsWhileOthersCollect) {
+  run_builders(4, 10000, 12);
+}
+
+TEST_F(LispThreads, UnderStressEveryFewAllocationsCollect) {
+  zv_gc_stress = 7;
+  run_builders(3, 1500, 3);
+}
+
+// A thread waiting in a region keeps its roots: the collector forwards
+// them without waiting for it, and it finds its list moved and whole.
+struct Waiter {
+  NativeMutex lock;
+  NativeCondition cond;
+  bool in_region = false, go = false;  // under lock
+  Value before = NIL;                  // the list's address before the wait
+  bool moved = false, whole = false;
+};
+
+void wait_holding_a_list(void* p) {
+  Waiter* w = static_cast<Waiter*>(p);
+  Value list = NIL;
+  root_push(&list);
+  for (int i = 0; i < 1000; i++) list = cons(make_fixnum(i), list);
+  Value before = list;
+  safe_region_enter();
+  native_mutex_lock(&w->lock);
+  w->in_region = true;
+  native_condition_notify_all(&w->cond);
+  while (!w->go) native_condition_wait(&w->cond, &w->lock);
+  native_mutex_unlock(&w->lock);
+  safe_region_leave();
+  w->moved = list != before;
+  int i = 1000;
+  for (Value l = list; cons_p(l); l = cdr(l)) i -= car(l) == make_fixnum(i - 1);
+  w->whole = i == 0;
+  root_pop();
+}
+
+TEST_F(LispThreads, ABlockedThreadNeitherHoldsUpNorLosesACollection) {
+  Waiter w;
+  ASSERT_TRUE(native_mutex_init(&w.lock, false));
+  ASSERT_TRUE(native_condition_init(&w.cond));
+  // Garbage below the waiter's cells, so that compaction moves them.
+  Value junk = NIL;
+  root_push(&junk);
+  for (int i = 0; i < 5000; i++) junk = cons(NIL, junk);
+  uint32_t serial;
+  ASSERT_NE(thread_start(wait_holding_a_list, &w, 256 * 1024, NIL, &serial), 0u);
+  safe_region_enter();
+  native_mutex_lock(&w.lock);
+  while (!w.in_region) native_condition_wait(&w.cond, &w.lock);
+  native_mutex_unlock(&w.lock);
+  safe_region_leave();
+  junk = NIL;
+  gc_full_collection();  // returns although the waiter never parks
+  native_mutex_lock(&w.lock);
+  w.go = true;
+  native_condition_notify_all(&w.cond);
+  native_mutex_unlock(&w.lock);
+  root_pop();
+  wait_for_the_others();
+  EXPECT_TRUE(w.moved);
+  EXPECT_TRUE(w.whole);
+}
+
+// Numbers, serials and the limit: the first started thread is number 1,
+// serial 257; 2046 may live beside the first, the next is refused.
+struct Gate {
+  NativeMutex lock;
+  NativeCondition cond;
+  bool open = false;
+  std::atomic<uint32_t> numbers_ok{0};
+};
+
+void wait_at_gate(void* p) {
+  Gate* g = static_cast<Gate*>(p);
+  safe_region_enter();
+  native_mutex_lock(&g->lock);
+  while (!g->open) native_condition_wait(&g->cond, &g->lock);
+  native_mutex_unlock(&g->lock);
+  safe_region_leave();
+}
+
+void note_number(void* p) {
+  Gate* g = static_cast<Gate*>(p);
+  if (zvts->thread_number == 1 && zvts->eval_slot == scratch_cons_of(1)) g->numbers_ok++;
+  wait_at_gate(p);
+}
+
+TEST_F(LispThreads, TheFirstStartedIsSerial257AndTheLimitIs2047) {
+  Gate g;
+  ASSERT_TRUE(native_mutex_init(&g.lock, false));
+  ASSERT_TRUE(native_condition_init(&g.cond));
+  uint32_t serial = 0;
+  EXPECT_EQ(thread_start(note_number, &g, 64 * 1024, NIL, &serial), 1u);
+  EXPECT_EQ(serial, 257u);
+  uint32_t started = 1;
+  while (thread_start(wait_at_gate, &g, 64 * 1024, NIL, &serial)) started++;
+  EXPECT_EQ(started, THREAD_LIMIT - 1);
+  EXPECT_EQ(world_thread_count(), THREAD_LIMIT);
+  native_mutex_lock(&g.lock);
+  g.open = true;
+  native_condition_notify_all(&g.cond);
+  native_mutex_unlock(&g.lock);
+  wait_for_the_others();
+  EXPECT_EQ(g.numbers_ok.load(), 1u);
+  // Records come back: a thread can be started again.
+  EXPECT_NE(thread_start(wait_at_gate, &g, 64 * 1024, NIL, &serial), 0u);
+  EXPECT_EQ(serial, 257u + THREAD_LIMIT - 1);
+  wait_for_the_others();
 }
 
 }  // namespace
