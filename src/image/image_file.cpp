@@ -7,13 +7,14 @@
 // cannot make the kernel read outside its areas later.
 #include "image/image_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
+#include <vector>
 
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
@@ -57,6 +58,44 @@ void report_fatal() {
 }
 
 bool terminated(const uint8_t* p, size_t cap) { return std::memchr(p, 0, cap) != nullptr; }
+
+// ---------------------------------------------------------------------------
+// Symbol records of the file and entries in memory
+
+constexpr uint32_t SYM_WORDS[4][2] = {{SYM_NAME, IMG_SYM_NAME},
+                                      {SYM_VALUE, IMG_SYM_VALUE},
+                                      {SYM_FUNCTION, IMG_SYM_FUNCTION},
+                                      {SYM_PLIST, IMG_SYM_PLIST}};
+
+// The n records read to the start of `table` become entries there: from
+// the last one down, each record copied out first, since its entry
+// overlaps it and the next record.
+void records_to_entries(uint8_t* table, uint32_t n) {
+  for (uint32_t i = n; i-- > 0;) {
+    uint8_t rec[IMG_SYM_RECORD];
+    std::memcpy(rec, table + IMG_SYM_RECORD * i, IMG_SYM_RECORD);
+    uint8_t* e = table + SYM_ENTRY * i;
+    std::memset(e, 0, SYM_ENTRY);
+    store_u16(e + SYM_FLAGS, load_u16(rec + IMG_SYM_FLAGS));
+    for (const auto& w : SYM_WORDS) store_u32(e + w[0], load_u32(rec + w[1]));
+  }
+}
+
+void entries_to_records(const uint8_t* table, uint8_t* records, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) {
+    const uint8_t* e = table + SYM_ENTRY * i;
+    uint8_t* rec = records + IMG_SYM_RECORD * i;
+    store_u16(rec + IMG_SYM_FLAGS, load_u16(e + SYM_FLAGS));
+    for (const auto& w : SYM_WORDS) store_u32(rec + w[1], load_u32(e + w[0]));
+  }
+}
+
+// Read n records into `table` (room for n entries) as entries.
+bool read_symbols(FILE* f, uint8_t* table, uint32_t n) {
+  if (!read_exact(f, table, size_t(IMG_SYM_RECORD) * n)) return false;
+  records_to_entries(table, n);
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Checks of the fixed blocks
@@ -262,16 +301,132 @@ inline Value shifted(const Shift& s, Value v) {
 
 inline void shift_u32(const Shift& s, uint8_t* p) { store_u32(p, shifted(s, load_u32(p))); }
 
-void relocate_stacks(const Shift& s) {
+// Every Value the calling thread's stacks hold, replaced by f(Value).
+template <class F>
+void map_stack_values(F f) {
   ThreadState* ts = zvts;
-  ts->glvalue = shifted(s, ts->glvalue);
+  ts->glvalue = f(ts->glvalue);
   if (ts->stack)
     for (uint32_t i = ts->septr; i < ts->stack_top; i++) {
       StackEntry& e = ts->stack[i];
       // A context's argument names its record, not a Value.
-      if (i != 0 && !is_context_tag(e.tag)) e.arg = shifted(s, e.arg);
+      if (i != 0 && !is_context_tag(e.tag)) e.arg = f(e.arg);
     }
-  for (uint32_t i = 0; i < ts->root_count; i++) *ts->root_base[i] = shifted(s, *ts->root_base[i]);
+  for (uint32_t i = 0; i < ts->root_count; i++) *ts->root_base[i] = f(*ts->root_base[i]);
+}
+
+void relocate_stacks(const Shift& s) {
+  map_stack_values([&s](Value v) { return shifted(s, v); });
+}
+
+// ---------------------------------------------------------------------------
+// Aligning a world saved with Value-holding objects at offsets of 2 mod 4
+//
+// Worlds were once saved so; each such object moves up behind an alignment
+// filler, and every object after it with it.  A step says from which old
+// offset on objects have moved by how much in all.
+
+struct AlignStep {
+  uint32_t from, shift;
+};
+
+// The sections a world's heap Values lie in; the heap has room for the
+// objects to spread.
+struct AlignWorld {
+  uint8_t* heap_base;
+  uint32_t heap_bytes;
+  uint8_t* symtab;
+  uint32_t symbols;
+  uint8_t* cons;
+  uint32_t cells;
+  Value* roots;
+  uint32_t *heap_static, *msg_area;  // counted from the data base
+};
+
+std::vector<AlignStep> align_steps(const uint8_t* base, uint32_t bytes) {
+  std::vector<AlignStep> steps;
+  uint32_t shift = 0;
+  for (uint32_t off = 8; off < 8 + bytes; off += object_size_at(base + off)) {
+    if (!needs_align_filler(base[off], off + shift)) continue;
+    shift += ALIGN_FILLER;
+    steps.push_back({off, shift});
+  }
+  return steps;
+}
+
+uint32_t shift_at(const std::vector<AlignStep>& steps, uint32_t off) {
+  uint32_t lo = 0, hi = uint32_t(steps.size());  // the first step above off
+  while (lo < hi) {
+    uint32_t mid = (lo + hi) / 2;
+    if (steps[mid].from <= off)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo ? steps[lo - 1].shift : 0;
+}
+
+Value aligned(const std::vector<AlignStep>& steps, Value v) {
+  if (!(tag_of(v) & TAG_HEAP_BIT) || (v & MARK_BIT)) return v;
+  return v + shift_at(steps, heap_offset(v));
+}
+
+void align_word(const std::vector<AlignStep>& steps, uint8_t* p) {
+  store_u32(p, aligned(steps, load_u32(p)));
+}
+
+// Spread the objects (from the last step down, so nothing is overwritten
+// before it has moved) and forward every heap Value of the world.
+void apply_align_steps(const AlignWorld& w, const std::vector<AlignStep>& steps) {
+  uint8_t* base = w.heap_base;
+  uint32_t end = 8 + w.heap_bytes;
+  for (size_t k = steps.size(); k-- > 0;) {
+    uint32_t from = steps[k].from, to = from + steps[k].shift;
+    std::memmove(base + to, base + from, end - from);
+    put_align_filler(base + to - ALIGN_FILLER);
+    end = from;
+  }
+  uint32_t bytes = w.heap_bytes + steps.back().shift;
+  for (uint32_t off = 8; off < 8 + bytes; off += object_size_at(base + off)) {
+    uint32_t n = object_value_words_at(base + off);
+    for (uint32_t i = 0; i < n; i++) align_word(steps, base + off + 8 + 4 * i);
+  }
+  for (uint32_t i = 0; i < w.symbols; i++)
+    for (const auto& word : SYM_WORDS) align_word(steps, w.symtab + SYM_ENTRY * i + word[0]);
+  for (uint64_t k = 0; k < 2ull * w.cells; k++) align_word(steps, w.cons + 4 * k);
+  for (uint32_t i = 0; i < ROOT_COUNT; i++) {
+    Value r = w.roots[i];
+    w.roots[i] = aligned(steps, r & ~MARK_BIT) | (r & MARK_BIT);
+  }
+  *w.heap_static += shift_at(steps, 8 + *w.heap_static);
+  *w.msg_area += shift_at(steps, 8 + *w.msg_area);
+}
+
+// The same for the world just read into the running areas, growing the
+// heap block when the fillers do not fit.  False when it cannot.
+bool align_running_world(bool with_stacks) {
+  std::vector<AlignStep> steps = align_steps(zvm.heap_base, zvm.heap_fill - 8);
+  if (steps.empty()) return true;
+  uint32_t grow = steps.back().shift;
+  if (zvm.heap_limit - zvm.heap_fill < grow) {
+    uint32_t limit = zvm.heap_limit + grow;
+    uint8_t* block = limit < HEAP_CAP_MAX
+                         ? static_cast<uint8_t*>(std::realloc(zvm.heap_block, size_t(limit) + 136))
+                         : nullptr;
+    if (!block) return false;
+    zvm.heap_block = zvm.heap_base = block;
+    zvm.heap_limit = limit;
+  }
+  AlignWorld w{zvm.heap_base, zvm.heap_fill - 8,          zvm.symtab,
+               zvm.sym_count, zv_window + zvm.cons_first, (zvm.free_ptr - zvm.cons_first) / 8,
+               zvm.roots,     &zvm.heap_static,           &zvm.msg_area};
+  apply_align_steps(w, steps);
+  zvm.heap_fill += grow;
+  if (with_stacks) map_stack_values([&steps](Value v) { return aligned(steps, v); });
+  store_u32(zvm.memblock + MB_STATIC_HEAP, zvm.heap_static);
+  store_u32(zvm.memblock + MB_MSG_AREA, zvm.msg_area);
+  store_u32(zvm.memblock + MB_HEAP_USED, zvm.heap_fill - 8);
+  return true;
 }
 
 }  // namespace
@@ -368,7 +523,7 @@ int img_read_sections(FILE* f, const uint8_t* memblock, int mode) {
   int result = IMG_OK;
   uint8_t roots[4 * ROOT_COUNT];
   uint32_t p = hdr_u16(HDR_HASH_SIZE);
-  if (!read_exact(f, roots, sizeof roots) || !read_exact(f, zvm.symtab, size_t(SYM_ENTRY) * y) ||
+  if (!read_exact(f, roots, sizeof roots) || !read_symbols(f, zvm.symtab, y) ||
       !read_exact(f, zvm.heap_base + 8, h) ||
       !read_exact(f, zv_window + zvm.cons_first, size_t(8) * c)) {
     result = IMG_IO;
@@ -398,6 +553,10 @@ int img_read_sections(FILE* f, const uint8_t* memblock, int mode) {
 
   if (!img_check_world(saved_base, saved_base + 8 * c)) return IMG_IO;
   scrub_stream_handles(zvm.heap_base + 8, h);
+  if (!align_running_world(mode == 2)) {
+    fail_with(std::strerror(ENOMEM));
+    return IMG_IO;
+  }
   return IMG_OK;
 }
 
@@ -480,6 +639,16 @@ uint8_t* outer_symbol_entries() {
   return copy;
 }
 
+// The n entries of `table` as file records.
+bool write_symbols(FILE* f, const uint8_t* table, uint32_t n) {
+  uint8_t* records = static_cast<uint8_t*>(std::malloc(size_t(IMG_SYM_RECORD) * n + 1));
+  if (!records) return false;
+  entries_to_records(table, records, n);
+  bool ok = write_all(f, records, size_t(IMG_SYM_RECORD) * n);
+  std::free(records);
+  return ok;
+}
+
 }  // namespace
 
 int img_write(FILE* f) {
@@ -527,7 +696,7 @@ int img_write(FILE* f) {
   for (uint32_t i = 0; i < ROOT_COUNT; i++) store_u32(roots + 4 * i, zvm.roots[i]);
   uint8_t* outer = outer_symbol_entries();
   ok = ok && write_all(f, roots, sizeof roots) &&
-       write_all(f, outer ? outer : zvm.symtab, size_t(SYM_ENTRY) * zvm.sym_count) &&
+       write_symbols(f, outer ? outer : zvm.symtab, zvm.sym_count) &&
        write_all(f, zvm.heap_base + 8, heap_bytes) &&
        write_all(f, zv_window + zvm.cons_first, size_t(8) * cells) &&
        write_all(f, zvm.hash, size_t(2) * zvm.hash_size);
@@ -563,7 +732,7 @@ bool img_peek_symbol_value(const char* path, uint32_t index, Value* out) {
   if (ok) {
     const uint8_t* mb = fixed + IMG_HEADER;
     uint64_t at = IMG_FIXED + 6ull * load_u32(mb + MB_BUILTIN_COUNT) + 4 * ROOT_COUNT +
-                  uint64_t(SYM_ENTRY) * index + SYM_VALUE;
+                  uint64_t(IMG_SYM_RECORD) * index + IMG_SYM_VALUE;
     ok = index < load_u16(mb + MB_SYM_COUNT) && at < (1ull << 31) &&
          std::fseek(f, long(at), SEEK_SET) == 0 && std::fread(word, 1, 4, f) == 4;
   }
@@ -593,6 +762,28 @@ bool file_shorter_than(FILE* f, uint64_t bytes) {
   return fstat(fileno(f), &sb) == 0 && S_ISREG(sb.st_mode) && uint64_t(sb.st_size) < bytes;
 }
 
+// Align the staged world (see align_running_world); its memory block
+// follows.
+bool align_staged(StagedImage* st) {
+  std::vector<AlignStep> steps = align_steps(st->heap, st->heap_bytes);
+  if (steps.empty()) return true;
+  uint32_t grow = steps.back().shift;
+  if (st->heap_bytes + grow >= HEAP_CAP_MAX) return false;
+  uint8_t* heap = static_cast<uint8_t*>(std::realloc(st->heap, size_t(st->heap_bytes) + grow + 8));
+  if (!heap) return false;
+  st->heap = heap;
+  uint8_t* mb = st->fixed + IMG_HEADER;
+  uint32_t heap_static = load_u32(mb + MB_STATIC_HEAP), msg_area = load_u32(mb + MB_MSG_AREA);
+  AlignWorld w{st->heap,  st->heap_bytes, st->symtab,   st->symbols, st->cons,
+               st->cells, st->roots,      &heap_static, &msg_area};
+  apply_align_steps(w, steps);
+  st->heap_bytes += grow;
+  store_u32(mb + MB_STATIC_HEAP, heap_static);
+  store_u32(mb + MB_MSG_AREA, msg_area);
+  store_u32(mb + MB_HEAP_USED, st->heap_bytes);
+  return true;
+}
+
 int stage_sections(FILE* f, StagedImage* st) {
   const uint8_t* h = st->fixed;
   const uint8_t* mb = staged_mb(st);
@@ -616,7 +807,7 @@ int stage_sections(FILE* f, StagedImage* st) {
   uint32_t p = load_u16(h + HDR_HASH_SIZE);
   // The sizes come from the file: before buffers are made for them, the
   // file must be long enough to hold them.
-  uint64_t rest = 4ull * ROOT_COUNT + uint64_t(SYM_ENTRY) * st->symbols + st->heap_bytes +
+  uint64_t rest = 4ull * ROOT_COUNT + uint64_t(IMG_SYM_RECORD) * st->symbols + st->heap_bytes +
                   8ull * st->cells + 2ull * p;
   if (file_shorter_than(f, IMG_FIXED + 6ull * s_count + rest)) {
     fail_with(TRUNCATED);
@@ -634,8 +825,7 @@ int stage_sections(FILE* f, StagedImage* st) {
   std::memset(st->heap, 0, 8);
   uint8_t roots[4 * ROOT_COUNT];
   // The hash array is read only to know the file is whole; it is rebuilt.
-  bool ok = read_exact(f, roots, sizeof roots) &&
-            read_exact(f, st->symtab, size_t(SYM_ENTRY) * st->symbols) &&
+  bool ok = read_exact(f, roots, sizeof roots) && read_symbols(f, st->symtab, st->symbols) &&
             read_exact(f, st->heap + 8, st->heap_bytes) &&
             read_exact(f, st->cons, size_t(8) * st->cells) && read_exact(f, hash, size_t(2) * p);
   std::free(hash);
@@ -658,6 +848,10 @@ int stage_sections(FILE* f, StagedImage* st) {
   v.cons_hi = base + 8 * st->cells;
   if (!img_check_view(v)) return IMG_IO;
   scrub_stream_handles(st->heap + 8, st->heap_bytes);
+  if (!align_staged(st)) {
+    fail_with(std::strerror(ENOMEM));
+    return IMG_IO;
+  }
   return IMG_OK;
 }
 

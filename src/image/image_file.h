@@ -11,6 +11,18 @@ constexpr uint32_t IMG_MEMBLOCK = 80;
 constexpr uint32_t IMG_HISTORY = 5122;
 constexpr uint32_t IMG_FIXED = IMG_HEADER + IMG_MEMBLOCK + IMG_HISTORY;  // 5244
 
+// A symbol in the file: a packed 18-byte record {u16 flags, name, value,
+// function, plist}.  The reader turns each into an entry of the in-memory
+// layout (value.h) and the writer back; nothing else knows this one.
+constexpr uint32_t IMG_SYM_RECORD = 18;
+enum : uint32_t {
+  IMG_SYM_FLAGS = 0,
+  IMG_SYM_NAME = 2,
+  IMG_SYM_VALUE = 6,
+  IMG_SYM_FUNCTION = 10,
+  IMG_SYM_PLIST = 14,
+};
+
 // The smallest stack size (N) an image may have: start-up, an error and
 // its break loop need room on both stacks beyond the reserve the
 // evaluator keeps for errors.
@@ -33,14 +45,14 @@ int img_write_file(const char* path);
 
 // The sections of a world as the check reads them, wherever they lie.
 struct WorldView {
-  uint8_t* heap_base;  // 8 bytes before the first heap byte: heap Values count from here
-  uint32_t heap_bytes;           // H
-  const uint8_t* symtab;         // Y entries
-  uint32_t symbols;              // Y
-  const uint8_t* cons;           // C cells, car then cdr
-  uint32_t cells;                // C
-  const Value* roots;            // the 131 root words
-  uint32_t builtins;             // S: built-in numbers below it exist
+  uint8_t* heap_base;     // 8 bytes before the first heap byte: heap Values count from here
+  uint32_t heap_bytes;    // H
+  const uint8_t* symtab;  // Y entries, in the in-memory layout
+  uint32_t symbols;       // Y
+  const uint8_t* cons;    // C cells, car then cdr
+  uint32_t cells;         // C
+  const Value* roots;     // the 131 root words
+  uint32_t builtins;      // S: built-in numbers below it exist
   uint32_t heap_static, msg_area;
   uint32_t cons_lo, cons_hi;     // the range the cons Values must lie in
 };

@@ -517,7 +517,10 @@ void make_fillers(uint32_t from, uint32_t to) {
 
 // Give every marked object of the dynamic part its new offset (in header
 // word 0 bits 8-31; never 0, so it also tells a live object from a filler)
-// and turn each run of dead objects into one filler.  Returns the new
+// and turn each run of dead objects into one filler.  A Value-holding
+// object that would land at 2 mod 4 lands behind an alignment filler
+// (heap_move writes it); it lay 4-aligned before, so the bytes freed below
+// it (2 mod 4 of them, at least 8) hold the filler.  Returns the new
 // number of heap bytes in use.
 uint32_t heap_forwarding() {
   uint32_t at = 8 + zvm.heap_static, to = at, dead = 0;
@@ -529,6 +532,7 @@ uint32_t heap_forwarding() {
     if (h & HDR_MARKS) {
       if (in_dead) make_fillers(dead, at);
       in_dead = false;
+      if (needs_align_filler(p[0], to)) to += ALIGN_FILLER;
       store_u32(p, (h & 0xFF) | (to << 8));
       to += size;
     } else if (!in_dead) {
@@ -654,14 +658,17 @@ void heap_move(uint32_t u, uint32_t n, bool shortage) {
   uint8_t* new_base = cap ? static_cast<uint8_t*>(std::malloc(size_t(cap) + 16)) : nullptr;
   uint8_t* dst = new_base ? new_base : old_base;
   if (new_base) std::memcpy(new_base + 8, old_base + 8, zvm.heap_static);
-  for (uint32_t at = 8 + zvm.heap_static; at < zvm.heap_fill;) {
+  uint32_t next = 8 + zvm.heap_static;  // where the next object lands unless aligned
+  for (uint32_t at = next; at < zvm.heap_fill;) {
     uint8_t* p = old_base + at;
     uint32_t size = object_size_at(p);
     uint32_t h = load_u32(p);
     if (h & HDR_MARKS) {
+      if ((h >> 8) != next) put_align_filler(dst + next);
       uint8_t* q = dst + (h >> 8);
       std::memmove(q, p, size);
       store_u32(q, h & 0xFF);
+      next = (h >> 8) + size;
     }
     at += size;
   }

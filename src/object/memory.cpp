@@ -324,8 +324,19 @@ Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
   world_lock();
   gc_stress_tick();
   // The collection signals error 36 when it cannot make room (releasing the
-  // lock first); loop in case the error returns.
-  while (zvm.heap_limit - zvm.heap_fill < size + zvm.heap_held) gc_heap_collection(size);
+  // lock first); loop in case the error returns.  A Value-holding object
+  // may need a filler before it, which depends on the fill after the
+  // collection.
+  uint32_t pad;
+  for (;;) {
+    pad = needs_align_filler(type, zvm.heap_fill) ? ALIGN_FILLER : 0;
+    if (zvm.heap_limit - zvm.heap_fill >= size + pad + zvm.heap_held) break;
+    gc_heap_collection(size + pad);
+  }
+  if (pad) {
+    put_align_filler(zvm.heap_base + zvm.heap_fill);
+    zvm.heap_fill += pad;
+  }
   uint8_t* p = zvm.heap_base + zvm.heap_fill;
   store_u32(p, type);
   store_u32(p + 4, hdr1);

@@ -1,6 +1,6 @@
 // The symbol table.
 //
-// Entries are packed 18-byte records; names are found through an
+// Entries are 20-byte records (value.h); names are found through an
 // open-addressing array of 16-bit indices with double hashing.  The hash
 // size is prime, so the probe step (between 1 and P - 2) visits every slot
 // before it comes back to the first one.

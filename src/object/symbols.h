@@ -1,4 +1,4 @@
-// The symbol table: packed 18-byte entries found through an open-addressing
+// The symbol table: 20-byte entries (value.h) found through an open-addressing
 // hash array of 16-bit indices with double hashing.
 #pragma once
 

@@ -3,9 +3,11 @@
 //
 // A Value is a 32-bit word with the tag in the top byte.  Conses are
 // offsets into a private 16 MiB window, heap objects are 24-bit offsets
-// from the heap base, symbols are indices into the symbol table.  Heap
-// objects are only 2-byte aligned and symbol entries are packed 18-byte
-// records, so every multi-byte field goes through the load/store helpers.
+// from the heap base, symbols are indices into the symbol table.  Byte
+// objects are only 2-byte aligned, so every multi-byte field goes through
+// the load/store helpers; Value words (of conses, symbol entries and
+// Value-holding heap objects) are 4-aligned, so that a word one thread
+// stores is never seen half-written by another.
 #pragma once
 
 #include <bit>
@@ -180,8 +182,8 @@ struct Memory {
   uint32_t msg_area = 0;          // message area (from the data base)
 
   // Symbol table and its hash array.
-  uint8_t* symtab = nullptr;   // (capacity + 4) packed 18-byte entries
-  uint16_t* hash = nullptr;    // hash_size slots
+  uint8_t* symtab = nullptr;  // (capacity + 4) entries of SYM_ENTRY bytes
+  uint16_t* hash = nullptr;   // hash_size slots
   uint32_t sym_count = 0;
   uint32_t sym_cap = 0;
   uint32_t hash_size = 0;
@@ -320,6 +322,19 @@ inline uint32_t object_size_at(const uint8_t* p) {
   uint32_t len = load_u32(p + 4) & HDR_LEN_MASK;
   return (p[0] & HT_HOLDS_VALUES) ? 8 + 4 * len : (len + 9) & ~1u;
 }
+// Value-holding objects start on offsets of 0 mod 4 (so do their words:
+// the heap base is 8-aligned).  One that would start at 2 mod 4 gets this
+// filler before it: a raw byte block of 2 bytes, the smallest object whose
+// size is 2 mod 4.
+constexpr uint32_t ALIGN_FILLER = 10;
+inline bool needs_align_filler(uint8_t type, uint32_t offset) {
+  return (type & HT_HOLDS_VALUES) && (offset & 2);
+}
+inline void put_align_filler(uint8_t* p) {
+  store_u32(p, HT_BYTES);
+  store_u32(p + 4, ALIGN_FILLER - 8);
+  store_u16(p + 8, 0);
+}
 // Number of traced Value words of the object at p (0 for byte objects).
 inline uint32_t object_value_words_at(const uint8_t* p) {
   if (!(p[0] & HT_HOLDS_VALUES)) return 0;
@@ -355,10 +370,12 @@ inline double double_value(Value v) {
 }
 
 // ---------------------------------------------------------------------------
-// Symbol entries: 18 bytes packed {u16 flags, name, value, function, plist}
+// Symbol entries: 20 bytes {name, value, function, plist, u16 flags, u16 0},
+// each Value word 4-aligned.  Image files keep packed 18-byte records; the
+// image reader and writer convert (image/image_file.h).
 
-constexpr uint32_t SYM_ENTRY = 18;
-enum : uint32_t { SYM_FLAGS = 0, SYM_NAME = 2, SYM_VALUE = 6, SYM_FUNCTION = 10, SYM_PLIST = 14 };
+constexpr uint32_t SYM_ENTRY = 20;
+enum : uint32_t { SYM_NAME = 0, SYM_VALUE = 4, SYM_FUNCTION = 8, SYM_PLIST = 12, SYM_FLAGS = 16 };
 constexpr uint16_t SYMF_CLASS_MASK = 0x0007;  // variable class
 constexpr uint16_t SYMF_INTERNED = 0x0008;
 constexpr uint16_t SYMF_BIT4 = 0x0010;        // named by built-in 64

@@ -185,7 +185,7 @@ struct Layout {
     records = IMG_FIXED;
     roots = records + 6 * load_u32(mb + MB_BUILTIN_COUNT);
     symbols = roots + 4 * ROOT_COUNT;
-    heap = symbols + SYM_ENTRY * load_u16(mb + MB_SYM_COUNT);
+    heap = symbols + IMG_SYM_RECORD * load_u16(mb + MB_SYM_COUNT);
     cons = heap + load_u32(mb + MB_HEAP_USED);
     hash = cons + 8 * load_u32(mb + MB_CONS_USED);
     end = hash + 2 * load_u16(b.data() + HDR_HASH_SIZE);
@@ -302,9 +302,9 @@ TEST_F(ImageTest, RelocationToAnotherConsBase) {
   EXPECT_EQ(zvm.roots[ROOT_PLACE_EXPANDERS], make_symbol(foo) | MARK_BIT);
   Value vec = global("VEC");
   EXPECT_EQ(heap_word(heap_word(zvm.roots[ROOT_TYPE_TABLE], 0), 0), vec);
-  EXPECT_EQ(
-      load_u32(bytes.data() + Layout(bytes).symbols + SYM_ENTRY * symbol_named("VEC") + SYM_VALUE),
-      vec);
+  EXPECT_EQ(load_u32(bytes.data() + Layout(bytes).symbols + IMG_SYM_RECORD * symbol_named("VEC") +
+                     IMG_SYM_VALUE),
+            vec);
   // A trailing raw word is a number, never relocated.
   Value arr = global("ARR");
   EXPECT_EQ(heap_word(arr, 6), sym_value(foo) - (zvm.cons_first - saved_base));
@@ -413,7 +413,7 @@ TEST_F(ImageTest, InconsistentImagesAreRefused) {
   uint8_t* mb = h + IMG_HEADER;
   uint32_t foo = symbol_named("FOO"), vec = symbol_named("VEC");
   uint32_t heap_used = load_u32(mb + MB_HEAP_USED);
-  uint32_t vec_data = heap_offset(load_u32(h + l.symbols + SYM_ENTRY * vec + SYM_VALUE));
+  uint32_t vec_data = heap_offset(load_u32(h + l.symbols + IMG_SYM_RECORD * vec + IMG_SYM_VALUE));
   struct Patch {
     const char* what;
     size_t at;
@@ -432,20 +432,21 @@ TEST_F(ImageTest, InconsistentImagesAreRefused) {
       {"static prefix mid-object", IMG_HEADER + MB_STATIC_HEAP, 2, 4},
       {"message area", IMG_HEADER + MB_MSG_AREA, heap_used, 4},
       {"unaligned cons base", IMG_HEADER + MB_CONS_BASE, saved_base + 4, 4},
-      {"cons outside the saved range", l.symbols + SYM_ENTRY * foo + SYM_VALUE,
+      {"cons outside the saved range", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_VALUE,
        saved_base + 8 * saved_cells, 4},
-      {"word below 0x10000", l.symbols + SYM_ENTRY * foo + SYM_VALUE, 0x1234, 4},
-      {"symbol past the count", l.symbols + SYM_ENTRY * foo + SYM_FUNCTION, 0x01000000u + 900, 4},
-      {"built-in past the table", l.symbols + SYM_ENTRY * foo + SYM_FUNCTION,
+      {"word below 0x10000", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_VALUE, 0x1234, 4},
+      {"symbol past the count", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_FUNCTION,
+       0x01000000u + 900, 4},
+      {"built-in past the table", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_FUNCTION,
        0x07000000u + zv_bi_live, 4},
-      {"name not a string", l.symbols + SYM_ENTRY * foo + SYM_NAME,
-       load_u32(h + l.symbols + SYM_ENTRY * vec + SYM_VALUE), 4},
-      {"heap Value mid-object", l.symbols + SYM_ENTRY * foo + SYM_VALUE, 0x50000000u + vec_data + 4,
-       4},
-      {"heap Value past the fill", l.symbols + SYM_ENTRY * foo + SYM_VALUE,
+      {"name not a string", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_NAME,
+       load_u32(h + l.symbols + IMG_SYM_RECORD * vec + IMG_SYM_VALUE), 4},
+      {"heap Value mid-object", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_VALUE,
+       0x50000000u + vec_data + 4, 4},
+      {"heap Value past the fill", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_VALUE,
        0x50000000u + heap_used + 64, 4},
-      {"double tag on a vector", l.symbols + SYM_ENTRY * foo + SYM_VALUE, 0x4D000000u + vec_data,
-       4},
+      {"double tag on a vector", l.symbols + IMG_SYM_RECORD * foo + IMG_SYM_VALUE,
+       0x4D000000u + vec_data, 4},
       {"collector mark in a cdr", l.cons + 4, load_u32(h + l.cons + 4) | MARK_BIT, 4},
       {"object length past the heap", l.heap + vec_data - 8 + 4, 0x01FFFFFF, 4},
       {"collector mark in a header", l.heap + vec_data - 8, 0x80000012, 4},
@@ -612,7 +613,7 @@ TEST_F(ImageTest, RefusedImagesLeaveTheRunningWorldAlone) {
   b[l.records + 6 * 200 + 5] ^= 1;  // another built-in table
   bad.push_back(b);
   b = bytes;
-  store_u32(b.data() + l.symbols + SYM_VALUE, 0x1234);  // a malformed Value
+  store_u32(b.data() + l.symbols + IMG_SYM_VALUE, 0x1234);  // a malformed Value
   bad.push_back(b);
   b = bytes;
   store_u32(b.data() + IMG_HEADER + MB_HEAP_USED, 0xFFFFFF);  // claims more than the file has
@@ -679,9 +680,146 @@ TEST_F(ImageTest, PeekingASymbolValueWithoutLoading) {
   uint32_t vec = symbol_named("VEC");
   Value v = 0;
   ASSERT_TRUE(img_peek_symbol_value(path.c_str(), vec, &v));
-  EXPECT_EQ(v, load_u32(bytes.data() + l.symbols + SYM_ENTRY * vec + SYM_VALUE));
+  EXPECT_EQ(v, load_u32(bytes.data() + l.symbols + IMG_SYM_RECORD * vec + IMG_SYM_VALUE));
   EXPECT_FALSE(img_peek_symbol_value(path.c_str(), 30000, &v));
   EXPECT_FALSE(img_peek_symbol_value((path + ".missing").c_str(), vec, &v));
   spit(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + l.symbols));
   EXPECT_FALSE(img_peek_symbol_value(path.c_str(), vec, &v));
+}
+
+// ---------------------------------------------------------------------------
+// Alignment: symbol words and Value-holding objects in memory are 4-aligned
+// whatever the file's packed layout put them at.
+
+namespace {
+
+bool word_aligned(const uint8_t* p) { return reinterpret_cast<uintptr_t>(p) % 4 == 0; }
+
+// Whether a word of symbol i's packed record lay across a 64-byte line
+// when the table was the record array itself.
+bool record_straddles(uint32_t i) {
+  for (uint32_t w : {IMG_SYM_NAME, IMG_SYM_VALUE, IMG_SYM_FUNCTION, IMG_SYM_PLIST})
+    if ((IMG_SYM_RECORD * i + w) % 64 > 60) return true;
+  return false;
+}
+
+std::string symbol_text(const char* name) {
+  uint32_t i = symbol_named(name);
+  int budget = 1000;
+  return describe(sym_value(i), &budget) + " " + describe(sym_function(i), &budget) + " " +
+         describe(sym_plist(i), &budget) + " " + std::to_string(sym_flags(i));
+}
+
+}  // namespace
+
+TEST_F(ImageTest, SymbolsWhoseRecordsStraddledALineRoundTripAligned) {
+  ASSERT_EQ(load(path), IMG_OK);
+  std::vector<std::string> names;
+  for (int k = 0; k < 48; k++) {
+    names.push_back("S" + std::to_string(k));
+    defglobal(names.back().c_str(), cons(make_fixnum(k), global("VEC")));
+    uint32_t i = symbol_named(names.back().c_str());
+    sym_set_function(i, bi_value(BI_CAR));
+    sym_set_plist(i, cons(make_fixnum(-k), NIL));
+    sym_set_flags(i, sym_flags(i) | 2);
+  }
+  std::vector<std::string> expected;
+  for (const std::string& n : names) expected.push_back(symbol_text(n.c_str()));
+  std::string file = path + ".lines";
+  ASSERT_EQ(img_write_file(file.c_str()), 0);
+  std::vector<uint8_t> b = slurp(file);
+  Layout l(b);
+  StagedImage* st = nullptr;
+  for (int way = 0; way < 2; way++) {
+    if (way == 0) {
+      ASSERT_EQ(load(file), IMG_OK);
+    } else {
+      ASSERT_EQ(stage(file, &st), IMG_OK);
+      img_install(st);
+    }
+    int straddling = 0;
+    for (size_t k = 0; k < names.size(); k++) {
+      uint32_t i = symbol_named(names[k].c_str());
+      straddling += record_straddles(i);
+      EXPECT_EQ(symbol_text(names[k].c_str()), expected[k]) << names[k];
+      for (uint32_t w : {SYM_NAME, SYM_VALUE, SYM_FUNCTION, SYM_PLIST})
+        EXPECT_TRUE(word_aligned(sym_entry(i) + w));
+      // The file keeps the packed records.
+      const uint8_t* rec = b.data() + l.symbols + IMG_SYM_RECORD * i;
+      EXPECT_EQ(load_u32(rec + IMG_SYM_FUNCTION), bi_value(BI_CAR));
+      EXPECT_EQ(load_u16(rec + IMG_SYM_FLAGS), sym_flags(i));
+    }
+    EXPECT_GE(straddling, 4) << way;
+  }
+  // Written again, the same bytes.
+  ASSERT_EQ(img_write_file(file.c_str()), 0);
+  EXPECT_TRUE(slurp(file) == b);
+  std::remove(file.c_str());
+}
+
+// Worlds were once saved with Value-holding objects at offsets of 2 mod 4.
+// Such a file is made here from a saved one by rewriting a byte block into
+// a simple vector at 2 mod 4 between byte blocks (the static prefix ending
+// behind it); both ways of loading it spread the heap and align it.
+TEST_F(ImageTest, WorldSavedWithUnalignedObjectsLoadsAligned) {
+  ASSERT_EQ(load(path), IMG_OK);
+  defglobal("BLOCK", mem_alloc_bytes(100));
+  defglobal("UNALIGNED", NIL);
+  std::string file = path + ".old";
+  ASSERT_EQ(img_write_file(file.c_str()), 0);
+  std::vector<uint8_t> b = slurp(file);
+  Layout l(b);
+  auto value_word = [&](const char* name) {
+    return b.data() + l.symbols + IMG_SYM_RECORD * symbol_named(name) + IMG_SYM_VALUE;
+  };
+  uint32_t block = heap_offset(load_u32(value_word("BLOCK")));
+  uint32_t vec = block % 4 == 2 ? block : block + ALIGN_FILLER;
+  if (vec != block) put_align_filler(b.data() + l.heap + block - 8);
+  uint8_t* v = b.data() + l.heap + vec - 8;
+  store_u32(v, HT_ARRAY);
+  store_u32(v + 4, 4 | HDR_ONE_DIM);
+  Value words[4] = {make_fixnum(7), load_u32(value_word("VEC")), load_u32(value_word("FOO")),
+                    make_symbol(symbol_named("BAR"))};
+  for (int k = 0; k < 4; k++) store_u32(v + 8 + 4 * k, words[k]);
+  store_u32(v + 24, HT_BYTES);
+  store_u32(v + 28, block + 108 - (vec + 24) - 8);
+  store_u32(value_word("UNALIGNED"), (TAG_VECTOR << 24) | vec);
+  store_u32(value_word("BLOCK"), NIL);
+  store_u32(b.data() + IMG_HEADER + MB_STATIC_HEAP, block + 108 - 8);
+  spit(file, b);
+
+  // The world the file holds, described apart from where things lie.
+  defglobal("BLOCK", NIL);
+  Value u = mem_alloc_vector(4);
+  heap_set_word(u, 0, make_fixnum(7));
+  heap_set_word(u, 1, global("VEC"));
+  heap_set_word(u, 2, global("FOO"));
+  heap_set_word(u, 3, make_symbol(symbol_named("BAR")));
+  defglobal("UNALIGNED", u);
+  std::string expected = describe_world();
+
+  StagedImage* st = nullptr;
+  for (int way = 0; way < 2; way++) {
+    if (way == 0) {
+      ASSERT_EQ(load(file), IMG_OK);
+    } else {
+      ASSERT_EQ(load(path), IMG_OK);
+      ASSERT_EQ(stage(file, &st), IMG_OK);
+      img_install(st);
+    }
+    EXPECT_EQ(unaligned_value_objects(), 0u) << way;
+    EXPECT_EQ(describe_world(), expected) << way;
+    EXPECT_TRUE(img_check_world(zvm.cons_first, zvm.free_ptr)) << way;
+    EXPECT_EQ(heap_offset(global("UNALIGNED")) % 4, 0u);
+    EXPECT_EQ(heap_word(global("UNALIGNED"), 1), global("VEC"));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(string_bytes(zvm.msg_area + 8)), 9), "message 0");
+    // The static prefix now ends behind the vector and the byte block.
+    EXPECT_EQ(zvm.heap_static, mb_u32(MB_STATIC_HEAP));
+    EXPECT_EQ(zvm.heap_static + 8 - (heap_offset(global("UNALIGNED")) + 24),
+              object_size_at(heap_addr(global("UNALIGNED")) + 24));
+    gc_full_collection();
+    EXPECT_EQ(unaligned_value_objects(), 0u) << way;
+    EXPECT_EQ(describe_world(), expected) << way;
+  }
+  std::remove(file.c_str());
 }

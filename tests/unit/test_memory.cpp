@@ -61,6 +61,45 @@ TEST_F(MemoryTest, GrowingAnOtherVectorCopies) {
   EXPECT_EQ(heap_word(w, 5), NIL);
 }
 
+// Strings of every length leave the fill pointer at 0 and 2 mod 4; each
+// Value-holding object still starts 4-aligned, and stays so when the
+// collector slides the survivors over the dead strings.
+TEST_F(MemoryTest, ValueHoldingObjectsStayAlignedThroughAllocationAndCompaction) {
+  Value keep = mem_alloc_vector(60);
+  root_push(&keep);
+  for (uint32_t i = 0; i < 60; i++) heap_set_word(keep, i, NIL);
+  for (uint32_t i = 0; i < 60; i++) {
+    Value s = mem_make_string("abcdefg", i % 7);
+    if (i % 3 == 0) heap_set_word(keep, i, s);  // some strings survive, some die
+    Value v = i % 3 == 0   ? filled_vector(i % 5)
+              : i % 3 == 1 ? mem_alloc_object(2, HT_INSTANCE)
+                           : mem_alloc_array(4, 2);
+    EXPECT_EQ(heap_offset(v) % 4, 0u) << i;
+    if (i % 3 == 1) {
+      heap_set_word(v, 0, make_fixnum(int32_t(i)));
+      heap_set_word(v, 1, NIL);
+    } else if (i % 3 == 2) {
+      for (uint32_t k = 0; k < 4; k++) heap_set_word(v, k, make_fixnum(int32_t(k)));
+      heap_set_word(v, 4, 2);
+    }
+    if (i % 3 != 0) heap_set_word(keep, i, v);
+  }
+  EXPECT_EQ(unaligned_value_objects(), 0u);
+  gc_full_collection();
+  EXPECT_EQ(unaligned_value_objects(), 0u);
+  for (uint32_t i = 0; i < 60; i++) {
+    Value x = heap_word(keep, i);
+    if (i % 3 == 0)
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(string_bytes(x)), string_length(x)),
+                std::string("abcdefg", i % 7));
+    else if (i % 3 == 1)
+      EXPECT_EQ(heap_word(x, 0), make_fixnum(int32_t(i)));
+    else
+      EXPECT_EQ(heap_word(x, 3), make_fixnum(3));
+  }
+  root_pop();
+}
+
 TEST_F(MemoryTest, ShrinkingLeavesAFillerOnlyWhenThereIsRoom) {
   Value v = filled_vector(4);
   root_push(&v);

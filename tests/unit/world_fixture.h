@@ -60,6 +60,15 @@ inline void test_world_init(const WorldParams& p = WorldParams()) {
   sym_rehash();
 }
 
+// Walks the heap object by object: the number of Value-holding objects
+// that do not start 4-aligned (or 1000000 when the walk misses the fill).
+inline uint32_t unaligned_value_objects() {
+  uint32_t at = 8, bad = 0;
+  for (; at < zvm.heap_fill; at += object_size_at(zvm.heap_base + at))
+    if ((zvm.heap_base[at] & HT_HOLDS_VALUES) && at % 4) bad++;
+  return at == zvm.heap_fill ? bad : 1000000;
+}
+
 // Catches errors signalled through the error hooks: the code and first
 // object are recorded and control returns to the TRAP_ERROR point.
 struct ErrorTrap {
