@@ -1,9 +1,14 @@
-// Locks and condition variables from one thread: taking and trying, the
+// Locks and condition variables: from one thread, taking and trying, the
 // owner checks, recursive depth, a lock whose owner has ended, and waits
-// that run out.  Another owner is played by borrowing a thread record and
-// its number for a moment.
+// that run out (another owner is played by borrowing a thread record and
+// its number for a moment); then from native threads that call the
+// operations directly, contending for a lock and passing items through a
+// condition variable.
+#include <atomic>
 #include <chrono>
+#include <deque>
 #include <string>
+#include <thread>
 
 #include "test_eval_fixture.h"
 #include "threads/table.h"
@@ -166,6 +171,125 @@ TEST_F(Locks, ArgumentsOfTheWrongKindAreRefused) {
   EXPECT_EQ(run("(%condition-operation cv 1 'x)"), "error 5170");
   EXPECT_EQ(run("(%lock-operation l 0 1 2)"), "error 4148");
   EXPECT_EQ(run("(%make-lock 'lock nil nil)"), "error 5170");
+}
+
+// A native thread that calls the lock operations as a Lisp thread would:
+// a thread state of its own with a small frame and root stack, and a
+// thread number.  The operations it calls never allocate, so no
+// collection runs while these threads do.
+struct Caller {
+  ThreadState ts;
+  StackEntry stack[4] = {};
+  Value* roots[8] = {};
+  explicit Caller(uint32_t number) {
+    ts.stack = stack;
+    ts.root_base = roots;
+    ts.root_cap = 8;
+    ts.thread_number = number;
+  }
+  // fn(a b [c]) with the arguments in a frame.
+  Value call(uint32_t builtin, Value a, Value b, Value c = NO_VALUE) {
+    zvts = &ts;
+    uint16_t n = is_no_value(c) ? 2 : 3;
+    ts.septr = 0;
+    ts.zvform = n;
+    stack[n - 1].arg = a;
+    stack[n - 2].arg = b;
+    if (n == 3) stack[0].arg = c;
+    return zv_builtins[builtin].fn(a, b);
+  }
+  void lock(Value l) {
+    if (call(BI_LOCK_OPERATION, l, make_fixnum(0)) == T) return;
+    while (call(BI_LOCK_OPERATION, l, make_fixnum(1), make_fixnum(100)) != T) {
+    }
+  }
+  void unlock(Value l) { ASSERT_EQ(call(BI_LOCK_OPERATION, l, make_fixnum(2)), T); }
+  // CONDITION-WAIT without a timeout.
+  void wait(Value cv, Value l) {
+    Value depth = call(BI_CONDITION_OPERATION, cv, make_fixnum(0), l);
+    ASSERT_EQ(depth, make_fixnum(1));
+    while (call(BI_CONDITION_OPERATION, cv, make_fixnum(1), make_fixnum(100)) != T) {
+    }
+    lock(l);
+  }
+};
+
+class LocksShared : public Locks {
+ protected:
+  uint32_t numbers_[2] = {};
+  void SetUp() override {
+    Locks::SetUp();
+    uint32_t serial = 0;
+    for (uint32_t& n : numbers_) ASSERT_NE(n = thread_record_take(&serial), 0u);
+  }
+  void TearDown() override {
+    for (uint32_t n : numbers_) thread_record_release(n);
+    Locks::TearDown();
+  }
+};
+
+TEST_F(LocksShared, ContendingThreadsLoseNoIncrement) {
+  constexpr int ROUNDS = 20000;
+  Value l = sym_value(idx("L"));
+  long counter = 0;  // guarded by the Lisp lock alone
+  std::atomic<int> inside{0}, overlaps{0}, ready{0};
+  auto work = [&](uint32_t number) {
+    Caller c(number);
+    ready++;
+    while (ready.load() < 2) {
+    }
+    for (int i = 0; i < ROUNDS; i++) {
+      c.lock(l);
+      if (inside.fetch_add(1) != 0) overlaps++;
+      long v = counter;
+      if (i % 64 == 0) std::this_thread::yield();
+      counter = v + 1;
+      inside.fetch_sub(1);
+      c.unlock(l);
+    }
+  };
+  std::thread a(work, numbers_[0]), b(work, numbers_[1]);
+  a.join();
+  b.join();
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(counter, 2L * ROUNDS);
+  EXPECT_EQ(run("(%lock-operation l 4)"), "NIL");
+}
+
+TEST_F(LocksShared, ItemsPassThroughAConditionVariableOnceAndInOrder) {
+  constexpr long ITEMS = 20000;
+  Value l = sym_value(idx("L")), cv = sym_value(idx("CV"));
+  std::deque<long> queue;  // guarded by the Lisp lock alone
+  long sum = 0, count = 0;
+  bool in_order = true;
+  std::thread consumer([&] {
+    Caller c(numbers_[0]);
+    for (long i = 1; i <= ITEMS; i++) {
+      c.lock(l);
+      while (queue.empty()) c.wait(cv, l);
+      long x = queue.front();
+      queue.pop_front();
+      c.unlock(l);
+      in_order = in_order && x == i;
+      sum += x;
+      count++;
+    }
+  });
+  std::thread producer([&] {
+    Caller c(numbers_[1]);
+    for (long i = 1; i <= ITEMS; i++) {
+      c.lock(l);
+      queue.push_back(i);
+      c.call(BI_CONDITION_OPERATION, cv, make_fixnum(3));
+      c.unlock(l);
+    }
+  });
+  producer.join();
+  consumer.join();
+  EXPECT_EQ(count, ITEMS);
+  EXPECT_EQ(sum, ITEMS * (ITEMS + 1) / 2);
+  EXPECT_TRUE(in_order);
+  EXPECT_EQ(run("(%condition-operation cv 5)"), "0");
 }
 
 }  // namespace
