@@ -125,11 +125,11 @@ and give that level up on any exit."
   "Give LOCK up and wait for CONDITION-VARIABLE to be notified, or for
 TIMEOUT seconds when given; then take LOCK again.  True unless the time
 ran out."
-  (let ((depth (%condition-operation condition-variable 0 lock))
-        (deadline (and timeout
-                       (+ (get-internal-real-time)
-                          (ceiling (* timeout internal-time-units-per-second)))))
-        (woken nil))
+  (let* ((deadline (and timeout
+                        (+ (get-internal-real-time)
+                           (ceiling (* timeout internal-time-units-per-second)))))
+         (depth (%condition-operation condition-variable 0 lock))
+         (woken nil))
     (unwind-protect
          (setq woken
                (loop

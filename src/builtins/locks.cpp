@@ -18,18 +18,21 @@
 // touches no Lisp object; it finds its object again on the root stack
 // afterwards, since a collection may have moved it.
 //
-// Lock words: 1 name, 2 owner (NIL, or the owner's thread number), 3 the
-// low bits of the owner's serial, 4 depth (times taken), 5 kind (0 plain,
+// Lock words: 1 name, 2 owner (NIL, or the owner's thread number), 3 a
+// stamp of the owner's serial, 4 depth (times taken), 5 kind (0 plain,
 // 1 recursive).  A thread number is reused once its thread has ended, the
-// serial never; a lock whose owner has ended (number and serial no longer
-// name a live thread) is free, so a thread that ends holding a lock does
-// not keep it held for ever.
+// serial never; a lock whose owner has ended (number and stamp no longer
+// name a live thread of this process) is free, so a thread that ends
+// holding a lock does not keep it held for ever, nor does a saved image.
 //
 // Condition-variable words: 1 name, 2 waiters (registered and not yet
 // woken), 3 wake-ups granted and not yet taken (never more than waiters),
 // 4 kind (2).  Notify grants one wake-up when there are more waiters than
 // wake-ups, broadcast grants one to every waiter; a waiter takes one when
 // it finds one.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +54,7 @@ enum : uint32_t {
   E_LOCK_HELD_AGAIN = 0x105D,  // 4189: a plain lock taken again by its owner
 };
 
-enum : uint32_t { LK_NAME = 1, LK_OWNER, LK_SERIAL, LK_DEPTH, LK_KIND, LK_WORDS };
+enum : uint32_t { LK_NAME = 1, LK_OWNER, LK_STAMP, LK_DEPTH, LK_KIND, LK_WORDS };
 enum : uint32_t { CV_NAME = 1, CV_WAITERS, CV_WAKEUPS, CV_KIND, CV_WORDS };
 enum : int32_t { KIND_LOCK = 0, KIND_RECURSIVE = 1, KIND_CONDITION = 2 };
 
@@ -155,31 +158,42 @@ uint32_t slice_arg() {
   return n < WAIT_SLICE_MS ? n : WAIT_SLICE_MS;
 }
 
-// The calling thread as an owner: its number and the low bits of its serial.
+// A thread's serial as a lock keeps it: the low bits, mixed with a tag of
+// this process.  Serials start again in every process, so a lock an image
+// saved while its first thread held it would otherwise still be held by
+// the first thread of every process that loads the image.
+uint32_t owner_stamp(uint32_t serial) {
+  static const uint32_t tag = [] {
+    uint64_t t = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                 (uint64_t(getpid()) << 20);
+    return uint32_t(t ^ (t >> 23) ^ (t >> 46));
+  }();
+  return (serial ^ tag) & SERIAL_MASK;
+}
+
+// The calling thread as an owner: its number and the stamp of its serial.
 struct Me {
   int32_t number;
-  int32_t serial;
+  int32_t stamp;
 };
 Me me() {
   uint32_t n = zvts->thread_number;
   const ThreadRecord* r = thread_record(n);
-  return Me{int32_t(n), int32_t(r ? r->serial & SERIAL_MASK : 0)};
+  return Me{int32_t(n), int32_t(owner_stamp(r ? r->serial : 0))};
 }
 
-// Whether the thread that took a lock as (number, serial) is still alive.
-// The first thread outlives every lock; the others are looked up in the
-// thread table, under its lock.
-bool owner_alive(int32_t number, int32_t serial) {
-  if (number == 0) return true;
+// Whether the thread that took a lock as (number, stamp) is still alive:
+// looked up in the thread table, under its lock.
+bool owner_alive(int32_t number, int32_t stamp) {
   struct Probe {
     uint32_t number;
-    uint32_t serial;
+    uint32_t stamp;
     bool found;
-  } p{uint32_t(number), uint32_t(serial), false};
+  } p{uint32_t(number), uint32_t(stamp), false};
   thread_for_each_live(
       [](uint32_t n, void* data) {
         Probe* q = static_cast<Probe*>(data);
-        if (n == q->number && (thread_record(n)->serial & SERIAL_MASK) == q->serial) q->found = true;
+        if (n == q->number && owner_stamp(thread_record(n)->serial) == q->stamp) q->found = true;
       },
       &p);
   return p.found;
@@ -191,16 +205,16 @@ enum Taken { TAKEN, BUSY, HELD_AGAIN };
 Taken take(Value lock, Me m) {
   Value owner = heap_word(lock, LK_OWNER);
   if (!nil_p(owner)) {
-    int32_t n = fixnum_value(owner), serial = word_int(lock, LK_SERIAL);
-    if (n == m.number && serial == m.serial) {
+    int32_t n = fixnum_value(owner), stamp = word_int(lock, LK_STAMP);
+    if (n == m.number && stamp == m.stamp) {
       if (word_int(lock, LK_KIND) != KIND_RECURSIVE) return HELD_AGAIN;
       set_word_int(lock, LK_DEPTH, word_int(lock, LK_DEPTH) + 1);
       return TAKEN;
     }
-    if (owner_alive(n, serial)) return BUSY;
+    if (owner_alive(n, stamp)) return BUSY;
   }
   heap_set_word(lock, LK_OWNER, make_fixnum(m.number));
-  set_word_int(lock, LK_SERIAL, m.serial);
+  set_word_int(lock, LK_STAMP, m.stamp);
   set_word_int(lock, LK_DEPTH, 1);
   return TAKEN;
 }
@@ -208,7 +222,7 @@ Taken take(Value lock, Me m) {
 // Under the mutex: whether the caller holds the lock.
 bool held_by(Value lock, Me m) {
   Value owner = heap_word(lock, LK_OWNER);
-  return !nil_p(owner) && fixnum_value(owner) == m.number && word_int(lock, LK_SERIAL) == m.serial;
+  return !nil_p(owner) && fixnum_value(owner) == m.number && word_int(lock, LK_STAMP) == m.stamp;
 }
 
 // Under the mutex: give one level up, or all of them; a lock left free
@@ -218,7 +232,7 @@ void give_up(Guard& g, Value lock, bool all) {
   set_word_int(lock, LK_DEPTH, depth > 0 ? depth : 0);
   if (depth > 0) return;
   heap_set_word(lock, LK_OWNER, NIL);
-  set_word_int(lock, LK_SERIAL, 0);
+  set_word_int(lock, LK_STAMP, 0);
   g.wake_all();
 }
 
@@ -275,7 +289,7 @@ Value bi_make_lock(Value, Value) {
   heap_set_word(lock, IW_CLASS, cls);
   heap_set_word(lock, LK_NAME, arg(2));
   heap_set_word(lock, LK_OWNER, NIL);
-  set_word_int(lock, LK_SERIAL, 0);
+  set_word_int(lock, LK_STAMP, 0);
   set_word_int(lock, LK_DEPTH, 0);
   set_word_int(lock, LK_KIND, nil_p(arg(3)) ? KIND_LOCK : KIND_RECURSIVE);
   return lock;
@@ -312,7 +326,7 @@ Value bi_lock_operation(Value lock, Value op) {
     case LOCK_OWNER: {
       Guard g;
       Value owner = heap_word(lock, LK_OWNER);
-      result = !nil_p(owner) && owner_alive(fixnum_value(owner), word_int(lock, LK_SERIAL)) ? owner : NIL;
+      result = !nil_p(owner) && owner_alive(fixnum_value(owner), word_int(lock, LK_STAMP)) ? owner : NIL;
       break;
     }
     case LOCK_DEPTH: {

@@ -53,6 +53,13 @@
 (bt:condition-wait (bt:make-condition-variable) (bt:make-lock "n"))
 !! 4188 #<LOCK "n" free>
 
+;; A timeout that is no number is refused before the wait gives the lock up.
+(let ((l (bt:make-lock "k")) (c (bt:make-condition-variable)))
+  (bt:with-lock-held (l)
+    (list (not (null (cadr (multiple-value-list (%catch-error (bt:condition-wait c l :timeout 'soon))))))
+          (prin1-to-string l) c)))
+=> (T "#<LOCK \"k\" held>" #<CONDITION-VARIABLE>)
+
 ;; A recursive lock taken twice is given up whole by the wait and taken back
 ;; to the same depth.
 (let ((r (bt:make-recursive-lock)) (c (bt:make-condition-variable)))

@@ -119,6 +119,19 @@ TEST_F(Locks, AnotherOwnerKeepsTheLockUntilItsThreadEnds) {
   thread_record_release(again);
 }
 
+TEST_F(Locks, ALockSavedHeldIsFreeInAnotherProcess) {
+  // The first thread's stamp differs from one process to the next: a lock
+  // whose words say thread 0 with another stamp was held in an image's
+  // process, not in this one.
+  EXPECT_EQ(run("(%lock-operation l 0)"), "T");
+  Value l = sym_value(idx("L"));
+  heap_set_word(l, 3, make_fixnum(fixnum_value(heap_word(l, 3)) ^ 1));
+  EXPECT_EQ(run("(%lock-operation l 4)"), "NIL");
+  EXPECT_EQ(run("(%lock-operation l 5)"), "0");
+  EXPECT_EQ(run("(%lock-operation l 0)"), "T");
+  EXPECT_EQ(run("(%lock-operation l 2)"), "T");
+}
+
 TEST_F(Locks, ConditionWaitsTakeOnlyTheWakeUpsGranted) {
   // Waiting needs the lock; registering gives it up whole.
   EXPECT_EQ(run("(%condition-operation cv 0 l)"), "error " + std::to_string(NOT_HELD));
