@@ -50,9 +50,7 @@ void bind_entry(uint32_t s, uint32_t i, bool lexical) {
     e.link = ts->zvlexenv;
     ts->zvlexenv = static_cast<uint16_t>(i);
   } else {
-    Value old = sym_value(s);
-    sym_set_value(s, e.arg);
-    e.arg = old;
+    e.arg = special_exchange(s, e.arg);
     e.link = ts->zvdinenv;
     ts->zvdinenv = static_cast<uint16_t>(i);
   }

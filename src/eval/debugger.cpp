@@ -111,6 +111,19 @@ bool frame_hidden(uint16_t f) {
   return !(hdr_u8(HDR_SWITCHES2) & SW2_SHOW_HOOK_FRAMES) && stepper_frame(f);
 }
 
+// A value binding's entry trades places with this thread's slot (so the
+// undoing is never seen by another thread), a function binding's with the
+// function cell.
+void swap_binding(StackEntry& e, bool functions) {
+  if (functions) {
+    Value cell = sym_function(e.tag);
+    sym_set_function(e.tag, e.arg);
+    e.arg = cell;
+  } else {
+    e.arg = special_exchange(e.tag, e.arg);
+  }
+}
+
 // Swap each dynamic binding on `chain` whose entry lies strictly between
 // lo and hi with its symbol's cell: innermost first when undoing,
 // outermost first when redoing (the pushes keep the order to reverse).
@@ -124,17 +137,10 @@ void swap_range(uint16_t chain, uint16_t lo, uint16_t hi, bool functions, bool r
       push_anon(make_fixnum(i));
       continue;
     }
-    StackEntry& e = ts->stack[i];
-    Value cell = functions ? sym_function(e.tag) : sym_value(e.tag);
-    functions ? sym_set_function(e.tag, e.arg) : sym_set_value(e.tag, e.arg);
-    e.arg = cell;
+    swap_binding(ts->stack[i], functions);
   }
-  for (uint32_t k = ts->septr; k < top; k++) {
-    StackEntry& e = ts->stack[fixnum_value(ts->stack[k].arg)];
-    Value cell = functions ? sym_function(e.tag) : sym_value(e.tag);
-    functions ? sym_set_function(e.tag, e.arg) : sym_set_value(e.tag, e.arg);
-    e.arg = cell;
-  }
+  for (uint32_t k = ts->septr; k < top; k++)
+    swap_binding(ts->stack[fixnum_value(ts->stack[k].arg)], functions);
   ts->septr = static_cast<uint16_t>(top);
 }
 

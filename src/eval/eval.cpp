@@ -565,9 +565,7 @@ void bind_hook_arguments(uint16_t first) {
   for (uint16_t k = 0; k < 2; k++) {
     uint16_t i = static_cast<uint16_t>(first - k);
     StackEntry& e = stack_entry(i);
-    Value old = sym_value(hooks[k]);
-    sym_set_value(hooks[k], e.arg);
-    e.arg = old;
+    e.arg = special_exchange(hooks[k], e.arg);
     e.tag = static_cast<uint16_t>(hooks[k]);
     e.link = ts->zvdinenv;
     ts->zvdinenv = i;

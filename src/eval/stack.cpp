@@ -27,7 +27,7 @@ void unbind_to(uint32_t limit) {
   ThreadState* ts = zvts;
   while (ts->zvdinenv < limit) {
     StackEntry& e = stack_entry(ts->zvdinenv);
-    sym_set_value(e.tag, e.arg);
+    special_exchange(e.tag, e.arg);
     ts->zvdinenv = e.link;
   }
 }

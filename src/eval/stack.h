@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "object/symbols.h"
 #include "object/thread.h"
 #include "object/value.h"
 
@@ -62,13 +63,14 @@ inline void pop_frame() {
 // ---------------------------------------------------------------------------
 // Dynamic bindings
 
-// Bind symbol `sym` (index) dynamically: the entry saves the old value and
-// joins zvdinenv; the value cell receives `value`.
+// Bind symbol `sym` (index) dynamically: the entry joins zvdinenv and
+// saves what the thread's binding cell held, the cell receives `value`
+// (object/symbols.h: special_exchange).
 inline void bind_special(uint32_t sym, Value value) {
   ThreadState* ts = zvts;
-  uint16_t i = push_entry(sym_value(sym), static_cast<uint16_t>(sym), ts->zvdinenv);
+  uint16_t i = push_entry(value, static_cast<uint16_t>(sym), ts->zvdinenv);
   ts->zvdinenv = i;
-  sym_set_value(sym, value);
+  ts->stack[i].arg = special_exchange(sym, value);
 }
 // The same on the function cell, through zvfdinenv.
 inline void bind_function(uint32_t sym, Value fn) {

@@ -36,7 +36,7 @@ void make_nil() {
   zvm.sym_count = 1;
   sym_set_flags(0, SYMF_INTERNED);
   sym_set_name(0, name);
-  sym_set_value(0, NO_VALUE);
+  sym_set_global_value(0, NO_VALUE);
   sym_set_function(0, NIL);
   sym_set_plist(0, NIL);
   sym_rehash();

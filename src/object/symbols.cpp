@@ -6,12 +6,16 @@
 // before it comes back to the first one.
 #include "object/symbols.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "diag/dump.h"
+#include "object/error_hook.h"
 #include "object/gc.h"
 #include "object/memory.h"
 #include "object/thread.h"
@@ -193,6 +197,71 @@ Value sym_make_from_string(Value name) {
 
 Value sym_gensym() { return generate(MB_GENSYM_COUNTER, MB_GENSYM_PREFIX); }
 Value sym_gentemp() { return generate(MB_GENTEMP_COUNTER, MB_GENTEMP_PREFIX); }
+
+bool zv_specials_deep = false;
+
+Value* specials_allocate(ThreadState* ts) {
+  uint32_t cap = zvm.sym_cap + 4;  // as many as the table's entries
+  Value* t = static_cast<Value*>(std::malloc(sizeof(Value) * cap));
+  if (!t) {
+    fatal_prepare();
+    std::printf("Error: no memory for the bindings of thread zv%u\n", ts->thread_number);
+    std::fflush(stdout);
+    _exit(1);
+  }
+  for (uint32_t i = 0; i < cap; i++) t[i] = NO_BINDING;
+  ts->specials_cap = cap;
+  ts->specials = t;
+  return t;
+}
+
+void specials_release(ThreadState* ts) {
+  std::free(ts->specials);
+  ts->specials = nullptr;
+  ts->specials_cap = 0;
+}
+
+namespace {
+
+// The thread's value-binding entries, oldest first.
+std::vector<uint16_t> binding_entries(ThreadState* ts) {
+  std::vector<uint16_t> chain;
+  for (uint32_t i = ts->zvdinenv; i < ts->stack_top; i = ts->stack[i].link)
+    chain.push_back(static_cast<uint16_t>(i));
+  return {chain.rbegin(), chain.rend()};
+}
+
+}  // namespace
+
+// Shallow, a symbol bound n times has its innermost value in the word and
+// the value from outside every binding in its oldest entry; deep, that
+// value is in the word, the innermost in the slot, and the oldest entry
+// holds NO_BINDING.  The entries in between read the same either way.
+void specials_make_deep(ThreadState* ts) {
+  if (zv_specials_deep) return;
+  Value* t = specials_of(ts);
+  for (uint16_t i : binding_entries(ts)) {
+    StackEntry& e = ts->stack[i];
+    if (t[e.tag] != NO_BINDING) continue;  // not its oldest binding
+    t[e.tag] = sym_global_value(e.tag);
+    sym_set_global_value(e.tag, e.arg);
+    e.arg = NO_BINDING;
+  }
+  zv_specials_deep = true;
+}
+
+void specials_make_shallow(ThreadState* ts) {
+  if (!zv_specials_deep) return;
+  zv_specials_deep = false;
+  if (!ts->specials) return;
+  for (uint16_t i : binding_entries(ts)) {
+    StackEntry& e = ts->stack[i];
+    if (e.arg != NO_BINDING) continue;
+    e.arg = sym_global_value(e.tag);
+    sym_set_global_value(e.tag, ts->specials[e.tag]);
+  }
+  specials_release(ts);
+}
 
 void sym_rehash() {
   for (uint32_t i = 0; i < zvm.hash_size; i++) zvm.hash[i] = HASH_SLOT_EMPTY;

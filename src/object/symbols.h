@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "object/thread.h"
 #include "object/value.h"
 
 // FS_<ID>: the index of each fixed symbol of object/symbols.def.
@@ -57,6 +58,67 @@ Value sym_make(const uint8_t* bytes, uint32_t n);
 Value sym_make_from_string(Value name);
 Value sym_gensym();   // prefix + counter of memory block offsets 12 / 4
 Value sym_gentemp();  // prefix + counter of memory block offsets 32 / 8
+
+// ---------------------------------------------------------------------------
+// Special variables.  While one thread runs, a dynamic binding swaps the
+// value word of the symbol entry and keeps the old value in its binding
+// entry (shallow binding: a read is one load).  Once another thread starts,
+// bindings are deep: the symbol entry holds the global value, shared by
+// every thread, and each thread's bindings live in its own slots
+// (ThreadState::specials), so a binding made in one thread is never seen by
+// another.  A slot holds NO_BINDING where the thread has no binding: reads
+// and assignments then reach the global value.  The collector takes
+// NO_BINDING for an immediate and leaves it alone.
+constexpr Value NO_BINDING = 0x0FFE0013;
+extern bool zv_specials_deep;
+
+inline Value sym_value(uint32_t i) {
+  if (zv_specials_deep) {
+    const Value* t = zvts->specials;
+    if (t && t[i] != NO_BINDING) return t[i];
+  }
+  return sym_global_value(i);
+}
+inline void sym_set_value(uint32_t i, Value v) {
+  if (zv_specials_deep) {
+    Value* t = zvts->specials;
+    if (t && t[i] != NO_BINDING) {
+      t[i] = v;
+      return;
+    }
+  }
+  sym_set_global_value(i, v);
+}
+
+// The thread's slots, made (every one NO_BINDING, one for each entry the
+// symbol table can hold) on its first deep binding.
+Value* specials_allocate(ThreadState* ts);
+inline Value* specials_of(ThreadState* ts) {
+  return ts->specials ? ts->specials : specials_allocate(ts);
+}
+// Exchange the calling thread's binding cell of symbol i (the value word
+// when shallow, its slot when deep) for v and return what it held (a Value,
+// or NO_BINDING when deep): binding keeps that in its entry, unbinding and
+// the debugger's temporary undoing give it back the same way.
+inline Value special_exchange(uint32_t i, Value v) {
+  Value old;
+  if (!zv_specials_deep) {
+    old = sym_global_value(i);
+    sym_set_global_value(i, v);
+  } else {
+    Value* t = specials_of(zvts);
+    old = t[i];
+    t[i] = v;
+  }
+  return old;
+}
+// Drop a thread's slots (its stacks were reset, or it ends).
+void specials_release(ThreadState* ts);
+// Switch between the two ways, with ts the only thread: its bindings move
+// from the value words into its slots (the symbol entries get back the
+// values from outside every binding) or back.
+void specials_make_deep(ThreadState* ts);
+void specials_make_shallow(ThreadState* ts);
 
 void sym_rehash();
 void sym_replace_slot(Value name, uint16_t old_content, uint16_t new_content);

@@ -10,6 +10,7 @@
 
 #include "object/error_hook.h"
 #include "object/memory.h"
+#include "object/symbols.h"
 #include "threads/safepoint.h"
 #include "threads/table.h"
 
@@ -73,6 +74,8 @@ void thread_reset_stacks(ThreadState* ts) {
   // and no collector pass ever takes it for a binding or a frame.
   if (ts->stack) ts->stack[0] = StackEntry{NIL, 0x8000, 0xFFFF};
   size_context_table(ts);
+  // No binding survives, and the symbol table may have another capacity.
+  specials_release(ts);
 }
 
 void world_lock_keeping(Value* a, Value* b) {
@@ -96,6 +99,7 @@ struct StartCall {
 
 void state_free(ThreadState* ts) {
   mem_free_thread_stacks(ts);
+  specials_release(ts);
   std::free(ts->cx_records);
   std::free(ts->frame_env);
   delete ts;
@@ -156,6 +160,9 @@ uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value
   }
   if (ok) {
     thread_record_set_state(n, ts);
+    // With a second thread, bindings become per thread: the caller's move
+    // out of the symbol entries while it is still the only one.
+    specials_make_deep(zvts);
     NativeThread t;
     ok = native_thread_start(&t, thread_main, call, native_bytes);
     if (ok) native_thread_detach(&t);

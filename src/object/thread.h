@@ -90,6 +90,11 @@ struct ThreadState {
   // half, lexframe in the high), indexed like cx_records: the debugger
   // evaluates forms in a frame's environment, which no stack entry keeps.
   uint32_t* frame_env = nullptr;
+  // This thread's dynamic bindings of special variables, indexed by symbol
+  // index: NO_BINDING (object/symbols.h) where it has none, so the symbol's
+  // global value shows.  Allocated on the first binding, specials_cap slots.
+  Value* specials = nullptr;
+  uint32_t specials_cap = 0;
 
   // Lowest native stack address the evaluator may reach before it reports
   // a stack overflow instead of crashing; 0 until known.

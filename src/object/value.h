@@ -384,12 +384,13 @@ constexpr uint16_t SYMF_MARK = 0x0080;        // collector mark
 inline uint8_t* sym_entry(uint32_t i) { return zvm.symtab + SYM_ENTRY * i; }
 inline uint16_t sym_flags(uint32_t i) { return load_u16(sym_entry(i) + SYM_FLAGS); }
 inline Value sym_name(uint32_t i) { return load_u32(sym_entry(i) + SYM_NAME); }
-inline Value sym_value(uint32_t i) { return load_u32(sym_entry(i) + SYM_VALUE); }
+// The global value word; object/symbols.h has the value as a thread sees it.
+inline Value sym_global_value(uint32_t i) { return load_u32(sym_entry(i) + SYM_VALUE); }
 inline Value sym_function(uint32_t i) { return load_u32(sym_entry(i) + SYM_FUNCTION); }
 inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
 inline void sym_set_flags(uint32_t i, uint16_t f) { store_u16(sym_entry(i) + SYM_FLAGS, f); }
 inline void sym_set_name(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_NAME, v); }
-inline void sym_set_value(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_VALUE, v); }
+inline void sym_set_global_value(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_VALUE, v); }
 inline void sym_set_function(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_FUNCTION, v); }
 inline void sym_set_plist(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_PLIST, v); }
 
