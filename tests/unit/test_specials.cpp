@@ -4,6 +4,10 @@
 // assigns.  And the switch from shallow binding to deep and back.
 #include "test_eval_fixture.h"
 
+#include <atomic>
+
+#include "threads/safepoint.h"
+#include "threads/table.h"
 #include "world_fixture.h"
 
 using namespace evaltest;
@@ -200,6 +204,134 @@ TEST_F(Specials, BindingsKeepTheirValuesAcrossTheSwitch) {
   unbind_to(mark);
   EXPECT_EQ(sym_value(c), make_fixnum(0));
   EXPECT_TRUE(is_no_value(sym_value(d)));
+}
+
+// ---------------------------------------------------------------------------
+// Threads started from C++ bind one symbol each to lists of their own, held
+// by nothing but their slots, while the first thread, bound too, keeps
+// collecting and the symbol moves down the table.
+
+// (tag round 0 1 ... 19)
+Value tagged_list(uint32_t tag, uint32_t round) {
+  Value l = NIL;
+  root_push(&l);
+  for (int i = 20; i-- > 0;) l = cons(make_fixnum(i), l);
+  l = cons(make_fixnum(int32_t(round)), l);
+  l = cons(make_fixnum(int32_t(tag)), l);
+  root_pop();
+  return l;
+}
+
+bool is_tagged_list(Value l, uint32_t tag, uint32_t round) {
+  if (!cons_p(l) || car(l) != make_fixnum(int32_t(tag))) return false;
+  l = cdr(l);
+  if (!cons_p(l) || car(l) != make_fixnum(int32_t(round))) return false;
+  l = cdr(l);
+  for (int i = 0; i < 20; i++, l = cdr(l))
+    if (!cons_p(l) || car(l) != make_fixnum(i)) return false;
+  return l == NIL;
+}
+
+constexpr uint32_t GLOBAL_TAG = 1000, MAIN_TAG = 2000;
+
+struct Apart {
+  uint32_t rounds = 0;
+  std::atomic<uint32_t> next{1}, bad{0}, done{0};
+};
+
+uint32_t shared_index() { return symbol_index(sym_intern_cstr("*SHARED*")); }
+
+void bind_apart(void* p) {
+  Apart* a = static_cast<Apart*>(p);
+  uint32_t me = a->next.fetch_add(1);
+  auto expect = [a](bool ok) {
+    if (!ok) a->bad.fetch_add(1);
+  };
+  for (uint32_t r = 0; r < a->rounds; r++) {
+    uint16_t mark = zvts->zvdinenv;
+    Value mine = tagged_list(me, r);
+    bind_special(shared_index(), mine);
+    for (int k = 0; k < 50; k++) tagged_list(0, 0);  // garbage: collections
+    expect(is_tagged_list(sym_value(shared_index()), me, r));
+    bind_special(shared_index(), NIL);
+    sym_set_value(shared_index(), T);  // the inner binding only
+    expect(sym_value(shared_index()) == T);
+    unbind_to(zvts->zvdinenv + 1u);
+    expect(is_tagged_list(sym_value(shared_index()), me, r));
+    unbind_to(mark);
+    expect(is_tagged_list(sym_value(shared_index()), GLOBAL_TAG, 0));
+  }
+  // Unbound here, so global; and a binding the end of the thread drops.
+  sym_set_value(symbol_index(sym_intern_cstr("*LAST*")), make_fixnum(int32_t(me)));
+  bind_special(shared_index(), make_fixnum(-1));
+  a->done.fetch_add(1);
+}
+
+class SpecialsInThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WorldParams p;
+    p.cons_cells = 60000;
+    p.heap_bytes = 1 << 20;
+    test_world_init(p);
+    ASSERT_TRUE(threads_init_first());
+    gc_stress_init_from_env();
+  }
+  void TearDown() override {
+    EXPECT_EQ(thread_active_count(), 1u);
+    threads_end_first();
+    zv_gc_stress = 0;
+    specials_make_shallow(zvts);
+  }
+};
+
+TEST_F(SpecialsInThreads, EachThreadSeesOnlyItsOwnBindings) {
+  auto doomed = [](Value v) {
+    for (int k = 0; k < 30; k++) {
+      char name[16];
+      std::snprintf(name, sizeof name, "DOOMED-%d", k);
+      sym_set_value(symbol_index(sym_intern_cstr(name)), v);
+    }
+  };
+  doomed(T);
+  uint32_t s = shared_index();
+  sym_set_flags(s, sym_flags(s) | 2);
+  sym_set_value(s, tagged_list(GLOBAL_TAG, 0));
+  sym_set_value(symbol_index(sym_intern_cstr("*LAST*")), NIL);
+  uint16_t mark = zvts->zvdinenv;
+  // Bound shallow; deep from the first start on.
+  bind_special(shared_index(), tagged_list(MAIN_TAG, 0));
+  uint32_t before = shared_index();
+
+  Apart a;
+  a.rounds = 30;
+  const uint32_t threads = 3;
+  for (uint32_t t = 0; t < threads; t++) {
+    uint32_t serial = 0;
+    ASSERT_NE(thread_start(bind_apart, &a, 256 * 1024, NIL, &serial), 0u);
+  }
+  EXPECT_TRUE(zv_specials_deep);
+  doomed(NO_VALUE);
+  while (a.done.load() < threads) {
+    gc_symbol_collection(0);
+    gc_full_collection();
+    EXPECT_TRUE(is_tagged_list(sym_value(shared_index()), MAIN_TAG, 0));
+    safe_region_enter();
+    thread_wait_active_at_most(1, 2);
+    safe_region_leave();
+  }
+  safe_region_enter();
+  while (!thread_wait_active_at_most(1, 50)) {
+  }
+  safe_region_leave();
+  EXPECT_EQ(a.bad.load(), 0u);
+  EXPECT_LT(shared_index(), before);
+  EXPECT_TRUE(is_tagged_list(sym_value(shared_index()), MAIN_TAG, 0));
+  EXPECT_TRUE(is_tagged_list(sym_global_value(shared_index()), GLOBAL_TAG, 0));
+  Value last = sym_value(symbol_index(sym_intern_cstr("*LAST*")));
+  EXPECT_TRUE(last == make_fixnum(1) || last == make_fixnum(2) || last == make_fixnum(3));
+  unbind_to(mark);
+  EXPECT_TRUE(is_tagged_list(sym_value(shared_index()), GLOBAL_TAG, 0));
 }
 
 }  // namespace
