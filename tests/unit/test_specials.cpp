@@ -38,6 +38,16 @@ Value collect(Value, Value) {
   return NIL;
 }
 
+// Thirty symbols named DOOMED-n get the value v: T keeps them, NO_VALUE
+// lets the next symbol-table collection drop them and move newer ones down.
+void doomed(Value v) {
+  for (int k = 0; k < 30; k++) {
+    char name[16];
+    std::snprintf(name, sizeof name, "DOOMED-%d", k);
+    sym_set_value(symbol_index(sym_intern_cstr(name)), v);
+  }
+}
+
 class Specials : public EvalTest {
  protected:
   BuiltinRecord saved_a_, saved_b_;
@@ -121,13 +131,6 @@ TEST_F(Specials, ProgvAndMakunboundStayInTheBinding) {
 TEST_F(Specials, CompactionMovesBoundSymbolsWithTheirSlots) {
   // Kept alive by a value (a collection may come at any allocation) until
   // the symbol to move has its index.
-  auto doomed = [](Value v) {
-    for (int k = 0; k < 30; k++) {
-      char name[16];
-      std::snprintf(name, sizeof name, "DEAD-%d", k);
-      sym_set_value(symbol_index(sym_intern_cstr(name)), v);
-    }
-  };
   doomed(T);
   ev("(defun build (n acc) (t-if (t< n 1) acc (build (t- n 1) (t-cons n acc))))");
   // The global value is held by the symbol entry alone.
@@ -286,13 +289,6 @@ class SpecialsInThreads : public ::testing::Test {
 };
 
 TEST_F(SpecialsInThreads, EachThreadSeesOnlyItsOwnBindings) {
-  auto doomed = [](Value v) {
-    for (int k = 0; k < 30; k++) {
-      char name[16];
-      std::snprintf(name, sizeof name, "DOOMED-%d", k);
-      sym_set_value(symbol_index(sym_intern_cstr(name)), v);
-    }
-  };
   doomed(T);
   uint32_t s = shared_index();
   sym_set_flags(s, sym_flags(s) | 2);
