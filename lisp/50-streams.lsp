@@ -18,8 +18,10 @@
 
 (defun pprint (object &optional stream)
   "Start a new line and print OBJECT with escapes, laid out as code."
-  (write-char #\Newline stream)
-  (write object :stream stream :escape t :pretty t)
+  (%call-with-stream-held stream t
+    (lambda ()
+      (write-char #\Newline stream)
+      (write object :stream stream :escape t :pretty t)))
   (values))
 
 (defun terpri (&optional stream)
@@ -29,8 +31,10 @@
 
 (defun write-line (string &optional stream &key (start 0) end)
   "Write STRING between START and END, then a newline; returns STRING."
-  (write-string string stream :start start :end end)
-  (write-char #\Newline stream)
+  (%call-with-stream-held stream t
+    (lambda ()
+      (write-string string stream :start start :end end)
+      (write-char #\Newline stream)))
   string)
 
 ;; A file stream's buffer goes to the host when the stream seeks, so

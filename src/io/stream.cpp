@@ -1076,3 +1076,15 @@ Value bi_make_composite_stream(Value, Value) {
   return make_composite_stream(uint32_t(fixnum_value(kind)), arg(2), arg(3));
 }
 
+// 520 %CALL-WITH-STREAM-HELD (stream output-p function): calls the function
+// with no arguments holding the locks of the stream (a designator of the
+// direction output-p says) throughout, so that output functions written in
+// Lisp (WRITE-LINE, PPRINT) are whole operations too; the function's values.
+Value bi_call_with_stream_held(Value, Value) {
+  bool output = !nil_p(arg(2));
+  Value s = output ? output_stream(arg(1)) : input_stream(arg(1));
+  uint32_t mark = stream_hold(s, output);
+  Value v = call_function0(arg(3));
+  stream_unhold(mark);
+  return v;
+}
