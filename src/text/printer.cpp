@@ -1555,11 +1555,9 @@ void guarded_print(void* data) {
   print_entry(g->obj, g->stream, g->flags);
 }
 
-}  // namespace
-
 // A print inside another (a print function's) runs in the outer one's
 // descent guard.
-void print_object(Value obj, Value stream, uint32_t flags) {
+void print_unheld(Value obj, Value stream, uint32_t flags) {
   if (live_outer_entry()) return print_entry(obj, stream, flags);
   // No print is under way outside this one: an entry a throw left behind
   // must not pass for this print's outer one when its frame and root slot
@@ -1572,11 +1570,24 @@ void print_object(Value obj, Value stream, uint32_t flags) {
   lisp_fatal_error(E_STACK);
 }
 
+}  // namespace
+
+// Every print is a whole operation on its stream (the listener's values,
+// the objects of messages, ~A and ~S as much as PRINT).
+void print_object(Value obj, Value stream, uint32_t flags) {
+  root_push(&obj);
+  root_push(&stream);
+  uint32_t mark = stream_hold(stream, true);
+  root_pop(2);
+  print_unheld(obj, stream, flags);
+  stream_unhold(mark);
+}
+
 Value print_to_string(Value obj, uint32_t flags) {
   root_push(&obj);
   Value s = make_string_output_stream();
   root_push(&s);
-  print_object(obj, s, flags);
+  print_unheld(obj, s, flags);  // a stream of its own
   Value r = string_output_contents(s);
   root_pop(2);
   return r;
