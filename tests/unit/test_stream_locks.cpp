@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -15,7 +16,11 @@
 #include "genesis/world.h"
 #include "io/console.h"
 #include "io/stream.h"
+#include "object/memory.h"
 #include "object/symbols.h"
+#include "text/printer.h"
+#include "threads/safepoint.h"
+#include "threads/table.h"
 #include "world_fixture.h"
 
 namespace {
@@ -203,6 +208,55 @@ TEST_F(StreamLocksInWorld, AThrowGivesUpWhatWasTakenAfterItsTarget) {
   EXPECT_EQ(zvts->lock_depth[OUTPUT] + zvts->lock_depth[INTERPRETER], 0u);
   io_holds_release(outer);
   EXPECT_FALSE(stream_lock_held(shared));
+}
+
+// Lisp threads printing lines into one string stream, a character at a
+// time (each an allocation, where the threads take turns), through the
+// printer's entry point.
+
+struct LineWriter {
+  uint32_t lines = 0;
+  std::atomic<uint32_t> done{0};
+};
+
+void write_lines(void* p) {
+  LineWriter* w = static_cast<LineWriter*>(p);
+  Value stream = zvts->spare;
+  root_push(&stream);
+  char text[41];
+  std::memset(text, 'a' + int(zvts->thread_number % 26), 40);
+  text[40] = '\n';
+  for (uint32_t i = 0; i < w->lines; i++) {
+    Value line = mem_make_string(text, 41);  // before the stream is read: it may move
+    print_object(line, stream, PRINT_NO_ESCAPE);
+  }
+  root_pop();
+  w->done.fetch_add(1);
+}
+
+TEST_F(StreamLocksInWorld, LispThreadsPrintingToOneStreamNeverMixALine) {
+  ASSERT_TRUE(threads_init_first());
+  Value stream = make_string_output_stream();
+  root_push(&stream);
+  LineWriter w;
+  w.lines = 1500;
+  uint32_t serial = 0;
+  for (int t = 0; t < 2; t++)
+    ASSERT_NE(thread_start(write_lines, &w, 512 * 1024, stream, &serial), 0u);
+  safe_region_enter();
+  while (!thread_wait_active_at_most(1, 50)) {
+  }
+  safe_region_leave();
+  ASSERT_EQ(w.done.load(), 2u);
+  Value text = string_output_contents(stream);
+  std::string all(reinterpret_cast<const char*>(string_bytes(text)), string_length(text));
+  root_pop();
+  threads_end_first();
+  size_t lines = 0, start = 0;
+  for (size_t nl; (nl = all.find('\n', start)) != std::string::npos; start = nl + 1, lines++)
+    ASSERT_EQ(all.substr(start, nl - start), std::string(40, all[start])) << "line " << lines;
+  EXPECT_EQ(lines, 3000u);
+  EXPECT_EQ(start, all.size());
 }
 
 }  // namespace
