@@ -280,8 +280,8 @@ void displace_function_form(Value fn) {
   uint16_t outer = ts->stack[own].link;
   if (!outer || !is_eval_frame_tag(stack_entry(outer).tag)) return;
   for (Value p = ts->stack[outer].arg; cons_p(p); p = cdr(p)) {
-    if (car(p) == fform) {
-      set_car(p, fn);
+    if (car_published(p) == fform) {
+      set_car_published(p, fn);
       return;
     }
   }

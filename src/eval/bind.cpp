@@ -106,19 +106,19 @@ struct Param {
 
 Param parse_param(Value p, bool is_key, bool destructure) {
   Param r{NIL, NIL, NIL, NIL, NIL, false};
-  Value e = car(p);
+  Value e = car_published(p);
   if (is_var(e)) {
     r.var = e;
     r.var_cell = p;
   } else if (cons_p(e)) {
-    Value head = car(e);
+    Value head = car_published(e);
     if (is_var(head) || (destructure && cons_p(head) && !is_key)) {
       r.var = head;
       r.var_cell = e;
     } else if (is_key && cons_p(head) && tag_of(car(head)) == TAG_KEYWORD && cons_p(cdr(head)) &&
-               is_var(car(cdr(head)))) {
+               is_var(car_published(cdr(head)))) {
       r.key = car(head);
-      r.var = car(cdr(head));
+      r.var = car_published(cdr(head));
       r.var_cell = cdr(head);
     } else {
       return r;
@@ -298,9 +298,9 @@ bool bind_params(Value ll, uint32_t hi, uint32_t lo, bool macro, Value env) {
   State state = REQUIRED;
   bool failed = false;
   for (; !failed && cons_p(p); p = cdr(p)) {
-    Value e = car(p);
+    Value e = car_published(p);
     if (uint32_t kw = ll_keyword(e)) {
-      if (tag_of(e) == TAG_SYMBOL) set_car(p, (TAG_INDEX << 24) | kw);  // known as a keyword
+      if (tag_of(e) == TAG_SYMBOL) set_car_published(p, (TAG_INDEX << 24) | kw);  // known as a keyword
       if (state == KEYS && kw != FS_LK_ALLOW_OTHER_KEYS) check_other_keys(&b);
       Value sym = NIL;
       switch (kw) {
@@ -420,7 +420,7 @@ void bind_argument(Value sym, uint32_t index, Value cell) {
     return;
   }
   bind_entry(s, index, true);
-  if (cons_p(cell) && car(cell) == sym) set_car(cell, make_lexref(0, s));
+  if (cons_p(cell) && car_published(cell) == sym) set_car_published(cell, make_lexref(0, s));
 }
 
 void bind_variable(Value sym, Value value) {
@@ -462,9 +462,9 @@ bool declared_special(Value body, uint32_t s) {
 
 // Mark the variable in the car of `cell` when it is declared special.
 void mark_cell(Value body, Value cell) {
-  Value v = car(cell);
+  Value v = car_published(cell);
   if (is_var(v) && tag_of(v) != TAG_INDEX && declared_special(body, symbol_index(v)))
-    set_car(cell, dynamic_mark(v));
+    set_car_published(cell, dynamic_mark(v));
 }
 
 void mark_lambda_list(Value body, Value ll, bool macro) {
@@ -595,7 +595,7 @@ Value expand_macro(Value definition, Value form, Value env) {
   root_push(&ll);
   bool failed = false;
   if (cons_p(ll) && ll_keyword(car(ll)) == FS_LK_WHOLE) {
-    set_car(ll, (TAG_INDEX << 24) | FS_LK_WHOLE);
+    set_car_published(ll, (TAG_INDEX << 24) | FS_LK_WHOLE);
     Value rest = cdr(ll);
     if (!cons_p(rest) || !is_var(car(rest))) {
       failed = malformed(car(ll));

@@ -469,8 +469,14 @@ Value edit_form(Value form) {
   Value edited = call_function1(bi_value(BI_EDIT_OBJECT), form);
   root_pop();
   if (cons_p(form) && cons_p(edited)) {
+    // Two stores: another thread evaluating the form sees it before or
+    // after, never half edited.
+    world_lock();
+    world_stop();
     set_car(form, car(edited));
     set_cdr(form, cdr(edited));
+    world_resume();
+    world_unlock();
     return form;
   }
   return edited;

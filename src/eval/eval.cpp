@@ -104,7 +104,7 @@ Value lookup_symbol(ThreadState* ts, Value cell, uint32_t s) {
   if (!sym_is_special(s)) {
     uint32_t d;
     if (const Value* p = lexical_binding(ts, s, &d)) {
-      if (d <= LEXREF_MAX_DISTANCE) set_car(cell, make_lexref(d, s));
+      if (d <= LEXREF_MAX_DISTANCE) set_car_published(cell, make_lexref(d, s));
       return *p;
     }
   }
@@ -129,8 +129,10 @@ Value eval_atom(ThreadState* ts, Value cell, Value form) {
 bool takes_keyboard(const ThreadState*) { return console_takes_keyboard_interrupt(); }
 
 // Each bit is cleared by the thread that acts on it, and only then: the
-// stop request stays up until the stopper lowers it.
-void poll_interrupt(Value cell) {
+// stop request stays up until the stopper lowers it.  Returns the cell,
+// which a collection meanwhile (another thread's, or the handler's) may
+// have moved.
+Value poll_interrupt(Value cell) {
   int pending = interrupt_pending_bits();
   root_push(&cell);
   if (pending & PENDING_SAFEPOINT) safe_point();
@@ -139,6 +141,7 @@ void poll_interrupt(Value cell) {
   if ((pending & PENDING_KEYBOARD) && takes_keyboard(zvts) && interrupt_take(PENDING_KEYBOARD))
     call_function0(make_symbol(FS_KEYBOARD_INTERRUPT));
   root_pop();
+  return cell;
 }
 
 }  // namespace
@@ -328,7 +331,7 @@ bool displace(ThreadState* ts, uint16_t frame, Value cell, Value expansion, LexS
   lexenv_restore(saved);
   Value form = ts->stack[frame].arg;
   if (cell != ts->eval_slot) {
-    set_car(cell, expansion);
+    set_car_published(cell, expansion);
     if (cons_p(expansion)) {
       ts->stack[frame].arg = expansion;
       return true;
@@ -336,8 +339,9 @@ bool displace(ThreadState* ts, uint16_t frame, Value cell, Value expansion, LexS
   } else if (cons_p(expansion)) {
     // No source cell: the form itself takes the expansion's place, unless
     // the expansion holds the form (a &WHOLE argument), which would then
-    // become circular.
-    if (tree_contains(ts, expansion, form)) {
+    // become circular, or another thread may be evaluating the form too:
+    // that takes two stores, and it could see the one without the other.
+    if (world_thread_count() > 1 || tree_contains(ts, expansion, form)) {
       ts->stack[frame].arg = expansion;
     } else {
       set_car(form, car(expansion));
@@ -345,7 +349,7 @@ bool displace(ThreadState* ts, uint16_t frame, Value cell, Value expansion, LexS
     }
     return true;
   } else {
-    set_car(cell, expansion);
+    set_car_published(cell, expansion);
   }
   *v = eval_atom(ts, cell, expansion);
   return false;
@@ -360,7 +364,7 @@ Value eval_compound(ThreadState* ts, Value cell, Value form) {
   Value v;
   for (;;) {
     form = ts->stack[frame].arg;
-    Value op = car(form);
+    Value op = car_published(form);
     Value fn;
     bool inherit = false;
     if (symbol_tag(tag_of(op))) {
@@ -455,13 +459,13 @@ Value run_lambda_body(ThreadState* ts, uint16_t frame, Value fn, uint32_t lo) {
 
 Value eval(Value cell) {
   ThreadState* ts = zvts;
-  if (interrupt_pending_bits()) poll_interrupt(cell);
+  if (interrupt_pending_bits()) cell = poll_interrupt(cell);
   if (hook_set(FS_EVALHOOK)) {
     if (!ts->evalhook_skip) return call_eval_hook(cell);
     ts->evalhook_skip = 0;
   }
   ts->mv_count = 1;
-  Value form = car(cell);
+  Value form = car_published(cell);
   if (tag_of(form) == TAG_CONS) {
     if (nil_p(form)) return NIL;
     return eval_compound(ts, cell, form);
@@ -520,8 +524,8 @@ void assign_variable(Value place, Value value, Value cell) {
     uint32_t d;
     if (Value* p = lexical_binding(ts, s, &d)) {
       *p = value;
-      if (d <= LEXREF_MAX_DISTANCE && cons_p(cell) && symbol_index(car(cell)) == s)
-        set_car(cell, make_lexref(d, s));
+      if (d <= LEXREF_MAX_DISTANCE && cons_p(cell) && symbol_index(car_published(cell)) == s)
+        set_car_published(cell, make_lexref(d, s));
       return;
     }
   }

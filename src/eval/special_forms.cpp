@@ -163,12 +163,12 @@ namespace {
 
 // The variable of a binding specification as it stands (a symbol, or
 // the car of a cons), annotations included.
-inline Value spec_raw_var(Value spec) { return cons_p(spec) ? car(spec) : spec; }
+inline Value spec_raw_var(Value spec) { return cons_p(spec) ? car_published(spec) : spec; }
 
 // The variable of a binding entry: a symbol, or the car of a
 // cons; NIL for anything else.
 Value spec_var(Value spec) {
-  Value v = cons_p(spec) ? car(spec) : spec;
+  Value v = cons_p(spec) ? car_published(spec) : spec;
   v = symbol_normal(v);
   return tag_of(v) == TAG_SYMBOL ? v : NIL;
 }
@@ -180,7 +180,7 @@ bool push_parallel(Value specs, Value* err) {
   root_push(&specs);
   bool ok = true;
   for (; cons_p(specs); specs = cdr(specs)) {
-    Value spec = car(specs);
+    Value spec = car_published(specs);
     Value var = spec_var(spec);
     if (var == NIL) {
       *err = lisp_error(E_WRONG_TYPE, spec);
@@ -189,7 +189,7 @@ bool push_parallel(Value specs, Value* err) {
     }
     Value v = NIL;
     if (cons_p(spec) && cons_p(cdr(spec))) v = eval(cdr(spec));
-    spec = car(specs);
+    spec = car_published(specs);
     push_entry(v, static_cast<uint16_t>(symbol_index(spec_var(spec))),
                tag_of(spec_raw_var(spec)) == TAG_INDEX ? LINK_DYNAMIC : 0);
   }
@@ -212,7 +212,7 @@ bool bind_sequential(Value specs, Value* err) {
   root_push(&specs);
   bool ok = true;
   for (; cons_p(specs); specs = cdr(specs)) {
-    Value spec = car(specs);
+    Value spec = car_published(specs);
     if (spec_var(spec) == NIL) {
       *err = lisp_error(E_WRONG_TYPE, spec);
       ok = false;
@@ -220,17 +220,17 @@ bool bind_sequential(Value specs, Value* err) {
     }
     Value v = NIL;
     if (cons_p(spec) && cons_p(cdr(spec))) v = eval(cdr(spec));
-    spec = car(specs);
+    spec = car_published(specs);
     if (tag_of(spec_raw_var(spec)) == TAG_INDEX) {  // declared special here
       bind_variable(spec_raw_var(spec), v);
       continue;
     }
     bind_variable(spec_var(spec), v);
-    spec = car(specs);
+    spec = car_published(specs);
     Value var = spec_var(spec);
     if (!sym_is_special(symbol_index(var))) {
       Value cell = cons_p(spec) ? spec : specs;
-      set_car(cell, make_lexref(0, symbol_index(var)));
+      set_car_published(cell, make_lexref(0, symbol_index(var)));
     }
   }
   root_pop();
@@ -346,7 +346,7 @@ Value sf_multiple_value_setq(Value args, Value) {
   Value vars = car(frame_args(frame));
   root_push(&vars);
   for (int32_t k = 0; k < n; k++, vars = cdr(vars))
-    assign_variable(car(vars), stack_entry(base - 1 - k).arg, vars);
+    assign_variable(car_published(vars), stack_entry(base - 1 - k).arg, vars);
   root_pop();
   Value v = n > 0 ? stack_entry(base - 1).arg : first;
   ts->mv_count = 1;

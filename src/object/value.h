@@ -275,6 +275,14 @@ inline Value car(Value c) { return cons_cell(c)[0]; }
 inline Value cdr(Value c) { return cons_cell(c)[1]; }
 inline void set_car(Value c, Value x) { cons_cell(c)[0] = x; }
 inline void set_cdr(Value c, Value x) { cons_cell(c)[1] = x; }
+// The interpreter's rewrites of code in place, which another thread may be
+// evaluating: one store of a Value that is complete and valid for every
+// thread (release), met by the evaluator's read of the cell (acquire).
+// Plain moves on x86; they keep the order, and tell the thread sanitizer.
+inline Value car_published(Value c) { return __atomic_load_n(&cons_cell(c)[0], __ATOMIC_ACQUIRE); }
+inline void set_car_published(Value c, Value x) {
+  __atomic_store_n(&cons_cell(c)[0], x, __ATOMIC_RELEASE);
+}
 
 // The first pages of the window hold the per-thread scratch conses.
 constexpr uint32_t WINDOW_SIZE = 0x1000000;
