@@ -15,6 +15,95 @@
 
 ;;; ------------------------------------------------------------------
 ;;; Threads
+;;;
+;;; A thread is a structure whose slots the kernel keeps (built-ins 414,
+;;; 507-511, 516, 517, src/eval/lisp_thread.cpp): its name, serial and
+;;; number, whether it runs, finished or was aborted, and what it came to.
+;;; The object outlives the thread, so JOIN-THREAD and the printer read
+;;; how it ended whenever they are asked.  CL-USER does not use this
+;;; package: a program's own MAKE-LOCK or THREAD-NAME is never taken for
+;;; the library's; write BT:MAKE-THREAD.
+
+(in-package "ZORVA-THREADS")
+
+(defun %print-thread (thread stream)
+  (print-unreadable-object (thread stream)
+    (format stream "THREAD ~A ~A" (%thread-info thread 0)
+            (case (%thread-info thread 2) (0 "running") (1 "finished") (t "aborted")))))
+
+(defstruct (thread (:constructor nil) (:copier nil) (:predicate threadp)
+                   (:conc-name %thread-) (:print-object %print-thread))
+  name serial number state result interrupts kind)
+
+(defvar %thread-class (find-class 'thread))
+
+(defun current-thread ()
+  "The thread that calls this."
+  (%current-thread %thread-class "main thread"))
+
+;; The outermost handler of every started thread.  At an interactive
+;; console it declines, and the error breaks into the thread's own break
+;; loop; otherwise it leaves at once for where the stack is shallow again:
+;; there the message is printed once, the error is recorded for
+;; JOIN-THREAD and the thread ends.
+(defun %thread-main (function)
+  (let* ((breaks (%thread-info (current-thread) 5))
+         (c (catch '%thread-error
+              ;; Little to do here: the error may be that the stack is full.
+              (handler-bind ((error (lambda (c) (unless breaks (throw '%thread-error c)))))
+                (return-from %thread-main (funcall function))))))
+    (%thread-info (current-thread) 6 c)
+    (format *error-output* "~&Error in thread ~A: ~A~%" (thread-name (current-thread)) c)
+    (%abort-to-top-level)))
+
+(defun make-thread (function &key (name "Anonymous thread"))
+  "Start a thread that calls FUNCTION with no arguments, named NAME; the
+thread object."
+  (current-thread)                      ; the first thread's object exists first
+  (%start-thread %thread-class name #'%thread-main function))
+
+(defun join-thread (thread)
+  "Wait for THREAD to end and return the values its function returned.  An
+error when an error, or DESTROY-THREAD, ended it."
+  (when (eq thread (current-thread))
+    (error "The thread ~A cannot wait for itself" (%thread-info thread 0)))
+  (if (eql (%join-thread thread) 1)
+      (values-list (%thread-info thread 4))
+      (let ((c (%thread-info thread 4)))
+        (if c
+            (error "The thread ~A ended by an error: ~A" (%thread-info thread 0) c)
+            (error "The thread ~A was ended before it returned" (%thread-info thread 0))))))
+
+(defun thread-alive-p (thread)
+  "True while THREAD runs."
+  (%thread-info thread 1))
+
+(defun thread-name (thread)
+  "The name THREAD was made with."
+  (%thread-info thread 0))
+
+(defun all-threads ()
+  "The threads that run, the first thread first."
+  (current-thread)
+  (%all-threads))
+
+(defun thread-yield ()
+  "Let other threads run."
+  (%thread-yield))
+
+(defun interrupt-thread (thread function &rest arguments)
+  "Make THREAD call FUNCTION with ARGUMENTS at its next chance, between two
+of its evaluations; THREAD."
+  (%interrupt-thread thread (if arguments
+                                (lambda () (apply function arguments))
+                                function))
+  thread)
+
+(defun destroy-thread (thread)
+  "End THREAD at its next chance: it leaves what it was doing as by a
+throw, its cleanup forms run; THREAD."
+  (%destroy-thread thread)
+  thread)
 
 ;;; ------------------------------------------------------------------
 ;;; Locks and condition variables

@@ -11,6 +11,7 @@
 #include "eval/builtin_call.h"
 #include "eval/context.h"
 #include "eval/errors.h"
+#include "eval/lisp_thread.h"
 #include "eval/io_locks.h"
 #include "object/memory.h"
 #include "object/symbols.h"
@@ -140,6 +141,7 @@ Value poll_interrupt(Value cell) {
     zv_console_refresh();
   if ((pending & PENDING_KEYBOARD) && takes_keyboard(zvts) && interrupt_take(PENDING_KEYBOARD))
     call_function0(make_symbol(FS_KEYBOARD_INTERRUPT));
+  if (pending & PENDING_THREAD) thread_interrupts_run();
   root_pop();
   return cell;
 }

@@ -14,6 +14,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
+#include "eval/lisp_thread.h"
 #include "eval/io_locks.h"
 #include "eval/stack.h"
 #include "object/symbols.h"
@@ -182,6 +183,9 @@ ListenerIo zv_listener_io = zv_default_listener_io;
 
 Value break_loop(uint16_t flags, Value condition) {
   ThreadState* ts = zvts;
+  // A started thread breaks only at an interactive console; elsewhere the
+  // error ends it, recorded for JOIN-THREAD.
+  if (ts->thread_number != 0) thread_refuse_break(condition);
   ts->break_level++;
   // What else was typed on the line that led here is not run: the user
   // answers the break first, as after an error in the middle of a line.

@@ -16,6 +16,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
+#include "eval/lisp_thread.h"
 #include "image/driver.h"
 #include "image/image_file.h"
 #include "io/console.h"
@@ -29,6 +30,7 @@
 #include "object/symbols.h"
 #include "object/thread.h"
 #include "object/value.h"
+#include "threads/table.h"
 #include "text/format.h"
 #include "text/printer.h"
 #include "text/reader.h"
@@ -156,6 +158,7 @@ static void threads_start() {
   window_init();
   gc_stress_init_from_env();
   zorva_register_hooks();
+  zv_thread_breaks_at_console = console_is_screen;
   eval_init();
 }
 static void threads_stop() { threads_end_first(); }
@@ -372,6 +375,15 @@ int zorva_main(int argc, char** argv) {
     mem_free_areas(false, true);
     first = argc;
     shown = zv_image_name;
+  }
+  // Threads still running are asked to end; one that does not within a
+  // second is not waited for: the process ends without freeing the world
+  // under it.
+  threads_shutdown(1000);
+  if (thread_active_count() > 1) {
+    restore_console();
+    std::fflush(nullptr);
+    _exit(exit_code);
   }
   shut_down();
   return exit_code;

@@ -18,6 +18,7 @@
 #include "builtins/table.h"
 #include "eval/context.h"
 #include "eval/errors.h"
+#include "eval/lisp_thread.h"
 #include "eval/eval.h"
 #include "image/image_file.h"
 #include "image/startup.h"
@@ -261,6 +262,9 @@ Value bi_abort_to_top_level(Value, Value) {
 
 // 450: leave the system.
 Value bi_exit(Value, Value) {
+  // From another thread than the first: the first is asked to end the
+  // process, and this thread ends.
+  thread_exit_requested();
   throw_to_outermost(TC_EXIT);
   return NIL;
 }

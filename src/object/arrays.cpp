@@ -54,15 +54,16 @@ Value arr_vector_append(Value vec, Value x) {
   uint32_t n = heap_length(vec);
   if (n >= ARR_MAX_APPEND_FROM) return zv_error(ERR_VECTOR_TOO_LONG, make_fixnum(int32_t(n + 1)));
   // In place when nothing lies behind the vector: decided and done under
-  // the lock, so no other thread allocates in between.
-  world_lock_keeping(&vec, &x);
-  bool last = heap_offset(vec) + 8 + 4 * n == zvm.heap_fill && zvm.heap_limit - zvm.heap_fill >= 4;
+  // the lock, so no other thread allocates in between; taken only when
+  // that needs no wait, since waiting could let a collection move vec.
+  bool locked = world_try_lock();
+  bool last = locked && heap_offset(vec) + 8 + 4 * n == zvm.heap_fill && zvm.heap_limit - zvm.heap_fill >= 4;
   if (last) {
     zvm.heap_fill += 4;
     heap_set_hdr1(vec, heap_hdr1(vec) + 1);
     heap_set_word(vec, n, x);
   }
-  world_unlock();
+  if (locked) world_unlock();
   if (last) return vec;
   root_push(&vec);
   root_push(&x);

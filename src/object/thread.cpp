@@ -147,9 +147,10 @@ void threads_end_first() {
 }
 
 uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value object,
-                      uint32_t* serial) {
+                      ThreadStamp stamp, uint32_t* serial) {
   uint32_t n = thread_record_take(serial);
   if (!n) return 0;
+  if (stamp) stamp(object, n, *serial);
   ThreadState* ts = new (std::nothrow) ThreadState();
   StartCall* call = new (std::nothrow) StartCall{body, arg, n};
   bool ok = ts && call;

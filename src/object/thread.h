@@ -144,12 +144,19 @@ void threads_end_first();
 // Starts a Lisp thread running body(arg) on a native stack of
 // native_bytes, with a fresh ThreadState (stacks sized like the first
 // thread's) whose spare word holds `object` (the caller keeps it rooted
-// until the call returns).  The body runs as a member of the world, with
-// zvts and the thread number set and its stacks reset.  Returns the thread
-// number and its serial in *serial; 0 when THREAD_LIMIT threads are alive
-// or the system refused the memory or the thread (nothing is left behind).
+// until the call returns).  stamp (when given) writes the number and serial
+// into the object before the thread can see it; it must not allocate.  The
+// body runs as a member of the world, with zvts and the thread number set
+// and its stacks reset.  Returns the thread number and its serial in
+// *serial; 0 when THREAD_LIMIT threads are alive or the system refused the
+// memory or the thread (nothing is left behind).
+using ThreadStamp = void (*)(Value object, uint32_t number, uint32_t serial);
 uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value object,
-                      uint32_t* serial);
+                      ThreadStamp stamp, uint32_t* serial);
+inline uint32_t thread_start(void (*body)(void*), void* arg, size_t native_bytes, Value object,
+                             uint32_t* serial) {
+  return thread_start(body, arg, native_bytes, object, nullptr, serial);
+}
 
 // The Lisp object of the live thread with that number and serial (its
 // spare word), NIL when that thread has ended.

@@ -81,12 +81,13 @@ static Value copy_longer(Value s, uint32_t n) {
   return r;
 }
 
-// Grow the last heap object in place when the heap has room; the new
-// characters are zero.
+// Grow the last heap object in place when the heap has room and the lock
+// is free at once (waiting could let a collection move s under the
+// caller); the new characters are zero.
 static bool grow_in_place(Value s, uint32_t n) {
   uint32_t k = string_length(s);
   uint32_t old_size = string_size(k), new_size = string_size(n);
-  world_lock_keeping(&s);
+  if (!world_try_lock()) return false;
   bool ok = is_last_object(s, old_size) && zvm.heap_limit - zvm.heap_fill >= new_size - old_size;
   if (ok) {
     zvm.heap_fill += new_size - old_size;
@@ -102,7 +103,7 @@ Value str_resize(Value s, uint32_t n) {
   if (n > k) return grow_in_place(s, n) ? s : copy_longer(s, n);
   uint32_t old_size = string_size(k), new_size = string_size(n);
   uint32_t tail = old_size - new_size;
-  world_lock_keeping(&s);
+  if (!world_try_lock()) return str_substring(s, 0, n);
   bool keep = true;
   if (tail == 0) {
     set_string_length(s, n);

@@ -50,6 +50,12 @@ void world_lock() {
   lock_depth++;
 }
 
+bool world_try_lock() {
+  if (lock_depth == 0 && !native_mutex_try_lock(&global_mutex)) return false;
+  lock_depth++;
+  return true;
+}
+
 void world_unlock() {
   if (lock_depth && --lock_depth == 0) native_mutex_unlock(&global_mutex);
 }

@@ -23,6 +23,10 @@ void world_set_current_member(WorldMember* m);
 // Global lock: allocation, the symbol table and the collector.  It nests.
 void world_lock();
 void world_unlock();
+// Takes the lock only when that needs no wait (and so passes no safe
+// point): for code that holds Values it has not rooted and has another way
+// when the lock is busy.
+bool world_try_lock();
 // How deeply the calling thread holds the global lock.
 uint32_t world_lock_depth();
 // Give up every level the calling thread holds and say how many there were;

@@ -44,7 +44,9 @@ uint32_t world_member_count();
 //   CONSOLE   console output to be shown
 //   SAFEPOINT a stop of the world is asked for: pass world_park soon
 //             (raised and lowered by the stopper only)
-enum : int { PENDING_KEYBOARD = 1, PENDING_CONSOLE = 2, PENDING_SAFEPOINT = 4 };
+//   THREAD    work for particular threads: interrupts queued for one,
+//             the end of the process (each looks for its own)
+enum : int { PENDING_KEYBOARD = 1, PENDING_CONSOLE = 2, PENDING_SAFEPOINT = 4, PENDING_THREAD = 8 };
 extern std::atomic<int> zv_interrupt_pending;
 inline int interrupt_pending_bits() { return zv_interrupt_pending.load(std::memory_order_relaxed); }
 inline void interrupt_request(int bits) { zv_interrupt_pending.fetch_or(bits); }

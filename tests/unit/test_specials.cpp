@@ -304,7 +304,7 @@ TEST_F(SpecialsInThreads, EachThreadSeesOnlyItsOwnBindings) {
   const uint32_t threads = 3;
   for (uint32_t t = 0; t < threads; t++) {
     uint32_t serial = 0;
-    ASSERT_NE(thread_start(bind_apart, &a, 256 * 1024, NIL, &serial), 0u);
+    ASSERT_NE(thread_start(bind_apart, &a, 256 * 1024, NIL, nullptr, &serial), 0u);
   }
   EXPECT_TRUE(zv_specials_deep);
   doomed(NO_VALUE);

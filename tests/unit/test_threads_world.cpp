@@ -320,7 +320,7 @@ void run_builders(uint32_t threads, uint32_t length, uint32_t rounds) {
   b.rounds = rounds;
   for (uint32_t t = 0; t < threads; t++) {
     uint32_t serial = 0;
-    ASSERT_NE(thread_start(build_check_drop, &b, 256 * 1024, NIL, &serial), 0u);
+    ASSERT_NE(thread_start(build_check_drop, &b, 256 * 1024, NIL, nullptr, &serial), 0u);
   }
   uint32_t collections = zv_gc.cons + zv_gc.heap + zv_gc.full;
   // The first thread collects too, between waits.
@@ -386,7 +386,7 @@ TEST_F(LispThreads, ABlockedThreadNeitherHoldsUpNorLosesACollection) {
   root_push(&junk);
   for (int i = 0; i < 5000; i++) junk = cons(NIL, junk);
   uint32_t serial;
-  ASSERT_NE(thread_start(wait_holding_a_list, &w, 256 * 1024, NIL, &serial), 0u);
+  ASSERT_NE(thread_start(wait_holding_a_list, &w, 256 * 1024, NIL, nullptr, &serial), 0u);
   safe_region_enter();
   native_mutex_lock(&w.lock);
   while (!w.in_region) native_condition_wait(&w.cond, &w.lock);
@@ -433,10 +433,10 @@ TEST_F(LispThreads, TheFirstStartedIsSerial257AndTheLimitIs2047) {
   ASSERT_TRUE(native_mutex_init(&g.lock, false));
   ASSERT_TRUE(native_condition_init(&g.cond));
   uint32_t serial = 0;
-  EXPECT_EQ(thread_start(note_number, &g, 64 * 1024, NIL, &serial), 1u);
+  EXPECT_EQ(thread_start(note_number, &g, 64 * 1024, NIL, nullptr, &serial), 1u);
   EXPECT_EQ(serial, 257u);
   uint32_t started = 1;
-  while (thread_start(wait_at_gate, &g, 64 * 1024, NIL, &serial)) started++;
+  while (thread_start(wait_at_gate, &g, 64 * 1024, NIL, nullptr, &serial)) started++;
   EXPECT_EQ(started, THREAD_LIMIT - 1);
   EXPECT_EQ(world_thread_count(), THREAD_LIMIT);
   native_mutex_lock(&g.lock);
@@ -446,7 +446,7 @@ TEST_F(LispThreads, TheFirstStartedIsSerial257AndTheLimitIs2047) {
   wait_for_the_others();
   EXPECT_EQ(g.numbers_ok.load(), 1u);
   // Records come back: a thread can be started again.
-  EXPECT_NE(thread_start(wait_at_gate, &g, 64 * 1024, NIL, &serial), 0u);
+  EXPECT_NE(thread_start(wait_at_gate, &g, 64 * 1024, NIL, nullptr, &serial), 0u);
   EXPECT_EQ(serial, 257u + THREAD_LIMIT - 1);
   wait_for_the_others();
 }
