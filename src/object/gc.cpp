@@ -1010,8 +1010,10 @@ uint64_t full_collect() {
   zv_gc.freed_cells += zvm.free_count;
   zvm.heap_fill = 8 + u;
   sym_rehash();
+  // Read under the lock: another thread may allocate once it is given up.
+  uint64_t room = uint64_t(zvm.sym_count) * 18 + uint64_t(zvm.free_count) * 8 + heap_used();
   session_end(&s);
-  return uint64_t(zvm.sym_count) * 18 + uint64_t(zvm.free_count) * 8 + heap_used();
+  return room;
 }
 
 bool world_ready() {

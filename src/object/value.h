@@ -392,7 +392,8 @@ constexpr uint16_t SYMF_MARK = 0x0080;        // collector mark
 inline uint8_t* sym_entry(uint32_t i) { return zvm.symtab + SYM_ENTRY * i; }
 inline uint16_t sym_flags(uint32_t i) { return load_u16(sym_entry(i) + SYM_FLAGS); }
 inline Value sym_name(uint32_t i) { return load_u32(sym_entry(i) + SYM_NAME); }
-// The global value word; object/symbols.h has the value as a thread sees it.
+// The value word: the global value (while bindings are shallow, the only
+// thread's current one); object/symbols.h has the value as a thread sees it.
 inline Value sym_global_value(uint32_t i) { return load_u32(sym_entry(i) + SYM_VALUE); }
 inline Value sym_function(uint32_t i) { return load_u32(sym_entry(i) + SYM_FUNCTION); }
 inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
