@@ -1,7 +1,10 @@
 // Stream locks, the console's locks and the holds of each thread.
 #include "eval/io_locks.h"
 
-#include <vector>
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include "object/thread.h"
 #include "threads/safepoint.h"
@@ -17,10 +20,43 @@ struct Hold {
   uint32_t position;  // the Lisp stack pointer when it was taken
   HoldKind kind;
 };
-thread_local std::vector<Hold> holds;
+// The holds of a thread.  Reached through a plain pointer (a thread-local
+// object with a destructor would cost a call on every access); the list
+// goes when its thread ends.
+struct HoldList {
+  Hold* items = nullptr;
+  uint32_t count = 0, capacity = 0;
+};
+thread_local HoldList* holds = nullptr;
+
+pthread_key_t holds_key;
+void free_holds(void* p) {
+  HoldList* l = static_cast<HoldList*>(p);
+  std::free(l->items);
+  delete l;
+}
+HoldList* make_holds() {
+  static bool keyed = pthread_key_create(&holds_key, free_holds) == 0;
+  holds = new HoldList;
+  if (keyed) pthread_setspecific(holds_key, holds);
+  return holds;
+}
+
+[[gnu::noinline]] void grow(HoldList* l) {
+  uint32_t capacity = l->capacity ? 2 * l->capacity : 64;
+  Hold* items = static_cast<Hold*>(std::realloc(l->items, capacity * sizeof(Hold)));
+  if (!items) {
+    std::fputs("Error: no memory for the stream locks held\n", stderr);
+    std::abort();
+  }
+  l->items = items;
+  l->capacity = capacity;
+}
 
 void record(HoldKind kind, StreamLock* l) {
-  holds.push_back(Hold{l, zvts->septr, kind});
+  HoldList* h = holds ? holds : make_holds();
+  if (h->count == h->capacity) grow(h);
+  h->items[h->count++] = Hold{l, zvts->septr, kind};
 }
 
 // ---------------------------------------------------------------------------
@@ -232,20 +268,15 @@ int32_t console_lock_owner(int which) { return owner_of(which); }
 // ---------------------------------------------------------------------------
 // Holds
 
-uint32_t io_holds_mark() { return uint32_t(holds.size()); }
+uint32_t io_holds_mark() { return holds ? holds->count : 0; }
 
 void io_holds_release(uint32_t mark) {
-  while (holds.size() > mark) {
-    Hold h = holds.back();
-    holds.pop_back();
-    release(h);
-  }
+  HoldList* h = holds;
+  while (h && h->count > mark) release(h->items[--h->count]);
 }
 
 void io_locks_release_to(uint32_t target) {
-  while (!holds.empty() && holds.back().position <= target) {
-    Hold h = holds.back();
-    holds.pop_back();
-    release(h);
-  }
+  HoldList* h = holds;
+  while (h && h->count && h->items[h->count - 1].position <= target)
+    release(h->items[--h->count]);
 }

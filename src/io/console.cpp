@@ -225,7 +225,10 @@ void write_plain(Window* w, const uint8_t* p, uint32_t n) {
       w->cursor_column++;
   }
   w->drawn = true;
-  if (!silent(w)) con.line->write_plain(p, n);
+  if (silent(w)) return;
+  console_lock();
+  con.line->write_plain(p, n);
+  console_unlock();
 }
 
 void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool paging = true);

@@ -350,12 +350,20 @@ namespace {
 
 // The standard windows stay open; a window the user made gives its handle
 // back and its record (with any saved screen) is freed.
+// A thread writing to it finishes first.
 Value close_window(Value s) {
   Window* w = stream_window(s);
   if (!w || w->role != WIN_USER) return lisp_error(kWrongType, s);
-  handle_release(stream_handle_index(s));
-  heap_set_word(s, 2, 0);
-  window_free(w);
+  root_push(&s);
+  uint32_t held = stream_hold(s, true);
+  w = stream_window(s);
+  if (w) {
+    handle_release(stream_handle_index(s));
+    heap_set_word(s, 2, 0);
+    window_free(w);
+  }
+  stream_unhold(held);
+  root_pop();
   return T;
 }
 
@@ -373,6 +381,14 @@ Value bi_close(Value a, Value) {
   char name[kNameSize];
   bool named = name_text(s, name);
   if (!named) name[0] = 0;
+  // An operation of another thread on the stream ends before the file
+  // closes; one that waits meanwhile finds it closed.
+  uint32_t held = stream_hold(s, true);
+  if (!is_file_stream(s)) {  // closed meanwhile
+    stream_unhold(held);
+    root_pop();
+    return T;
+  }
   // Flushing is what can fail for want of space, and it can be retried;
   // fclose cannot: the handle is gone afterwards whatever it returns.
   FILE* f = stream_file(s);
@@ -381,6 +397,7 @@ Value bi_close(Value a, Value) {
   note_closed(f);
   handle_release(stream_handle_index(s));
   heap_set_word(s, 2, 0);
+  stream_unhold(held);
   if (failed) io_error(name, failed);
   if (named) finish_file(name, stream_hi(s), abort, stream_is_output(s));
   root_pop();

@@ -2,6 +2,7 @@
 // end-of-file protocol.
 #include "io/stream.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -44,6 +45,11 @@ struct Handle {
 std::mutex handles_mutex;
 std::vector<Handle> handles(1, Handle{H_FREE, nullptr, nullptr});
 
+// The locks of the first slots are also kept where a stream operation finds
+// them without the table's mutex: a slot's lock never changes once made.
+constexpr uint32_t QUICK_LOCKS = 1024;
+std::atomic<StreamLock*> quick_locks[QUICK_LOCKS];
+
 uint32_t handle_add(HandleKind kind, void* p) {
   std::lock_guard<std::mutex> g(handles_mutex);
   for (uint32_t i = 1; i < handles.size(); i++)
@@ -55,12 +61,17 @@ uint32_t handle_add(HandleKind kind, void* p) {
   StreamLock* lock = new StreamLock;
   stream_lock_init(lock);
   handles.push_back(Handle{kind, p, lock});
-  return uint32_t(handles.size() - 1);
+  uint32_t i = uint32_t(handles.size() - 1);
+  if (i < QUICK_LOCKS) quick_locks[i].store(lock, std::memory_order_release);
+  return i;
 }
 
+// The lock of a file stream's slot (the stream may have been closed
+// meanwhile: then its operation reports that, under the slot's lock).
 StreamLock* handle_lock(uint32_t i) {
+  if (i < QUICK_LOCKS) return quick_locks[i].load(std::memory_order_acquire);
   std::lock_guard<std::mutex> g(handles_mutex);
-  return i < handles.size() && handles[i].kind == H_FILE ? handles[i].lock : nullptr;
+  return i < handles.size() ? handles[i].lock : nullptr;
 }
 
 void* handle_get(uint32_t i, HandleKind kind) {
