@@ -7,8 +7,6 @@
 // string contents; EQUALP folds case and compares numbers by value.
 #include "builtins/hash_tables.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -241,13 +239,6 @@ void place(Value slots, uint32_t c, uint32_t h, Value key, Value value) {
 }
 
 
-[[noreturn]] void recycling() {
-  fatal_prepare();
-  std::printf("Recycling at hsearch\n");
-  std::fflush(stdout);
-  _exit(1);
-}
-
 // The table's slot vector, which every operation can trust: a table whose
 // vector is unusable (only a damaged image can make one) is rebuilt first.
 Value checked_slots(Value* table) {
@@ -288,65 +279,73 @@ bool keys_match(uint32_t test, Value* table, Value key, Value stored) {
 
 inline bool calls_out(uint32_t test) { return test < HT_TEST_EQ || test > HT_TEST_EQUALP; }
 
-// Look for *key in *table (both rooted by the caller).  True with its slot
-// when found; else false with the slot where it would be inserted.  A test
-// other than the four equality predicates may allocate or even change the
-// table, so the slot vector is looked at again after every such call.
-bool search(Value* table, Value* key, uint32_t* slot) {
+// Look for *key in *table (both rooted by the caller), in the slot vector
+// it puts in *slots (rooted by the caller too): FOUND with the key's slot,
+// ABSENT with the slot where it would be inserted, or FULL when the probe
+// sequence has neither the key nor a free slot.  A test other than the
+// four equality predicates may allocate or even change the table, so the
+// slot vector is looked at again after every such call.
+//
+// Tables are shared by threads without a lock: whatever another thread
+// does meanwhile, the search indexes only the vector in *slots, with that
+// vector's own length.  A FULL table comes only from puts racing past the
+// growth check.
+enum Search { FOUND, ABSENT, FULL };
+
+Search search(Value* table, Value* key, Value* slots, uint32_t* slot) {
   uint32_t test = ht_test(*table);
   uint32_t h = ht_hash(*key, test);
-  Value slots = checked_slots(table);
-  root_push(&slots);
+  *slots = checked_slots(table);
   for (;;) {
-    uint32_t c = heap_length(slots) / 2;
+    uint32_t c = heap_length(*slots) / 2;
     uint32_t i0 = h % c, step = h % (c - 2) + 1, i = i0;
     uint32_t deleted = c;  // none yet
     bool restart = false;
     for (;;) {
-      Value k = heap_word(slots, i);
+      Value k = heap_word(*slots, i);
       if (k == HASH_EMPTY) {
         *slot = deleted < c ? deleted : i;
-        root_pop();
-        return false;
+        return ABSENT;
       }
       if (!live_key(k)) {
         if (deleted == c) deleted = i;
       } else if (keys_match(test, table, *key, k)) {
-        if (!calls_out(test) || ht_slots(*table) == slots) {
+        if (!calls_out(test) || ht_slots(*table) == *slots) {
           *slot = i;
-          root_pop();
-          return true;
+          return FOUND;
         }
         restart = true;
-      } else if (calls_out(test) && ht_slots(*table) != slots) {
+      } else if (calls_out(test) && ht_slots(*table) != *slots) {
         restart = true;
       }
       if (restart) break;
       i = (i + step) % c;
       if (i == i0) {
-        if (deleted == c) recycling();
         *slot = deleted;
-        root_pop();
-        return false;
+        return deleted == c ? FULL : ABSENT;
       }
     }
-    slots = checked_slots(table);
+    *slots = checked_slots(table);
   }
 }
 
 // ---------------------------------------------------------------------------
 // Growth
 
-// Grow when at most an eighth of the slots is free.  Returns 0, or the slot
-// count the table would have needed when that is too many.
-uint32_t grow_if_full(Value* table) {
+// Grow when at most an eighth of the slots is free (or always, when
+// `full`).  Returns 0, or the slot count the table would have needed when
+// that is too many.  The new vector is built from the old one alone (the
+// copies fit: it has more slots than the old one) and published by one
+// store; what other threads put into the old one meanwhile may be lost.
+uint32_t grow(Value* table, bool full) {
   Value slots = ht_slots(*table);
   uint32_t c = heap_length(slots) / 2, count = ht_count(*table);
-  if (count < c && c - count > c / 8) return 0;
+  if (!full && count < c && c - count > c / 8) return 0;
   uint32_t c2 = ht_prime_capacity(c + c / 4);
   if (2 * c2 >= HT_MAX_SLOTS) return 2 * c2;
+  root_push(&slots);
   Value fresh = fresh_slots(c2);
-  slots = ht_slots(*table);  // the allocation may have moved it
+  root_pop();
   uint32_t test = ht_test(*table), n = 0;
   for (uint32_t i = c; i > 0;) {
     Value k = heap_word(slots, --i);
@@ -354,17 +353,18 @@ uint32_t grow_if_full(Value* table) {
     place(fresh, c2, ht_hash(k, test), k, heap_word(slots, c + i));
     n++;
   }
-  heap_set_word(*table, 0, fresh);
+  ht_set_slots(*table, fresh);
   ht_set_count(*table, n);
   return 0;
 }
 
-void withdraw(Value table, uint32_t slot) {
-  Value slots = ht_slots(table);
+// The entry at `slot` of the table's vector `slots` goes.
+void withdraw(Value table, Value slots, uint32_t slot) {
   uint32_t c = heap_length(slots) / 2;
   heap_set_word(slots, slot, HASH_DELETED);
   heap_set_word(slots, c + slot, NIL);
-  ht_set_count(table, ht_count(table) - 1);
+  uint32_t n = ht_count(table);
+  if (n) ht_set_count(table, n - 1);  // racing removals must not wrap it
 }
 
 // ---------------------------------------------------------------------------
@@ -462,51 +462,60 @@ void ht_clear(Value table) {
 }
 
 Value ht_get(Value table, Value key, Value dflt, bool* found) {
+  Value slots = NIL;
   root_push(&table);
   root_push(&key);
   root_push(&dflt);
+  root_push(&slots);
   uint32_t slot;
-  bool hit = search(&table, &key, &slot);
-  if (hit) {
-    Value slots = ht_slots(table);
-    dflt = heap_word(slots, heap_length(slots) / 2 + slot);
-  }
-  root_pop(3);
+  bool hit = search(&table, &key, &slots, &slot) == FOUND;
+  if (hit) dflt = heap_word(slots, heap_length(slots) / 2 + slot);
+  root_pop(4);
   if (found) *found = hit;
   return dflt;
 }
 
 Value ht_put(Value table, Value key, Value value) {
+  Value slots = NIL;
   root_push(&table);
   root_push(&key);
   root_push(&value);
+  root_push(&slots);
   uint32_t slot;
-  if (search(&table, &key, &slot)) {
-    Value slots = ht_slots(table);
-    heap_set_word(slots, heap_length(slots) / 2 + slot, value);
-  } else if (ht_count(table) >= MAX_COUNT) {
-    lisp_error(E_CANNOT_GROW, mem_make_integer(MAX_COUNT + 1));
-  } else {
-    Value slots = ht_slots(table);
-    heap_set_word(slots, slot, key);
-    heap_set_word(slots, heap_length(slots) / 2 + slot, value);
-    ht_set_count(table, ht_count(table) + 1);
-    if (uint32_t needed = grow_if_full(&table)) {
-      withdraw(table, slot);
+  for (;;) {
+    Search found = search(&table, &key, &slots, &slot);
+    if (found == FOUND) {
+      heap_set_word(slots, heap_length(slots) / 2 + slot, value);
+    } else if (ht_count(table) >= MAX_COUNT) {
+      lisp_error(E_CANNOT_GROW, mem_make_integer(MAX_COUNT + 1));
+    } else if (found == FULL) {
+      uint32_t needed = grow(&table, true);
+      if (!needed) continue;
       lisp_error(E_CANNOT_GROW, mem_make_integer(needed));
+    } else {
+      heap_set_word(slots, slot, key);
+      heap_set_word(slots, heap_length(slots) / 2 + slot, value);
+      ht_set_count(table, ht_count(table) + 1);
+      if (uint32_t needed = grow(&table, false)) {
+        withdraw(table, slots, slot);
+        lisp_error(E_CANNOT_GROW, mem_make_integer(needed));
+      }
     }
+    break;
   }
-  root_pop(3);
+  root_pop(4);
   return value;
 }
 
 bool ht_remove(Value table, Value key) {
+  Value slots = NIL;
   root_push(&table);
   root_push(&key);
+  root_push(&slots);
   uint32_t slot;
-  bool hit = search(&table, &key, &slot);
-  if (hit) withdraw(table, slot);
-  root_pop(2);
+  bool hit = search(&table, &key, &slots, &slot) == FOUND;
+  if (hit) withdraw(table, slots, slot);
+  root_pop(3);
   return hit;
 }
 

@@ -12,6 +12,12 @@
 //
 // Everything that searches may call the test built-in, which may allocate
 // or signal: callers root the Values they hold across these calls.
+//
+// Threads share tables without a lock.  Each operation reads the slot
+// vector once and indexes only that vector, with its own length; a put
+// writes into the vector its search used, and growth publishes a new
+// vector with one store.  So a table two threads change at once may give
+// wrong answers, as in other Lisps, but never breaks the heap.
 #pragma once
 
 #include <cstdint>
