@@ -43,7 +43,9 @@ struct Handle {
   StreamLock* lock;
 };
 std::mutex handles_mutex;
-std::vector<Handle> handles(1, Handle{H_FREE, nullptr, nullptr});
+// Never destroyed: the slots' locks stay reachable, and a thread still
+// running at exit finds the table.
+std::vector<Handle>& handles = *new std::vector<Handle>(1, Handle{H_FREE, nullptr, nullptr});
 
 // The locks of the first slots are also kept where a stream operation finds
 // them without the table's mutex: a slot's lock never changes once made.
