@@ -1057,7 +1057,10 @@ Value gc_cons_collection() {
   }
 }
 
+// These two read the room under the global lock: a caller that is no
+// allocator (GC from Lisp) does not hold it, and other threads allocate.
 void gc_heap_collection(uint32_t n) {
+  world_lock();
   heap_collect(n + zvm.heap_held);
   mem_rearm_reserve();
   if (zvm.heap_limit - zvm.heap_fill < n + zvm.heap_held) {
@@ -1065,14 +1068,17 @@ void gc_heap_collection(uint32_t n) {
     mem_release_heap_reserve();
     signal_error(ERR_HEAP_FULL);
   }
+  world_unlock();
 }
 
 void gc_symbol_collection(uint32_t n) {
+  world_lock();
   symbol_collect(n);
   if (zvm.sym_count >= zvm.sym_cap)
     signal_error(ERR_SYMTAB_FULL);
   else if (zvm.heap_limit - zvm.heap_fill < n + 8)
     signal_error(ERR_HEAP_FULL);
+  world_unlock();
 }
 
 uint64_t gc_full_collection() { return full_collect(); }
@@ -1155,13 +1161,16 @@ Value bi_gc(Value, Value) {
     world_unlock();
     return mem_make_integer(zvm.free_count);
   }
-  if (arg == make_fixnum(1)) {
-    gc_heap_collection(0);
-    return mem_make_integer(zvm.heap_limit - zvm.heap_fill);
-  }
-  if (arg == make_fixnum(2)) {
-    gc_symbol_collection(0);
-    return mem_make_integer(zvm.sym_cap - zvm.sym_count);
+  if (arg == make_fixnum(1) || arg == make_fixnum(2)) {
+    bool heap = arg == make_fixnum(1);
+    world_lock();
+    if (heap)
+      gc_heap_collection(0);
+    else
+      gc_symbol_collection(0);
+    uint32_t room = heap ? zvm.heap_limit - zvm.heap_fill : zvm.sym_cap - zvm.sym_count;
+    world_unlock();
+    return mem_make_integer(room);
   }
   if (arg == make_fixnum(3)) return mem_make_integer(static_cast<int64_t>(gc_full_collection()));
   return zv_error(ERR_BAD_GC_ARG, arg);

@@ -341,7 +341,8 @@ Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
   store_u32(p, type);
   store_u32(p + 4, hdr1);
   Value v = (tag << 24) | zvm.heap_fill;
-  zvm.heap_fill += size;
+  // Read without the lock by the checks of Values (value_check).
+  __atomic_store_n(&zvm.heap_fill, zvm.heap_fill + size, __ATOMIC_RELAXED);
   world_unlock();
   return v;
 }

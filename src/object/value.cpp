@@ -36,7 +36,9 @@ Value value_check_slow(Value v) {
     if (!inside && !(zvts && v == zvts->eval_slot)) bad_value(v);
     return v;
   }
-  if ((t & TAG_HEAP_BIT) && heap_offset(v) > heap_used()) bad_value(v);
+  // Other threads move the fill pointer as they allocate: one atomic read.
+  uint32_t used = __atomic_load_n(&zvm.heap_fill, __ATOMIC_RELAXED) - 8;
+  if ((t & TAG_HEAP_BIT) && heap_offset(v) > used) bad_value(v);
   if (t >= 1 && t <= 4 && (v & 0xFFFF) > 32767) bad_value(v);
   uint32_t t7 = t & 0x7F;
   if ((t7 >= 1 && t7 <= 11) || t7 == TAG_MARKER || t7 == TAG_INT64 || t7 == TAG_DOUBLE ||
