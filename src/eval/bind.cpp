@@ -594,7 +594,7 @@ Value expand_macro(Value definition, Value form, Value env) {
   Value ll = car(definition);
   root_push(&ll);
   bool failed = false;
-  if (cons_p(ll) && ll_keyword(car(ll)) == FS_LK_WHOLE) {
+  if (cons_p(ll) && ll_keyword(car_published(ll)) == FS_LK_WHOLE) {
     set_car_published(ll, (TAG_INDEX << 24) | FS_LK_WHOLE);
     Value rest = cdr(ll);
     if (!cons_p(rest) || !is_var(car(rest))) {

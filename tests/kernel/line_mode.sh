@@ -59,7 +59,8 @@ pid=$!
 exec 3>"$fifo"
 # The kernel itself is signalled: timeout passes on only the first one.
 kernel=
-while [ -z "$kernel" ]; do kernel=$(pgrep -P "$pid") || sleep 0.1; done
+for _ in $(seq 100); do kernel=$(pgrep -P "$pid") && break; sleep 0.1; done
+[ -n "$kernel" ] || { echo "FAIL: the kernel did not start"; exit 1; }
 printf '(progn (setq c (list 1 2 3)) (setf (cdr (last c)) c) (setq a (list (cons 1 2))) (setf (cdr a) a) nil)\n' >&3
 n=0
 for form in 'c'; do
