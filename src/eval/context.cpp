@@ -28,12 +28,23 @@ void context_push(Context* cx, uint16_t flags) {
   cx->break_level = ts->break_level;
   cx->listener_flag = ts->listener_flag;
   cx->native_floor = ts->native_floor;
+  if (flags & CX_DESCENT) {
+    cx->outer_descent_septr = ts->descent_septr;
+    cx->outer_descent_roots = ts->descent_roots;
+    cx->outer_descent_native = ts->descent_native;
+    descent_limits_set();
+  }
 }
 
 void context_pop(Context* cx) {
   ThreadState* ts = zvts;
   uint16_t i = cx->index;
   if (ts->zvdincxt == i) ts->zvdincxt = ts->stack[i].link;
+  if (ts->stack[i].tag & CX_DESCENT) {
+    ts->descent_septr = cx->outer_descent_septr;
+    ts->descent_roots = cx->outer_descent_roots;
+    ts->descent_native = cx->outer_descent_native;
+  }
   ts->cx_records[i] = nullptr;
   ts->septr = static_cast<uint16_t>(i + 1);
 }

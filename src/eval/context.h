@@ -68,6 +68,10 @@ struct Context {
   uint16_t break_level;
   uint16_t listener_flag;
   uintptr_t native_floor;
+  // A descent guard (CX_DESCENT) keeps the limits of the guard outside it
+  // (eval/stack.h: check_descent) and sets its own from where it starts.
+  uint32_t outer_descent_septr, outer_descent_roots;
+  uintptr_t outer_descent_native;
   std::jmp_buf resume;
 };
 

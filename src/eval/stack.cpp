@@ -65,6 +65,34 @@ void stack_reserve_crossed() {
 }
 
 // ---------------------------------------------------------------------------
+// The reader's and the printer's descent
+
+namespace {
+
+// The limit below `now` for a descent that should stop `margin` above
+// `reserve`: 0 (the usual limit) when there is room for twice that, else
+// halfway down the room left.
+template <typename T>
+T descent_limit(T now, T reserve, T margin) {
+  if (now > reserve && now - reserve >= 2 * margin) return 0;
+  return now > reserve ? reserve + (now - reserve) / 2 : now;
+}
+
+}  // namespace
+
+void descent_limits_set() {
+  ThreadState* ts = zvts;
+  char probe;
+  ts->descent_septr = descent_limit<uint32_t>(ts->septr, ts->stack_reserve, ts->stack_top / 8u);
+  ts->descent_roots =
+      descent_limit<uint32_t>(ts->root_cap - ts->root_count, ts->root_reserve, ts->root_cap / 8u);
+  ts->descent_native = ts->native_floor == 0
+                           ? 0
+                           : descent_limit<uintptr_t>(reinterpret_cast<uintptr_t>(&probe),
+                                                      ts->native_floor, DESCENT_NATIVE_MARGIN);
+}
+
+// ---------------------------------------------------------------------------
 // The native stack
 
 [[noreturn]] void native_stack_exhausted() {

@@ -110,18 +110,24 @@ inline void check_native_stack() {
 // The check of the reader and the printer at each level they go down:
 // they stop while an eighth of either stack is still free above its
 // reserve, and short of the native floor, and leave to their descent
-// guard (eval/context.h), which signals error 38.
+// guard (eval/context.h), which signals error 38.  A guard that starts
+// with less room than twice that (a read or print in the break loop of a
+// stack overflow) sets limits of its own, halfway down what is left
+// (descent_limits_set); 0 stands for the usual limit.
 constexpr uintptr_t DESCENT_NATIVE_MARGIN = 64 * 1024;
 [[noreturn]] void descent_exhausted();  // eval/context.h
 inline void check_descent() {
   ThreadState* ts = zvts;
-  if (ts->septr <= ts->stack_reserve + ts->stack_top / 8u ||
-      ts->root_cap - ts->root_count <= ts->root_reserve + ts->root_cap / 8u)
-    descent_exhausted();
+  uint32_t septr_limit = ts->descent_septr ? ts->descent_septr : ts->stack_reserve + ts->stack_top / 8u;
+  uint32_t roots_limit = ts->descent_roots ? ts->descent_roots : ts->root_reserve + ts->root_cap / 8u;
+  uintptr_t native_limit =
+      ts->descent_native ? ts->descent_native : ts->native_floor + DESCENT_NATIVE_MARGIN;
   char probe;
-  if (reinterpret_cast<uintptr_t>(&probe) < ts->native_floor + DESCENT_NATIVE_MARGIN)
+  if (ts->septr <= septr_limit || ts->root_cap - ts->root_count <= roots_limit ||
+      reinterpret_cast<uintptr_t>(&probe) < native_limit)
     descent_exhausted();
 }
+void descent_limits_set();
 
 // Native stack needed for a Lisp stack of `entries` entries.
 size_t native_stack_bytes(uint32_t entries);

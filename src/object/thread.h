@@ -71,6 +71,12 @@ struct ThreadState {
   // Stack reserves (entries / free root slots), see the evaluator.
   uint32_t stack_reserve = 0;
   uint32_t root_reserve = 0;
+  // Where the reader and the printer stop going down when their guard
+  // started short of room (eval/stack.h: check_descent), 0 for the usual
+  // limits: the stack entry, free root slots and native address.
+  uint32_t descent_septr = 0;
+  uint32_t descent_roots = 0;
+  uintptr_t descent_native = 0;
 
   // One above the oldest entry of the current lexical environment: the
   // frame of the function whose bindings zvlexenv reaches, 0 when the

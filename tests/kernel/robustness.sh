@@ -86,6 +86,25 @@ session "$nest"$'(nest 100000)\n(handler-case (prin1-to-string *x*) (storage-con
 expect_lines "a list 100000 deep" 1 $'\n1\n' $'\n2\n' $'\n3\n' $'\n4\n' \
   "Error: Lisp stack overflow" "Break level 1" "Error: Lisp stack overflow" "Break level 2" $'\n3\n'
 
+# --- Runaway recursion ---------------------------------------------------
+
+# The warning's break loop sits where the stack ran short: it prints its
+# restarts and evaluates there, twice over, and each overflow is reported
+# once.
+runaway=$'(defun runaway (n) (+ 1 (runaway n)))\n'
+session "$runaway"$'(runaway 1)\n(+ 1 2)\n(runaway 1)\n(+ 1 2)\n(list \'deep (length (list 1 2)))\n'
+expect_lines "runaway recursion: a break loop at the overflow" 1 "Warning: Lisp stack overflow" \
+  " ,1 ABORT: return to top level" "Break level 1" "Break level 2" $'\n3\n' $'\n(DEEP 2)\n'
+[ "$(grep -c 'Lisp stack overflow' <<<"$OUT")" -eq 2 ] && pass ||
+  fail "runaway recursion: each overflow reported once (got $(grep -c 'Lisp stack overflow' <<<"$OUT"))"
+# In a script the overflow ends the run, once, with exit code 1.
+printf '%s(runaway 1)\n(print (quote not-reached))\n' "$runaway" >"$WORK/runaway.lsp"
+run_in "$WORK" -ROL "$IMAGE" runaway.lsp
+OUT+=$ERR
+expect_lines "runaway recursion in a script" 1 "Lisp stack overflow"
+[[ "$(grep -c 'Lisp stack overflow' <<<"$OUT")" -eq 1 && $OUT != *NOT-REACHED* ]] && pass ||
+  fail "runaway recursion in a script: reported once and the run ends"
+
 # --- Circular and deep data in error messages ----------------------------
 
 ring=$'(defvar *c* (list 1 2 3))\n(progn (setf (cdddr *c*) *c*) nil)\n'
