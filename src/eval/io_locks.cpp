@@ -275,6 +275,8 @@ void io_holds_release(uint32_t mark) {
   while (h && h->count > mark) release(h->items[--h->count]);
 }
 
+void io_holds_forget() { io_holds_release(0); }
+
 void io_locks_release_to(uint32_t target) {
   HoldList* h = holds;
   while (h && h->count && h->items[h->count - 1].position <= target)

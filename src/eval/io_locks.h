@@ -71,6 +71,9 @@ int32_t console_lock_owner(int which);
 // back to when it ends.
 uint32_t io_holds_mark();
 void io_holds_release(uint32_t mark);
+// The thread's stacks were emptied (a world built or loaded anew): every
+// hold was taken at a position that is gone, and is given up.
+void io_holds_forget();
 // A non-local exit to the context at Lisp stack index `target`: give up
 // every hold taken after that context was established.
 void io_locks_release_to(uint32_t target);

@@ -16,6 +16,7 @@
 #include "eval/errors.h"
 #include "eval/eval.h"
 #include "eval/hooks.h"
+#include "eval/io_locks.h"
 #include "eval/lisp_thread.h"
 #include "image/driver.h"
 #include "image/image_file.h"
@@ -140,6 +141,7 @@ void zorva_register_hooks() {
   zv_hooks.reader_give_back = reader_give_back;
   zv_instance_function = instance_function;
   zv_console_handover = {console_hand_over, console_take_back};
+  zv_stacks_reset_hook = io_holds_forget;
 }
 
 // ---------------------------------------------------------------------------

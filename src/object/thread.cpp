@@ -50,6 +50,8 @@ static void size_context_table(ThreadState* ts) {
   ts->cx_cap = need;
 }
 
+void (*zv_stacks_reset_hook)() = nullptr;
+
 void thread_reset_stacks(ThreadState* ts) {
   uint16_t top = ts->stack_top;
   ts->septr = top;
@@ -76,6 +78,7 @@ void thread_reset_stacks(ThreadState* ts) {
   size_context_table(ts);
   // No binding survives, and the symbol table may have another capacity.
   specials_release(ts);
+  if (ts == zvts && zv_stacks_reset_hook) zv_stacks_reset_hook();
 }
 
 void world_lock_keeping(Value* a, Value* b) {

@@ -128,8 +128,12 @@ inline void root_pop(uint32_t n = 1) { zvts->root_count -= n; }
 // meanwhile.  Once the lock is held nothing moves until it is given up.
 void world_lock_keeping(Value* a, Value* b = nullptr);
 
-// Reset the thread's stacks to empty (image load, save, start-up).
+// Reset the thread's stacks to empty (image load, save, start-up).  For
+// the calling thread's own stacks it also calls zv_stacks_reset_hook: the
+// stream and console locks it held were recorded against positions of the
+// old stacks, and go with them.
 void thread_reset_stacks(ThreadState* ts);
+extern void (*zv_stacks_reset_hook)();
 
 // ---------------------------------------------------------------------------
 // Lisp threads

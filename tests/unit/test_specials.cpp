@@ -271,20 +271,14 @@ void bind_apart(void* p) {
   a->done.fetch_add(1);
 }
 
-class SpecialsInThreads : public ::testing::Test {
+class SpecialsInThreads : public ThreadWorld {
  protected:
   void SetUp() override {
-    WorldParams p;
-    p.cons_cells = 60000;
-    p.heap_bytes = 1 << 20;
-    test_world_init(p);
-    ASSERT_TRUE(threads_init_first());
+    ThreadWorld::SetUp();
     gc_stress_init_from_env();
   }
   void TearDown() override {
-    EXPECT_EQ(thread_active_count(), 1u);
-    threads_end_first();
-    zv_gc_stress = 0;
+    ThreadWorld::TearDown();
     specials_make_shallow(zvts);
   }
 };
@@ -303,24 +297,14 @@ TEST_F(SpecialsInThreads, EachThreadSeesOnlyItsOwnBindings) {
   Apart a;
   a.rounds = 30;
   const uint32_t threads = 3;
-  for (uint32_t t = 0; t < threads; t++) {
-    uint32_t serial = 0;
-    ASSERT_NE(thread_start(bind_apart, &a, 256 * 1024, NIL, nullptr, &serial), 0u);
-  }
+  start_lisp_threads(threads, bind_apart, &a);
   EXPECT_TRUE(zv_specials_deep);
   doomed(NO_VALUE);
-  while (a.done.load() < threads) {
+  work_until_done(a.done, threads, [&] {
     gc_symbol_collection(0);
     gc_full_collection();
     EXPECT_TRUE(is_tagged_list(sym_value(shared_index()), MAIN_TAG, 0));
-    safe_region_enter();
-    thread_wait_active_at_most(1, 2);
-    safe_region_leave();
-  }
-  safe_region_enter();
-  while (!thread_wait_active_at_most(1, 50)) {
-  }
-  safe_region_leave();
+  });
   EXPECT_EQ(a.bad.load(), 0u);
   EXPECT_LT(shared_index(), before);
   EXPECT_TRUE(is_tagged_list(sym_value(shared_index()), MAIN_TAG, 0));

@@ -140,9 +140,6 @@ TEST(StreamLocks, ConsoleLocksYieldToABreakLoop) {
 class StreamLocksInWorld : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Holds an earlier test of the same process left behind belong to a
-    // world that is gone: these checks count from none.
-    io_holds_release(0);
     ASSERT_TRUE(gen_build_world("ZORVA.ROL")) << gen_error();
     roots_ = zvts->root_count;
     gc_stress_init_from_env();
@@ -211,6 +208,22 @@ TEST_F(StreamLocksInWorld, AThrowGivesUpWhatWasTakenAfterItsTarget) {
   EXPECT_EQ(zvts->lock_depth[OUTPUT] + zvts->lock_depth[INTERPRETER], 0u);
   io_holds_release(outer);
   EXPECT_FALSE(stream_lock_held(shared));
+}
+
+// Emptying the stacks (a world built or loaded anew) gives up every hold:
+// they were taken at positions that are gone.
+TEST_F(StreamLocksInWorld, EmptiedStacksTakeTheHoldsWithThem) {
+  StreamLock* shared = stream_lock_shared();
+  hold_stream_lock(shared);
+  hold_console_output();
+  push_anon(NIL);
+  hold_interpreter();
+  hold_stream_lock(shared);
+  thread_reset_stacks(zvts);
+  EXPECT_EQ(io_holds_mark(), 0u);
+  EXPECT_FALSE(stream_lock_held(shared));
+  for (int which = INPUT; which <= KEYBOARD; which++) EXPECT_EQ(console_lock_owner(which), -1);
+  EXPECT_EQ(zvts->lock_depth[OUTPUT] + zvts->lock_depth[INTERPRETER], 0u);
 }
 
 // Lisp threads printing lines into one string stream, a character at a

@@ -244,31 +244,15 @@ TEST(WorldStop, MembersComeAndGoWhileTwoStoppersTakeTurns) {
   std::abort();
 }
 
-// The first thread waits for the others as a Lisp thread must: in a
-// region, so that their collections need not wait for it.
-void wait_for_the_others() {
-  safe_region_enter();
-  while (!thread_wait_active_at_most(1, 50)) {
-  }
-  safe_region_leave();
-}
-
-class LispThreads : public ::testing::Test {
+class LispThreads : public ThreadWorld {
  protected:
   void SetUp() override {
-    WorldParams p;
-    p.cons_cells = 60000;
-    p.heap_bytes = 1 << 20;
-    test_world_init(p);
+    ThreadWorld::SetUp();
     saved_error_ = zv_error_fn;
     zv_error_fn = die_on_error;
-    ASSERT_TRUE(threads_init_first());
   }
   void TearDown() override {
-    // Every thread started has ended before this.
-    EXPECT_EQ(thread_active_count(), 1u);
-    threads_end_first();
-    zv_gc_stress = 0;
+    ThreadWorld::TearDown();
     zv_error_fn = saved_error_;
   }
   Value (*saved_error_)(uint32_t, const Value*) = nullptr;
@@ -318,20 +302,13 @@ void run_builders(uint32_t threads, uint32_t length, uint32_t rounds) {
   Builder b;
   b.length = length;
   b.rounds = rounds;
-  for (uint32_t t = 0; t < threads; t++) {
-    uint32_t serial = 0;
-    ASSERT_NE(thread_start(build_check_drop, &b, 256 * 1024, NIL, nullptr, &serial), 0u);
-  }
+  start_lisp_threads(threads, build_check_drop, &b);
   uint32_t collections = zv_gc.cons + zv_gc.heap + zv_gc.full;
   // The first thread collects too, between waits.
-  while (b.done.load() < threads) {
+  work_until_done(b.done, threads, [] {
     gc_full_collection();
     gc_heap_collection(0);
-    safe_region_enter();
-    thread_wait_active_at_most(1, 2);
-    safe_region_leave();
-  }
-  wait_for_the_others();
+  });
   EXPECT_EQ(b.bad.load(), 0u);
   // Collections ran while the builders worked (theirs and the first
   // thread's).

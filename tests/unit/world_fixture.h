@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csetjmp>
 #include <cstring>
 
@@ -14,6 +15,8 @@
 #include "object/memory.h"
 #include "object/symbols.h"
 #include "object/thread.h"
+#include "threads/safepoint.h"
+#include "threads/table.h"
 
 // Records at the top of the built-in table that tests borrow for routines
 // of their own, clear of the built-ins that take the spare records from
@@ -58,6 +61,54 @@ inline void test_world_init(const WorldParams& p = WorldParams()) {
   sym_set_function(0, NIL);
   sym_set_plist(0, NIL);
   sym_rehash();
+}
+
+// A world with room for a few Lisp threads, the first thread's record
+// made; every thread a test starts has ended by its end.
+class ThreadWorld : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WorldParams p;
+    p.cons_cells = 60000;
+    p.heap_bytes = 1 << 20;
+    test_world_init(p);
+    ASSERT_TRUE(threads_init_first());
+  }
+  void TearDown() override {
+    EXPECT_EQ(thread_active_count(), 1u);
+    threads_end_first();
+    zv_gc_stress = 0;
+  }
+};
+
+// The first thread waits for the others as a Lisp thread must: in a
+// region, so that their collections need not wait for it.
+inline void wait_for_the_others() {
+  safe_region_enter();
+  while (!thread_wait_active_at_most(1, 50)) {
+  }
+  safe_region_leave();
+}
+
+// Starts n Lisp threads running body(data).
+inline void start_lisp_threads(uint32_t n, void (*body)(void*), void* data) {
+  for (uint32_t t = 0; t < n; t++) {
+    uint32_t serial = 0;
+    ASSERT_NE(thread_start(body, data, 256 * 1024, NIL, nullptr, &serial), 0u);
+  }
+}
+
+// Until `done` counts n, the first thread calls `meanwhile` (collections
+// of its own) between short waits; then it waits for the threads to end.
+template <typename Meanwhile>
+void work_until_done(const std::atomic<uint32_t>& done, uint32_t n, Meanwhile meanwhile) {
+  while (done.load() < n) {
+    meanwhile();
+    safe_region_enter();
+    thread_wait_active_at_most(1, 2);
+    safe_region_leave();
+  }
+  wait_for_the_others();
 }
 
 // Walks the heap object by object: the number of Value-holding objects
