@@ -67,7 +67,8 @@ bool in_char_mode() {
   return char_mode;
 }
 // The window whose viewport, attribute and cursor the device has now.
-thread_local Window* current_window = nullptr;
+// Under the console lock: the device is one for every thread.
+Window* current_window = nullptr;
 
 bool screen() { return con.device && con.device->is_screen(); }
 
@@ -103,6 +104,7 @@ void store_cursor(Window* w) {
 // the terminal window keeps its text, its last rows when it shrinks below
 // the cursor.  Returns how many rows the text moved up.
 int apply_resize(int rows, int cols) {
+  console_lock();
   ConsoleDevice* d = con.device;
   Window* t = &con.windows[WIN_TERMINAL];
   Rect old = rect_of(t);
@@ -135,9 +137,10 @@ int apply_resize(int rows, int cols) {
   Window* ind = &con.windows[WIN_INDICATOR];
   if (!silent(ind)) d->fill(rect_of(ind), Cell{' ', uint16_t(ind->attribute)});
   if (!silent(ind) && (hdr_u8(HDR_SWITCHES) & SW_MEMORY_STATS)) gc_status_line(0, 0);
-  current_window = nullptr;
+  window_forget_current();
   d->redraw();
   d->present();
+  console_unlock();
   return shift;
 }
 
@@ -164,11 +167,12 @@ bool scroll_lock_key(uint16_t key) {
 // asks).  A thread that may not waits until it may; with several threads
 // the waits are slices, so that the keyboard changes hands between keys.
 // Every wait is a safe region.
-// *handed_over (when given) tells that another thread took keys since this
-// one last did.
-WaitResult wait_key_event(KeyEvent* ev, bool* handed_over = nullptr) {
+// *granted (when given) tells that this thread had the keyboard this time.
+WaitResult wait_key_event(KeyEvent* ev, bool* granted = nullptr) {
   constexpr int SLICE_MS = 100, REFUSED_PAUSE_MS = 20;
-  if (!console_keyboard_try(handed_over)) {
+  bool mine = console_keyboard_try();
+  if (granted) *granted = mine;
+  if (!mine) {
     SafeRegion region;
     host_sleep_ms(REFUSED_PAUSE_MS);
     return WAIT_TIMEOUT;
@@ -258,10 +262,12 @@ void paging_pause() {
   console_status_save();
   status_prompt(MSG_MORE);
   alert_pause(100);
+  console_lock();
   con.device->set_cursor_visible(false);
+  console_unlock();
   int key = wait_key_code();
   console_status_restore();
-  current_window = nullptr;
+  window_forget_current();
   (void)key;
 }
 
@@ -269,35 +275,49 @@ bool is_scroll_lock(const KeyEvent& k) { return key_code(k) == KC_SCROLL_LOCK; }
 
 // Control-S typed while output runs turns paging on or off at once: the
 // type-ahead is looked at every tenth of a second, at line ends, and the
-// other keys stay queued for the next read.
+// other keys stay queued for the next read.  Only by the thread that may
+// take keys now: the one that waits for keys reads the terminal.
 void scroll_lock_typed_ahead(Window* w) {
   static std::chrono::steady_clock::time_point next_look;
   auto now = std::chrono::steady_clock::now();
   if (now < next_look) return;
   next_look = now + std::chrono::milliseconds(100);
+  if (!console_keyboard_try()) return;
   KeyEvent k;
-  if (!con.device->take_key_if(is_scroll_lock, &k)) return;
+  bool taken = con.device->take_key_if(is_scroll_lock, &k);
+  console_keyboard_release();
+  if (!taken) return;
   con.scroll_lock = !con.scroll_lock;
   w->paging = con.scroll_lock ? 1 : 0;
 }
 
-// Paging: before a character that starts a new line, a full screen since
-// the last pause waits for a key.
-void page(Window* w, uint8_t c) {
-  if (w->role != WIN_TERMINAL || w->rows <= 1) return;
+// Paging: whether a character that starts a new line must first wait for
+// a key, a full screen having gone by since the last pause.
+bool page_pauses(Window* w, uint8_t c) {
+  if (w->role != WIN_TERMINAL || w->rows <= 1) return false;
   bool advances = c == '\n' || w->cursor_column >= w->columns - 1;
   if (advances && con.terminal) scroll_lock_typed_ahead(w);
-  if (w->paging == 0 || !advances || w->paging < w->rows - 1) return;
-  paging_pause();
-  w->paging = con.scroll_lock ? 1 : 0;
+  return w->paging != 0 && advances && w->paging >= w->rows - 1;
 }
 
+// The whole write is one turn of the console lock (but for paging
+// pauses, which wait for a key): lines of two threads never mix, and a
+// line another thread is editing makes way for the text and is shown
+// again below it.
 void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool paging) {
   if (silent(w)) return;
+  console_lock();
   w->drawn = true;
+  bool lifted = edit_lift(w);
   for (uint32_t i = 0; i < n; i++) {
-    if (paging) page(w, p[i]);
-    console_lock();
+    if (paging && page_pauses(w, p[i])) {
+      if (lifted) edit_put_back(w);
+      console_unlock();
+      paging_pause();
+      w->paging = con.scroll_lock ? 1 : 0;
+      console_lock();
+      lifted = edit_lift(w);
+    }
     window_activate(w);
     ConsoleDevice* d = device_of(w);  // the pause above may have shown it
     uint16_t attr = d->attribute();
@@ -306,8 +326,9 @@ void screen_write(Window* w, const uint8_t* p, uint32_t n, uint32_t font, bool p
     if (font) d->set_attribute(attr);
     if (w->paging >= 1) w->paging = int16_t(std::min(w->paging + int(advances), 30000));
     store_cursor(w);
-    console_unlock();
   }
+  if (lifted) edit_put_back(w);
+  console_unlock();
 }
 
 // ---------------------------------------------------------------------------
@@ -317,36 +338,44 @@ void fresh_line(Window* w) {
   if (w->cursor_column != 0) window_write_char(w, '\n');
 }
 
-// The prompt value: a character, a string or a symbol's name.
-void show_prompt(Window* w) {
+// The prompt value's text: a character, a string or a symbol's name.
+// False when there is none.
+bool prompt_text(std::vector<uint8_t>* text) {
   Value p = sym_value(FS_PROMPT);
-  if (nil_p(p) || is_no_value(p)) return;
+  if (nil_p(p) || is_no_value(p)) return false;
   if (tag_of(p) == TAG_CHAR) {
-    fresh_line(w);
-    window_write_char(w, int(p & 0xFF));
-    return;
+    text->assign(1, uint8_t(p & 0xFF));
+    return true;
   }
   if (tag_of(p) >= TAG_SYMBOL && tag_of(p) <= TAG_LEXREF) p = sym_name(symbol_index(p));
   if (!is_string(p)) {
     lisp_error(E_BAD_PROMPT, make_symbol(FS_PROMPT));
-    return;
+    return false;
   }
-  fresh_line(w);
-  // Written from a copy: the window may call Lisp (a paging pause), which
+  // A copy: writing to the window may call Lisp (a paging pause), which
   // may move the string.
-  uint32_t n = string_length(p);
-  uint8_t* text = static_cast<uint8_t*>(std::malloc(n ? n : 1));
-  if (!text) return;
-  std::memcpy(text, string_bytes(p), n);
-  window_write_text(w, text, n);
-  std::free(text);
+  text->assign(string_bytes(p), string_bytes(p) + string_length(p));
+  return true;
+}
+
+void continuation_prompt_text(uint32_t open, std::vector<uint8_t>* text) {
+  char buf[16];
+  int n = std::snprintf(buf, sizeof buf, "%u>", open);
+  text->assign(buf, buf + n);
+}
+
+void show_prompt(Window* w) {
+  std::vector<uint8_t> text;
+  if (!prompt_text(&text)) return;
+  fresh_line(w);
+  window_write_text(w, text.data(), uint32_t(text.size()));
 }
 
 void show_continuation_prompt(Window* w, uint32_t open) {
-  char text[16];
-  int n = std::snprintf(text, sizeof text, "%u>", open);
+  std::vector<uint8_t> text;
+  continuation_prompt_text(open, &text);
   fresh_line(w);
-  window_write_text(w, reinterpret_cast<const uint8_t*>(text), uint32_t(n));
+  window_write_text(w, text.data(), uint32_t(text.size()));
 }
 
 // ---------------------------------------------------------------------------
@@ -397,20 +426,6 @@ bool read_plain_line(Window* w) {
 // ---------------------------------------------------------------------------
 // Reading on a screen
 
-// The editor's state and line, kept aside while Lisp runs (completion,
-// help), which may read lines of its own from the same window.
-struct Suspended {
-  std::vector<uint8_t> line;
-};
-
-// The line kept aside back into the window.
-void resume_line(Window* w, Suspended* keep) {
-  uint32_t n = uint32_t(keep->line.size());
-  if (n && window_line_reserve(w, n)) std::memcpy(w->line, keep->line.data(), n);
-  w->line_length = n && w->line_capacity >= n ? n : 0;
-  delete keep;
-}
-
 Value call_with_reader_saved(Value fn, uint32_t nargs, Value arg) {
   ReaderCounters saved = reader_save_counters();
   reader_restore_counters(ReaderCounters{});
@@ -432,10 +447,10 @@ void complete(Window* w) {
     con.device->beep();
     return;
   }
-  Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
   Value word = str_from_bytes(w->line + start, end - start);
+  EditKept* keep = edit_suspend(w);
   Value r = call_with_reader_saved(make_symbol(FS_COMPLETE), 1, word);
-  resume_line(w, keep);  // Lisp may have read lines of its own into the window
+  edit_resume(w, keep);  // Lisp may have read lines of its own into the window
   if (is_string(r)) {
     uint32_t n = string_length(r);
     std::vector<uint8_t> text(string_bytes(r), string_bytes(r) + n);
@@ -443,8 +458,6 @@ void complete(Window* w) {
   } else {
     con.device->beep();
   }
-  current_window = nullptr;
-  edit_redraw(w);
 }
 
 // The word read as an object; NO_VALUE when it does not read.
@@ -475,7 +488,7 @@ void help(Window* w) {
   }
   uint32_t start, end;
   bool word = edit_word(w, &start, &end);
-  Suspended* keep = new Suspended{std::vector<uint8_t>(w->line, w->line + w->line_length)};
+  EditKept* keep = edit_suspend(w);
   console_status_save();
   if (!word) {
     call_with_reader_saved(make_symbol(FS_HELP), 0, NIL);
@@ -489,9 +502,7 @@ void help(Window* w) {
     call_with_reader_saved(make_symbol(FS_HELP), 1, topic);
   }
   console_status_restore();
-  resume_line(w, keep);
-  current_window = nullptr;
-  edit_redraw(w);
+  edit_resume(w, keep);
 }
 
 // Meta-F4: message 9 in the status window, and Y leaves the system.
@@ -503,7 +514,7 @@ bool ask_leave() {
   do key = wait_key_code();
   while (key >= 0 && key != 'y' && key != 'Y' && key != 'n' && key != 'N' && key != KC_ESC);
   console_status_restore();
-  current_window = nullptr;
+  window_forget_current();
   return key == 'y' || key == 'Y';
 }
 
@@ -521,20 +532,41 @@ bool ask_leave() {
 // that ended editing on an empty line).  -1 when the input has ended.
 int screen_read_line(Window* w) {
   bool prompted = prompt_armed;
+  std::vector<uint8_t> prompt;
+  bool prompting = false;
   if (prompt_armed) {
     prompt_armed = false;
-    show_prompt(w);
+    prompting = prompt_text(&prompt);
   } else if (uint32_t open = reader_open_parens()) {
-    show_continuation_prompt(w, open);
+    continuation_prompt_text(open, &prompt);
+    prompting = true;
+  }
+  // The prompt and the field in one turn of the console lock: another
+  // thread's output comes before the prompt or above the edited line.
+  console_lock();
+  if (prompting) {
+    if (w->cursor_column != 0) window_write_unpaged(w, reinterpret_cast<const uint8_t*>("\n"), 1);
+    window_write_unpaged(w, prompt.data(), uint32_t(prompt.size()));
   }
   edit_begin(w);
+  // What the status window says now, for after another thread's break loop.
+  Window* s = &con.windows[WIN_STATUS];
+  std::vector<Cell> status(size_t(s->columns));
+  if (!silent(s)) con.device->read_cells(rect_of(s), status.data());
+  console_unlock();
   for (;;) {
     KeyEvent ev;
-    bool handed_over = false;
-    WaitResult r = wait_key_event(&ev, &handed_over);
-    // Another thread (a break loop) has read lines of this window since
-    // the last key: what was typed here went with them; start afresh.
-    if (handed_over) edit_begin(w);
+    bool granted = false;
+    WaitResult r = wait_key_event(&ev, &granted);
+    // Another thread (a break loop) may have edited lines here while this
+    // one could not take keys: this line comes back below what it wrote,
+    // and the status window as it was.
+    if (granted && edit_reclaim(w) && !silent(s)) {
+      ConsoleLocked lock;
+      Rect now = rect_of(s);
+      status.resize(size_t(now.cols()), Cell{' ', uint16_t(s->attribute)});
+      con.device->write_cells(now, status.data());
+    }
     if (r == WAIT_INTERRUPT) {
       keyboard_interrupt_clear();  // at the prompt Control-C clears the line
       edit_clear(w);
@@ -567,14 +599,17 @@ int screen_read_line(Window* w) {
         w->line_length = 0;
         zv_builtins[BI_ABORT_TO_TOP_LEVEL].fn(NIL, NIL);
         continue;
-      case EDIT_LEAVE:
-        if (ask_leave()) {
+      case EDIT_LEAVE: {
+        EditKept* keep = edit_suspend(w);
+        bool leave = ask_leave();
+        edit_resume(w, keep);
+        if (leave) {
           edit_finish(w);
           w->line_length = 0;
           zv_builtins[BI_EXIT].fn(NIL, NIL);
         }
-        edit_redraw(w);
         continue;
+      }
       case EDIT_END:
         break;
     }
@@ -586,25 +621,31 @@ int screen_read_line(Window* w) {
       help(w);
       continue;
     }
+    // The line goes onto the window in the same turn of the console lock
+    // as the field ends: no other thread's output comes between the
+    // prompt and the line.
+    console_lock();
     edit_finish(w);
     if (end != KC_ENTER) {
       // A function key on an empty line: the key itself is read.
-      window_write_char(w, '\n');
+      window_write_unpaged(w, reinterpret_cast<const uint8_t*>("\n"), 1);
+      console_unlock();
       w->line_length = 0;
       w->read_index = 0;
       return end;
     }
     break;
   }
-  // The line is complete: into the history, onto the window for good, and
+  // The line is complete: onto the window for good, into the history, and
   // handed out with its line feed.
-  history_add(w->line, w->line_length);
   uint32_t n = w->line_length;
+  window_write_unpaged(w, w->line, n);
+  window_write_unpaged(w, reinterpret_cast<const uint8_t*>("\n"), 1);
+  console_unlock();
+  history_add(w->line, w->line_length);
   // An empty line after the prompt gets the prompt again, as a person
   // pressing Enter expects.
   if (n == 0 && prompted) prompt_armed = true;
-  window_write_text(w, w->line, n);
-  window_write_char(w, '\n');
   if (window_line_reserve(w, n + 1)) w->line[w->line_length++] = '\n';
   w->read_index = 0;
   Window* t = &con.windows[WIN_TERMINAL];
@@ -693,7 +734,7 @@ void setup_windows() {
   con.windows[WIN_INDICATOR].attribute = indicator_attr ? indicator_attr : 0x17;
   console_layout_standard_windows(con.device->rows(), con.device->cols());
   con.status_saves.clear();
-  current_window = nullptr;
+  window_forget_current();
   if (screen()) {
     // Everything in the terminal window's colour, the cursor hidden until
     // a line is edited.
@@ -704,7 +745,7 @@ void setup_windows() {
     d->set_cursor_visible(false);
     for (int r = WIN_STATUS; r <= WIN_INDICATOR; r++)
       if (!silent(&con.windows[r])) window_clear(&con.windows[r]);
-    current_window = nullptr;
+    window_forget_current();
   }
 }
 
@@ -750,7 +791,7 @@ void console_shutdown() {
     con.terminal = nullptr;
     con.line = new LineDevice();
     con.device = con.line;
-    current_window = nullptr;
+    window_forget_current();
   } else if (con.line) {
     con.line->flush();
   }
@@ -764,7 +805,7 @@ void console_hand_over() {
 void console_take_back() {
   if (!con.terminal) return;
   con.terminal->take_back();
-  current_window = nullptr;
+  window_forget_current();
 }
 
 ConsoleDevice* console_device() {
@@ -793,7 +834,7 @@ void console_layout_standard_windows(int rows, int cols) {
   place(&con.windows[WIN_TERMINAL], 0, 0, text_rows, cols);
   place(&con.windows[WIN_STATUS], rows - 1, 0, 1, cols - indicator);
   place(&con.windows[WIN_INDICATOR], rows - 1, cols - indicator, 1, indicator);
-  current_window = nullptr;
+  window_forget_current();
 }
 
 Window* console_window(WindowRole role) {
@@ -846,7 +887,10 @@ Window* window_new(int row, int col, int rows, int cols, uint32_t attribute) {
 
 void window_free(Window* w) {
   if (!w || w->role != WIN_USER) return;
+  edit_forget_window(w);
+  console_lock();
   if (current_window == w) current_window = nullptr;
+  console_unlock();
   std::free(w->line);
   delete[] w->saved_screen;
   delete w->hidden_cells;
@@ -876,7 +920,7 @@ bool window_set_visible(Window* w, bool visible) {
   console_init();
   if (!visible && w->role != WIN_USER) return false;
   if (w->hidden == !visible) return true;
-  current_window = nullptr;
+  window_forget_current();
   w->hidden = !visible;
   if (!screen()) return true;
   console_lock();
@@ -915,7 +959,7 @@ void window_resized(Window* w) {
   forget_beneath(w);
   if (!w->hidden_cells) return;
   w->hidden_cells->resize(std::max<int>(w->rows, 1), std::max<int>(w->columns, 1));
-  current_window = nullptr;
+  window_forget_current();
 }
 
 bool console_pop_up(Value stream) {
@@ -925,23 +969,31 @@ bool console_pop_up(Value stream) {
   return window_set_visible(w, true);
 }
 
+// The caller holds the console lock when it goes on to use the device.
 void window_activate(Window* w) {
   console_init();
-  if (current_window == w) return;
-  ConsoleDevice* d = device_of(w);
-  Rect r = rect_of(w);
-  d->set_viewport(r.top, r.left, r.bottom, r.right);
-  d->set_attribute(uint16_t(w->attribute));
-  d->set_cursor(w->cursor_row, w->cursor_column);
-  current_window = w;
+  console_lock();
+  if (current_window != w) {
+    ConsoleDevice* d = device_of(w);
+    Rect r = rect_of(w);
+    d->set_viewport(r.top, r.left, r.bottom, r.right);
+    d->set_attribute(uint16_t(w->attribute));
+    d->set_cursor(w->cursor_row, w->cursor_column);
+    current_window = w;
+  }
+  console_unlock();
 }
 
-void window_forget_current() { current_window = nullptr; }
+void window_forget_current() {
+  console_lock();
+  current_window = nullptr;
+  console_unlock();
+}
 
 void window_clear(Window* w) {
   console_init();
   console_lock();
-  current_window = nullptr;
+  window_forget_current();
   window_activate(w);
   ConsoleDevice* d = device_of(w);
   d->clear_viewport();
@@ -953,8 +1005,10 @@ void window_clear(Window* w) {
 
 void window_place_cursor(Window* w) {
   console_init();
-  current_window = nullptr;
+  console_lock();
+  window_forget_current();
   window_activate(w);
+  console_unlock();
 }
 
 bool window_save_screen(Window* w) {
@@ -1006,7 +1060,8 @@ int window_read_char(Window* w) {
       return key;
     }
   }
-  if (w->read_index < w->line_length) return w->line[w->read_index++];
+  // A line another thread is typing here is not input yet.
+  if (w->read_index < w->line_length && !edit_busy(w)) return w->line[w->read_index++];
   if (screen()) return screen_read_line(w);
   if (prompt_armed) {
     prompt_armed = false;
@@ -1049,6 +1104,15 @@ void window_write_text(Window* w, const uint8_t* p, uint32_t n) {
   screen_write(w, p, n, 0);
 }
 
+void window_write_unpaged(Window* w, const uint8_t* p, uint32_t n) {
+  console_init();
+  if (!screen()) {
+    write_plain(w, p, n);
+    return;
+  }
+  screen_write(w, p, n, 0, false);
+}
+
 uint32_t window_column(Window* w) { return w->cursor_column > 0 ? uint32_t(w->cursor_column) : 0; }
 
 // On a screen the last column is left free: a line that fills the window
@@ -1058,21 +1122,28 @@ uint32_t window_width(Window* w) {
   return w->columns > 1 ? uint32_t(w->columns - 1) : 1;
 }
 
+// The device's keys are taken only by the thread that may take keys now
+// (console_keyboard_try): the one waiting for a key reads the terminal
+// outside the console lock.  For another thread no key is pending.
 bool window_listen(Window* w) {
   if (w->pushed_back || w->read_index < w->line_length) return true;
-  return screen() && con.device->key_pending();
+  if (!screen() || !console_keyboard_try()) return false;
+  bool pending = con.device->key_pending();
+  console_keyboard_release();
+  return pending;
 }
 
 int window_read_char_no_hang(Window* w) {
   if (w->pushed_back || w->read_index < w->line_length) return window_read_char(w);
-  if (screen()) {
-    KeyEvent ev;
-    while (con.device->get_key(&ev)) {
-      uint16_t key = key_code(ev);
-      if (key && !scroll_lock_key(key)) return key;
-    }
+  if (!screen() || !console_keyboard_try()) return -2;
+  KeyEvent ev;
+  int key = -2;
+  while (key == -2 && con.device->get_key(&ev)) {
+    uint16_t k = key_code(ev);
+    if (k && !scroll_lock_key(k)) key = k;
   }
-  return -2;
+  console_keyboard_release();
+  return key;
 }
 
 void console_drop_line() {
@@ -1084,7 +1155,10 @@ void console_drop_line() {
 void window_clear_input(Window* w) {
   w->pushed_back = 0;
   w->read_index = w->line_length;
-  if (con.started && w->role == WIN_TERMINAL) con.device->flush_keys();
+  if (con.started && w->role == WIN_TERMINAL && console_keyboard_try()) {
+    con.device->flush_keys();
+    console_keyboard_release();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1108,11 +1182,13 @@ void console_status_save() {
   console_init();
   Window* s = &con.windows[WIN_STATUS];
   Rect r = rect_of(s);
+  ConsoleLocked lock;
   con.status_saves.emplace_back(size_t(r.rows()) * size_t(r.cols()));
   con.device->read_cells(r, con.status_saves.back().data());
 }
 
 void console_status_restore() {
+  ConsoleLocked lock;
   if (con.status_saves.empty()) return;
   Window* s = &con.windows[WIN_STATUS];
   Rect r = rect_of(s);
@@ -1120,7 +1196,7 @@ void console_status_restore() {
   saved.resize(size_t(r.rows()) * size_t(r.cols()), Cell{' ', uint16_t(s->attribute)});
   if (!silent(s)) con.device->write_cells(r, saved.data());
   con.status_saves.pop_back();
-  current_window = nullptr;
+  window_forget_current();
 }
 
 // ---------------------------------------------------------------------------

@@ -118,6 +118,10 @@ void window_unread_char(Window* w, int c);
 // attribute of that one character.
 void window_write_char(Window* w, int c);
 void window_write_text(Window* w, const uint8_t* p, uint32_t n);
+// Without paging pauses (nothing waits): for what the console writes of
+// its own, such as prompts and the echo of a line, possibly under the
+// console lock.
+void window_write_unpaged(Window* w, const uint8_t* p, uint32_t n);
 uint32_t window_column(Window* w);
 // The right margin the printer uses on the window: none in line mode,
 // where values print exactly as into a string.

@@ -71,6 +71,7 @@ Value bi_window_cursor(Value s, Value) {
 // previous size is the result), anything else shows it.
 Value bi_cursor_shape(Value x, Value) {
   ConsoleDevice* d = console_device();
+  ConsoleLocked lock;
   if (is_fixnum(x)) return make_fixnum(d->set_cursor_size(fixnum_value(x)));
   bool was = d->set_cursor_visible(!nil_p(x));
   d->present();

@@ -25,6 +25,12 @@
 // wait for input runs under it.
 void console_lock();
 void console_unlock();
+struct ConsoleLocked {
+  ConsoleLocked() { console_lock(); }
+  ~ConsoleLocked() { console_unlock(); }
+  ConsoleLocked(const ConsoleLocked&) = delete;
+  ConsoleLocked& operator=(const ConsoleLocked&) = delete;
+};
 
 struct Cell {
   uint8_t ch;
@@ -127,7 +133,9 @@ class ConsoleDevice {
   // is dropped and new cells are spaces in the current attribute.
   void resize(int rows, int cols);
 
-  // Keys.  Events queued by push_key come out first, in order.
+  // Keys.  Events queued by push_key come out first, in order.  Only the
+  // thread that may take keys (console_keyboard_try, eval/io_locks.h)
+  // calls these: the wait reads the input outside the console lock.
   void push_key(const KeyEvent& k);
   bool key_pending();
   bool get_key(KeyEvent* k);  // without waiting
@@ -141,7 +149,7 @@ class ConsoleDevice {
   void flush_keys();
 
   // Back-end services.
-  virtual void present() {}  // make the screen show the buffer
+  virtual void present() {}  // make the screen show the buffer (takes the console lock)
   virtual void beep() {}
   virtual void clipboard_copy(const uint8_t* text, uint32_t n) {}  // also to the host
   virtual void redraw() {}   // everything, not only what changed

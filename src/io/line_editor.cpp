@@ -26,9 +26,10 @@ constexpr uint16_t kSelectionAttr = 0x17;
 constexpr int kInsertCursor = 10, kOverwriteCursor = 40;
 constexpr uint32_t kIndent = 2;  // one level of indentation for shift-Tab
 
-// The state of the one line being edited.  Only one window reads from the
-// keyboard at a time.
+// The state of the line a thread edits (each thread its own: a break
+// loop of another thread may read lines from the same window meanwhile).
 struct EditState {
+  Window* w = nullptr;              // the window, null when no edit is under way
   int row = 0, col = 0, width = 1;  // the field, in screen cells
   uint32_t pos = 0;                 // cursor index in the line
   uint32_t scroll = 0;              // first index shown
@@ -36,9 +37,27 @@ struct EditState {
   int hist = -1;                    // history slot shown, -1 when not browsing
   std::vector<uint8_t> typed;       // the line as typed before browsing
   std::vector<uint8_t> scratch;
-  bool overwrite = false;
+  std::vector<Cell> prompt;         // the row left of the field: the prompt
+  std::vector<uint8_t> line;        // the line as last drawn (the window's buffer is shared)
 };
-EditState es;
+thread_local EditState es;
+bool overwrite = false;  // the user's mode, whichever thread edits
+
+// The edit line on the screen: one thread's prompt and field, one row of
+// its window.  Under the console lock.  Other threads write their output
+// where the prompt began: the row is blanked first and drawn again below
+// the output after (edit_lift, edit_put_back), so lines printed while the
+// user types appear whole above the prompt and nothing is lost.
+struct Shown {
+  int32_t owner = -1;  // thread number; -1 when no edit line is shown
+  Window* w = nullptr;
+  int row = 0;
+  std::vector<Cell> cells;  // the row from the window's left edge: prompt and field
+  int cursor = 0;           // screen column of the cursor
+};
+Shown shown;
+
+int32_t me() { return zvts ? int32_t(zvts->thread_number) : 0; }
 
 ConsoleDevice* dev() { return console_device(); }
 
@@ -58,6 +77,19 @@ void keep_cursor_visible() {
   if (es.pos < es.scroll) es.scroll = es.pos;
 }
 
+void blank_row(const Window* w, int row) {
+  dev()->fill(Rect{row, w->column, row, w->column + std::max<int>(w->columns, 1) - 1},
+              Cell{' ', uint16_t(w->attribute)});
+}
+
+void show_cursor(int row, int col) {
+  dev()->set_cursor_absolute(row, col);
+  dev()->set_cursor_size(overwrite ? kOverwriteCursor : kInsertCursor);
+  dev()->set_cursor_visible(true);
+  window_forget_current();  // the device's cursor is the field's, not the window's
+}
+
+// Under the console lock.
 void draw(Window* w) {
   keep_cursor_visible();
   std::vector<Cell> cells(size_t(es.width));
@@ -70,9 +102,51 @@ void draw(Window* w) {
     cells[size_t(i)] = Cell{c, attr};
   }
   dev()->write_cells(Rect{es.row, es.col, es.row, es.col + es.width - 1}, cells.data());
-  dev()->set_cursor_absolute(es.row, es.col + int(es.pos - es.scroll));
-  dev()->set_cursor_size(es.overwrite ? kOverwriteCursor : kInsertCursor);
-  dev()->set_cursor_visible(true);
+  shown.owner = me();
+  shown.w = w;
+  shown.row = es.row;
+  shown.cells = es.prompt;
+  shown.cells.insert(shown.cells.end(), cells.begin(), cells.end());
+  shown.cursor = es.col + int(es.pos - es.scroll);
+  es.line.assign(w->line, w->line + w->line_length);
+  show_cursor(es.row, shown.cursor);
+}
+
+// The row where an edit line goes below what the window shows: the
+// output cursor's, or the next when a line is begun there (scrolling the
+// window up when that is below it).  Under the console lock.
+int row_below_output(Window* w) {
+  window_activate(w);
+  ConsoleDevice* d = dev();
+  const Rect& v = d->viewport();
+  int row = w->row + w->cursor_row + (w->cursor_column != 0 ? 1 : 0);
+  if (row > v.bottom) {
+    d->scroll_viewport(v.bottom - row);
+    w->cursor_row = int16_t(w->cursor_row - (row - v.bottom));
+    row = v.bottom;
+  }
+  return row;
+}
+
+// This thread's edit line on the screen again, its line in the window,
+// when another thread's took its place (a break loop read lines here) or
+// it was set aside.  Under the console lock.
+void claim(Window* w) {
+  if (shown.owner == me() && shown.w == w) {
+    es.row = shown.row;
+    return;
+  }
+  if (shown.owner >= 0) blank_row(shown.w, shown.row);
+  shown.owner = -1;
+  uint32_t n = uint32_t(es.line.size());
+  if (window_line_reserve(w, n)) {
+    if (n) std::memcpy(w->line, es.line.data(), n);
+    w->line_length = n;
+  }
+  w->read_index = 0;
+  w->pushed_back = 0;
+  es.row = row_below_output(w);
+  dev()->write_cells(Rect{es.row, w->column, es.row, w->column + int(es.prompt.size()) - 1}, es.prompt.data());
 }
 
 void remove_range(Window* w, uint32_t start, uint32_t end) {
@@ -110,7 +184,7 @@ void insert_bytes(Window* w, const uint8_t* p, uint32_t n) {
 
 void type_char(Window* w, uint8_t c) {
   delete_selection(w);
-  if (es.overwrite && es.pos < w->line_length) {
+  if (overwrite && es.pos < w->line_length) {
     w->line[es.pos++] = c;
     return;
   }
@@ -236,24 +310,35 @@ bool frame_key(uint16_t key) {
 
 }  // namespace
 
-bool edit_overwrite() { return es.overwrite; }
+bool edit_overwrite() { return overwrite; }
 
 void edit_begin(Window* w) {
+  ConsoleLocked lock;
   window_activate(w);
   ConsoleDevice* d = dev();
   const Rect& v = d->viewport();
   // A cursor left below the window (after a line feed on its last row)
   // takes the last row, scrolling; too little room after the prompt starts
   // the field on a line of its own.
-  if (d->cursor_abs_col() > v.right - 7 && v.rows() > 1) window_write_char(w, '\n');
+  if (d->cursor_abs_col() > v.right - 7 && v.rows() > 1) window_write_unpaged(w, reinterpret_cast<const uint8_t*>("\n"), 1);
   window_activate(w);
   if (d->cursor_abs_row() > v.bottom) {
     d->scroll_viewport(-1);
     d->set_cursor_absolute(v.bottom, d->cursor_abs_col());
   }
+  // Another thread's edit line makes way: its thread shows it again when
+  // it next has the keyboard.
+  if (shown.owner >= 0 && shown.owner != me()) blank_row(shown.w, shown.row);
+  shown.owner = -1;
+  es.w = w;
   es.row = d->cursor_abs_row();
   es.col = std::min(d->cursor_abs_col(), v.right);
   es.width = std::max(1, v.right - es.col + 1);
+  es.prompt.assign(size_t(std::max(0, es.col - w->column)), Cell{});
+  if (!es.prompt.empty()) d->read_cells(Rect{es.row, w->column, es.row, es.col - 1}, es.prompt.data());
+  // What other threads write goes where the prompt begins.
+  w->cursor_row = int16_t(es.row - w->row);
+  w->cursor_column = 0;
   es.pos = es.scroll = 0;
   es.anchor = -1;
   es.hist = -1;
@@ -263,8 +348,18 @@ void edit_begin(Window* w) {
   draw(w);
 }
 
+bool edit_reclaim(Window* w) {
+  ConsoleLocked lock;
+  if (es.w != w || (shown.owner == me() && shown.w == w)) return false;
+  claim(w);
+  draw(w);
+  return true;
+}
+
 void edit_redraw(Window* w, int shift) {
-  es.row -= shift;
+  ConsoleLocked lock;
+  if (shown.owner == me() && shown.w == w) shown.row -= shift;
+  claim(w);
   window_activate(w);
   const Rect& v = dev()->viewport();
   if (es.row < v.top) es.row = v.top;
@@ -275,6 +370,8 @@ void edit_redraw(Window* w, int shift) {
 }
 
 void edit_clear(Window* w) {
+  ConsoleLocked lock;
+  claim(w);
   w->line_length = 0;
   es.pos = es.scroll = 0;
   es.anchor = -1;
@@ -292,6 +389,8 @@ bool edit_word(Window* w, uint32_t* start, uint32_t* end) {
 }
 
 void edit_replace(Window* w, uint32_t start, uint32_t end, const uint8_t* p, uint32_t n) {
+  ConsoleLocked lock;
+  claim(w);
   es.anchor = -1;
   es.pos = std::min(end, w->line_length);
   remove_range(w, start, end);
@@ -301,6 +400,10 @@ void edit_replace(Window* w, uint32_t start, uint32_t end, const uint8_t* p, uin
 }
 
 void edit_finish(Window* w) {
+  ConsoleLocked lock;
+  if (shown.owner == me() && shown.w == w) es.row = shown.row;
+  if (shown.owner == me()) shown.owner = -1;
+  es.w = nullptr;
   es.anchor = -1;
   es.scroll = 0;
   window_activate(w);
@@ -310,7 +413,56 @@ void edit_finish(Window* w) {
   w->cursor_column = int16_t(es.col - w->column);
 }
 
+struct EditKept {
+  EditState state;
+};
+
+EditKept* edit_suspend(Window* w) {
+  ConsoleLocked lock;
+  if (shown.owner == me() && shown.w == w) es.row = shown.row;
+  EditKept* k = new EditKept{es};
+  edit_finish(w);
+  return k;
+}
+
+void edit_resume(Window* w, EditKept* k) {
+  ConsoleLocked lock;
+  es = k->state;
+  delete k;
+  // On its row again, whatever was written meanwhile.
+  w->cursor_row = int16_t(es.row - w->row);
+  w->cursor_column = 0;
+  if (shown.owner == me()) shown.owner = -1;
+  claim(w);
+  draw(w);
+}
+
+bool edit_lift(Window* w) {
+  if (shown.owner < 0 || shown.owner == me() || shown.w != w) return false;
+  blank_row(w, shown.row);
+  return true;
+}
+
+void edit_put_back(Window* w) {
+  shown.row = row_below_output(w);
+  int n = int(shown.cells.size());
+  dev()->write_cells(Rect{shown.row, w->column, shown.row, w->column + n - 1}, shown.cells.data());
+  show_cursor(shown.row, shown.cursor);
+}
+
+bool edit_busy(Window* w) {
+  ConsoleLocked lock;
+  return shown.owner >= 0 && shown.owner != me() && shown.w == w;
+}
+
+void edit_forget_window(Window* w) {
+  ConsoleLocked lock;
+  if (shown.w == w) shown.owner = -1;
+}
+
 EditResult edit_key(Window* w, uint16_t key, bool pasted, uint16_t* end) {
+  ConsoleLocked lock;
+  claim(w);
   *end = key;
   bool shift = key & KC_SHIFT;
   uint16_t plain = key & uint16_t(~KC_SHIFT);
@@ -355,7 +507,7 @@ EditResult edit_key(Window* w, uint16_t key, bool pasted, uint16_t* end) {
         history_down(w);
         break;
       case KC_INS:
-        es.overwrite = !es.overwrite;
+        overwrite = !overwrite;
         break;
       case KC_CONTROL | KC_LEFT:
         move_to(word_left(w, es.pos), false);

@@ -58,6 +58,27 @@ void edit_replace(Window* w, uint32_t start, uint32_t end, const uint8_t* p, uin
 // Put the window's cursor at the start of the field (before the line is
 // written there for good).
 void edit_finish(Window* w);
+// After this thread has the keyboard again: its edit line back on the
+// screen (below what was written meanwhile) with its line in the window,
+// when another thread's edit took the window from it (true then).
+bool edit_reclaim(Window* w);
+// Around Lisp run while a line is edited (completion, help), which may
+// edit lines of its own: the edit is kept aside, the window's cursor at
+// the field, and taken up again on its row.
+struct EditKept;
+EditKept* edit_suspend(Window* w);
+void edit_resume(Window* w, EditKept* k);
+// Output of other threads while a line is edited, under the console lock:
+// edit_lift takes the edit line shown on w off the screen (false when
+// there is none to take off) and edit_put_back shows it again below what
+// was written since.  The window's cursor is the output's: while a line is
+// edited it stands where the prompt began.
+bool edit_lift(Window* w);
+void edit_put_back(Window* w);
+// Whether another thread is editing a line of w (shown on the screen).
+bool edit_busy(Window* w);
+// A window record goes away: no edit line is shown on it any more.
+void edit_forget_window(Window* w);
 // Empty the line and the field.
 void edit_clear(Window* w);
 // Insert or overwrite mode (the cursor shape shows it).

@@ -225,6 +225,7 @@ bool TerminalDevice::open() {
 }
 
 void TerminalDevice::close() {
+  ConsoleLocked lock;
   if (!open_) return;
   flush_output();
   open_ = false;
@@ -232,6 +233,7 @@ void TerminalDevice::close() {
 }
 
 void TerminalDevice::hand_over() {
+  ConsoleLocked lock;
   if (!open_ || handed_over_) return;
   flush_output();
   handed_over_ = true;
@@ -241,6 +243,7 @@ void TerminalDevice::hand_over() {
 // The modes are those of open(), not what the program left: a program that
 // died in raw mode must not become what the console restores at exit.
 void TerminalDevice::take_back() {
+  ConsoleLocked lock;
   if (!handed_over_) return;
   handed_over_ = false;
   enter_screen();
@@ -314,6 +317,7 @@ void TerminalDevice::glyph(uint8_t ch) {
 }
 
 void TerminalDevice::present() {
+  ConsoleLocked lock;
   if (!open_) return;
   last_present_us_ = now_us();
   timer_armed_ = false;
@@ -390,6 +394,7 @@ void TerminalDevice::beep() {
 // OSC 52: the terminal puts the text on the desktop's clipboard where it
 // allows that.  The text goes as UTF-8 in base 64.
 void TerminalDevice::clipboard_copy(const uint8_t* text, uint32_t n) {
+  ConsoleLocked lock;
   if (!open_) return;
   std::string utf8;
   for (uint32_t i = 0; i < n; i++) {

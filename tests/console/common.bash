@@ -46,7 +46,17 @@ keys() { tm send-keys -t t "$@"; }
 # Text typed literally (no key names).
 type_text() { tm send-keys -t t -l "$1"; }
 
+# A line typed and entered.
+enter() {
+  type_text "$1"
+  keys Enter
+}
+
 screen() { tm capture-pane -t t -p; }
+# Threads that print "tick N" lines: the last N on the screen, and
+# whether it is above a count.
+last_tick() { screen | grep -Eo '^tick [0-9]+$' | tail -1 | cut -d' ' -f2; }
+ticks_after() { [ "$(last_tick)" -gt "$1" ] 2>/dev/null; }
 colours() { tm capture-pane -t t -p -e; }
 # Row N of the screen (from 0), trailing blanks removed.
 row() { screen | sed -n "$(($1 + 1))p" | sed 's/ *$//'; }

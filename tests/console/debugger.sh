@@ -15,11 +15,6 @@ start 80 25
 keys "export EDITOR=$WORK/edit-forms VISUAL=" Enter
 zorva
 
-enter() {
-  type_text "$1"
-  keys Enter
-}
-
 enter "(defvar *level* 'outer)"
 enter "(defun inner (x) (car x))"
 enter "(defun middle (y) (let ((*level* 'inner)) (inner (+ y 1))))"

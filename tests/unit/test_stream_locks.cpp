@@ -210,6 +210,30 @@ TEST_F(StreamLocksInWorld, AThrowGivesUpWhatWasTakenAfterItsTarget) {
   EXPECT_FALSE(stream_lock_held(shared));
 }
 
+// The device's keys are looked at only by the thread that may take keys:
+// the one waiting for a key reads the terminal outside the console lock,
+// so LISTEN and CLEAR-INPUT of another thread see no key meanwhile.
+TEST_F(StreamLocksInWorld, OnlyTheThreadWithTheKeyboardLooksAtKeys) {
+  console_restart(CONSOLE_MEMORY);
+  Window* t = console_window(WIN_TERMINAL);
+  console_device()->push_key(KeyEvent{0x1E, 'a', 0});
+  std::atomic<int> step{0};
+  Actor waiter(5, [&] {
+    ASSERT_TRUE(console_keyboard_try());
+    step = 1;
+    while (step < 2) std::this_thread::yield();
+    console_keyboard_release();
+  });
+  while (step < 1) std::this_thread::yield();
+  EXPECT_FALSE(window_listen(t));
+  window_clear_input(t);  // leaves the key to the thread that has the keyboard
+  step = 2;
+  EXPECT_TRUE(waiter.ends_within(2000));
+  EXPECT_TRUE(window_listen(t));
+  window_clear_input(t);
+  EXPECT_FALSE(window_listen(t));
+}
+
 // Emptying the stacks (a world built or loaded anew) gives up every hold:
 // they were taken at positions that are gone.
 TEST_F(StreamLocksInWorld, EmptiedStacksTakeTheHoldsWithThem) {
