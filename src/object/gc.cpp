@@ -337,8 +337,11 @@ void mark_root(MarkStack* s, Value v) {
 inline Value symbol_word(uint32_t i) { return (TAG_SYMBOL << 24) | i; }
 
 // The roots every thread has: last value, spare word, Lisp stack from the
-// newest entry to the oldest, and the root-pointer stack.
+// newest entry to the oldest, and the root-pointer stack.  Every
+// collection comes here for every thread first: its run of free cells is
+// emptied, to be swept with the rest.
 void mark_thread_roots(ThreadState* ts) {
+  mem_drop_run(ts);
   MarkStack s = mark_stack_of(ts);
   mark_root(&s, ts->glvalue);
   mark_root(&s, ts->spare);
@@ -984,10 +987,10 @@ uint64_t full_collect() {
   session_begin(&s, &zv_gc.full, 2, 'C');
   show_letter(9, 'H');
   show_letter(18, 'S');
-  zv_gc.freed_cells -= zvm.free_count;
   clear_dynamic_heap_marks();
   mark_world(1);
   world_run_mark_phase();
+  zv_gc.freed_cells -= zvm.free_count;  // the runs included
   uint32_t u = heap_forwarding();
   uint32_t old_count = zvm.sym_count;
   zvm.sym_count = compact_symbols();

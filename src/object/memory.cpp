@@ -218,6 +218,7 @@ void mem_free_areas(bool keep_stacks, bool free_world) {
     zvm.symtab = nullptr;
     zvm.hash = nullptr;
     zvm.cons_first = zvm.cons_end = zvm.cons_cap = 0;
+    mem_drop_run(zvts);
     zvm.free_head = NIL;
     zvm.free_count = 0;
     zvm.heap_fill = zvm.heap_limit = 8;
@@ -241,6 +242,9 @@ void mem_free_thread_stacks(ThreadState* ts) {
 }
 
 void mem_link_free_cells(uint32_t from) {
+  // A run of the calling thread belongs to the free list being replaced
+  // (the other threads' runs a collection has emptied already).
+  mem_drop_run(zvts);
   // Ascending order: the lowest free cell is the head, the highest ends in NIL.
   Value next = NIL;
   for (uint32_t c = zvm.cons_end; c > from;) {
@@ -293,18 +297,75 @@ void mem_rearm_reserve() {
     zvm.heap_held = RESERVE_HEAP_BYTES;
 }
 
-Value mem_alloc_cons() {
+void mem_drop_run(ThreadState* ts) {
+  zvm.free_count += ts->run_count;
+  ts->run_head = NIL;
+  ts->run_count = 0;
+}
+
+void mem_return_run() {
+  ThreadState* ts = zvts;
   world_lock();
-  gc_stress_tick();
-  Value c = zvm.free_head;
-  if (c != NIL && zvm.free_count > zvm.cons_held) {
-    zvm.free_head = cdr(c);
-    zvm.free_count--;
-  } else {
-    c = gc_cons_collection();
+  if (ts->run_count) {
+    Value last = ts->run_head;
+    for (uint32_t i = 1; i < ts->run_count; i++) last = cdr(last);
+    set_cdr(last, zvm.free_head);
+    zvm.free_head = ts->run_head;
+    mem_drop_run(ts);
   }
   world_unlock();
+}
+
+namespace {
+
+// Under the global lock: the thread's run becomes the first cells of the
+// free list, as many as the reserve leaves and at most CONS_RUN_CELLS;
+// false when there are none.
+bool take_run(ThreadState* ts) {
+  uint32_t usable = zvm.free_count > zvm.cons_held ? zvm.free_count - zvm.cons_held : 0;
+  if (usable == 0 || zvm.free_head == NIL) return false;
+  uint32_t n = usable < CONS_RUN_CELLS ? usable : CONS_RUN_CELLS;
+  Value last = zvm.free_head;
+  for (uint32_t i = 1; i < n; i++) last = cdr(last);
+  ts->run_head = zvm.free_head;
+  ts->run_count = n;
+  zvm.free_head = cdr(last);
+  zvm.free_count -= n;
+  return true;
+}
+
+inline Value pop_run(ThreadState* ts) {
+  Value c = ts->run_head;
+  ts->run_head = cdr(c);
+  ts->run_count--;
   return c;
+}
+
+// The run is empty: a new one, or a collection when the free list has
+// none to give.  Waiting for the lock may pass a safe point, where another
+// thread's collection empties runs, so the run is looked at only once the
+// lock is held.
+[[gnu::noinline]] Value alloc_cons_slow(ThreadState* ts) {
+  world_lock();
+  Value c = ts->run_count || take_run(ts) ? pop_run(ts) : gc_cons_collection();
+  world_unlock();
+  return c;
+}
+
+// Stress mode counts every allocation, under the lock like the heap's.
+[[gnu::noinline]] void stress_tick_locked() {
+  world_lock();
+  gc_stress_tick();
+  world_unlock();
+}
+
+}  // namespace
+
+Value mem_alloc_cons() {
+  ThreadState* ts = zvts;
+  if (__builtin_expect(zv_gc_stress != 0, 0)) stress_tick_locked();
+  if (__builtin_expect(ts->run_count == 0, 0)) return alloc_cons_slow(ts);
+  return pop_run(ts);
 }
 
 Value cons(Value a, Value d) {

@@ -71,9 +71,19 @@ bool mem_release_heap_reserve();
 // Keep the reserve again when the free cells or heap bytes allow it.
 void mem_rearm_reserve();
 
-// Cons cells.
+// Cons cells.  Each thread takes up to CONS_RUN_CELLS cells from the free
+// list at a time under the global lock (its run, in its ThreadState) and
+// hands them out one by one without the lock; zvm.free_count counts only
+// the cells on the free list.
+constexpr uint32_t CONS_RUN_CELLS = 256;
 Value mem_alloc_cons();             // raw cell: caller stores car and cdr
 Value cons(Value a, Value d);       // roots a and d across the allocation
+// The collector, with the world stopped, before it rebuilds the free
+// list: the thread's run is emptied and its cells count as free again
+// (they are unmarked, so the sweep relinks them).
+void mem_drop_run(ThreadState* ts);
+// A thread about to leave the world puts its run back on the free list.
+void mem_return_run();
 
 // Whether x is an element of list, compared with EQ.
 inline bool memq(Value x, Value list) {

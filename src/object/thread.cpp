@@ -119,6 +119,7 @@ void* thread_main(void* p) {
   world_member_join(&r->member, ts);
   mem_post_load(0, 1);  // the stacks, not the free list
   call.body(call.arg);
+  mem_return_run();
   // Nothing left for the collector to walk until the record is gone.
   ts->septr = ts->stack_top;
   ts->root_count = 0;

@@ -105,6 +105,13 @@ struct ThreadState {
   // Lowest native stack address the evaluator may reach before it reports
   // a stack overflow instead of crashing; 0 until known.
   uintptr_t native_floor = 0;
+
+  // This thread's run of free cons cells (object/memory.cpp): run_count
+  // cells chained through their cdrs from run_head, taken from the free
+  // list under the global lock and handed out without it.  Every
+  // collection empties it.
+  Value run_head = NIL;
+  uint32_t run_count = 0;
 };
 
 extern thread_local ThreadState* zvts;
