@@ -14,6 +14,7 @@ BODY prints, and the place of the object when IDENTITY is true."
   (let ((stream (cond ((null stream) *standard-output*)
                       ((eq stream t) *terminal-io*)
                       (t stream))))
+    (when *print-readably* (error 'print-not-readable :object object))
     (write-string "#<" stream)
     (when type
       (let ((class (class-of object)))

@@ -185,5 +185,8 @@ and a stream; a string is printed as it stands."
 (define-condition print-not-readable (error)
   ((object :initarg :object :initform nil :reader print-not-readable-object))
   (:report (lambda (c stream)
-             (format stream "~S cannot be printed readably"
-                     (print-not-readable-object c)))))
+             ;; Signalled while *PRINT-READABLY* is true: the report
+             ;; itself is no readable print.
+             (let ((*print-readably* nil))
+               (format stream "~S cannot be printed readably"
+                       (print-not-readable-object c))))))

@@ -62,6 +62,7 @@
            (#x1045 reader-error)               ; malformed token
            (#x1047 reader-error)               ; unmatched closing bracket
            (#x104B storage-condition)          ; the size is too large
+           (#x1064 print-not-readable :object 0)
            (#x104D simple-error)               ; a radix or prompt variable is invalid
            (#x104E arithmetic-error)           ; floating-point exception (by sub-code)
            (#x104F type-error :datum 0)        ; THE

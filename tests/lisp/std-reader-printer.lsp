@@ -220,6 +220,30 @@
 (let ((*print-readably* t)) (prin1-to-string (make-hash-table)))
 !! 4196
 
+;; What prints as #<...>, from the kernel or through PRINT-UNREADABLE-OBJECT
+;; (a structure's print function, a thread, a lock), is a PRINT-NOT-READABLE
+;; that names the object, and its report prints.
+(defstruct (opaque (:print-object (lambda (o s) (print-unreadable-object (o s :type t) (princ 1 s))))) a)
+
+(let ((objects (list (make-hash-table) (make-opaque) (bt:make-lock "l") (bt:current-thread))))
+  (mapcar (lambda (x)
+            (handler-case (let ((*print-readably* t)) (prin1-to-string x))
+              (print-not-readable (c)
+                (and (eq (print-not-readable-object c) x)
+                     (search "cannot be printed" (princ-to-string c))
+                     t))))
+          objects))
+=> (T T T T)
+
+(prin1-to-string (make-opaque))
+=> "#<OPAQUE 1>"
+
+;; The report, made while *PRINT-READABLY* is still true.
+(block b
+  (handler-bind ((print-not-readable (lambda (c) (return-from b (princ-to-string c)))))
+    (let ((*print-readably* t)) (print (make-opaque)))))
+=> "#<OPAQUE 1> cannot be printed readably"
+
 ;; Readtables: a copy takes changes of its own; the standard readtable
 ;; stays as it is.
 (list (readtablep *readtable*) (readtable-case *readtable*) (readtablep 'x)
