@@ -59,7 +59,7 @@ Value arr_vector_append(Value vec, Value x) {
   bool locked = world_try_lock();
   bool last = locked && heap_offset(vec) + 8 + 4 * n == zvm.heap_fill && zvm.heap_limit - zvm.heap_fill >= 4;
   if (last) {
-    zvm.heap_fill += 4;
+    heap_set_fill(zvm.heap_fill + 4);
     heap_set_hdr1(vec, heap_hdr1(vec) + 1);
     heap_set_word(vec, n, x);
   }

@@ -396,7 +396,7 @@ Value heap_allocate(uint32_t size, uint32_t hdr1, uint8_t type, uint32_t tag) {
   }
   if (pad) {
     put_align_filler(zvm.heap_base + zvm.heap_fill);
-    zvm.heap_fill += pad;
+    heap_set_fill(zvm.heap_fill + pad);
   }
   uint8_t* p = zvm.heap_base + zvm.heap_fill;
   store_u32(p, type);
@@ -482,13 +482,18 @@ Value mem_resize_vector(Value v, uint32_t m) {
   if (m == k) return v;
   uint32_t off = heap_offset(v);
   uint32_t end = off + 8 + 4 * k;
-  // The last object of the heap grows or shrinks in place.
-  if (end == zvm.heap_fill && off + 8 + 4ull * m <= zvm.heap_limit) {
-    zvm.heap_fill = off + 8 + 4 * m;
+  // The last object of the heap grows or shrinks in place, decided and
+  // done under the lock (another thread could allocate behind it), taken
+  // only when free at once (waiting could let a collection move v).
+  bool locked = world_try_lock();
+  bool last = locked && end == zvm.heap_fill && off + 8 + 4ull * m <= zvm.heap_limit;
+  if (last) {
+    heap_set_fill(off + 8 + 4 * m);
     heap_set_hdr1(v, (heap_hdr1(v) & ~HDR_LEN_MASK) | m);
     for (uint32_t i = k; i < m; i++) heap_set_word(v, i, NIL);
-    return v;
   }
+  if (locked) world_unlock();
+  if (last) return v;
   // A tail of at least a header's size becomes a filler object.
   if (m < k && (k - m) * 4 >= 8) {
     heap_set_hdr1(v, (heap_hdr1(v) & ~HDR_LEN_MASK) | m);

@@ -271,15 +271,20 @@ inline uint16_t mb_u16(uint32_t off) { return load_u16(zvm.memblock + off); }
 inline uint32_t* cons_cell(Value c) {
   return reinterpret_cast<uint32_t*>(zv_window + c);  // cells are 8-aligned
 }
-inline Value car(Value c) { return cons_cell(c)[0]; }
+// Any list may be code that the interpreter rewrites in place while another
+// thread runs it (set_car_published), and every walker of code reads cars
+// (bodies, lambda lists, declarations, and the Lisp code that looks at
+// forms): each read of a car is an acquire load, which meets the rewrite's
+// release store.  A plain move on x86 all the same.
+inline Value car(Value c) { return __atomic_load_n(&cons_cell(c)[0], __ATOMIC_ACQUIRE); }
 inline Value cdr(Value c) { return cons_cell(c)[1]; }
 inline void set_car(Value c, Value x) { cons_cell(c)[0] = x; }
 inline void set_cdr(Value c, Value x) { cons_cell(c)[1] = x; }
 // The interpreter's rewrites of code in place, which another thread may be
 // evaluating: one store of a Value that is complete and valid for every
-// thread (release), met by the evaluator's read of the cell (acquire).
+// thread (release), met by the acquire load of every read of a car.
 // Plain moves on x86; they keep the order, and tell the thread sanitizer.
-inline Value car_published(Value c) { return __atomic_load_n(&cons_cell(c)[0], __ATOMIC_ACQUIRE); }
+inline Value car_published(Value c) { return car(c); }
 inline void set_car_published(Value c, Value x) {
   __atomic_store_n(&cons_cell(c)[0], x, __ATOMIC_RELEASE);
 }
@@ -353,6 +358,11 @@ inline uint32_t object_value_words_at(const uint8_t* p) {
 
 // Heap bytes in use (fill pointer - data base).
 inline uint32_t heap_used() { return zvm.heap_fill - 8; }
+// The fill pointer moves under the global lock (or with the world stopped),
+// and the checks of Values read it without the lock: one atomic store.
+inline void heap_set_fill(uint32_t fill) {
+  __atomic_store_n(&zvm.heap_fill, fill, __ATOMIC_RELAXED);
+}
 
 // Strings: type 1 with the one-dimensional flag.
 inline uint32_t string_length(Value s) { return heap_length(s); }
@@ -394,13 +404,27 @@ inline uint16_t sym_flags(uint32_t i) { return load_u16(sym_entry(i) + SYM_FLAGS
 inline Value sym_name(uint32_t i) { return load_u32(sym_entry(i) + SYM_NAME); }
 // The value word: the global value (while bindings are shallow, the only
 // thread's current one); object/symbols.h has the value as a thread sees it.
-inline Value sym_global_value(uint32_t i) { return load_u32(sym_entry(i) + SYM_VALUE); }
-inline Value sym_function(uint32_t i) { return load_u32(sym_entry(i) + SYM_FUNCTION); }
+// The value and function words are read by every thread while one stores
+// (SETQ of a global, DEFUN): acquire loads met by release stores, so what
+// the stored Value points to is complete for the reader; plain moves on x86.
+inline Value* sym_word(uint32_t i, uint32_t w) {
+  return reinterpret_cast<Value*>(sym_entry(i) + w);  // entries keep Values 4-aligned
+}
+inline Value sym_global_value(uint32_t i) {
+  return __atomic_load_n(sym_word(i, SYM_VALUE), __ATOMIC_ACQUIRE);
+}
+inline Value sym_function(uint32_t i) {
+  return __atomic_load_n(sym_word(i, SYM_FUNCTION), __ATOMIC_ACQUIRE);
+}
 inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
 inline void sym_set_flags(uint32_t i, uint16_t f) { store_u16(sym_entry(i) + SYM_FLAGS, f); }
 inline void sym_set_name(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_NAME, v); }
-inline void sym_set_global_value(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_VALUE, v); }
-inline void sym_set_function(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_FUNCTION, v); }
+inline void sym_set_global_value(uint32_t i, Value v) {
+  __atomic_store_n(sym_word(i, SYM_VALUE), v, __ATOMIC_RELEASE);
+}
+inline void sym_set_function(uint32_t i, Value v) {
+  __atomic_store_n(sym_word(i, SYM_FUNCTION), v, __ATOMIC_RELEASE);
+}
 inline void sym_set_plist(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_PLIST, v); }
 
 // ---------------------------------------------------------------------------

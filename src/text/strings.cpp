@@ -90,7 +90,7 @@ static bool grow_in_place(Value s, uint32_t n) {
   if (!world_try_lock()) return false;
   bool ok = is_last_object(s, old_size) && zvm.heap_limit - zvm.heap_fill >= new_size - old_size;
   if (ok) {
-    zvm.heap_fill += new_size - old_size;
+    heap_set_fill(zvm.heap_fill + new_size - old_size);
     std::memset(string_bytes(s) + k, 0, n - k);
     set_string_length(s, n);
   }
@@ -108,7 +108,7 @@ Value str_resize(Value s, uint32_t n) {
   if (tail == 0) {
     set_string_length(s, n);
   } else if (is_last_object(s, old_size)) {
-    zvm.heap_fill -= tail;
+    heap_set_fill(zvm.heap_fill - tail);
     set_string_length(s, n);
   } else if (tail >= 8) {
     set_string_length(s, n);
