@@ -220,8 +220,8 @@ bool usable_slots(Value slots) {
 }
 
 void clear_slots(Value slots, uint32_t c) {
-  for (uint32_t i = 2 * c; i > c;) heap_set_word(slots, --i, NIL);
-  for (uint32_t i = c; i > 0;) heap_set_word(slots, --i, HASH_EMPTY);
+  for (uint32_t i = 2 * c; i > c;) ht_set_word(slots, --i, NIL);
+  for (uint32_t i = c; i > 0;) ht_set_word(slots, --i, HASH_EMPTY);
 }
 
 Value fresh_slots(uint32_t c) {
@@ -233,9 +233,9 @@ Value fresh_slots(uint32_t c) {
 // Place a key known to be absent (no test is called) and its value.
 void place(Value slots, uint32_t c, uint32_t h, Value key, Value value) {
   uint32_t i = h % c, step = h % (c - 2) + 1;
-  while (heap_word(slots, i) != HASH_EMPTY) i = (i + step) % c;
-  heap_set_word(slots, i, key);
-  heap_set_word(slots, c + i, value);
+  while (ht_word(slots, i) != HASH_EMPTY) i = (i + step) % c;
+  ht_set_word(slots, i, key);
+  ht_set_word(slots, c + i, value);
 }
 
 
@@ -302,7 +302,7 @@ Search search(Value* table, Value* key, Value* slots, uint32_t* slot) {
     uint32_t deleted = c;  // none yet
     bool restart = false;
     for (;;) {
-      Value k = heap_word(*slots, i);
+      Value k = ht_word(*slots, i);
       if (k == HASH_EMPTY) {
         *slot = deleted < c ? deleted : i;
         return ABSENT;
@@ -348,9 +348,9 @@ uint32_t grow(Value* table, bool full) {
   root_pop();
   uint32_t test = ht_test(*table), n = 0;
   for (uint32_t i = c; i > 0;) {
-    Value k = heap_word(slots, --i);
+    Value k = ht_word(slots, --i);
     if (!live_key(k)) continue;
-    place(fresh, c2, ht_hash(k, test), k, heap_word(slots, c + i));
+    place(fresh, c2, ht_hash(k, test), k, ht_word(slots, c + i));
     n++;
   }
   ht_set_slots(*table, fresh);
@@ -361,8 +361,8 @@ uint32_t grow(Value* table, bool full) {
 // The entry at `slot` of the table's vector `slots` goes.
 void withdraw(Value table, Value slots, uint32_t slot) {
   uint32_t c = heap_length(slots) / 2;
-  heap_set_word(slots, slot, HASH_DELETED);
-  heap_set_word(slots, c + slot, NIL);
+  ht_set_word(slots, slot, HASH_DELETED);
+  ht_set_word(slots, c + slot, NIL);
   uint32_t n = ht_count(table);
   if (n) ht_set_count(table, n - 1);  // racing removals must not wrap it
 }
@@ -378,10 +378,10 @@ void rehash_in_place(Value table) {
   uint32_t c = heap_length(slots) / 2, test = ht_test(table);
   std::vector<Value> live;
   for (uint32_t i = 0; i < c; i++) {
-    Value k = heap_word(slots, i);
+    Value k = ht_word(slots, i);
     if (!live_key(k)) continue;
     live.push_back(k);
-    live.push_back(heap_word(slots, c + i));
+    live.push_back(ht_word(slots, c + i));
   }
   clear_slots(slots, c);
   // A count beyond 16 bits only comes from a damaged table: keep what fits.
@@ -403,10 +403,10 @@ bool keys_in_place(Value table) {
   Value slots = ht_slots(table);
   uint32_t c = heap_length(slots) / 2, test = ht_test(table), n = 0;
   for (uint32_t k = 0; k < c; k++) {
-    Value key = heap_word(slots, k);
+    Value key = ht_word(slots, k);
     if (!live_key(key)) continue;
     uint32_t h = ht_hash(key, test), i = h % c, step = h % (c - 2) + 1;
-    while (i != k && heap_word(slots, i) != HASH_EMPTY) i = (i + step) % c;
+    while (i != k && ht_word(slots, i) != HASH_EMPTY) i = (i + step) % c;
     if (i != k || ++n > MAX_COUNT) return false;
   }
   if (n != ht_count(table)) ht_set_count(table, n);
@@ -445,7 +445,7 @@ Value ht_make(uint32_t size, uint32_t test) {
   if (c >= HT_MAX_SLOTS / 2) return lisp_error(E_TOO_LARGE, mem_make_integer(2 * int64_t(c)));
   Value table = mem_alloc_object(2, HT_HASH, 1);
   ht_set_slots(table, NIL);
-  heap_set_word(table, HTW_TEST_COUNT, ht_test_count_word(test, 0));
+  ht_set_word(table, HTW_TEST_COUNT, ht_test_count_word(test, 0));
   root_push(&table);
   Value slots = fresh_slots(c);
   ht_set_slots(table, slots);
@@ -469,7 +469,7 @@ Value ht_get(Value table, Value key, Value dflt, bool* found) {
   root_push(&slots);
   uint32_t slot;
   bool hit = search(&table, &key, &slots, &slot) == FOUND;
-  if (hit) dflt = heap_word(slots, heap_length(slots) / 2 + slot);
+  if (hit) dflt = ht_word(slots, heap_length(slots) / 2 + slot);
   root_pop(4);
   if (found) *found = hit;
   return dflt;
@@ -485,7 +485,7 @@ Value ht_put(Value table, Value key, Value value) {
   for (;;) {
     Search found = search(&table, &key, &slots, &slot);
     if (found == FOUND) {
-      heap_set_word(slots, heap_length(slots) / 2 + slot, value);
+      ht_set_word(slots, heap_length(slots) / 2 + slot, value);
     } else if (ht_count(table) >= MAX_COUNT) {
       lisp_error(E_CANNOT_GROW, mem_make_integer(MAX_COUNT + 1));
     } else if (found == FULL) {
@@ -493,8 +493,8 @@ Value ht_put(Value table, Value key, Value value) {
       if (!needed) continue;
       lisp_error(E_CANNOT_GROW, mem_make_integer(needed));
     } else {
-      heap_set_word(slots, slot, key);
-      heap_set_word(slots, heap_length(slots) / 2 + slot, value);
+      ht_set_word(slots, slot, key);
+      ht_set_word(slots, heap_length(slots) / 2 + slot, value);
       ht_set_count(table, ht_count(table) + 1);
       if (uint32_t needed = grow(&table, false)) {
         withdraw(table, slots, slot);
@@ -533,9 +533,9 @@ void ht_rehash(Value table) {
   Value fresh = fresh_slots(c);
   uint32_t test = ht_test(table), n = 0;
   for (uint32_t i = 0; i < c_old && n < MAX_COUNT; i++) {
-    Value k = heap_word(old, i);
+    Value k = ht_word(old, i);
     if (!live_key(k)) continue;
-    place(fresh, c, ht_hash(k, test), k, heap_word(old, c_old + i));
+    place(fresh, c, ht_hash(k, test), k, ht_word(old, c_old + i));
     n++;
   }
   ht_set_slots(table, fresh);
@@ -627,9 +627,9 @@ Value bi_maphash(Value fn, Value table) {
   uint32_t c = heap_length(slots) / 2;
   for (uint32_t i = c; i > 0;) {
     --i;
-    Value k = heap_word(slots, i);
+    Value k = ht_word(slots, i);
     if (!live_key(k)) continue;
-    call_function2(fn, k, heap_word(slots, c + i));
+    call_function2(fn, k, ht_word(slots, c + i));
     zvts->mv_count = 1;
   }
   root_pop(3);

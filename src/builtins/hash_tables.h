@@ -39,12 +39,24 @@ enum : uint32_t { HTW_SLOTS = 0, HTW_TEST_COUNT = 1 };
 inline uint32_t ht_test_count_word(uint32_t test, uint32_t count) {
   return (count << 16) | (test & 0xFFFF);
 }
-inline Value ht_slots(Value table) { return heap_word(table, HTW_SLOTS); }
-inline uint32_t ht_test(Value table) { return heap_word(table, HTW_TEST_COUNT) & 0xFFFF; }
-inline uint32_t ht_count(Value table) { return heap_word(table, HTW_TEST_COUNT) >> 16; }
-inline void ht_set_slots(Value table, Value slots) { heap_set_word(table, HTW_SLOTS, slots); }
+// The words of a table and of its slot vector, which threads share without
+// a lock: acquire loads and release stores (plain moves on x86), so a slot
+// vector or key another thread stored is complete when it is read.
+inline Value* ht_word_at(Value v, uint32_t i) {
+  return reinterpret_cast<Value*>(heap_data(v) + 4 * i);  // Value-holding objects are 4-aligned
+}
+inline Value ht_word(Value v, uint32_t i) {
+  return __atomic_load_n(ht_word_at(v, i), __ATOMIC_ACQUIRE);
+}
+inline void ht_set_word(Value v, uint32_t i, Value x) {
+  __atomic_store_n(ht_word_at(v, i), x, __ATOMIC_RELEASE);
+}
+inline Value ht_slots(Value table) { return ht_word(table, HTW_SLOTS); }
+inline uint32_t ht_test(Value table) { return ht_word(table, HTW_TEST_COUNT) & 0xFFFF; }
+inline uint32_t ht_count(Value table) { return ht_word(table, HTW_TEST_COUNT) >> 16; }
+inline void ht_set_slots(Value table, Value slots) { ht_set_word(table, HTW_SLOTS, slots); }
 inline void ht_set_count(Value table, uint32_t n) {
-  heap_set_word(table, HTW_TEST_COUNT, ht_test_count_word(ht_test(table), n));
+  ht_set_word(table, HTW_TEST_COUNT, ht_test_count_word(ht_test(table), n));
 }
 inline uint32_t ht_capacity(Value table) { return heap_length(ht_slots(table)) / 2; }
 
