@@ -4,22 +4,14 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "object/memory.h"
-#include "object/thread.h"
 #include "text/strings.h"
-#include "threads/safepoint.h"
-#include "threads/table.h"
 #include "world_fixture.h"
 
 namespace {
 
-[[noreturn]] Value die_on_error(uint32_t code, const Value*) {
-  std::fprintf(stderr, "error %u in thread %u\n", code, zvts->thread_number);
-  std::abort();
-}
+class ThreadsHeap : public ThreadWorld {};
 
 struct Resizer {
   std::atomic<uint32_t> ready{0}, bad{0}, done{0};
@@ -34,6 +26,7 @@ void resize_and_check(void* p) {
   r->ready.fetch_add(1);
   while (r->ready.load() < 2) safe_point();  // both start together
   int32_t mark = int32_t(zvts->thread_number) * 1000;
+  auto letter = [mark](uint32_t i) { return uint8_t('a' + (uint32_t(mark) / 1000 + i) % 26); };
   Value v = NIL;
   root_push(&v);
   for (int round = 0; round < 2000; round++) {
@@ -48,38 +41,22 @@ void resize_and_check(void* p) {
         if (heap_word(v, i) != make_fixnum(mark + int32_t(i))) r->bad.fetch_add(1);
     }
     v = str_make(0);
-    for (uint32_t i = 0; i < 30; i++) v = str_append_char(v, 'a' + (mark / 1000 + i) % 26);
+    for (uint32_t i = 0; i < 30; i++) v = str_append_char(v, letter(i));
     v = str_resize(v, 5);
     for (uint32_t i = 0; i < 5; i++)
-      if (string_bytes(v)[i] != 'a' + (mark / 1000 + i) % 26) r->bad.fetch_add(1);
+      if (string_bytes(v)[i] != letter(i)) r->bad.fetch_add(1);
   }
   root_pop();
   r->done.fetch_add(1);
 }
 
-TEST(ThreadsHeap, ObjectsResizedAtTheTopKeepTheirContentsWhileAnotherThreadAllocates) {
-  WorldParams p;
-  p.cons_cells = 20000;
-  p.heap_bytes = 1 << 20;
-  test_world_init(p);
-  Value (*saved_error)(uint32_t, const Value*) = zv_error_fn;
-  zv_error_fn = die_on_error;
-  ASSERT_TRUE(threads_init_first());
+TEST_F(ThreadsHeap, ObjectsResizedAtTheTopKeepTheirContentsWhileAnotherThreadAllocates) {
   Resizer r;
-  for (int k = 0; k < 2; k++) {
-    uint32_t serial = 0;
-    ASSERT_NE(thread_start(resize_and_check, &r, 256 * 1024, NIL, nullptr, &serial), 0u);
-  }
-  safe_region_enter();
-  while (!thread_wait_active_at_most(1, 50)) {
-  }
-  safe_region_leave();
-  threads_end_first();
-  zv_error_fn = saved_error;
+  start_lisp_threads(2, resize_and_check, &r);
+  wait_for_the_others();
   EXPECT_EQ(r.done.load(), 2u);
   EXPECT_EQ(r.bad.load(), 0u);
-  // The heap still walks from end to end.
-  gc_full_collection();
+  gc_full_collection();  // the heap still walks from end to end
 }
 
 }  // namespace
