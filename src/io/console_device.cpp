@@ -26,6 +26,21 @@ ConsoleDevice::ConsoleDevice(Kind kind, int rows, int cols)
   view_ = Rect{0, 0, rows_ - 1, cols_ - 1};
 }
 
+void ConsoleDevice::note_change() {
+  if (held_)
+    held_changes_ = true;
+  else
+    changed();
+}
+
+void ConsoleDevice::hold_changes(bool on) {
+  held_ = on;
+  if (!on && held_changes_) {
+    held_changes_ = false;
+    changed();
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Viewport and cursor
 
@@ -71,12 +86,12 @@ void ConsoleDevice::set(int row, int col, Cell c) {
 
 void ConsoleDevice::put_cell(int row, int col, Cell c) {
   set(row, col, c);
-  changed();
+  note_change();
 }
 
 void ConsoleDevice::fill(const Rect& r, Cell c) {
   fill_cells(r, c);
-  changed();
+  note_change();
 }
 
 void ConsoleDevice::fill_cells(const Rect& r, Cell c) {
@@ -96,7 +111,7 @@ void ConsoleDevice::write_cells(const Rect& r, const Cell* in) {
   size_t i = 0;
   for (int row = r.top; row <= r.bottom; row++)
     for (int col = r.left; col <= r.right; col++) set(row, col, in[i++]);
-  changed();
+  note_change();
 }
 
 void ConsoleDevice::resize(int rows, int cols) {
@@ -109,7 +124,7 @@ void ConsoleDevice::resize(int rows, int cols) {
   cells_.swap(fresh);
   rows_ = rows;
   cols_ = cols;
-  changed();
+  note_change();
 }
 
 // ---------------------------------------------------------------------------
@@ -147,7 +162,7 @@ void ConsoleDevice::scroll_rect(const Rect& r, int n) {
 
 void ConsoleDevice::scroll_viewport(int n) {
   scroll_rect(view_, n);
-  changed();
+  note_change();
 }
 
 uint32_t ConsoleDevice::write_text(const uint8_t* p, int64_t n) {
@@ -206,7 +221,7 @@ uint32_t ConsoleDevice::write_text(const uint8_t* p, int64_t n) {
       }
     }
   }
-  changed();
+  note_change();
   return advances;
 }
 

@@ -156,6 +156,10 @@ class ConsoleDevice {
   // Called once after each operation that changed cells; the terminal
   // uses it to show long output while it is being written.
   virtual void changed() {}
+  // While on, changes are only noted, and told once it is turned off: the
+  // screen never shows the steps of a change made in several (under the
+  // console lock).
+  void hold_changes(bool on);
 
  protected:
   // Move input into the queue, waiting up to timeout_ms.  The default has
@@ -175,6 +179,7 @@ class ConsoleDevice {
   void fill_cells(const Rect& r, Cell c);
   void set(int row, int col, Cell c);
   void copy_row(const Rect& r, int from, int to);
+  void note_change();
 
   Kind kind_;
   int rows_, cols_;
@@ -186,6 +191,7 @@ class ConsoleDevice {
   int cursor_size_ = 25;
   std::vector<KeyEvent> queue_;
   size_t queue_head_ = 0;
+  bool held_ = false, held_changes_ = false;
 };
 
 // The memory back end: a screen of the given size that nobody sees.

@@ -439,6 +439,7 @@ void edit_resume(Window* w, EditKept* k) {
 
 bool edit_lift(Window* w) {
   if (shown.owner < 0 || shown.owner == me() || shown.w != w) return false;
+  dev()->hold_changes(true);
   blank_row(w, shown.row);
   return true;
 }
@@ -448,6 +449,7 @@ void edit_put_back(Window* w) {
   int n = int(shown.cells.size());
   dev()->write_cells(Rect{shown.row, w->column, shown.row, w->column + n - 1}, shown.cells.data());
   show_cursor(shown.row, shown.cursor);
+  dev()->hold_changes(false);
 }
 
 bool edit_busy(Window* w) {
