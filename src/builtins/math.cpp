@@ -166,9 +166,9 @@ Value bi_isqrt(Value a, Value) {
 namespace {
 
 // ---------------------------------------------------------------------------
-// The random generator.  The state is shared by all threads without a lock,
-// as the system has always done; the atomic only keeps concurrent draws
-// from being a data race.
+// The random generator.  The state is shared by all threads; each step is
+// one compare-and-swap, so two threads drawing at once take two successive
+// states, never the same one twice.
 
 std::atomic<uint32_t> random_state{1};
 
@@ -216,8 +216,9 @@ Value bi_seed_random(Value, Value) {
 }
 
 uint32_t num_random_draw() {
-  uint32_t s = random_state.load(std::memory_order_relaxed) * 214013u + 2531011u;
-  random_state.store(s, std::memory_order_relaxed);
+  uint32_t old = random_state.load(std::memory_order_relaxed), s;
+  do s = old * 214013u + 2531011u;
+  while (!random_state.compare_exchange_weak(old, s, std::memory_order_relaxed));
   return (s >> 16) & 0x7FFF;
 }
 
