@@ -111,17 +111,10 @@ bool frame_hidden(uint16_t f) {
   return !(hdr_u8(HDR_SWITCHES2) & SW2_SHOW_HOOK_FRAMES) && stepper_frame(f);
 }
 
-// A value binding's entry trades places with this thread's slot (so the
-// undoing is never seen by another thread), a function binding's with the
-// function cell.
+// A binding's entry trades places with this thread's cell (so the undoing
+// is never seen by another thread).
 void swap_binding(StackEntry& e, bool functions) {
-  if (functions) {
-    Value cell = sym_function(e.tag);
-    sym_set_function(e.tag, e.arg);
-    e.arg = cell;
-  } else {
-    e.arg = special_exchange(e.tag, e.arg);
-  }
+  e.arg = cell_exchange(e.tag, functions ? BindingCell::FUNCTION : BindingCell::VALUE, e.arg);
 }
 
 // Swap each dynamic binding on `chain` whose entry lies strictly between

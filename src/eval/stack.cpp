@@ -23,22 +23,21 @@
 
 [[noreturn]] void stack_exhausted() { lisp_fatal_error(E_STACK); }
 
-void unbind_to(uint32_t limit) {
-  ThreadState* ts = zvts;
-  while (ts->zvdinenv < limit) {
-    StackEntry& e = stack_entry(ts->zvdinenv);
-    special_exchange(e.tag, e.arg);
-    ts->zvdinenv = e.link;
+namespace {
+
+void unbind_chain(uint16_t* head, uint32_t limit, BindingCell c) {
+  while (*head < limit) {
+    StackEntry& e = stack_entry(*head);
+    cell_exchange(e.tag, c, e.arg);
+    *head = e.link;
   }
 }
 
+}  // namespace
+
+void unbind_to(uint32_t limit) { unbind_chain(&zvts->zvdinenv, limit, BindingCell::VALUE); }
 void unbind_functions_to(uint32_t limit) {
-  ThreadState* ts = zvts;
-  while (ts->zvfdinenv < limit) {
-    StackEntry& e = stack_entry(ts->zvfdinenv);
-    sym_set_function(e.tag, e.arg);
-    ts->zvfdinenv = e.link;
-  }
+  unbind_chain(&zvts->zvfdinenv, limit, BindingCell::FUNCTION);
 }
 
 // ---------------------------------------------------------------------------

@@ -72,12 +72,12 @@ inline void bind_special(uint32_t sym, Value value) {
   ts->zvdinenv = i;
   ts->stack[i].arg = special_exchange(sym, value);
 }
-// The same on the function cell, through zvfdinenv.
+// The same on the function cell, through zvfdinenv: per thread as well.
 inline void bind_function(uint32_t sym, Value fn) {
   ThreadState* ts = zvts;
-  uint16_t i = push_entry(sym_function(sym), static_cast<uint16_t>(sym), ts->zvfdinenv);
+  uint16_t i = push_entry(fn, static_cast<uint16_t>(sym), ts->zvfdinenv);
   ts->zvfdinenv = i;
-  sym_set_function(sym, fn);
+  ts->stack[i].arg = function_exchange(sym, fn);
 }
 
 // Undo the value (function) bindings made after `limit`: while the chain

@@ -616,19 +616,20 @@ namespace {
 // function) it has outside its outermost binding, so that a world saved
 // from inside a LET of a special variable (or a file loaded by a script)
 // does not start with that binding's value as its global one.  Null when
-// nothing is bound, and then the table is written as it is.  Deep value
+// nothing is bound, and then the table is written as it is.  Deep
 // bindings are in the thread's slots and leave the entries alone.
 uint8_t* outer_symbol_entries() {
   ThreadState* ts = zvts;
   uint32_t values = zv_specials_deep ? ts->stack_top : ts->zvdinenv;
-  if (!ts->stack || (values >= ts->stack_top && ts->zvfdinenv >= ts->stack_top)) return nullptr;
+  uint32_t functions = zv_specials_deep ? ts->stack_top : ts->zvfdinenv;
+  if (!ts->stack || (values >= ts->stack_top && functions >= ts->stack_top)) return nullptr;
   size_t bytes = size_t(SYM_ENTRY) * zvm.sym_count;
   uint8_t* copy = static_cast<uint8_t*>(std::malloc(bytes ? bytes : 1));
   if (!copy) return nullptr;
   std::memcpy(copy, zvm.symtab, bytes);
   // From the newest binding to the oldest: the outermost one's saved value
   // is written last.
-  const uint32_t chains[2][2] = {{values, SYM_VALUE}, {ts->zvfdinenv, SYM_FUNCTION}};
+  const uint32_t chains[2][2] = {{values, SYM_VALUE}, {functions, SYM_FUNCTION}};
   for (const auto& chain : chains) {
     uint32_t i = chain[0];
     for (uint32_t steps = 0; i < ts->stack_top && steps < ts->stack_top; steps++) {

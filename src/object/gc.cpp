@@ -222,7 +222,7 @@ void rev_mark(Value root) {
 // stack at all and a list of lists needs one entry per level.
 
 inline Value sym_field(uint32_t i, uint32_t k) {
-  return k == 1 ? sym_global_value(i) : k == 2 ? sym_function(i) : sym_plist(i);
+  return k == 1 ? sym_global_value(i) : k == 2 ? sym_global_function(i) : sym_plist(i);
 }
 
 // Next Value to visit from the stack; false when the stack is empty.
@@ -285,7 +285,7 @@ void mark_from(MarkStack* s, Value v) {
         mark_symbol_entry(i);
         if (!ms_push(s, TAG_SYMBOL << 24 | i, 1)) {
           rev_mark(sym_global_value(i));
-          rev_mark(sym_function(i));
+          rev_mark(sym_global_function(i));
           rev_mark(sym_plist(i));
         }
         v = sym_name(i);
@@ -321,7 +321,7 @@ void drain_pending(MarkStack* s) {
         uint32_t i = w * 64 + b;
         mark_from(s, sym_name(i));
         mark_from(s, sym_global_value(i));
-        mark_from(s, sym_function(i));
+        mark_from(s, sym_global_function(i));
         mark_from(s, sym_plist(i));
       }
     }
@@ -354,17 +354,19 @@ void mark_thread_roots(ThreadState* ts) {
     }
   }
   for (uint32_t k = 0; k < ts->root_count; k++) mark_root(&s, *ts->root_base[k]);
-  // The values of the thread's bindings (a bound symbol is kept by its
-  // binding entry's tag).
-  if (ts->specials)
-    for (uint32_t i = 0; i < zvm.sym_count; i++)
-      if (ts->specials[i] != NO_BINDING) mark_root(&s, ts->specials[i]);
+  // The values and functions of the thread's bindings (a bound symbol is
+  // kept by its binding entry's tag).
+  for (BindingCell c : {BindingCell::VALUE, BindingCell::FUNCTION})
+    if (const Value* t = cell_slots(ts, c))
+      for (uint32_t i = 0; i < zvm.sym_count; i++)
+        if (t[i] != NO_BINDING) mark_root(&s, t[i]);
 }
 
 // A symbol with nothing in it is kept by a symbol-table collection only
 // when something refers to it or its flags say it matters.
 bool empty_symbol(uint32_t i, uint16_t flags) {
-  return is_no_value(sym_global_value(i)) && sym_function(i) == NIL && sym_plist(i) == NIL &&
+  return is_no_value(sym_global_value(i)) && sym_global_function(i) == NIL &&
+         sym_plist(i) == NIL &&
          !(flags & (SYMF_CLASS_MASK | SYMF_BIT4 | 0xFF00));
 }
 
@@ -428,14 +430,16 @@ inline void forward_word(uint8_t* p) { store_u32(p, forward(load_u32(p))); }
 // a slot in use, and a bound symbol is live, so a moved one's new index is
 // in its old name word.
 void forward_specials(ThreadState* ts) {
-  Value* t = ts->specials;
-  if (!t) return;
-  for (uint32_t i = 0; i < fwd.sym_from; i++) t[i] = forward(t[i]);
-  for (uint32_t i = fwd.sym_from; i < fwd.sym_to; i++) {
-    if (t[i] != NO_BINDING) t[sym_name(i) & 0xFFFF] = forward(t[i]);
-    t[i] = NO_BINDING;
+  for (BindingCell c : {BindingCell::VALUE, BindingCell::FUNCTION}) {
+    Value* t = cell_slots(ts, c);
+    if (!t) return;
+    for (uint32_t i = 0; i < fwd.sym_from; i++) t[i] = forward(t[i]);
+    for (uint32_t i = fwd.sym_from; i < fwd.sym_to; i++) {
+      if (t[i] != NO_BINDING) t[sym_name(i) & 0xFFFF] = forward(t[i]);
+      t[i] = NO_BINDING;
+    }
+    for (uint32_t i = fwd.sym_to; i < zvm.sym_count; i++) t[i] = forward(t[i]);
   }
-  for (uint32_t i = fwd.sym_to; i < zvm.sym_count; i++) t[i] = forward(t[i]);
 }
 
 void forward_thread_roots(ThreadState* ts) {

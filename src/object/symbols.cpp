@@ -202,14 +202,14 @@ bool zv_specials_deep = false;
 
 Value* specials_allocate(ThreadState* ts) {
   uint32_t cap = zvm.sym_cap + 4;  // as many as the table's entries
-  Value* t = static_cast<Value*>(std::malloc(sizeof(Value) * cap));
+  Value* t = static_cast<Value*>(std::malloc(sizeof(Value) * 2 * cap));
   if (!t) {
     fatal_prepare();
     std::printf("Error: no memory for the bindings of thread zv%u\n", ts->thread_number);
     std::fflush(stdout);
     _exit(1);
   }
-  for (uint32_t i = 0; i < cap; i++) t[i] = NO_BINDING;
+  for (uint32_t i = 0; i < 2 * cap; i++) t[i] = NO_BINDING;
   ts->specials_cap = cap;
   ts->specials = t;
   return t;
@@ -223,30 +223,47 @@ void specials_release(ThreadState* ts) {
 
 namespace {
 
-// The thread's value-binding entries, oldest first.
-std::vector<uint16_t> binding_entries(ThreadState* ts) {
+// The thread's binding entries on one chain (zvdinenv or zvfdinenv),
+// oldest first.
+std::vector<uint16_t> binding_entries(ThreadState* ts, uint16_t head) {
   std::vector<uint16_t> chain;
-  for (uint32_t i = ts->zvdinenv; i < ts->stack_top; i = ts->stack[i].link)
+  for (uint32_t i = head; i < ts->stack_top; i = ts->stack[i].link)
     chain.push_back(static_cast<uint16_t>(i));
   return {chain.rbegin(), chain.rend()};
 }
 
-}  // namespace
-
-// Shallow, a symbol bound n times has its innermost value in the word and
-// the value from outside every binding in its oldest entry; deep, that
-// value is in the word, the innermost in the slot, and the oldest entry
+// Shallow, a symbol bound n times has its innermost content in the word and
+// the content from outside every binding in its oldest entry; deep, that
+// content is in the word, the innermost in the slot, and the oldest entry
 // holds NO_BINDING.  The entries in between read the same either way.
-void specials_make_deep(ThreadState* ts) {
-  if (zv_specials_deep) return;
-  Value* t = specials_of(ts);
-  for (uint16_t i : binding_entries(ts)) {
+void chain_make_deep(ThreadState* ts, uint16_t head, BindingCell c) {
+  Value* t = cell_slots(ts, c);
+  for (uint16_t i : binding_entries(ts, head)) {
     StackEntry& e = ts->stack[i];
     if (t[e.tag] != NO_BINDING) continue;  // not its oldest binding
-    t[e.tag] = sym_global_value(e.tag);
-    sym_set_global_value(e.tag, e.arg);
+    t[e.tag] = sym_global_cell(e.tag, c);
+    sym_set_global_cell(e.tag, c, e.arg);
     e.arg = NO_BINDING;
   }
+}
+
+void chain_make_shallow(ThreadState* ts, uint16_t head, BindingCell c) {
+  Value* t = cell_slots(ts, c);
+  for (uint16_t i : binding_entries(ts, head)) {
+    StackEntry& e = ts->stack[i];
+    if (e.arg != NO_BINDING) continue;
+    e.arg = sym_global_cell(e.tag, c);
+    sym_set_global_cell(e.tag, c, t[e.tag]);
+  }
+}
+
+}  // namespace
+
+void specials_make_deep(ThreadState* ts) {
+  if (zv_specials_deep) return;
+  specials_of(ts);
+  chain_make_deep(ts, ts->zvdinenv, BindingCell::VALUE);
+  chain_make_deep(ts, ts->zvfdinenv, BindingCell::FUNCTION);
   zv_specials_deep = true;
 }
 
@@ -254,12 +271,8 @@ void specials_make_shallow(ThreadState* ts) {
   if (!zv_specials_deep) return;
   zv_specials_deep = false;
   if (!ts->specials) return;
-  for (uint16_t i : binding_entries(ts)) {
-    StackEntry& e = ts->stack[i];
-    if (e.arg != NO_BINDING) continue;
-    e.arg = sym_global_value(e.tag);
-    sym_set_global_value(e.tag, ts->specials[e.tag]);
-  }
+  chain_make_shallow(ts, ts->zvdinenv, BindingCell::VALUE);
+  chain_make_shallow(ts, ts->zvfdinenv, BindingCell::FUNCTION);
   specials_release(ts);
 }
 

@@ -60,63 +60,95 @@ Value sym_gensym();   // prefix + counter of memory block offsets 12 / 4
 Value sym_gentemp();  // prefix + counter of memory block offsets 32 / 8
 
 // ---------------------------------------------------------------------------
-// Special variables.  While one thread runs, a dynamic binding swaps the
-// value word of the symbol entry and keeps the old value in its binding
-// entry (shallow binding: a read is one load).  Once another thread starts,
-// bindings are deep: the symbol entry holds the global value, shared by
-// every thread, and each thread's bindings live in its own slots
-// (ThreadState::specials), so a binding made in one thread is never seen by
-// another.  A slot holds NO_BINDING where the thread has no binding: reads
-// and assignments then reach the global value.  The collector takes
-// NO_BINDING for an immediate and leaves it alone.
+// Dynamic bindings of special variables and of function cells (the kernel's
+// LABELS, the condition system's hook).  While one thread runs, a binding
+// swaps the value (function) word of the symbol entry and keeps the old
+// content in its binding entry (shallow binding: a read is one load).  Once
+// another thread starts, bindings are deep: the symbol entry holds the
+// global value and definition, shared by every thread, and each thread's
+// bindings live in its own slots (ThreadState::specials: the value slots,
+// then as many function slots), so a binding made in one thread is never
+// seen by another.  A slot holds NO_BINDING where the thread has no
+// binding: reads and assignments then reach the global word.  The collector
+// takes NO_BINDING for an immediate and leaves it alone.
 constexpr Value NO_BINDING = 0x0FFE0013;
 extern bool zv_specials_deep;
 
-inline Value sym_value(uint32_t i) {
+// Which cell a binding is of: the symbol entry's word, and the first slot
+// of the thread's block for it.
+enum class BindingCell { VALUE, FUNCTION };
+inline Value* cell_slots(const ThreadState* ts, BindingCell c) {
+  return c == BindingCell::VALUE || !ts->specials ? ts->specials : ts->specials + ts->specials_cap;
+}
+inline Value sym_global_cell(uint32_t i, BindingCell c) {
+  return c == BindingCell::VALUE ? sym_global_value(i) : sym_global_function(i);
+}
+inline void sym_set_global_cell(uint32_t i, BindingCell c, Value v) {
+  if (c == BindingCell::VALUE)
+    sym_set_global_value(i, v);
+  else
+    sym_set_global_function(i, v);
+}
+
+// The cell as the calling thread sees it, and its assignment (SETQ, SET,
+// FSET): the thread's binding when it has one, else the global word.
+inline Value sym_cell(uint32_t i, BindingCell c) {
   if (zv_specials_deep) {
-    const Value* t = zvts->specials;
+    const Value* t = cell_slots(zvts, c);
     if (t && t[i] != NO_BINDING) return t[i];
   }
-  return sym_global_value(i);
+  return sym_global_cell(i, c);
 }
-inline void sym_set_value(uint32_t i, Value v) {
+inline void sym_set_cell(uint32_t i, BindingCell c, Value v) {
   if (zv_specials_deep) {
-    Value* t = zvts->specials;
+    Value* t = cell_slots(zvts, c);
     if (t && t[i] != NO_BINDING) {
       t[i] = v;
       return;
     }
   }
-  sym_set_global_value(i, v);
+  sym_set_global_cell(i, c, v);
 }
+inline Value sym_value(uint32_t i) { return sym_cell(i, BindingCell::VALUE); }
+inline void sym_set_value(uint32_t i, Value v) { sym_set_cell(i, BindingCell::VALUE, v); }
+inline Value sym_function(uint32_t i) { return sym_cell(i, BindingCell::FUNCTION); }
+inline void sym_set_function(uint32_t i, Value v) { sym_set_cell(i, BindingCell::FUNCTION, v); }
 
-// The thread's slots, made (every one NO_BINDING, one for each entry the
-// symbol table can hold) on its first deep binding.
+// The thread's slots, made (every one NO_BINDING, one value and one
+// function slot for each entry the symbol table can hold) on its first deep
+// binding.
 Value* specials_allocate(ThreadState* ts);
 inline Value* specials_of(ThreadState* ts) {
   return ts->specials ? ts->specials : specials_allocate(ts);
 }
-// Exchange the calling thread's binding cell of symbol i (the value word
-// when shallow, its slot when deep) for v and return what it held (a Value,
-// or NO_BINDING when deep): binding keeps that in its entry, unbinding and
-// the debugger's temporary undoing give it back the same way.
-inline Value special_exchange(uint32_t i, Value v) {
+// Exchange the calling thread's binding cell of symbol i (the word when
+// shallow, its slot when deep) for v and return what it held (a Value, or
+// NO_BINDING when deep): binding keeps that in its entry, unbinding and the
+// debugger's temporary undoing give it back the same way.
+inline Value cell_exchange(uint32_t i, BindingCell c, Value v) {
   Value old;
   if (!zv_specials_deep) {
-    old = sym_global_value(i);
-    sym_set_global_value(i, v);
+    old = sym_global_cell(i, c);
+    sym_set_global_cell(i, c, v);
   } else {
-    Value* t = specials_of(zvts);
+    specials_of(zvts);
+    Value* t = cell_slots(zvts, c);
     old = t[i];
     t[i] = v;
   }
   return old;
 }
+inline Value special_exchange(uint32_t i, Value v) {
+  return cell_exchange(i, BindingCell::VALUE, v);
+}
+inline Value function_exchange(uint32_t i, Value v) {
+  return cell_exchange(i, BindingCell::FUNCTION, v);
+}
 // Drop a thread's slots (its stacks were reset, or it ends).
 void specials_release(ThreadState* ts);
-// Switch between the two ways, with ts the only thread: its bindings move
-// from the value words into its slots (the symbol entries get back the
-// values from outside every binding) or back.
+// Switch between the two ways, with ts the only thread: its bindings (of
+// values and of functions) move from the symbol entries into its slots (the
+// entries get back the contents from outside every binding) or back.
 void specials_make_deep(ThreadState* ts);
 void specials_make_shallow(ThreadState* ts);
 

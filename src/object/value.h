@@ -402,10 +402,10 @@ constexpr uint16_t SYMF_MARK = 0x0080;        // collector mark
 inline uint8_t* sym_entry(uint32_t i) { return zvm.symtab + SYM_ENTRY * i; }
 inline uint16_t sym_flags(uint32_t i) { return load_u16(sym_entry(i) + SYM_FLAGS); }
 inline Value sym_name(uint32_t i) { return load_u32(sym_entry(i) + SYM_NAME); }
-// The value word: the global value (while bindings are shallow, the only
-// thread's current one); object/symbols.h has the value as a thread sees it.
-// The value and function words are read by every thread while one stores
-// (SETQ of a global, DEFUN): acquire loads met by release stores, so what
+// The value and function words: the global value and definition (while
+// bindings are shallow, the only thread's current ones); object/symbols.h
+// has them as a thread sees them.  They are read by every thread while one
+// stores (SETQ of a global, DEFUN): acquire loads met by release stores, so what
 // the stored Value points to is complete for the reader; plain moves on x86.
 inline Value* sym_word(uint32_t i, uint32_t w) {
   return reinterpret_cast<Value*>(sym_entry(i) + w);  // entries keep Values 4-aligned
@@ -413,7 +413,7 @@ inline Value* sym_word(uint32_t i, uint32_t w) {
 inline Value sym_global_value(uint32_t i) {
   return __atomic_load_n(sym_word(i, SYM_VALUE), __ATOMIC_ACQUIRE);
 }
-inline Value sym_function(uint32_t i) {
+inline Value sym_global_function(uint32_t i) {
   return __atomic_load_n(sym_word(i, SYM_FUNCTION), __ATOMIC_ACQUIRE);
 }
 inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
@@ -422,7 +422,7 @@ inline void sym_set_name(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_NAM
 inline void sym_set_global_value(uint32_t i, Value v) {
   __atomic_store_n(sym_word(i, SYM_VALUE), v, __ATOMIC_RELEASE);
 }
-inline void sym_set_function(uint32_t i, Value v) {
+inline void sym_set_global_function(uint32_t i, Value v) {
   __atomic_store_n(sym_word(i, SYM_FUNCTION), v, __ATOMIC_RELEASE);
 }
 inline void sym_set_plist(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_PLIST, v); }

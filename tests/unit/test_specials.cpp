@@ -6,67 +6,20 @@
 
 #include <atomic>
 
+#include "bindings_fixture.h"
 #include "threads/safepoint.h"
 #include "threads/table.h"
 #include "world_fixture.h"
 
 using namespace evaltest;
+using namespace bindingtest;
 
 namespace {
 
-// What (T-PROBE 'sym) saw: the global word, this thread's slot, and the
-// value another thread would read.
-struct Probe {
-  static inline Value global = NIL, slot = NIL, other = NIL;
-  static Value fn(Value s, Value) {
-    uint32_t i = symbol_index(s);
-    global = sym_global_value(i);
-    slot = zvts->specials ? zvts->specials[i] : NO_BINDING;
-    ThreadState elsewhere;
-    ThreadState* me = zvts;
-    zvts = &elsewhere;
-    other = sym_value(i);
-    zvts = me;
-    return sym_value(i);
-  }
-};
+using Probe = bindingtest::Probe<BindingCell::VALUE>;
 
-// (T-COLLECT): a symbol-table collection, then a full one.
-Value collect(Value, Value) {
-  gc_symbol_collection(0);
-  gc_full_collection();
-  return NIL;
-}
-
-// Thirty symbols named DOOMED-n get the value v: T keeps them, NO_VALUE
-// lets the next symbol-table collection drop them and move newer ones down.
-void doomed(Value v) {
-  for (int k = 0; k < 30; k++) {
-    char name[16];
-    std::snprintf(name, sizeof name, "DOOMED-%d", k);
-    sym_set_value(symbol_index(sym_intern_cstr(name)), v);
-  }
-}
-
-class Specials : public EvalTest {
+class Specials : public ProbingTest<BindingCell::VALUE> {
  protected:
-  BuiltinRecord saved_a_, saved_b_;
-  void SetUp() override {
-    EvalTest::SetUp();
-    saved_a_ = zv_builtins[BORROWED_A];
-    saved_b_ = zv_builtins[BORROWED_B];
-    zv_builtins[BORROWED_A] = BuiltinRecord{Probe::fn, 2, 1};
-    zv_builtins[BORROWED_B] = BuiltinRecord{collect, 2, 0};
-    sym_set_function(idx("T-PROBE"), make_builtin(2, BORROWED_A));
-    sym_set_function(idx("T-COLLECT"), make_builtin(2, BORROWED_B));
-    specials_make_deep(zvts);
-  }
-  void TearDown() override {
-    specials_make_shallow(zvts);
-    zv_builtins[BORROWED_A] = saved_a_;
-    zv_builtins[BORROWED_B] = saved_b_;
-    EvalTest::TearDown();
-  }
   Value slot(const char* name) { return zvts->specials[idx(name)]; }
 };
 
@@ -214,33 +167,7 @@ TEST_F(Specials, BindingsKeepTheirValuesAcrossTheSwitch) {
 // by nothing but their slots, while the first thread, bound too, keeps
 // collecting and the symbol moves down the table.
 
-// (tag round 0 1 ... 19)
-Value tagged_list(uint32_t tag, uint32_t round) {
-  Value l = NIL;
-  root_push(&l);
-  for (int i = 20; i-- > 0;) l = cons(make_fixnum(i), l);
-  l = cons(make_fixnum(int32_t(round)), l);
-  l = cons(make_fixnum(int32_t(tag)), l);
-  root_pop();
-  return l;
-}
-
-bool is_tagged_list(Value l, uint32_t tag, uint32_t round) {
-  if (!cons_p(l) || car(l) != make_fixnum(int32_t(tag))) return false;
-  l = cdr(l);
-  if (!cons_p(l) || car(l) != make_fixnum(int32_t(round))) return false;
-  l = cdr(l);
-  for (int i = 0; i < 20; i++, l = cdr(l))
-    if (!cons_p(l) || car(l) != make_fixnum(i)) return false;
-  return l == NIL;
-}
-
 constexpr uint32_t GLOBAL_TAG = 1000, MAIN_TAG = 2000;
-
-struct Apart {
-  uint32_t rounds = 0;
-  std::atomic<uint32_t> next{1}, bad{0}, done{0};
-};
 
 uint32_t shared_index() { return symbol_index(sym_intern_cstr("*SHARED*")); }
 
@@ -271,17 +198,7 @@ void bind_apart(void* p) {
   a->done.fetch_add(1);
 }
 
-class SpecialsInThreads : public ThreadWorld {
- protected:
-  void SetUp() override {
-    ThreadWorld::SetUp();
-    gc_stress_init_from_env();
-  }
-  void TearDown() override {
-    ThreadWorld::TearDown();
-    specials_make_shallow(zvts);
-  }
-};
+class SpecialsInThreads : public BindingThreads {};
 
 TEST_F(SpecialsInThreads, EachThreadSeesOnlyItsOwnBindings) {
   doomed(T);
