@@ -1,7 +1,7 @@
 ;;; Function bindings and threads: the kernel's %LABELS (which binds
 ;;; function cells dynamically) and the condition system's binding of its
 ;;; hook belong to the thread that makes them; global definitions are
-;;; shared.  And the kernel's random generator, shared by every thread.
+;;; shared.
 
 (defun fb-name () :global)
 
@@ -88,16 +88,3 @@
                      (bt:make-thread (lambda () (fb-churn :b 200))))))
   (list (fb-churn :main 200) (mapcar #'bt:join-thread threads) (fboundp 'fb-mine)))
 => (T (T T) NIL)
-
-;; Two threads drawing from the kernel's generator at once take successive
-;; states: together they draw exactly what one thread draws alone.
-(defun fb-draws (n)
-  (let ((l nil))
-    (dotimes (i n l) (push (%random-alias 30000) l))))
-
-(let ((alone (progn (%seed-random-alias 12345) (sort (fb-draws 40000) #'<))))
-  (%seed-random-alias 12345)
-  (let* ((th (bt:make-thread (lambda () (fb-draws 20000))))
-         (mine (fb-draws 20000)))
-    (equal alone (sort (append mine (bt:join-thread th)) #'<))))
-=> T
