@@ -168,3 +168,26 @@
    (bt:make-thread (lambda () (bt:with-lock-held (l) (list (bt:condition-wait c l :timeout 0.05)
                                                            (%lock-operation l 5)))))))
 => (NIL 1)
+
+;; A thread ended by DESTROY-THREAD while it waits on a condition
+;; variable, or for a lock another thread holds, leaves: the lock is free
+;; afterwards, its cleanup forms ran, and JOIN-THREAD says it was ended.
+(let* ((l (bt:make-lock)) (c (bt:make-condition-variable)) (cleaned 0)
+       (waiter (bt:make-thread
+                (lambda ()
+                  (unwind-protect (bt:with-lock-held (l) (loop (bt:condition-wait c l)))
+                    (setq cleaned (+ cleaned 1)))))))
+  (loop until (= (%condition-operation c 5) 1) do (sleep 0.01))
+  (bt:destroy-thread waiter)
+  (list (handler-case (bt:join-thread waiter) (error () :ended))
+        cleaned (bt:acquire-lock l nil) (bt:release-lock l) (%condition-operation c 5)))
+=> (:ENDED 1 T #<LOCK free> 0)
+
+(let* ((l (bt:make-lock)) (cleaned nil) blocked)
+  (bt:acquire-lock l)
+  (setq blocked (bt:make-thread (lambda () (unwind-protect (bt:acquire-lock l) (setq cleaned t)))))
+  (sleep 0.05)
+  (bt:destroy-thread blocked)
+  (list (handler-case (bt:join-thread blocked) (error () :ended)) cleaned
+        (bt:thread-alive-p blocked) (progn (bt:release-lock l) (bt:acquire-lock l nil))))
+=> (:ENDED T NIL T)
