@@ -37,7 +37,10 @@ inline bool is_eval_frame_tag(uint16_t tag) { return (tag & 0xF000) == ST_EVAL_F
 
 constexpr uint32_t KEYWORD_SLOTS = 34;
 
-struct ThreadState {
+// Each state has cache lines of its own: the fields a thread writes all the
+// time (stack indices, its run of free cells) must not share a line with
+// another thread's state or with words every thread reads.
+struct alignas(64) ThreadState {
   StackEntry* stack = nullptr;  // 2N + 2 entries
   uint16_t kwslots[KEYWORD_SLOTS] = {};
   uint16_t stack_top = 0;  // capacity 2N
