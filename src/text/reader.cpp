@@ -949,8 +949,11 @@ bool is_splice(Value e) {
 Value second(Value list) { return cons_p(cdr(list)) ? car(cdr(list)) : NIL; }
 
 // Expand a backquoted list: its elements one by one, until the end, a
-// dotted tail, a dotted unquote or a splice ends the walk.
+// dotted tail, a dotted unquote or a splice ends the walk.  A circular
+// list (#1=(a . #1#)) has no end: an error rather than a walk that conses
+// until no cell is left.
 Value backquote_list(Value x) {
+  if (list_conses(x) < 0) fail_circular(x);
   root_push(&x);
   DeepListBuilder b;
   b.open();
