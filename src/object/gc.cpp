@@ -345,6 +345,12 @@ void mark_thread_roots(ThreadState* ts) {
   MarkStack s = mark_stack_of(ts);
   mark_root(&s, ts->glvalue);
   mark_root(&s, ts->spare);
+  // The scratch cons holds the form EVAL was given until the evaluator has
+  // it in a frame, which may be after a park at its poll.
+  if (ts->eval_slot) {
+    mark_root(&s, car(ts->eval_slot));
+    mark_root(&s, cdr(ts->eval_slot));
+  }
   if (ts->stack) {
     for (uint32_t k = ts->septr; k < ts->stack_top; k++) {
       const StackEntry& x = ts->stack[k];
@@ -445,6 +451,11 @@ void forward_specials(ThreadState* ts) {
 void forward_thread_roots(ThreadState* ts) {
   ts->glvalue = forward(ts->glvalue);
   ts->spare = forward(ts->spare);
+  if (ts->eval_slot) {
+    uint32_t* w = cell_at(ts->eval_slot);
+    w[0] = forward(w[0]);
+    w[1] = forward(w[1]);
+  }
   if (ts->stack) {
     for (uint32_t k = ts->septr; k < ts->stack_top; k++) {
       StackEntry& x = ts->stack[k];

@@ -14,6 +14,9 @@
 #include "threads/safepoint.h"
 #include "threads/table.h"
 
+// A thread's scratch cons lies below the cons area whatever its number.
+static_assert(THREAD_RECORDS <= MAX_THREADS);
+
 ThreadState zv_first_thread;
 thread_local ThreadState* zvts = &zv_first_thread;
 
@@ -72,6 +75,12 @@ void thread_reset_stacks(ThreadState* ts) {
   ts->stack_reserve = top / 8;
   ts->root_reserve = ts->root_cap / 4;
   ts->eval_slot = scratch_cons_of(ts->thread_number);
+  // The collector walks the scratch cons with the stacks: nothing left by
+  // an earlier thread of the same number.
+  if (zv_window) {
+    set_car(ts->eval_slot, NIL);
+    set_cdr(ts->eval_slot, NIL);
+  }
   // One tag for entry 0 after every reset: a context tag, so that no walk
   // and no collector pass ever takes it for a binding or a frame.
   if (ts->stack) ts->stack[0] = StackEntry{NIL, 0x8000, 0xFFFF};

@@ -289,10 +289,11 @@ inline void set_car_published(Value c, Value x) {
   __atomic_store_n(&cons_cell(c)[0], x, __ATOMIC_RELEASE);
 }
 
-// The first pages of the window hold the per-thread scratch conses.
+// The first pages of the window hold the per-thread scratch conses, one
+// for every record of the thread table.
 constexpr uint32_t WINDOW_SIZE = 0x1000000;
 constexpr uint32_t SCRATCH_BASE = 0x10000;
-constexpr uint32_t MAX_THREADS = 1024;
+constexpr uint32_t MAX_THREADS = 2048;
 constexpr uint32_t CONS_AREA_FLOOR = SCRATCH_BASE + 8 * MAX_THREADS;
 inline Value scratch_cons_of(uint32_t thread_number) {
   return SCRATCH_BASE + 8 * thread_number;
