@@ -432,8 +432,9 @@ void walk_body(uint16_t cx, Value pos) {
 // The passes; `pos` is where a GO resumed the body, or NO_VALUE.
 Value loop_passes(Loop* lp, uint16_t cx, Value pos) {
   for (;;) {
-    // A body with nothing to evaluate never reaches eval's own poll.
-    if (interrupt_pending_bits()) interrupt_poll();
+    // A body with nothing to evaluate never reaches eval's own poll; the
+    // position a GO resumed at is kept (another thread may collect there).
+    walk_poll(&pos);
     if (pos == NO_VALUE) {
       if (!lp->next(lp)) return zvts->glvalue;
       pos = lp->body(lp);

@@ -791,8 +791,11 @@ Value run_input(ReaderFn fn, uint32_t first) {
   return stream_read_with(fn, c.stream, c.flags, c.eof_value);
 }
 
+// A read may wait where another thread's collection moves the stream.
 Value reader_read_char(Value s, uint32_t flags) {
+  root_push(&s);
   int c = stream_read_char(s);
+  root_pop();
   if (c < 0) {
     stream_end_of_file(s, flags);
     return NIL;
@@ -807,14 +810,17 @@ bool peek_stops(int c) {
 }
 
 Value reader_peek_char(Value s, uint32_t flags) {
+  root_push(&s);
   for (;;) {
     int c = stream_read_char(s);
     if (c < 0) {
+      root_pop();
       stream_end_of_file(s, flags);
       return NIL;
     }
     if (peek_stops(c)) {
       stream_unread_char(s, c);
+      root_pop();
       return make_char(uint32_t(c));
     }
   }

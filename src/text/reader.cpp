@@ -426,15 +426,21 @@ Value finish_token() {
   }
 }
 
+// Reading a character may wait (a console line, another thread's hold of
+// the stream) where another thread's collection moves the stream object:
+// every function here that uses its stream after a read keeps it rooted.
+
 // Multiple-escape mode, after the opening bar: every character up to the
 // closing bar is taken as escaped.
 void read_escaped_run(Value s) {
-  for (;;) {
+  root_push(&s);
+  for (bool more = true; more;) {
     int c = next_char(s);
     switch (rd.cls) {
       case SC_EOF:
         stream_end_of_file(s, 0);
-        return;
+        more = false;
+        break;
       case SC_ILLEGAL:
       case SC_SELF:
         bad_char(c);
@@ -442,42 +448,50 @@ void read_escaped_run(Value s) {
         c = stream_read_char(s);
         if (c < 0) {
           stream_end_of_file(s, 0);
-          return;
+          more = false;
+        } else {
+          token_add(c, ESCAPED);
         }
-        token_add(c, ESCAPED);
         break;
       case SC_MULTIPLE_ESCAPE:
-        return;
+        more = false;
+        break;
       default:
         token_add(c, ESCAPED);
     }
   }
+  root_pop();
 }
 
 void add_single_escape(Value s) {
+  root_push(&s);
   int c = stream_read_char(s);
-  if (c < 0) {
+  if (c < 0)
     stream_end_of_file(s, 0);
-    return;
-  }
-  token_add(c, ESCAPED);
+  else
+    token_add(c, ESCAPED);
+  root_pop();
 }
 
 // Accumulate the rest of a token whose first character was handled by the
 // caller, then interpret it.
 Value read_token(Value s, uint32_t flags) {
-  for (;;) {
+  root_push(&s);
+  for (bool more = true; more;) {
     int c = next_char(s);
     switch (rd.cls) {
       case SC_EOF:
         stream_unread_char(s, -1);
-        return finish_token();
+        more = false;
+        break;
       case SC_WHITESPACE:
         if (!(flags & RD_TOP_LEVEL) || (flags & RD_PRESERVE_WHITESPACE)) stream_unread_char(s, c);
-        return finish_token();
+        more = false;
+        break;
       case SC_TERMINATING:
         stream_unread_char(s, c);
-        return finish_token();
+        more = false;
+        break;
       case SC_SINGLE_ESCAPE:
         add_single_escape(s);
         break;
@@ -494,6 +508,8 @@ Value read_token(Value s, uint32_t flags) {
         bad_char(c);
     }
   }
+  root_pop();
+  return finish_token();
 }
 
 // ---------------------------------------------------------------------------
@@ -906,10 +922,12 @@ Value read_string(Value s, Value ch) {
 
 // ; to the end of the line, which is left for the token it may end.
 void skip_comment(Value s) {
+  root_push(&s);
   int c;
   while ((c = stream_read_char(s)) >= 0 && c != '\n') {
   }
   stream_unread_char(s, c);
+  root_pop();
 }
 
 Value backquote_expand(Value x);

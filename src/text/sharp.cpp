@@ -201,10 +201,14 @@ Value char_from_token(const uint8_t* p, uint32_t n, Value sub) {
 }
 
 // #\x and #\name; a numeric argument is the font.
+// A read may wait where another thread's collection moves the stream: the
+// functions that use it after a read keep it rooted.
 Value read_character(Value s, Value sub, Value arg) {
+  root_push(&s);
   int c = stream_read_char(s);
   if (c < 0) {
     stream_end_of_file(s, 0);
+    root_pop();
     return NIL;
   }
   uint8_t name[TOKEN_MAX];
@@ -222,6 +226,7 @@ Value read_character(Value s, Value sub, Value arg) {
     }
     name[n++] = uint8_t(d);
   }
+  root_pop();
   if (reader_skipping()) return NIL;
   Value ch = n == 1 ? make_char(name[0]) : char_from_token(name, n, sub);
   if (!nil_p(arg)) {
@@ -234,30 +239,32 @@ Value read_character(Value s, Value sub, Value arg) {
 // #| ... |#, nested.
 void skip_block_comment(Value s, Value sub, Value arg) {
   no_argument(sub, arg);
+  root_push(&s);
   int depth = 0, prev = 0;
   for (;;) {
     int c = stream_read_char(s);
     if (c < 0) {
       stream_end_of_file(s, 0);
-      return;
+      break;
     }
     if (prev == '#' && c == '|') {
       depth++;
       c = 0;  // the bar cannot also end a comment
     } else if (prev == '|' && c == '#') {
-      if (--depth < 0) return;
+      if (--depth < 0) break;
       c = 0;
     }
     prev = c;
   }
+  root_pop();
 }
 
 // #C(re im)
 Value read_complex(Value s, Value sub, Value arg) {
   no_argument(sub, arg);
+  root_push(&s);
   if (stream_read_char(s) != '(') malformed(sub);
   reader_open_list();
-  root_push(&s);
   Value re = read_object(s, RD_IN_LIST);
   root_push(&re);
   Value im = re == MARK_CLOSE ? MARK_CLOSE : read_object(s, RD_IN_LIST);
