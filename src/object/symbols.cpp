@@ -99,15 +99,14 @@ bool take_index(Value name, bool intern, uint32_t* index) {
     symtab_unlock();
     return false;
   }
-  uint32_t i = zvm.sym_count++;
+  // Searches run without the lock: the entry is complete before its slot
+  // is published, and a search reads the slot before the entry.
+  uint32_t i = zvm.sym_count;
   std::memcpy(sym_entry(i), sym_entry(0), SYM_ENTRY);
   sym_set_name(i, name);
-  if (intern) {
-    zvm.hash[slot] = static_cast<uint16_t>(i);
-    sym_set_flags(i, sym_flags(i) | SYMF_INTERNED);
-  } else {
-    sym_set_flags(i, 0);
-  }
+  sym_set_flags(i, intern ? sym_flags(i) | SYMF_INTERNED : 0);
+  __atomic_store_n(&zvm.sym_count, i + 1, __ATOMIC_RELEASE);
+  if (intern) __atomic_store_n(&zvm.hash[slot], static_cast<uint16_t>(i), __ATOMIC_RELEASE);
   symtab_unlock();
   *index = i;
   return true;
@@ -159,16 +158,18 @@ uint32_t sym_hash(const uint8_t* bytes, uint32_t n) {
   return h & 0x7FFFFFFF;
 }
 
+// Another thread may be taking an index meanwhile (take_index): a slot is
+// read before the entry it leads to, with the loads that meet its stores.
 SymSearch sym_search(const uint8_t* bytes, uint32_t n) {
   uint32_t h = sym_hash(bytes, n);
   uint32_t slot = probe_first(h), step = probe_step(h);
   uint32_t deleted = NO_SLOT;
   for (uint32_t k = 0; k < zvm.hash_size; k++, slot = probe_next(slot, step)) {
-    uint16_t c = zvm.hash[slot];
+    uint16_t c = __atomic_load_n(&zvm.hash[slot], __ATOMIC_ACQUIRE);
     if (c == HASH_SLOT_EMPTY) return {false, 0, deleted != NO_SLOT ? deleted : slot};
     if (c == HASH_SLOT_DELETED) {
       if (deleted == NO_SLOT) deleted = slot;
-    } else if (c < zvm.sym_count && name_is(c, bytes, n)) {
+    } else if (c < __atomic_load_n(&zvm.sym_count, __ATOMIC_ACQUIRE) && name_is(c, bytes, n)) {
       return {true, c, slot};
     }
   }
@@ -297,7 +298,7 @@ void sym_replace_slot(Value name, uint16_t old_content, uint16_t new_content) {
   uint32_t slot = probe_first(h), step = probe_step(h);
   for (uint32_t k = 0; k < zvm.hash_size; k++, slot = probe_next(slot, step)) {
     if (zvm.hash[slot] == old_content) {
-      zvm.hash[slot] = new_content;
+      __atomic_store_n(&zvm.hash[slot], new_content, __ATOMIC_RELEASE);  // as take_index
       return;
     }
   }

@@ -236,8 +236,9 @@ Value intern_sharing(Value name) {
     world_unlock();
     return sym(found.index);
   }
-  zvm.hash[found.slot] = static_cast<uint16_t>(symbol_index(s));
+  // Published last: searches run without the lock (symbols.cpp: take_index).
   sym_set_flags(symbol_index(s), sym_flags(symbol_index(s)) | SYMF_INTERNED);
+  __atomic_store_n(&zvm.hash[found.slot], static_cast<uint16_t>(symbol_index(s)), __ATOMIC_RELEASE);
   world_unlock();
   return s;
 }
