@@ -119,7 +119,8 @@ uint32_t add_symbol(const uint8_t* bytes, uint32_t n, Value name, bool intern) {
   root_push(&name);
   if (name == NIL) {
     bytes = stable_name(bytes, n);
-    if (zvm.sym_count >= zvm.sym_cap) gc_symbol_collection(n);
+    // A hint read without the lock (take_index decides under it).
+    if (__atomic_load_n(&zvm.sym_count, __ATOMIC_RELAXED) >= zvm.sym_cap) gc_symbol_collection(n);
     name = new_name_string(bytes, n);
   }
   uint32_t index;
