@@ -415,10 +415,11 @@ Value message_text(uint32_t n) {
     return nil_p(t) ? message_text(MSG_MISSING) : t;
   }
   if (zvm.msg_area == 0 || !zvm.heap_base) return NIL;
+  // Other threads move the fill pointer as they allocate: one atomic read.
+  uint32_t fill = __atomic_load_n(&zvm.heap_fill, __ATOMIC_RELAXED);
   uint32_t off = zvm.msg_area + 8;
-  for (uint32_t k = 0; k < n && off < zvm.heap_fill; k++)
-    off += object_size_at(zvm.heap_base + off);
-  if (off + 8 > zvm.heap_fill) return NIL;
+  for (uint32_t k = 0; k < n && off < fill; k++) off += object_size_at(zvm.heap_base + off);
+  if (off + 8 > fill) return NIL;
   return (TAG_VECTOR << 24) | off;
 }
 
