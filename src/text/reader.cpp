@@ -8,6 +8,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <type_traits>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "builtins/hash_tables.h"
 #include "builtins/table.h"
@@ -932,10 +935,42 @@ void skip_comment(Value s) {
 
 Value backquote_expand(Value x);
 
+// Whether x holds itself (through #n= labels): its conses and simple
+// vectors walked depth first, with those on the current path marked.
+// Nothing is allocated in the walk, so nothing moves.
+bool holds_itself(Value x) {
+  std::unordered_map<Value, bool> on_path;  // false once all below is seen
+  std::vector<std::pair<Value, uint32_t>> path;  // an object, its next part
+  auto enter = [&](Value v) {
+    if (!cons_p(v) && !(tag_of(v) == TAG_VECTOR && is_simple_vector(v))) return false;
+    auto [it, fresh] = on_path.emplace(v, true);
+    if (!fresh) return it->second;
+    path.emplace_back(v, 0);
+    return false;
+  };
+  if (enter(x)) return true;
+  while (!path.empty()) {
+    auto& [v, next] = path.back();
+    uint32_t parts = cons_p(v) ? 2 : heap_length(v);
+    if (next == parts) {
+      on_path[v] = false;
+      path.pop_back();
+      continue;
+    }
+    uint32_t k = next++;
+    Value part = cons_p(v) ? (k == 0 ? car(v) : cdr(v)) : heap_word(v, k);
+    if (enter(part)) return true;
+  }
+  return false;
+}
+
 Value read_backquote(Value s) {
   rd.backquote++;
   Value x = read_object(s, 0);
   rd.backquote--;
+  // Circular data has no expansion: its walk would go on until no cell
+  // is left.
+  if (holds_itself(x)) fail_circular(x);
   return backquote_expand(x);
 }
 
@@ -967,11 +1002,8 @@ bool is_splice(Value e) {
 Value second(Value list) { return cons_p(cdr(list)) ? car(cdr(list)) : NIL; }
 
 // Expand a backquoted list: its elements one by one, until the end, a
-// dotted tail, a dotted unquote or a splice ends the walk.  A circular
-// list (#1=(a . #1#)) has no end: an error rather than a walk that conses
-// until no cell is left.
+// dotted tail, a dotted unquote or a splice ends the walk.
 Value backquote_list(Value x) {
-  if (list_conses(x) < 0) fail_circular(x);
   root_push(&x);
   DeepListBuilder b;
   b.open();

@@ -82,9 +82,12 @@
       (nconc (list 1 2) (list 3) nil (list 4 5)) (member 3 '(1 2 3 4)) (assoc 2 '((1 . a) (2 . b))))
 => (1 2 3 0 5 (3 . 4) (3 2 1) (1 2 . 3) (1 2 3 . 4) (1 2 3 4 5) (3 4) (2 . B))
 
-;; A backquoted circular list is an error as it is read, not a walk that
-;; conses until no cell is left; one with unquotes inside is too.
+;; Backquoted circular data is an error as it is read, not a walk that
+;; conses until no cell is left: through a tail or an element, with
+;; unquotes or backquotes inside, in a vector; shared parts are no circle.
 (list (handler-case (read-from-string "`#1=(a . #1#)") (type-error () :type-error))
       (handler-case (read-from-string "`(x #1=(,y . #1#))") (type-error () :type-error))
+      (handler-case (read-from-string "`#1=(````b #1#)") (type-error () :type-error))
+      (handler-case (read-from-string "`#1=#(a #1#)") (type-error () :type-error))
       (eval (read-from-string "(let ((y 2)) `(1 ,y #1=(c) #1#))")))
-=> (:TYPE-ERROR :TYPE-ERROR (1 2 (C) (C)))
+=> (:TYPE-ERROR :TYPE-ERROR :TYPE-ERROR :TYPE-ERROR (1 2 (C) (C)))
