@@ -85,7 +85,10 @@ void set_dir(char* buf, bool* flag, const char* dir) {
 // Start-up has run once the program's own path is known.
 bool started() { return zv_program_path[0] != 0; }
 
-bool symbol_exists(uint32_t i) { return zvm.symtab && i < zvm.sym_count; }
+// Read without the global lock while other threads may intern.
+bool symbol_exists(uint32_t i) {
+  return zvm.symtab && i < __atomic_load_n(&zvm.sym_count, __ATOMIC_RELAXED);
+}
 
 bool russian() {
   if (!symbol_exists(FS_FEATURES)) return false;
