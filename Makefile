@@ -28,12 +28,9 @@ asan:
 # under the thread sanitizer; the first report ends the run.  The sanitizer
 # records each thread's calls on a stack of its own with room for 64K
 # frames, which the recursion to the deepest root-pointer stack overflows:
-# that one check stays with the other builds, as does the Lisp check of
-# function bindings, whose threads churning %LABELS run out of those
-# frames.  tests/tsan.supp lists the
-# races intended by design (Lisp data the Lisp code shares without a lock).
-TSAN_RUN = halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp
-TSAN_LISP_CHECKS = $(filter-out %/threads-functions.lsp,$(wildcard tests/lisp/threads*.lsp))
+# that one check stays with the other builds.
+TSAN_RUN = halt_on_error=1
+TSAN_LISP_CHECKS = $(wildcard tests/lisp/threads*.lsp)
 tsan:
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DZORVA_TSAN=ON
 	cmake --build build-tsan -j $(JOBS) --target unit_tests zorva image

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -319,8 +320,24 @@ inline uint32_t heap_array_rank(Value v) {
   return (h >> 25) + ((h >> 24) & 1);
 }
 inline uint8_t* heap_data(Value v) { return heap_addr(v) + 8; }
-inline Value heap_word(Value v, uint32_t i) { return load_u32(heap_data(v) + 4 * i); }
-inline void heap_set_word(Value v, uint32_t i, Value x) { store_u32(heap_data(v) + 4 * i, x); }
+// The Value words of an object are Lisp data that threads share: a vector,
+// an instance or a structure another thread fills (the object system's
+// caches of classes and generic functions fill lazily, from whichever
+// thread gets there first).  Like a car, each word is read with an acquire
+// load and stored with a release store, so an object reached through a word
+// is complete for the reader; plain moves on x86.  Only Value-holding
+// objects are read this way, and their words are 4-aligned.
+inline Value* heap_word_ptr(Value v, uint32_t i) {
+  uint8_t* p = heap_data(v) + 4 * i;
+  assert((reinterpret_cast<uintptr_t>(p) & 3) == 0);
+  return reinterpret_cast<Value*>(p);
+}
+inline Value heap_word(Value v, uint32_t i) {
+  return __atomic_load_n(heap_word_ptr(v, i), __ATOMIC_ACQUIRE);
+}
+inline void heap_set_word(Value v, uint32_t i, Value x) {
+  __atomic_store_n(heap_word_ptr(v, i), x, __ATOMIC_RELEASE);
+}
 
 // Streams: objects whose type byte has 17..19 in its low six bits (the
 // high bits say input and output).
@@ -417,7 +434,11 @@ inline Value sym_global_value(uint32_t i) {
 inline Value sym_global_function(uint32_t i) {
   return __atomic_load_n(sym_word(i, SYM_FUNCTION), __ATOMIC_ACQUIRE);
 }
-inline Value sym_plist(uint32_t i) { return load_u32(sym_entry(i) + SYM_PLIST); }
+// The property list: the object system files a class's description there
+// at its first use, from whichever thread gets there first.
+inline Value sym_plist(uint32_t i) {
+  return __atomic_load_n(sym_word(i, SYM_PLIST), __ATOMIC_ACQUIRE);
+}
 inline void sym_set_flags(uint32_t i, uint16_t f) { store_u16(sym_entry(i) + SYM_FLAGS, f); }
 inline void sym_set_name(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_NAME, v); }
 inline void sym_set_global_value(uint32_t i, Value v) {
@@ -426,7 +447,9 @@ inline void sym_set_global_value(uint32_t i, Value v) {
 inline void sym_set_global_function(uint32_t i, Value v) {
   __atomic_store_n(sym_word(i, SYM_FUNCTION), v, __ATOMIC_RELEASE);
 }
-inline void sym_set_plist(uint32_t i, Value v) { store_u32(sym_entry(i) + SYM_PLIST, v); }
+inline void sym_set_plist(uint32_t i, Value v) {
+  __atomic_store_n(sym_word(i, SYM_PLIST), v, __ATOMIC_RELEASE);
+}
 
 // ---------------------------------------------------------------------------
 // The value check and the basic tests
