@@ -59,6 +59,7 @@ enum : uint32_t {
   MSG_RETURN_REFUSED = 45,
   MSG_CONTINUE_REFUSED = 46,
   MSG_INTERRUPTED = 42,  // a keyboard interrupt (Control-C)
+  MSG_THREAD_LINE = 134,  // under the banner of a started thread's break loop: its name
 };
 
 // Signal an error.  `objects` holds exactly as many Values as bits 12..15

@@ -238,6 +238,12 @@ void thread_interrupts_run() {
   root_pop();
 }
 
+Value thread_own_name() {
+  ThreadState* ts = zvts;
+  if (ts->thread_number == 0 || nil_p(ts->spare)) return NIL;
+  return heap_word(ts->spare, TW_NAME);
+}
+
 void thread_refuse_break(Value condition) {
   if (zv_thread_breaks_at_console && zv_thread_breaks_at_console()) return;
   Value t = zvts->spare;

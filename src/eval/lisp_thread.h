@@ -21,6 +21,9 @@ void thread_refuse_break(Value condition);
 // and ends it when the process is shutting down.  Any Value the caller
 // holds must be rooted.
 void thread_interrupts_run();
+// The name the calling thread was started with; NIL for the first
+// thread and for a thread without an object.
+Value thread_own_name();
 
 // The end of the process: the other threads are asked to end and given
 // up to wait_ms milliseconds to do so.  Called by the first thread.

@@ -97,6 +97,9 @@ void show_banner(uint16_t flags) {
       heap_word(terminal, 2) != 0)
     stream = terminal;
   emit_formatted(stream, message_text(MSG_BREAK_BANNER), 2, args);
+  // With several threads a break loop may be any thread's: a started
+  // one's says whose it is where the user answers it.
+  if (zvts->thread_number != 0) print_message(FS_DEBUG_IO, 0x1000 | MSG_THREAD_LINE, thread_own_name());
 }
 
 // The terminal stream, read afresh at each use: reading may move it.
