@@ -238,6 +238,14 @@ void thread_interrupts_run() {
   root_pop();
 }
 
+bool thread_interrupts_queued() {
+  ThreadState* ts = zvts;
+  if (!(interrupt_pending_bits() & PENDING_THREAD)) return false;
+  if (ts->thread_number == 0 ? exit_asked.load() : shutting_down.load()) return true;
+  if (nil_p(ts->spare)) return false;
+  return !nil_p(locked_word(ts->spare, TW_INTERRUPTS));
+}
+
 Value thread_own_name() {
   ThreadState* ts = zvts;
   if (ts->thread_number == 0 || nil_p(ts->spare)) return NIL;

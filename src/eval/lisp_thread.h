@@ -21,6 +21,12 @@ void thread_refuse_break(Value condition);
 // and ends it when the process is shutting down.  Any Value the caller
 // holds must be rooted.
 void thread_interrupts_run();
+// Whether thread_interrupts_run has something to do for the calling
+// thread (its own queue, the end of the process).  Touches no Lisp
+// object's contents but the calling thread's own word; for waits that
+// answer interrupts between slices.
+bool thread_interrupts_queued();
+
 // The name the calling thread was started with; NIL for the first
 // thread and for a thread without an object.
 Value thread_own_name();

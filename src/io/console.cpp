@@ -18,6 +18,7 @@
 #include "eval/eval.h"
 #include "eval/io_locks.h"
 #include "eval/listener.h"
+#include "eval/lisp_thread.h"
 #include "io/history.h"
 #include "io/line_editor.h"
 #include "io/line_mode.h"
@@ -166,36 +167,53 @@ bool scroll_lock_key(uint16_t key) {
 // break loop, else the one that holds the console input, else whoever
 // asks).  A thread that may not waits until it may; with several threads
 // the waits are slices, so that the keyboard changes hands between keys.
-// Every wait is a safe region.
-// *granted (when given) tells that this thread had the keyboard this time.
-WaitResult wait_key_event(KeyEvent* ev, bool* granted = nullptr) {
+// Every wait is a safe region.  on_granted() runs when this thread has the
+// keyboard, before it waits: what it shows (a line another thread's break
+// loop took the place of) must be on the screen while the key is awaited,
+// which may be for good once the other threads have ended.
+//
+// The slices also carry the interrupts other threads queue for this one
+// (INTERRUPT-THREAD, DESTROY-THREAD, the end of the process): the callers
+// run them when a slice ends, so a thread waiting at its prompt answers
+// within a slice.  Only another thread can queue one, so while there is
+// none the wait need not end by itself; and as a thread may queue and end
+// before this wait begins, a pending interrupt is looked at after the
+// count, and slices the wait too.  (No wake-up descriptor: the slices are
+// there anyway for the keyboard's sake, a tenth of a second is prompt for
+// a person watching, and every device's wait would need one.)
+template <typename OnGranted>
+WaitResult wait_key_event(KeyEvent* ev, OnGranted on_granted) {
   constexpr int SLICE_MS = 100, REFUSED_PAUSE_MS = 20;
-  bool mine = console_keyboard_try();
-  if (granted) *granted = mine;
-  if (!mine) {
+  if (!console_keyboard_try()) {
     SafeRegion region;
     host_sleep_ms(REFUSED_PAUSE_MS);
     return WAIT_TIMEOUT;
   }
+  on_granted();
+  bool sliced = world_thread_count() > 1 || (interrupt_pending_bits() & PENDING_THREAD);
   WaitResult r;
   {
     SafeRegion region;
-    r = con.device->wait_key(ev, world_thread_count() > 1 ? SLICE_MS : -1);
+    r = con.device->wait_key(ev, sliced ? SLICE_MS : -1);
   }
   console_keyboard_release();
   return r;
 }
 
 // Wait for a key code.  Control-C breaks into a break loop here (the
-// interrupt is answered as the evaluator would), a size change lays the
-// windows out again.  -1 when the input has ended.
+// interrupt is answered as the evaluator would), as do the interrupts
+// other threads queue for this one; a size change lays the windows out
+// again.  -1 when the input has ended.
 int wait_key_code() {
   for (;;) {
     KeyEvent ev;
-    WaitResult r = wait_key_event(&ev);
+    WaitResult r = wait_key_event(&ev, [] {});
     switch (r) {
       case WAIT_KEY:
         break;
+      case WAIT_TIMEOUT:
+        if (!thread_interrupts_queued()) continue;
+        [[fallthrough]];
       case WAIT_INTERRUPT: {
         // The break loop reads lines, whatever this read was.
         bool was = char_mode;
@@ -209,8 +227,6 @@ int wait_key_code() {
         continue;
       case WAIT_CLOSED:
         return -1;
-      case WAIT_TIMEOUT:
-        continue;
     }
     uint16_t key = key_code(ev);
     if (key == 0 || scroll_lock_key(key)) continue;
@@ -528,6 +544,45 @@ bool ask_leave() {
   throw_to(TC_CONSOLE, target);
 }
 
+// Interrupts queued for this thread by others, run while it waits at a
+// prompt with a line half typed.  The line stays on the screen and makes
+// way for what they print, as for another thread's output; what they
+// read is edited below it.  After them the reader's counters and the
+// prompt are the read's again; a throw out of them (DESTROY-THREAD, a
+// throw to the top level) leaves the line on the screen as it stands.
+struct PromptInterrupts {
+  Window* w;
+  EditKept* keep;
+  ReaderCounters counters;
+  bool prompt_armed;
+  bool shown;  // afterwards: the line is on the screen
+};
+
+Value prompt_interrupts_body(void*) {
+  thread_interrupts_run();
+  return NIL;
+}
+
+void prompt_interrupts_cleanup(int thrown, void* data) {
+  PromptInterrupts* p = static_cast<PromptInterrupts*>(data);
+  if (thrown) {
+    edit_abandon(p->w, p->keep);
+    return;
+  }
+  reader_restore_counters(p->counters);
+  prompt_armed = p->prompt_armed;
+  p->shown = edit_step_back(p->w, p->keep);
+}
+
+// Whether the line is on the screen afterwards.
+bool run_prompt_interrupts(Window* w) {
+  PromptInterrupts p{w, edit_step_aside(w), reader_save_counters(), prompt_armed, false};
+  reader_restore_counters(ReaderCounters{});
+  prompt_armed = false;
+  establish_cleanup(prompt_interrupts_body, prompt_interrupts_cleanup, 0, &p);
+  return p.shown;
+}
+
 // A new line from the line editor; its first character (or a key code
 // that ended editing on an empty line).  -1 when the input has ended.
 int screen_read_line(Window* w) {
@@ -554,19 +609,26 @@ int screen_read_line(Window* w) {
   std::vector<Cell> status(size_t(s->columns));
   if (!silent(s)) con.device->read_cells(rect_of(s), status.data());
   console_unlock();
+  auto restore_status = [&] {
+    if (silent(s)) return;
+    ConsoleLocked lock;
+    Rect now = rect_of(s);
+    status.resize(size_t(now.cols()), Cell{' ', uint16_t(s->attribute)});
+    con.device->write_cells(now, status.data());
+  };
   for (;;) {
     KeyEvent ev;
-    bool granted = false;
-    WaitResult r = wait_key_event(&ev, &granted);
     // Another thread (a break loop) may have edited lines here while this
     // one could not take keys: this line comes back below what it wrote,
     // and the status window as it was.
-    if (granted && edit_reclaim(w) && !silent(s)) {
-      ConsoleLocked lock;
-      Rect now = rect_of(s);
-      status.resize(size_t(now.cols()), Cell{' ', uint16_t(s->attribute)});
-      con.device->write_cells(now, status.data());
-    }
+    WaitResult r = wait_key_event(&ev, [&] {
+      if (edit_reclaim(w)) restore_status();
+    });
+    // Interrupts between two slices of the wait, a key it brought
+    // handled after them.  What they showed in the status window (a break
+    // loop of theirs) goes with them, unless another thread's break loop
+    // has the screen now.
+    if (thread_interrupts_queued() && run_prompt_interrupts(w)) restore_status();
     if (r == WAIT_INTERRUPT) {
       keyboard_interrupt_clear();  // at the prompt Control-C clears the line
       edit_clear(w);

@@ -54,6 +54,9 @@ struct Shown {
   int row = 0;
   std::vector<Cell> cells;  // the row from the window's left edge: prompt and field
   int cursor = 0;           // screen column of the cursor
+  // Its own thread has set it aside to run interrupts: that thread's
+  // output makes way for it too (edit_step_aside).
+  bool aside = false;
 };
 Shown shown;
 
@@ -103,6 +106,7 @@ void draw(Window* w) {
   }
   dev()->write_cells(Rect{es.row, es.col, es.row, es.col + es.width - 1}, cells.data());
   shown.owner = me();
+  shown.aside = false;
   shown.w = w;
   shown.row = es.row;
   shown.cells = es.prompt;
@@ -327,8 +331,9 @@ void edit_begin(Window* w) {
     d->set_cursor_absolute(v.bottom, d->cursor_abs_col());
   }
   // Another thread's edit line makes way: its thread shows it again when
-  // it next has the keyboard.
-  if (shown.owner >= 0 && shown.owner != me()) blank_row(shown.w, shown.row);
+  // it next has the keyboard.  So does this thread's own line set aside
+  // (a read inside an interrupt): it comes back when the interrupt ends.
+  if (shown.owner >= 0 && (shown.owner != me() || shown.aside)) blank_row(shown.w, shown.row);
   shown.owner = -1;
   es.w = w;
   es.row = d->cursor_abs_row();
@@ -415,6 +420,7 @@ void edit_finish(Window* w) {
 
 struct EditKept {
   EditState state;
+  bool shown = false;  // on the screen when it was kept
 };
 
 EditKept* edit_suspend(Window* w) {
@@ -437,8 +443,58 @@ void edit_resume(Window* w, EditKept* k) {
   draw(w);
 }
 
+EditKept* edit_step_aside(Window* w) {
+  ConsoleLocked lock;
+  bool mine = shown.owner == me() && shown.w == w;
+  if (mine) {
+    es.row = shown.row;
+    shown.aside = true;
+  }
+  return new EditKept{es, mine};
+}
+
+bool edit_step_back(Window* w, EditKept* k) {
+  ConsoleLocked lock;
+  es = k->state;
+  bool was_shown = k->shown;
+  delete k;
+  if (shown.owner == me() && shown.w == w) {
+    // Still the kept line (below whatever the interrupt printed).
+    shown.aside = false;
+    es.row = shown.row;
+    return true;
+  }
+  // Not on the screen when kept (another thread's break loop had the
+  // window), or another thread's line is there now: the line comes back
+  // when this thread has the keyboard again (edit_reclaim).
+  if (!was_shown || shown.owner >= 0) return false;
+  // A line read inside the interrupt took the row: below what was written.
+  claim(w);
+  draw(w);
+  return true;
+}
+
+void edit_abandon(Window* w, EditKept* k) {
+  ConsoleLocked lock;
+  es = k->state;
+  delete k;
+  if (shown.owner == me() && shown.w == w) {
+    es.row = shown.row;
+    shown.owner = -1;
+    shown.aside = false;
+    window_activate(w);
+    dev()->set_cursor_visible(false);
+    // Output goes on at the start of the next row.
+    w->cursor_row = int16_t(es.row - w->row + 1);
+    w->cursor_column = 0;
+    window_forget_current();
+  }
+  es.w = nullptr;
+  es.anchor = -1;
+}
+
 bool edit_lift(Window* w) {
-  if (shown.owner < 0 || shown.owner == me() || shown.w != w) return false;
+  if (shown.owner < 0 || (shown.owner == me() && !shown.aside) || shown.w != w) return false;
   dev()->hold_changes(true);
   blank_row(w, shown.row);
   return true;

@@ -68,6 +68,19 @@ bool edit_reclaim(Window* w);
 struct EditKept;
 EditKept* edit_suspend(Window* w);
 void edit_resume(Window* w, EditKept* k);
+// Around interrupts the thread runs while it waits at its prompt (queued
+// by other threads): the edit is kept aside but stays on the screen, and
+// the thread's own output makes way for it as another thread's does, so
+// what the interrupt prints appears above the prompt.  A line the
+// interrupt reads is edited below.  edit_step_back takes the kept edit up
+// again (on the screen once more when something took its row) and says
+// whether it is on the screen (not while another thread's break loop has
+// the window); edit_abandon, for a throw out of the interrupt, leaves the
+// line on the screen as it stands, output going on below it, and ends the
+// edit.
+EditKept* edit_step_aside(Window* w);
+bool edit_step_back(Window* w, EditKept* k);
+void edit_abandon(Window* w, EditKept* k);
 // Output of other threads while a line is edited, under the console lock:
 // edit_lift takes the edit line shown on w off the screen (false when
 // there is none to take off) and edit_put_back shows it again below what

@@ -122,6 +122,23 @@ row_matches() { row "$1" | grep -Eq -- "$2"; }
 check_row_matches() {
   if wait_until row_matches "$2" "$3"; then pass; else fail "$1 (row $2: wanted /$3/)"; fi
 }
+# Where the cursor is, as "column,row" of the screen.
+cursor() { tm display-message -p -t t '#{cursor_x},#{cursor_y}'; }
+# The row (from 0) of the last line that is exactly TEXT.
+row_of() { screen | grep -nxF -- "$1" | tail -1 | cut -d: -f1 | awk '{print $1 - 1}'; }
+# The line right below the last one that is exactly TEXT.
+line_after() { screen | grep -xF -A1 -- "$1" | tail -1; }
+follows() { [ "$(line_after "$1")" == "$2" ]; }
+# check_follows LABEL LINE NEXT: the line below LINE is NEXT, now or soon.
+check_follows() {
+  if wait_until follows "$2" "$3"; then pass; else fail "$1 (below '$2': wanted '$3', got '$(line_after "$2")')"; fi
+}
+cursor_at_end_of() { [ "$(cursor)" == "${#1},$(row_of "$1")" ]; }
+# check_cursor_after LABEL LINE: the cursor stands right after LINE, the
+# last line that is exactly that.
+check_cursor_after() {
+  if wait_until cursor_at_end_of "$2"; then pass; else fail "$1 (cursor $(cursor), line '$2' on row $(row_of "$2"))"; fi
+}
 colours_match() { colours | grep -qF -- "$1"; }
 # check_colours LABEL TEXT: the screen with its colours contains TEXT (the
 # escape sequences of tmux's capture included).
