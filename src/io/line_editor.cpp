@@ -510,7 +510,7 @@ void edit_put_back(Window* w) {
 
 bool edit_busy(Window* w) {
   ConsoleLocked lock;
-  return shown.owner >= 0 && shown.owner != me() && shown.w == w;
+  return shown.owner >= 0 && (shown.owner != me() || shown.aside) && shown.w == w;
 }
 
 void edit_forget_window(Window* w) {

@@ -88,7 +88,8 @@ void edit_abandon(Window* w, EditKept* k);
 // edited it stands where the prompt began.
 bool edit_lift(Window* w);
 void edit_put_back(Window* w);
-// Whether another thread is editing a line of w (shown on the screen).
+// Whether another thread is editing a line of w (shown on the screen), or
+// this thread's line is set aside for an interrupt: not input for a read.
 bool edit_busy(Window* w);
 // A window record goes away: no edit line is shown on it any more.
 void edit_forget_window(Window* w);

@@ -12,7 +12,7 @@ zorva
 enter '(defvar *ready* nil)'
 enter '(defvar *failing* nil)'
 enter '(defun poker () (loop (when *ready* (return)) (sleep 0.05)) (sleep 0.5) (bt:interrupt-thread *failing* (lambda () (format t "~&poked ~A~%" (bt:thread-name (bt:current-thread))))) (sleep 1.5) (bt:destroy-thread *failing*))'
-enter '(progn (setq *failing* (bt:make-thread (lambda () (sleep 1) (car 7)) :name "failing")) (bt:make-thread (function poker) :name "poker") nil)'
+enter '(progn (setq *failing* (bt:make-thread (lambda () (sleep 1.5) (car 7)) :name "failing")) (bt:make-thread (function poker) :name "poker") nil)'
 type_text '(+ 40'
 check "the started thread breaks" '^Break> ?$'
 check_row_matches "its banner" 29 '^Break level 1'

@@ -22,7 +22,7 @@ enter '(defun later (seconds thread function) (bt:make-thread (lambda () (sleep 
 
 # The first thread at its prompt with a line half typed: an interrupt that
 # prints, and nobody presses a key.
-enter '(later 1 *main* (lambda () (format t "~&hello from ~A~%" (bt:thread-name (bt:current-thread)))))'
+enter '(later 1.5 *main* (lambda () (format t "~&hello from ~A~%" (bt:thread-name (bt:current-thread)))))'
 type_text '(+ 40'
 check "the interrupt runs without a key" '^hello from main thread$'
 check_follows "the prompt and the line so far below its output" 'hello from main thread' '> (+ 40'
@@ -31,9 +31,26 @@ type_text ' 2)'
 keys Enter
 check "the line typed before and after is entered whole" '^42$'
 
+# An interrupt that reads a line: what was typed at the prompt is not its
+# input; its own line is edited where the prompt was, and the half-typed
+# line comes back below it.
+enter '(defvar *got* nil)'
+enter '(later 1.5 *main* (lambda () (setq *got* (read-line))))'
+type_text '(list 3'
+check_gone "the half-typed line makes way for the interrupt's read" '^> \(list 3'
+type_text 'typed for the interrupt'
+keys Enter
+check "the line comes back after it" '^> \(list 3$'
+check_cursor_after "the cursor at its end" '> (list 3'
+type_text ' 4)'
+keys Enter
+check "and is entered whole" '^\(3 4\)$'
+enter '*got*'
+check "the interrupt read its own line" '^"typed for the interrupt"$'
+
 # An interrupt that breaks: its break loop reads lines of its own, and
 # when it is continued the half-typed line comes back as it was.
-enter '(later 1 *main* (lambda () (break "poked")))'
+enter '(later 1.5 *main* (lambda () (break "poked")))'
 type_text '(list 1'
 check "the break in the interrupt" '^Break: poked$'
 check "its prompt" '^Break> ?$'
