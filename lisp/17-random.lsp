@@ -46,6 +46,24 @@
 
 (defvar %random-states-made 0)
 
+;; Threads share random states: the default one above all.  A draw reads
+;; and rewrites all four words, so two threads drawing from one state at
+;; once could both get the same number, or leave words of different steps
+;; behind.  Once the thread library is loaded it puts a recursive lock
+;; here, and every draw and every copy of a state holds it.
+(defvar %random-lock nil)
+
+(defmacro %with-random-lock (&body body)
+  (let ((taken (gensym "TAKEN")))
+    `(let ((,taken nil))
+       (unwind-protect
+            (progn
+              (when %random-lock
+                (loop (when (%lock-operation %random-lock 1 100) (return)))
+                (setq ,taken t))
+              ,@body)
+         (when ,taken (%lock-operation %random-lock 2))))))
+
 (defun make-random-state (&optional state)
   "A new random state: a copy of *RANDOM-STATE* for NIL, of STATE for a
 random state, or one seeded from the clock for T."
@@ -55,7 +73,8 @@ random state, or one seeded from the clock for T."
          (%make-random-state (%seed-words (+ (get-universal-time)
                                              (* 7919 %random-states-made)
                                              (%random-alias 32768)))))
-        ((random-state-p state) (%make-random-state (copy-seq (random-state-words state))))
+        ((random-state-p state)
+         (%make-random-state (%with-random-lock (copy-seq (random-state-words state)))))
         (t (error "~S is not a random state, T or NIL" state))))
 
 ;; Exact integers of any size are there when 2^64 does not wrap to 0.
@@ -88,15 +107,17 @@ random state, or one seeded from the clock for T."
 0 up to but not including LIMIT, drawn from STATE."
   (unless (random-state-p state)
     (error "~S is not a random state" state))
-  (cond ((and (integerp limit) (> limit 0)) (%random-integer limit state))
+  (cond ((and (integerp limit) (> limit 0))
+         (%with-random-lock (%random-integer limit state)))
         ((and (floatp limit) (> limit 0.0))
          ;; 53 random bits make a double in [0, 1); rounding may reach
          ;; LIMIT itself, which is drawn again.
-         (loop
-           (let* ((bits (+ (* (ash (%random-word state) -11) 4294967296.0)
-                           (%random-word state)))
-                  (r (* limit (/ bits %two-to-53))))
-             (when (< r limit) (return r)))))
+         (%with-random-lock
+           (loop
+             (let* ((bits (+ (* (ash (%random-word state) -11) 4294967296.0)
+                             (%random-word state)))
+                    (r (* limit (/ bits %two-to-53))))
+               (when (< r limit) (return r))))))
         (t (error "~S is not a positive integer or float" limit))))
 
 ;;; ------------------------------------------------------------------

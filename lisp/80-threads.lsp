@@ -162,6 +162,10 @@ throw, its cleanup forms run; THREAD."
   "A new lock that its owner may take again, and must release as often."
   (%make-lock %recursive-lock-class name t))
 
+;; Every draw from a random state, and every copy of one, holds this lock
+;; (see RANDOM).
+(setq cl-user::%random-lock (make-recursive-lock "random states"))
+
 (defun acquire-lock (lock &optional (wait-p t))
   "Take LOCK, waiting for it when WAIT-P is true; T when it was taken."
   (cond ((%lock-operation lock 0) t)

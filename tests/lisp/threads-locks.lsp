@@ -191,3 +191,25 @@
   (list (handler-case (bt:join-thread blocked) (error () :ended)) cleaned
         (bt:thread-alive-p blocked) (progn (bt:release-lock l) (bt:acquire-lock l nil))))
 => (:ENDED T NIL T)
+
+;; Threads drawing from one random state at once take turns: together
+;; they draw the numbers one thread would have drawn, each once.  (A draw
+;; below 2^32 takes one step of the state.)  A copy made meanwhile is of
+;; a whole state: it replays a stretch of the same numbers.
+(defun rl-draws (state n) (loop repeat n collect (random 4294967296 state)))
+(defvar *rl-go* nil)
+
+(let* ((shared (make-random-state t))
+       (replay (make-random-state shared))
+       (threads (loop repeat 3
+                      collect (bt:make-thread
+                               (lambda ()
+                                 (loop until *rl-go* do (bt:thread-yield))
+                                 (let ((copy (make-random-state shared)))
+                                   (list copy (rl-draws shared 1000)))))))
+       (results (progn (setq *rl-go* t) (mapcar #'bt:join-thread threads)))
+       (drawn (reduce #'append (mapcar #'second results)))
+       (expected (rl-draws replay 3000)))
+  (list (equal (sort drawn #'<) (sort (copy-list expected) #'<))
+        (every (lambda (result) (search (rl-draws (first result) 3) expected)) results)))
+=> (T T)
