@@ -63,6 +63,7 @@
            (#x1047 reader-error)               ; unmatched closing bracket
            (#x104B storage-condition)          ; the size is too large
            (#x1064 print-not-readable :object 0)
+           (#x1065 stream-error :stream 0)     ; waiting for it would deadlock
            (#x104D simple-error)               ; a radix or prompt variable is invalid
            (#x104E arithmetic-error)           ; floating-point exception (by sub-code)
            (#x104F type-error :datum 0)        ; THE

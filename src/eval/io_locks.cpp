@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "eval/eval.h"
 #include "object/thread.h"
 #include "threads/safepoint.h"
 
@@ -135,6 +136,7 @@ void release(const Hold& h) {
     case H_STREAM:
       if (--h.lock->depth == 0) {
         h.lock->owner.store(nullptr, std::memory_order_relaxed);
+        h.lock->holder.store(FREE, std::memory_order_relaxed);
         native_mutex_unlock(&h.lock->mutex);
       }
       break;
@@ -157,6 +159,7 @@ void release(const Hold& h) {
 
 bool stream_lock_init(StreamLock* l) {
   l->owner.store(nullptr, std::memory_order_relaxed);
+  l->holder.store(FREE, std::memory_order_relaxed);
   l->depth = 0;
   return native_mutex_init(&l->mutex, false);
 }
@@ -176,18 +179,67 @@ bool stream_lock_held(const StreamLock* l) {
   return l->owner.load(std::memory_order_relaxed) == &self_tag;
 }
 
-void hold_stream_lock(StreamLock* l) {
+namespace {
+
+// The stream lock each thread waits for, by thread number (null while it
+// waits for none).  Stream locks are never destroyed, so following these
+// is always safe, though what it finds may be out of date by the time it
+// looks.
+std::atomic<StreamLock*> stream_waits[MAX_THREADS];
+
+// Whether the wait of the calling thread for l closes a circle of waits:
+// l's holder waits for a lock whose holder waits ... for a lock this
+// thread holds.  Only the highest-numbered thread of the circle answers
+// yes, so one thread of a deadlock gives way and the others go on.
+bool closes_circle(const StreamLock* l) {
+  int32_t self = me(), highest = self;
+  for (uint32_t steps = 0; steps < MAX_THREADS; steps++) {
+    int32_t h = l->holder.load(std::memory_order_relaxed);
+    if (h == self) return highest == self;
+    if (h < 0 || uint32_t(h) >= MAX_THREADS) return false;
+    if (h > highest) highest = h;
+    l = stream_waits[h].load(std::memory_order_relaxed);
+    if (!l) return false;
+  }
+  return false;
+}
+
+// Waits for a lock another thread holds, in slices.  A circle is believed
+// only when it is still there a slice later: the waits and holders read
+// while they change could show one that never was.
+bool wait_for_stream_lock(StreamLock* l) {
+  constexpr uint64_t SLICE_MS = 50;
+  std::atomic<StreamLock*>& mine = stream_waits[me()];
+  mine.store(l, std::memory_order_relaxed);
+  bool taken = false;
+  for (uint32_t circles = 0; circles < 2;) {
+    {
+      SafeRegion region;
+      taken = native_mutex_lock_ms(&l->mutex, SLICE_MS);
+    }
+    if (taken) break;
+    circles = closes_circle(l) ? circles + 1 : 0;
+    mine.store(nullptr, std::memory_order_relaxed);
+    interrupt_poll();
+    mine.store(l, std::memory_order_relaxed);
+  }
+  mine.store(nullptr, std::memory_order_relaxed);
+  return taken;
+}
+
+}  // namespace
+
+bool hold_stream_lock(StreamLock* l) {
   if (stream_lock_held(l)) {
     l->depth++;
   } else {
-    if (!native_mutex_try_lock(&l->mutex)) {
-      SafeRegion region;
-      native_mutex_lock(&l->mutex);
-    }
+    if (!native_mutex_try_lock(&l->mutex) && !wait_for_stream_lock(l)) return false;
     l->owner.store(&self_tag, std::memory_order_relaxed);
+    l->holder.store(me(), std::memory_order_relaxed);
     l->depth = 1;
   }
   record(H_STREAM, l);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

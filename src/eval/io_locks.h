@@ -30,10 +30,12 @@
 
 // A recursive lock.  The owner is a tag of the holding thread (null when
 // free) and only the owner touches the depth, so taking a lock the caller
-// already holds costs a load and two stores.
+// already holds costs a load and two stores.  The holder's thread number
+// (-1 when free) is for the deadlock test of the waits.
 struct StreamLock {
   NativeMutex mutex;
   std::atomic<const void*> owner;
+  std::atomic<int32_t> holder;
   uint32_t depth;
 };
 bool stream_lock_init(StreamLock* l);
@@ -41,8 +43,15 @@ void stream_lock_destroy(StreamLock* l);
 // The one lock of every string and composite stream.
 StreamLock* stream_lock_shared();
 
-// Take a stream lock for the calling thread and record the hold.
-void hold_stream_lock(StreamLock* l);
+// Take a stream lock for the calling thread and record the hold.  The
+// wait for a lock another thread holds is one of slices, between which the
+// thread answers interrupts and stops for collections.  False, with nothing
+// taken, when the wait would never end: the holder waits, directly or
+// through other threads, for a lock the caller holds (a print to one
+// stream whose print method writes to a second, while another thread's
+// print to the second writes to the first).  Of the threads in such a
+// circle, the one with the highest number is refused, the others wait on.
+bool hold_stream_lock(StreamLock* l);
 // Whether the calling thread holds l.
 bool stream_lock_held(const StreamLock* l);
 

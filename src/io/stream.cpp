@@ -27,6 +27,7 @@ namespace {
 
 constexpr uint32_t E_NOT_STREAM = 0x1021;  // 4129
 constexpr uint32_t E_IO = 0x201F;          // 8223, continuable
+constexpr uint32_t E_STREAM_DEADLOCK = 0x1065;  // 4197: message 101
 constexpr uint32_t MSG_CONT_RETRY = 32;
 constexpr uint16_t COLUMN_MAX = 0xFFFF;
 
@@ -445,14 +446,22 @@ uint32_t stream_hold(Value s, bool output) {
   uint32_t mark = io_holds_mark();
   LockSet set;
   collect_locks(s, output, &set, 0);
+  root_push(&s);
   for (uint32_t i = 0; i < set.n; i++) {
-    if (set.key[i] == KEY_CONSOLE_INPUT)
+    if (set.key[i] == KEY_CONSOLE_INPUT) {
       hold_console_input();
-    else if (set.key[i] == KEY_CONSOLE_OUTPUT)
+    } else if (set.key[i] == KEY_CONSOLE_OUTPUT) {
       hold_console_output();
-    else
-      hold_stream_lock(reinterpret_cast<StreamLock*>(set.key[i]));
+    } else if (!hold_stream_lock(reinterpret_cast<StreamLock*>(set.key[i]))) {
+      // Waiting would never end: give up what this operation took, and
+      // say so; the operation that holds the other lock goes on.
+      root_pop();
+      stream_unhold(mark);
+      lisp_error(E_STREAM_DEADLOCK, s);
+      return mark;
+    }
   }
+  root_pop();
   return mark;
 }
 

@@ -18,7 +18,28 @@ bool native_mutex_init(NativeMutex* m, bool recursive) {
 
 void native_mutex_destroy(NativeMutex* m) { pthread_mutex_destroy(&m->m); }
 void native_mutex_lock(NativeMutex* m) { pthread_mutex_lock(&m->m); }
+namespace {
+// ms milliseconds from now on the given clock.
+struct timespec deadline_after(clockid_t clock, uint64_t ms) {
+  struct timespec until;
+  clock_gettime(clock, &until);
+  until.tv_sec += time_t(ms / 1000);
+  until.tv_nsec += long(ms % 1000) * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec++;
+    until.tv_nsec -= 1000000000L;
+  }
+  return until;
+}
+}  // namespace
+
 bool native_mutex_try_lock(NativeMutex* m) { return pthread_mutex_trylock(&m->m) == 0; }
+// (The deadline is of the real-time clock, which the timed lock takes: a
+// clock set meanwhile only makes this one wait longer or shorter.)
+bool native_mutex_lock_ms(NativeMutex* m, uint64_t ms) {
+  struct timespec until = deadline_after(CLOCK_REALTIME, ms);
+  return pthread_mutex_timedlock(&m->m, &until) == 0;
+}
 void native_mutex_unlock(NativeMutex* m) { pthread_mutex_unlock(&m->m); }
 
 bool native_condition_init(NativeCondition* c) {
@@ -33,14 +54,7 @@ void native_condition_destroy(NativeCondition* c) { pthread_cond_destroy(&c->c);
 void native_condition_wait(NativeCondition* c, NativeMutex* m) { pthread_cond_wait(&c->c, &m->m); }
 
 bool native_condition_wait_ms(NativeCondition* c, NativeMutex* m, uint64_t ms) {
-  struct timespec until;
-  clock_gettime(CLOCK_MONOTONIC, &until);
-  until.tv_sec += time_t(ms / 1000);
-  until.tv_nsec += long(ms % 1000) * 1000000L;
-  if (until.tv_nsec >= 1000000000L) {
-    until.tv_sec++;
-    until.tv_nsec -= 1000000000L;
-  }
+  struct timespec until = deadline_after(CLOCK_MONOTONIC, ms);
   return pthread_cond_timedwait(&c->c, &m->m, &until) == 0;
 }
 

@@ -24,6 +24,8 @@ void native_mutex_lock(NativeMutex* m);
 // Takes the mutex only when nobody holds it (or, for a recursive mutex,
 // when the caller already does); never waits.
 bool native_mutex_try_lock(NativeMutex* m);
+// Takes the mutex, waiting at most ms milliseconds; whether it was taken.
+bool native_mutex_lock_ms(NativeMutex* m, uint64_t ms);
 void native_mutex_unlock(NativeMutex* m);
 
 // A condition variable, waited on with a mutex held.  Waits may wake

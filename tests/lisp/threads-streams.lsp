@@ -66,3 +66,62 @@
         (progn (bt:join-thread (bt:make-thread (lambda () (write-lines 8 #\a s))))
                (count-lines (subseq (get-output-stream-string s) 8)))))
 => (:THROWN (8 0 0))
+
+;; Two threads each print to one file an object whose print method writes
+;; to the other file: each holds one stream and waits for the other.  One
+;; of them is refused with a STREAM-ERROR instead of both waiting for ever;
+;; the other's print goes through, and so do all prints afterwards.
+(defvar *ts-first* nil)
+(defvar *ts-second* nil)
+(defvar *ts-in-a* nil)
+(defvar *ts-in-b* nil)
+(defstruct (ts-to-second (:print-function
+                          (lambda (o s d)
+                            (declare (ignore o d))
+                            (setq *ts-in-a* t)
+                            (loop until *ts-in-b* do (sleep 0.01))
+                            (write-string "2" *ts-second*)
+                            (write-string "a" s)))))
+(defstruct (ts-to-first (:print-function
+                         (lambda (o s d)
+                           (declare (ignore o d))
+                           (setq *ts-in-b* t)
+                           (loop until *ts-in-a* do (sleep 0.01))
+                           (write-string "1" *ts-first*)
+                           (write-string "b" s)))))
+
+(progn
+  (setq *ts-first* (open "first.txt" :direction :output :if-exists :supersede)
+        *ts-second* (open "second.txt" :direction :output :if-exists :supersede))
+  (let* ((a (bt:make-thread (lambda () (handler-case (progn (prin1 (make-ts-to-second) *ts-first*) :printed)
+                                          (stream-error (c) (stream-error-stream c))))))
+         (b (bt:make-thread (lambda () (handler-case (progn (prin1 (make-ts-to-first) *ts-second*) :printed)
+                                          (stream-error (c) (stream-error-stream c))))))
+         (results (list (bt:join-thread a) (bt:join-thread b))))
+    (prin1 (make-ts-to-second) *ts-first*)
+    (prin1 (make-ts-to-first) *ts-second*)
+    (close *ts-first*)
+    (close *ts-second*)
+    (list (count :printed results)
+          (count-if (lambda (r) (member r (list *ts-first* *ts-second*))) results)
+          (length (file-text "first.txt")) (length (file-text "second.txt")))))
+=> (1 1 4 4)
+
+;; A thread waiting for a stream that another thread holds can be ended
+;; meanwhile: it does not wait for the holder first.
+(defvar *ts-go* nil)
+(defstruct (ts-slow (:print-function
+                     (lambda (o s d)
+                       (declare (ignore o d))
+                       (loop until *ts-go* do (sleep 0.01))
+                       (write-string "slow" s)))))
+
+(let* ((s (open "held.txt" :direction :output :if-exists :supersede))
+       (holder (bt:make-thread (lambda () (prin1 (make-ts-slow) s) :held)))
+       (waiter (progn (sleep 0.1) (bt:make-thread (lambda () (write-string "waiter" s) :wrote)))))
+  (sleep 0.1)
+  (bt:destroy-thread waiter)
+  (let ((ended (handler-case (bt:join-thread waiter) (error () :ended))))
+    (setq *ts-go* t)
+    (prog1 (list ended (bt:join-thread holder)) (close s))))
+=> (:ENDED :HELD)
