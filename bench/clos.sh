@@ -27,7 +27,7 @@ run_one() {  # run_one SYSTEM FORM: seconds beyond the empty run
 
 # A rate from runs long enough to dwarf start-up: the count grows until
 # the run takes half a second or more, or the next count would pass the
-# largest fixnum (this kernel's DOTIMES counts only to there).
+# largest fixnum (past it, the loop counter would be a bignum).
 rate() {  # rate SYSTEM FUNCTION START-COUNT
   local n=$3 secs
   while :; do

@@ -33,7 +33,7 @@ enum : uint32_t {
   E_NO_TAG = 0x143D,         // GO / THROW without a target
   E_NO_BLOCK = 0x143E,       // RETURN / RETURN-FROM without a block
   E_LAMBDA_LIST = 0x143F,    // malformed lambda list element
-  E_DOTIMES = 0x144F,        // DOTIMES count not a fixnum
+  E_DOTIMES = 0x144F,        // DOTIMES count not an integer
   E_KEY_PAIR = 0x2038,       // cerror: exclusive keywords both given (8248)
   E_BOUNDS = 0x203A,         // end below start (8250)
   W_REDEFINED = 0x201A,      // warning: a definition replaced (8218)

@@ -14,6 +14,7 @@
 #include "eval/eval.h"
 #include "object/error_hook.h"
 #include "object/arrays.h"
+#include "object/bignum.h"
 #include "object/memory.h"
 #include "object/symbols.h"
 
@@ -549,19 +550,26 @@ bool dotimes_setup(Loop* lp) {
   Value spec;
   if (!var_spec(loop_args(lp), &spec)) return false;
   Value count = eval(cdr(spec));
-  if (!is_fixnum(count)) return setup_error(E_DOTIMES, count);
+  if (!int_p(count)) return setup_error(E_DOTIMES, count);
   lp->state = push_anon(count);
   push_anon(make_fixnum(0));
   bind_variable(spec_binding_variable(lp), make_fixnum(0));
   return true;
 }
+// The count and the counter are fixnums but for counts of 2^23 and more,
+// where the counter goes on as an integer of any size past the fixnums.
 bool dotimes_next(Loop* lp) {
-  if (fixnum_value(state_entry(lp, 1)) < fixnum_value(state_entry(lp, 0))) return true;
+  Value i = state_entry(lp, 1), count = state_entry(lp, 0);
+  if (is_fixnum(i) && is_fixnum(count) ? fixnum_value(i) < fixnum_value(count)
+                                       : int_compare(i, count) < 0)
+    return true;
   zvts->glvalue = spec_result(lp);
   return false;
 }
 void dotimes_step(Loop* lp) {
-  Value i = make_fixnum(fixnum_value(state_entry(lp, 1)) + 1);
+  Value i = state_entry(lp, 1);
+  i = is_fixnum(i) && fixnum_value(i) < FIXNUM_MAX ? make_fixnum(fixnum_value(i) + 1)
+                                                   : int_add(i, make_fixnum(1));
   state_entry(lp, 1) = i;
   assign_loop_variable(car(car(loop_args(lp))), i);
 }

@@ -323,3 +323,12 @@
 
 (signals (expt 3 (expt 10 30)))
 => ERROR
+
+;; DOTIMES counts past the fixnums, and takes a count of any size.
+(let ((n 0)) (dotimes (i 8388610 (list n i (typep i 'fixnum))) (setq n i)))
+=> (8388609 8388610 NIL)
+
+(list (dotimes (i (expt 2 70) :none) (when (= i 5) (return (list :early i))))
+      (dotimes (i (- (expt 2 70)) :none))
+      (signals (dotimes (i 2.5))))
+=> ((:EARLY 5) :NONE ERROR)
