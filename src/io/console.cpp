@@ -978,14 +978,22 @@ void forget_beneath(Window* w) {
 // Hiding moves the window's cells into a device of their own (blanks for a
 // window never written, whose rectangle shows only what lies under it) and
 // puts back what it covered; showing covers the screen again.
+// The test and the change in one turn of the console lock: two threads
+// showing one window at once would otherwise both take its cells.
 bool window_set_visible(Window* w, bool visible) {
   console_init();
   if (!visible && w->role != WIN_USER) return false;
-  if (w->hidden == !visible) return true;
+  console_lock();
+  if (w->hidden == !visible) {
+    console_unlock();
+    return true;
+  }
   window_forget_current();
   w->hidden = !visible;
-  if (!screen()) return true;
-  console_lock();
+  if (!screen()) {
+    console_unlock();
+    return true;
+  }
   Rect on_screen{w->row, w->column, w->row + std::max<int>(w->rows, 1) - 1,
                  w->column + std::max<int>(w->columns, 1) - 1};
   if (!visible) {
@@ -1018,6 +1026,7 @@ bool window_set_visible(Window* w, bool visible) {
 }
 
 void window_resized(Window* w) {
+  ConsoleLocked lock;
   forget_beneath(w);
   if (!w->hidden_cells) return;
   w->hidden_cells->resize(std::max<int>(w->rows, 1), std::max<int>(w->columns, 1));
@@ -1073,14 +1082,15 @@ void window_place_cursor(Window* w) {
   console_unlock();
 }
 
+// The saved screen is taken and given back under the console lock, as a
+// resize drops it: each is one thread's at a time.
 bool window_save_screen(Window* w) {
+  ConsoleLocked lock;
   if (w->saved_screen) return false;
   Rect r = rect_of(w);
   Cell* cells = new (std::nothrow) Cell[size_t(r.rows()) * size_t(r.cols())];
   if (!cells) return false;
-  console_lock();
   device_of(w)->read_cells(r, cells);
-  console_unlock();
   w->saved_screen = cells;
   w->saved_rows = int16_t(r.rows());
   w->saved_columns = int16_t(r.cols());
@@ -1088,15 +1098,18 @@ bool window_save_screen(Window* w) {
 }
 
 bool window_restore_screen(Window* w) {
-  if (!w->saved_screen) return false;
-  Rect r = rect_of(w);
-  r.bottom = r.top + w->saved_rows - 1;
-  r.right = r.left + w->saved_columns - 1;
-  console_lock();
-  device_of(w)->write_cells(r, w->saved_screen);
-  console_unlock();
-  delete[] w->saved_screen;
-  w->saved_screen = nullptr;
+  Cell* cells;
+  {
+    ConsoleLocked lock;
+    cells = w->saved_screen;
+    if (!cells) return false;
+    w->saved_screen = nullptr;
+    Rect r = rect_of(w);
+    r.bottom = r.top + w->saved_rows - 1;
+    r.right = r.left + w->saved_columns - 1;
+    device_of(w)->write_cells(r, cells);
+  }
+  delete[] cells;
   return true;
 }
 

@@ -1,6 +1,13 @@
 // Built-ins of the console: window cursor, attribute, size and origin,
 // clearing, window streams, the saved screen under a window, the cursor's
 // shape, and the clipboard.
+//
+// A window's record is read and changed under the console lock, as the
+// writes to the window read it: another thread's write in progress then
+// sees a window moved or resized whole, never between two fields, and the
+// saved screen and a hidden window's cells are never dropped under it.
+// The lock is taken after the arguments are checked and given up before
+// the result is allocated: it is never held across an error or Lisp.
 #include <cstdlib>
 #include <cstring>
 
@@ -52,19 +59,30 @@ Value bi_set_window_cursor(Value s, Value pos) {
   Window* w = window_arg(s);
   int32_t rc[2];
   while (!fixnums(pos, 2, rc)) pos = lisp_error(E_WRONG_TYPE, pos);
-  int32_t old_row = w->cursor_row, old_col = w->cursor_column;
-  if (rc[0] >= 0 && rc[0] <= w->rows && rc[1] >= 0 && rc[1] <= w->columns) {
-    w->cursor_row = int16_t(rc[0]);
-    w->cursor_column = int16_t(rc[1]);
+  int32_t old_row, old_col;
+  {
+    ConsoleLocked lock;
+    old_row = w->cursor_row;
+    old_col = w->cursor_column;
+    if (rc[0] >= 0 && rc[0] <= w->rows && rc[1] >= 0 && rc[1] <= w->columns) {
+      w->cursor_row = int16_t(rc[0]);
+      w->cursor_column = int16_t(rc[1]);
+    }
+    window_place_cursor(w);
   }
-  window_place_cursor(w);
   return pair(old_row, old_col);
 }
 
 // 344 (window-stream)
 Value bi_window_cursor(Value s, Value) {
   Window* w = window_arg(s);
-  return pair(w->cursor_row, w->cursor_column);
+  int32_t row, col;
+  {
+    ConsoleLocked lock;
+    row = w->cursor_row;
+    col = w->cursor_column;
+  }
+  return pair(row, col);
 }
 
 // 345 (x): NIL hides the cursor, a fixnum sets its size in percent (the
@@ -82,6 +100,7 @@ Value bi_cursor_shape(Value x, Value) {
 Value bi_set_window_attribute(Value s, Value attr) {
   Window* w = window_arg(s);
   while (!is_fixnum(attr)) attr = lisp_error(E_WRONG_TYPE, attr);
+  ConsoleLocked lock;
   int32_t old = int32_t(w->attribute << 8) >> 8;
   w->attribute = uint32_t(fixnum_value(attr));
   window_forget_current();
@@ -91,6 +110,7 @@ Value bi_set_window_attribute(Value s, Value attr) {
 // 347 (window-stream)
 Value bi_window_attribute(Value s, Value) {
   Window* w = window_arg(s);
+  ConsoleLocked lock;
   return make_fixnum(int32_t(w->attribute << 8) >> 8);
 }
 
@@ -110,15 +130,20 @@ Value bi_resize_window(Value s, Value size) {
   while (!fixnums(size, 2, rc) || rc[0] < 0 || rc[1] < 0 || rc[0] > d->rows() ||
          rc[1] > d->cols())
     size = lisp_error(E_WRONG_TYPE, size);
-  int32_t old_rows = w->rows, old_cols = w->columns;
-  delete[] w->saved_screen;
-  w->saved_screen = nullptr;
-  w->rows = int16_t(rc[0]);
-  w->columns = int16_t(rc[1]);
-  if (w->cursor_row > w->rows) w->cursor_row = w->rows;
-  if (w->cursor_column >= w->columns) w->cursor_column = int16_t(w->columns > 0 ? w->columns - 1 : 0);
-  window_resized(w);
-  window_place_cursor(w);
+  int32_t old_rows, old_cols;
+  {
+    ConsoleLocked lock;
+    old_rows = w->rows;
+    old_cols = w->columns;
+    delete[] w->saved_screen;
+    w->saved_screen = nullptr;
+    w->rows = int16_t(rc[0]);
+    w->columns = int16_t(rc[1]);
+    if (w->cursor_row > w->rows) w->cursor_row = w->rows;
+    if (w->cursor_column >= w->columns) w->cursor_column = int16_t(w->columns > 0 ? w->columns - 1 : 0);
+    window_resized(w);
+    window_place_cursor(w);
+  }
   return pair(old_rows, old_cols);
 }
 
@@ -129,7 +154,13 @@ Value bi_window_size(Value s, Value) {
     return pair(d->rows(), d->cols());
   }
   Window* w = window_arg(s);
-  return pair(w->rows, w->columns);
+  int32_t rows, cols;
+  {
+    ConsoleLocked lock;
+    rows = w->rows;
+    cols = w->columns;
+  }
+  return pair(rows, cols);
 }
 
 // 351 (window-stream origin): anywhere right of and below the top left
@@ -140,17 +171,28 @@ Value bi_move_window(Value s, Value origin) {
   while (!fixnums(origin, 2, rc) || rc[0] < 0 || rc[1] < 0 || rc[0] > kMaxCoordinate ||
          rc[1] > kMaxCoordinate)
     origin = lisp_error(E_WRONG_TYPE, origin);
-  int32_t old_row = w->row, old_col = w->column;
-  w->row = int16_t(rc[0]);
-  w->column = int16_t(rc[1]);
-  window_place_cursor(w);
+  int32_t old_row, old_col;
+  {
+    ConsoleLocked lock;
+    old_row = w->row;
+    old_col = w->column;
+    w->row = int16_t(rc[0]);
+    w->column = int16_t(rc[1]);
+    window_place_cursor(w);
+  }
   return pair(old_row, old_col);
 }
 
 // 352 (window-stream)
 Value bi_window_origin(Value s, Value) {
   Window* w = window_arg(s);
-  return pair(w->row, w->column);
+  int32_t row, col;
+  {
+    ConsoleLocked lock;
+    row = w->row;
+    col = w->column;
+  }
+  return pair(row, col);
 }
 
 // 353 (rectangle attribute): the rectangle is #(top left bottom right).

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -20,6 +21,8 @@
 #include "text/printer.h"
 #include "text/reader.h"
 #include "text/strings.h"
+#include "threads/safepoint.h"
+#include "threads/table.h"
 #include "world_fixture.h"
 
 namespace {
@@ -306,6 +309,77 @@ TEST_F(Console, AHiddenWindowIsWrittenOffTheScreenAndCoversItWhenShown) {
   EXPECT_EQ(TRAP(call(BI_WINDOW_VISIBLE, {NIL})), E_TYPE);
   call(BI_WINDOW_VISIBLE, {w, NIL});
   EXPECT_EQ(call(BI_CLOSE, {w}), T);  // closed while hidden: its cells go with it
+}
+
+// Two threads at one window: a started thread hides and shows it, resizes
+// and moves it and saves and restores the screen under it, while the
+// first writes into it, places its cursor, reads its size and saves and
+// restores too.  The record's fields, its saved screen and a hidden
+// window's own cells change under the console lock only, so nothing is
+// used after it was dropped or freed twice (the sanitizer builds watch
+// this), and the window works as before afterwards.
+struct Reshaper {
+  uint32_t rounds = 0;
+  std::atomic<bool> done{false};
+};
+
+Value fixnum_pair(int32_t a, int32_t b) {
+  Value v = mem_alloc_vector(2);
+  heap_set_word(v, 0, make_fixnum(a));
+  heap_set_word(v, 1, make_fixnum(b));
+  return v;
+}
+
+// The window stream is the thread's spare word, read afresh after each
+// allocation.
+void reshape_window(void* p) {
+  Reshaper* r = static_cast<Reshaper*>(p);
+  for (uint32_t i = 0; i < r->rounds; i++) {
+    window_set_visible(stream_window(zvts->spare), i % 3 != 0);
+    Value size = fixnum_pair(2 + int32_t(i % 3), 4 + int32_t(i % 5));
+    call(BI_RESIZE_WINDOW, {zvts->spare, size});
+    Value origin = fixnum_pair(int32_t(i % 4), int32_t(i % 6));
+    call(BI_MOVE_WINDOW, {zvts->spare, origin});
+    Window* w = stream_window(zvts->spare);
+    if (i % 2)
+      window_save_screen(w);
+    else
+      window_restore_screen(w);
+  }
+  r->done = true;
+}
+
+TEST_F(Console, TwoThreadsReshapingAndWritingOneWindowLeaveItWhole) {
+  ASSERT_TRUE(threads_init_first());
+  Value& w = keep(call(BI_MAKE_WINDOW_STREAM, {vec({0, 0, 3, 9}), make_fixnum(0x1E)}));
+  Reshaper r;
+  r.rounds = 5000;
+  uint32_t serial = 0;
+  ASSERT_NE(thread_start(reshape_window, &r, 512 * 1024, w, &serial), 0u);
+  for (uint32_t i = 0; !r.done; i++) {
+    stream_write_cstr(w, "text ");
+    if (i % 2)
+      window_restore_screen(window(w));
+    else
+      window_save_screen(window(w));
+    Value place = vec({1, 1});  // before w is read: the other thread's collections move it
+    call(BI_SET_WINDOW_CURSOR, {w, place});
+    auto size = pair_of(call(BI_WINDOW_SIZE, {w}));
+    EXPECT_TRUE(size.first >= 2 && size.first <= 4 && size.second >= 4 && size.second <= 10) << i;
+    safe_point();
+  }
+  safe_region_enter();
+  while (!thread_wait_active_at_most(1, 50)) {
+  }
+  safe_region_leave();
+  threads_end_first();
+  call(BI_WINDOW_VISIBLE, {w, T});
+  call(BI_MOVE_WINDOW, {w, vec({0, 0})});
+  call(BI_RESIZE_WINDOW, {w, vec({2, 6})});
+  call(BI_CLEAR_WINDOW, {w});
+  stream_write_cstr(w, "whole!");
+  EXPECT_EQ(row(0).substr(0, 6), "whole!");
+  EXPECT_EQ(pair_of(call(BI_WINDOW_CURSOR, {w})), P(1, 0));
 }
 
 TEST_F(Console, ReadingAHiddenWindowShowsIt) {
