@@ -397,10 +397,56 @@ void show_continuation_prompt(Window* w, uint32_t open) {
 // ---------------------------------------------------------------------------
 // Reading in line mode
 
+// Interrupts queued for this thread by others, run while it waits for a
+// line: what was read of the line is kept aside (a read of theirs must not
+// take it), and is the line's again after them, with the reader's
+// counters.  A throw out of them drops it, as Control-C does.
+struct LineInterrupts {
+  Window* w;
+  uint8_t* kept;
+  uint32_t length;
+  ReaderCounters counters;
+};
+
+Value line_interrupts_body(void*) {
+  thread_interrupts_run();
+  return NIL;
+}
+
+void line_interrupts_cleanup(int thrown, void* data) {
+  LineInterrupts* l = static_cast<LineInterrupts*>(data);
+  Window* w = l->w;
+  w->line_length = 0;
+  w->read_index = 0;
+  if (!thrown && l->length && window_line_reserve(w, l->length)) {
+    std::memcpy(w->line, l->kept, l->length);
+    w->line_length = l->length;
+  }
+  if (!thrown) reader_restore_counters(l->counters);
+  std::free(l->kept);
+}
+
+void run_line_interrupts(Window* w) {
+  LineInterrupts l{w, nullptr, w->line_length, reader_save_counters()};
+  if (l.length) {
+    l.kept = static_cast<uint8_t*>(std::malloc(l.length));
+    if (!l.kept) return;  // they run at the next evaluation
+    std::memcpy(l.kept, w->line, l.length);
+  }
+  w->line_length = 0;
+  w->read_index = 0;
+  reader_restore_counters(ReaderCounters{});
+  establish_cleanup(line_interrupts_body, line_interrupts_cleanup, 0, &l);
+}
+
 // Fill w->line with the next input line (line feed included when there is
 // one).  False at the end of input with nothing read.  Control-C while
-// waiting drops what was read of the line and prompts again.
+// waiting drops what was read of the line and prompts again.  With other
+// threads the wait is in slices, as on a screen (wait_key_event), and the
+// interrupts they queue for this thread run between them.
 bool read_plain_line(Window* w) {
+  constexpr int SLICE_MS = 100;
+  constexpr int NOTHING_YET = -3;
   std::fflush(stdout);
   w->line_length = 0;
   w->read_index = 0;
@@ -409,15 +455,26 @@ bool read_plain_line(Window* w) {
     if (!console_keyboard_try(&handed_over)) {
       SafeRegion region;
       host_sleep_ms(20);
+      // The window's line is the reading thread's now: nothing to keep.
+      if (thread_interrupts_queued()) thread_interrupts_run();
       continue;
     }
     if (handed_over) w->line_length = 0;  // another thread read lines meanwhile
+    bool sliced = world_thread_count() > 1 || (interrupt_pending_bits() & PENDING_THREAD);
     int c;
     {
       SafeRegion region;
-      c = con.line->read_char();
+      c = !sliced || con.line->input_ready(SLICE_MS) ? con.line->read_char() : NOTHING_YET;
     }
     console_keyboard_release();
+    if (c == NOTHING_YET) {
+      if (keyboard_interrupt_pending()) {
+        c = -2;  // the wait was cut by Control-C
+      } else {
+        if (thread_interrupts_queued()) run_line_interrupts(w);
+        continue;
+      }
+    }
     if (c == -2) {
       if (!keyboard_interrupt_pending()) continue;
       keyboard_interrupt_clear();

@@ -1,6 +1,7 @@
 // Line mode: plain text in and out.
 #include "io/line_mode.h"
 
+#include <poll.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -57,6 +58,13 @@ int LineDevice::raw_byte() {
     len_ = uint32_t(n);
   }
   return buf_[pos_++];
+}
+
+bool LineDevice::input_ready(int timeout_ms) {
+  if (nlookahead_ || pos_ < len_) return true;
+  std::fflush(stdout);  // as before a read
+  struct pollfd in {0, POLLIN, 0};
+  return poll(&in, 1, timeout_ms) > 0;
 }
 
 void LineDevice::raw_unget(int b) {

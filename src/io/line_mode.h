@@ -21,6 +21,10 @@ class LineDevice : public ConsoleDevice {
   // a character 1251 lacks reads as '?'.  -1 at the end of the input, -2
   // when a signal (Control-C) cut the wait.
   int read_char();
+  // Whether read_char has something to return without waiting (a byte is
+  // buffered, or standard input has bytes or its end) within timeout_ms;
+  // false after that time or when a signal cut the wait.
+  bool input_ready(int timeout_ms);
   // Text for standard output, converted to UTF-8.  Output into a pipe or
   // a file is held back at most kHoldUs while Lisp runs: a timer asks the
   // evaluator's poll to present() the rest, so what a long computation

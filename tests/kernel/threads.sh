@@ -35,4 +35,34 @@ LISP
 run_script exit.lsp
 if [ "$RC" -eq 3 ] && [ -z "$OUT" ]; then pass; else fail "EXIT from a thread (rc $RC, output: $OUT)"; fi
 
+# The first thread waiting for a line of its input while other threads
+# interrupt it: the interrupts run at once, not at the next line, and what
+# was read of the line is still the line's after them.  EXIT from a
+# started thread ends the process while the first waits for input.
+fifo="$WORK/in"
+mkfifo "$fifo"
+timeout 20 "$ZORVA" -ROL "$IMAGE" <"$fifo" >"$WORK/out" 2>&1 &
+pid=$!
+exec 3>"$fifo"
+printf '(defvar *main* (bt:current-thread))\n' >&3
+printf '(progn (bt:make-thread (lambda () (sleep 0.3) (bt:interrupt-thread *main* (lambda () (format t "~&poked ~A~%%" (bt:thread-name (bt:current-thread))))))) nil)\n' >&3
+printf '(list 1' >&3
+poked=no
+for _ in $(seq 100); do
+  if grep -q '^poked' "$WORK/out"; then
+    poked=yes
+    break
+  fi
+  sleep 0.1
+done
+printf ' 2)\n' >&3
+printf '(progn (bt:make-thread (lambda () (sleep 0.3) (exit 4))) nil)\n' >&3
+wait "$pid"
+RC=$?
+exec 3>&-
+OUT=$(cat "$WORK/out")
+ERR=""
+if [ "$poked" == yes ]; then pass; else fail "an interrupt of the first thread waiting for input runs before the line ends"; fi
+expect_lines "the line read before and after it; EXIT from a thread meanwhile" 4 "poked main thread" $'\n(1 2)\n'
+
 finish
