@@ -219,9 +219,13 @@ bool wait_for_stream_lock(StreamLock* l) {
     }
     if (taken) break;
     circles = closes_circle(l) ? circles + 1 : 0;
-    mine.store(nullptr, std::memory_order_relaxed);
-    interrupt_poll();
-    mine.store(l, std::memory_order_relaxed);
+    // Only a thread with Lisp stacks runs interrupts: a native thread
+    // that locks streams (a device's, a test's) leaves them to the others.
+    if (zvts->root_cap && zvts->stack) {
+      mine.store(nullptr, std::memory_order_relaxed);
+      interrupt_poll();
+      mine.store(l, std::memory_order_relaxed);
+    }
   }
   mine.store(nullptr, std::memory_order_relaxed);
   return taken;

@@ -82,6 +82,37 @@ TEST(StreamLocks, LinesOfTwoThreadsNeverMix) {
   stream_lock_destroy(&lock);
 }
 
+// A native thread with a thread state but no Lisp stacks waits longer
+// than a slice for a stream lock while an interrupt is pending: it waits
+// on, and leaves the interrupt to a Lisp thread (running it would push a
+// root on a stack it does not have).
+TEST(StreamLocks, AWaiterWithoutLispStacksLeavesInterruptsAlone) {
+  StreamLock lock;
+  ASSERT_TRUE(stream_lock_init(&lock));
+  std::atomic<int> step{0};
+  Actor holder(1, [&] {
+    uint32_t mark = io_holds_mark();
+    hold_stream_lock(&lock);
+    step = 1;
+    while (step < 2) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    io_holds_release(mark);
+  });
+  while (step < 1) std::this_thread::yield();
+  interrupt_request(PENDING_CONSOLE);
+  {
+    Actor waiter(2, [&] {
+      uint32_t mark = io_holds_mark();
+      step = 2;
+      EXPECT_TRUE(hold_stream_lock(&lock));
+      io_holds_release(mark);
+    });
+  }
+  EXPECT_TRUE(interrupt_take(PENDING_CONSOLE));
+  EXPECT_EQ(lock.owner.load(), nullptr);
+  stream_lock_destroy(&lock);
+}
+
 TEST(StreamLocks, ConsoleLocksYieldToABreakLoop) {
   // Thread 1 enters a break loop while thread 2 is in the middle of an
   // output operation; thread 3 then wants output.
