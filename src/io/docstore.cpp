@@ -87,7 +87,7 @@ bool started() { return zv_program_path[0] != 0; }
 
 // Read without the global lock while other threads may intern.
 bool symbol_exists(uint32_t i) {
-  return zvm.symtab && i < __atomic_load_n(&zvm.sym_count, __ATOMIC_RELAXED);
+  return zvm.symtab && i < sym_count_now();
 }
 
 bool russian() {

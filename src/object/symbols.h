@@ -28,6 +28,11 @@ constexpr uint16_t HASH_SLOT_DELETED = 0x8001;
 // Smallest odd number at or above cap + cap / 16 with no odd divisor d,
 // 3 <= d, d * d <= P.  16000 gives 17011.
 uint32_t sym_hash_size_for(uint32_t capacity);
+
+// The number of symbols, read where another thread may be interning
+// meanwhile: an acquire load, met by the interning's release store, so
+// every entry below it is complete.
+inline uint32_t sym_count_now() { return __atomic_load_n(&zvm.sym_count, __ATOMIC_ACQUIRE); }
 // Whether the odd number m has no odd divisor d, 3 <= d, d * d <= m: the
 // test of the symbol hash sizes and the hash-table capacities.
 inline bool odd_is_prime(uint32_t m) {

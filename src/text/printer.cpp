@@ -558,7 +558,7 @@ void pc_number(Value x) {
 // A character's name (character names are symbols of the image), or 0.
 uint32_t char_name_symbol(Value ch) {
   uint32_t i = char_name_index(ch);
-  return i && i < zvm.sym_count && is_string_raw(sym_name(i)) ? i : 0;
+  return i && i < sym_count_now() && is_string_raw(sym_name(i)) ? i : 0;
 }
 
 void pc_char(Value ch, bool escape) {
@@ -600,7 +600,7 @@ void pc_char(Value ch, bool escape) {
 
 // " NAME" of the first symbol whose function is this built-in, or nothing.
 void pc_builtin_name(uint32_t n) {
-  for (uint32_t i = 0; i < zvm.sym_count; i++) {
+  for (uint32_t i = 0, count = sym_count_now(); i < count; i++) {
     Value f = sym_function(i);
     if (!is_builtin(f) || builtin_number(f) != n) continue;
     Value name = sym_name(i);
@@ -1389,7 +1389,7 @@ void pc_instance(Value x) {
 }
 
 void print_instance(Printer* P, Value x) {
-  Value fn = zvm.sym_count > FS_PRINT_INSTANCE ? sym_function(FS_PRINT_INSTANCE) : NIL;
+  Value fn = sym_count_now() > FS_PRINT_INSTANCE ? sym_function(FS_PRINT_INSTANCE) : NIL;
   if (nil_p(fn) || P->measuring) {
     pc_instance(x);
     return;

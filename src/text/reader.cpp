@@ -795,7 +795,7 @@ uint32_t char_name_index(Value ch) {
 uint32_t char_name_copy(Value ch, char* out, uint32_t cap) {
   const uint8_t* p = nullptr;
   uint32_t n = 0;
-  if (uint32_t i = char_name_index(ch); i && i < zvm.sym_count) {
+  if (uint32_t i = char_name_index(ch); i && i < sym_count_now()) {
     Value name = sym_name(i);
     p = string_bytes(name);
     n = string_length(name);

@@ -153,14 +153,14 @@ bool apropos_match(uint32_t i, Value needle) {
 // dropped symbols, so the list is cut where the matches ran out.
 Value apropos(Value needle) {
   uint32_t count = 0;
-  for (uint32_t i = 0; i < zvm.sym_count; i++) count += apropos_match(i, needle);
+  for (uint32_t i = 0, n = sym_count_now(); i < n; i++) count += apropos_match(i, needle);
   Value list = NIL;
   root_push(&needle);
   root_push(&list);
   for (uint32_t k = 0; k < count; k++) list = cons(NIL, list);
   root_pop(2);
   Value cell = list, last = NIL;
-  for (uint32_t i = 0; i < zvm.sym_count && cons_p(cell); i++) {
+  for (uint32_t i = 0, n = sym_count_now(); i < n && cons_p(cell); i++) {
     if (!apropos_match(i, needle)) continue;
     set_car(cell, sym(i));
     last = cell;
