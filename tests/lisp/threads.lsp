@@ -1,6 +1,6 @@
 ;;; Threads: values through JOIN-THREAD, names and printing, many threads
 ;;; working while the collector runs, errors and ends inside threads,
-;;; interrupts, and the limit on threads alive at once.
+;;; interrupts.  The limit on threads alive at once: thread-limit.lsp.
 
 (defun %wait-until-ended (th)
   (loop while (bt:thread-alive-p th) do (sleep 0.01))
@@ -82,18 +82,3 @@
   (%wait-until-ended th)
   (list th (reverse *box*) (bt:interrupt-thread th #'car)))
 => (#<THREAD sleeper aborted> (:POKED :CLEANED) #<THREAD sleeper aborted>)
-
-;; 2046 threads may run beside the first; one more is refused with error
-;; 8223 "NEWTHREAD", and the records come back when they end.
-(defvar *go* nil)
-
-(defvar *many* nil)
-
-(handler-case (loop (push (bt:make-thread (lambda () (loop until *go* do (sleep 0.02)) t)) *many*))
-  (error (c) (list (length *many*) (length (bt:all-threads)) (princ-to-string c))))
-=> (2046 2047 "I/O error on NEWTHREAD: too many threads")
-
-(progn (setq *go* t)
-       (list (every #'bt:join-thread *many*) (length (bt:all-threads))
-             (bt:join-thread (bt:make-thread (lambda () :again)))))
-=> (T 1 :AGAIN)
